@@ -1,0 +1,28 @@
+# add_courier_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS unit e2e slow] [TIMEOUT s])
+#
+# Builds one Qt Test executable in a folder of its own (so its logs/, details/ and task.db are its
+# own), registers it with CTest and runs it offscreen under a UTF-8 locale with a private winsim root.
+function(add_courier_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE Qt5::Test courier_settings ${T_LIBS})
+  set(dir ${CMAKE_BINARY_DIR}/tests/bin/${name})
+  set_target_properties(${name} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${dir}
+    AUTOMOC ON)
+  target_compile_definitions(${name} PRIVATE
+    COURIER_BIN_DIR="${COURIER_BIN_DIR}"
+    COURIER_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    COURIER_TEST_DIR="${dir}")
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${dir})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    LABELS "${T_LABELS}"
+    TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;LANG=C.UTF-8;WINSIM_ROOT=${dir}/winsim-root;PATH=${COURIER_BIN_DIR}:$ENV{PATH}")
+endfunction()

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what PrintCourier needs on a Debian 12 machine (as root), then configures and builds it.
+# Quick when nothing changed: apt-get runs only for missing packages and ninja rebuilds only what changed.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${COURIER_BUILD_DIR:-$here/build}"
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  qtbase5-dev libqt5sql5-sqlite qttranslations5-l10n
+  libsqlite3-dev libcpp-httplib-dev
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  xvfb xauth imagemagick xdotool fonts-noto-cjk
+  curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages and not root; install them or rerun as root" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${COURIER_BUILD_TYPE:-RelWithDebInfo}" \
+    ${COURIER_CMAKE_ARGS:-}
+fi
+cmake --build "$build"
