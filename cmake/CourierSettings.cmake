@@ -13,3 +13,12 @@ if(COURIER_SANITIZE)
   add_compile_options(-fsanitize=${COURIER_SANITIZE} -fno-omit-frame-pointer)
   add_link_options(-fsanitize=${COURIER_SANITIZE})
 endif()
+
+# Build-time constants (one generated header every target can include).
+set(COURIER_WINDOW_TITLE "VARN_01.22.05.03" CACHE STRING "Main window title")
+set(COURIER_DRIVER_NAME "Varn VN-210K" CACHE STRING "The one supported printer driver")
+set(COURIER_DRIVER_INF "Driver/VarnPtr.INF" CACHE STRING "Driver INF, relative to the program's folder")
+set(COURIER_CLOUD_SERVICE_BASE "http://127.0.0.1:8765" CACHE STRING "Cloud print service: scheme, host, port")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/courierconstants.h.in
+  ${CMAKE_BINARY_DIR}/generated/courierconstants.h @ONLY)
+target_include_directories(courier_settings INTERFACE ${CMAKE_BINARY_DIR}/generated)

@@ -11,7 +11,7 @@ packages=(
   qtbase5-dev libqt5sql5-sqlite qttranslations5-l10n
   libsqlite3-dev libcpp-httplib-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  xvfb xauth imagemagick xdotool fonts-noto-cjk
+  xvfb xauth x11-utils imagemagick xdotool fonts-noto-cjk
   curl
 )
 

@@ -1,0 +1,18 @@
+#ifndef LOGGING_H
+#define LOGGING_H
+
+#include <QDate>
+#include <QString>
+#include <QtGlobal>
+
+// The process-wide Qt message handler: every message of every thread becomes one line of the day's
+// log file beside the program. Fatal messages end the process without a line.
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
+
+// The log file of one day: <program folder>/logs/yyyy-MM-dd.log
+QString logFilePath(const QDate &date);
+
+// Deletes the log files dated before today minus `days` days; files whose name is no date stay.
+void LogFileManage(int days);
+
+#endif // LOGGING_H

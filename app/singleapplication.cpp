@@ -1,0 +1,150 @@
+#include "singleapplication.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDebug>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QThread>
+#include <QWidget>
+
+namespace {
+
+QString currentUserName()
+{
+    QString user = qEnvironmentVariable("USERNAME");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = QDir::homePath();
+    return user;
+}
+
+// Messages travel as one length-prefixed UTF-8 block per connection.
+QByteArray frame(const QString &message)
+{
+    QByteArray block;
+    QDataStream stream(&block, QIODevice::WriteOnly);
+    stream << message.toUtf8();
+    return block;
+}
+
+} // namespace
+
+SingleApplication::SingleApplication(int &argc, char **argv, bool guiEnabled)
+    : QApplication(argc, argv, guiEnabled)
+    , m_key(instanceKey())
+{
+    m_lock = new QLockFile(QDir::tempPath() + QLatin1Char('/') + m_key + QStringLiteral(".lock"));
+    // The lock outlives a crashed owner only until its process is gone; tryLock removes stale ones.
+    m_lock->setStaleLockTime(0);
+    m_running = !m_lock->tryLock(0);
+    if (!m_running)
+        startServer();
+}
+
+SingleApplication::~SingleApplication()
+{
+    delete m_lock;
+}
+
+QString SingleApplication::instanceKey()
+{
+    // QCoreApplication::applicationFilePath needs an instance; argv[0] may be relative, so resolve
+    // it the same way in every process.
+    const QString program = QCoreApplication::instance()
+                                ? QCoreApplication::applicationFilePath()
+                                : QString();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(QDir::cleanPath(program).toUtf8());
+    hash.addData("\n", 1);
+    hash.addData(currentUserName().toUtf8());
+    return QStringLiteral("PrintCourier-") + QString::fromLatin1(hash.result().toHex().left(16));
+}
+
+bool SingleApplication::isRunning() const
+{
+    return m_running;
+}
+
+void SingleApplication::startServer()
+{
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // A socket left behind by a crashed instance would make listen fail; we hold the lock, so
+    // whatever is there is stale.
+    QLocalServer::removeServer(m_key);
+    if (!m_server->listen(m_key)) {
+        qWarning() << "SingleApplication listen failed" << m_server->errorString();
+        return;
+    }
+    connect(m_server, &QLocalServer::newConnection, this, &SingleApplication::onNewConnection);
+}
+
+void SingleApplication::onNewConnection()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            QDataStream stream(socket);
+            stream.startTransaction();
+            QByteArray message;
+            stream >> message;
+            if (!stream.commitTransaction())
+                return;
+            socket->disconnectFromServer();
+            emit messageReceived(QString::fromUtf8(message));
+        });
+    }
+}
+
+bool SingleApplication::sendMessage(const QString &message, int timeout)
+{
+    if (!m_running)
+        return false;
+    // The first instance may hold the lock a moment before it listens: keep trying until the deadline.
+    QDeadlineTimer deadline(timeout);
+    QLocalSocket socket;
+    for (;;) {
+        socket.connectToServer(m_key);
+        if (socket.waitForConnected(int(qMax<qint64>(deadline.remainingTime(), 0))))
+            break;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    socket.write(frame(message));
+    if (!socket.waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 0))))
+        return false;
+    // The receiver closes once it has the whole message, so the message is not cut off by our exit.
+    if (socket.state() == QLocalSocket::ConnectedState)
+        socket.waitForDisconnected(int(qMax<qint64>(deadline.remainingTime(), 0)));
+    return true;
+}
+
+void SingleApplication::setActivationWindow(QWidget *window, bool activateOnMessage)
+{
+    m_activationWindow = window;
+    disconnect(this, &SingleApplication::messageReceived, this, &SingleApplication::activateWindow);
+    if (activateOnMessage)
+        connect(this, &SingleApplication::messageReceived, this, &SingleApplication::activateWindow);
+}
+
+QWidget *SingleApplication::activationWindow() const
+{
+    return m_activationWindow;
+}
+
+void SingleApplication::activateWindow()
+{
+    if (!m_activationWindow)
+        return;
+    // All four steps: a window hidden to the tray must be shown again, not only raised.
+    m_activationWindow->setWindowState(m_activationWindow->windowState() & ~Qt::WindowMinimized);
+    m_activationWindow->showNormal();
+    m_activationWindow->raise();
+    m_activationWindow->activateWindow();
+}
