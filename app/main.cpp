@@ -1,3 +1,4 @@
+#include "driverinfo.h"
 #include "logging.h"
 #include "singleapplication.h"
 #include "tolmainwindow.h"
@@ -19,7 +20,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    // DriverInfo registration goes here, before any thread exists.
+    registerDriverInfoMetaType();
     QApplication::setQuitOnLastWindowClosed(false);
 
     auto *translator = new QTranslator(&app);
