@@ -136,19 +136,20 @@ done
   "${png_opts[@]}" "ICO:$out/varnIcon.ico"
 
 # ---------------------------------------------------------------------------------------------------
-# Navigation bar (black): white icons at the push button's 16 px icon size.
+# Navigation bar (black): white icons at the navigation buttons' 22 px icon size.
 
 # Printer management: a printer.
-glyph 16 16 "$out/icon.png" "" \
-  "add:fill none stroke $white stroke-width 1.3 roundrectangle 4.6,1.6 11.4,6 0.8,0.8" \
-  "add:fill $white roundrectangle 1,5.2 15,11.8 1.8,1.8" \
-  "cut:fill black roundrectangle 3.4,8.6 12.6,15.6 0.8,0.8" \
-  "add:fill none stroke $white stroke-width 1.3 roundrectangle 4.6,9.6 11.4,14.4 0.8,0.8"
+glyph 22 22 "$out/icon.png" "" \
+  "add:fill none stroke $white stroke-width 1.6 roundrectangle 6.3,2.3 15.7,8 1,1" \
+  "add:fill $white roundrectangle 1.5,7.5 20.5,16 2.4,2.4" \
+  "cut:fill black roundrectangle 4.5,12.2 17.5,22 1,1" \
+  "cut:fill black circle 17.2,10.2 17.2,9.3" \
+  "add:fill none stroke $white stroke-width 1.6 roundrectangle 6.3,13.8 15.7,19.7 1,1"
 
 # Add printer: a plus in a ring.
-glyph 16 16 "$out/icon_add.png" "" \
-  "add:fill none stroke $white stroke-width 1.3 circle 8,8 8,1.4" \
-  "add:fill none stroke $white stroke-width 1.5 stroke-linecap round line 8,4.8 8,11.2 line 4.8,8 11.2,8"
+glyph 22 22 "$out/icon_add.png" "" \
+  "add:fill none stroke $white stroke-width 1.6 circle 11,11 11,2.2" \
+  "add:fill none stroke $white stroke-width 1.8 stroke-linecap round line 11,6.6 11,15.4 line 6.6,11 15.4,11"
 
 # ---------------------------------------------------------------------------------------------------
 # Light grey pages: minimise and close (18 x 18 flat buttons), the guide mark (20 x 20 label, scaled).
