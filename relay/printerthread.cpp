@@ -1,0 +1,193 @@
+#include "printerthread.h"
+
+#include "cloud.h"
+#include "relaysettings.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QJsonObject>
+#include <QMutex>
+#include <QTimer>
+#include <QUrl>
+
+#include <limits>
+#include <new>
+
+PrinterThread::PrinterThread(qintptr socketDescriptor, const DriverInfo &driverInfo,
+                             const QString &jobDescription, QMutex *mutex, QObject *parent)
+    : QThread(parent)
+    , m_socketDescriptor(socketDescriptor)
+    , m_driverInfo(driverInfo)
+    , m_jobDescription(jobDescription)
+    , m_mutex(mutex)
+{
+    qDebug() << "12_PrinterThread init" << QThread::currentThread();
+}
+
+PrinterThread::~PrinterThread()
+{
+    qDebug().noquote() << "18_PrinterThread" << QThread::currentThread()
+                       << QStringLiteral("%1 printComplete").arg(m_driverInfo.cloud_sn);
+}
+
+void PrinterThread::run()
+{
+    QTcpSocket *socket = new QTcpSocket;
+    if (!socket->setSocketDescriptor(m_socketDescriptor, QAbstractSocket::ConnectedState,
+                                     QIODevice::ReadWrite)) {
+        qCritical() << "25_PrinterThread" << QThread::currentThread() << socket->errorString();
+        emit error(socket->error());
+        delete socket;
+        reportUnposted(QNetworkReply::UnknownNetworkError);
+        return;
+    }
+
+    const QString urlText = cloudServiceBase() + QStringLiteral("/v1.1/transparentPrinting");
+    const QUrl url = QUrl::fromUserInput(urlText);
+    if (urlText.isEmpty() || !url.isValid()) {
+        qDebug() << "38_PrinterThread" << QThread::currentThread() << "Invalid url: " << url;
+        socket->deleteLater();
+        reportUnposted(QNetworkReply::ProtocolUnknownError);
+        return;
+    }
+
+    m_cloud = new Cloud(urlText, m_driverInfo);
+    connect(m_cloud, &Cloud::cloudResule, m_cloud,
+            [this](QNetworkReply::NetworkError error, const QJsonDocument &jd) {
+                m_mutex->unlock();
+                emit cloudResult(error, jd);
+            },
+            Qt::DirectConnection);
+    connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { collect(socket); },
+            Qt::DirectConnection);
+    connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { onSocketDisconnected(socket); },
+            Qt::DirectConnection);
+
+    // The job is collected and posted from within this wait.
+    socket->waitForDisconnected(jobReceiveTimeoutMs());
+
+    if (!m_completed) {
+        // The spooler kept the connection open too long: what came so far may be a torn job, so it
+        // is not posted, but the card still hears of it and frees the port for the next job.
+        m_completed = true;
+        qDebug().noquote() << "93_PrinterThread" << QThread::currentThread()
+                           << QStringLiteral("connection still open after %1 ms, %2 bytes not posted")
+                                  .arg(jobReceiveTimeoutMs())
+                                  .arg(m_received);
+        // Tearing the socket down would report a disconnection; it must not post the job after all.
+        socket->disconnect();
+        m_data = QByteArray();
+        if (m_cloud)
+            m_cloud->deleteLater();
+        reportUnposted(QNetworkReply::TimeoutError);
+    }
+
+    socket->deleteLater();
+    qDebug() << "92_PrinterThread" << QThread::currentThread() << "run finished";
+}
+
+void PrinterThread::collect(QTcpSocket *socket)
+{
+    const QByteArray chunk = socket->readAll();
+    m_received += chunk.size();
+    if (m_tooLarge)
+        return;
+    if (m_received > maxJobBytes()) {
+        m_tooLarge = true;
+        m_data = QByteArray();
+        qDebug().noquote() << "61_PrinterThread" << QThread::currentThread()
+                           << QStringLiteral("job larger than %1 bytes, reading it to its end unkept")
+                                  .arg(maxJobBytes());
+        return;
+    }
+    try {
+        // Grow by doubling, but never past the bound: the byte array's own rounding would reserve
+        // close to 2 GiB for a job just over 1 GiB.
+        const qint64 needed = qint64(m_data.size()) + chunk.size();
+        if (needed > m_data.capacity()) {
+            const qint64 doubled = qMax<qint64>(needed, qint64(m_data.capacity()) * 2);
+            m_data.reserve(int(qMin(doubled, qMax(needed, maxJobBytes()))));
+        }
+        m_data.append(chunk);
+    } catch (const std::bad_alloc &) {
+        m_tooLarge = true;
+        m_data = QByteArray();
+        qDebug() << "62_PrinterThread" << QThread::currentThread() << "out of memory after"
+                 << m_received << "bytes, reading the job to its end unkept";
+    }
+}
+
+void PrinterThread::onSocketDisconnected(QTcpSocket *socket)
+{
+    if (m_completed)
+        return;
+    m_completed = true;
+    collect(socket);
+
+    if (m_tooLarge) {
+        qDebug().noquote() << "64_PrinterThread" << QThread::currentThread()
+                           << QStringLiteral("%1, job of %2 bytes too large, not posted")
+                                  .arg(m_driverInfo.printer_name)
+                                  .arg(m_received);
+        m_cloud->deleteLater();
+        reportUnposted(QNetworkReply::UnknownContentError);
+        return;
+    }
+
+    m_mutex->lock();
+    qDebug().noquote() << "59_PrinterThread" << QThread::currentThread()
+                       << QStringLiteral("%1, port: %2 disconnect")
+                              .arg(m_driverInfo.printer_name)
+                              .arg(socket->localPort());
+
+    const bool posted = m_cloud->request(m_data, jobSize(), m_jobDescription);
+    // The body now holds the job; the raw bytes are no longer needed.
+    m_data = QByteArray();
+    if (!posted) {
+        // The URL passed the same check in run(), so only a body too large for memory lands here.
+        m_mutex->unlock();
+        m_cloud->deleteLater();
+        reportUnposted(QNetworkReply::UnknownContentError);
+        return;
+    }
+    waitForReply();
+}
+
+void PrinterThread::waitForReply()
+{
+    // The client deletes itself and its reply once it has reported, possibly inside the loop below.
+    QPointer<QNetworkReply> reply = m_cloud->reply();
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    timer.start(cloudReplyTimeoutMs());
+    if (!reply->isFinished())
+        loop.exec();
+
+    if (!timer.isActive() && reply && !reply->isFinished()) {
+        disconnect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        // Aborting finishes the reply, so the client still reports (an error) and the lock is freed.
+        reply->abort();
+        reply->deleteLater();
+        qDebug() << "86_PrinterThread" << QThread::currentThread() << "Timeout occur";
+    } else {
+        timer.stop();
+    }
+}
+
+void PrinterThread::reportUnposted(QNetworkReply::NetworkError error)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("jobneed"), m_jobDescription);
+    object.insert(QStringLiteral("jobSize"), jobSize());
+    qDebug().noquote() << "66_PrinterThread" << QThread::currentThread()
+                       << QStringLiteral("%1 job not posted, error %2").arg(m_driverInfo.printer_name).arg(int(error));
+    emit cloudResult(error, QJsonDocument(object));
+}
+
+qint32 PrinterThread::jobSize() const
+{
+    return qint32(qMin<qint64>(m_received, std::numeric_limits<qint32>::max()));
+}

@@ -1,0 +1,48 @@
+#include "statethread.h"
+
+#include <QDebug>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QUrl>
+
+StateThread::StateThread(const QString &serviceBase, const QString &jobId, QObject *parent)
+    : QObject(parent)
+    , m_manager(new QNetworkAccessManager(this))
+    , m_url(serviceBase + QStringLiteral("/v1.1/printResult?tolvixId=") + jobId)
+{
+    connect(m_manager, &QNetworkAccessManager::finished, this, &StateThread::cloudReceive);
+}
+
+StateThread::~StateThread()
+{
+    qDebug() << "16_StateThread destruct";
+}
+
+void StateThread::query()
+{
+    // The job id goes in as the service gave it; reading the text as user input percent-encodes
+    // whatever a URL cannot hold.
+    const QUrl url = QUrl::fromUserInput(m_url);
+    m_reply = m_manager->get(QNetworkRequest(url));
+    qDebug() << "25_StateThread 查询打印状态" << url << m_reply;
+}
+
+void StateThread::cloudReceive(QNetworkReply *reply)
+{
+    qDebug() << "30_StateThread reply=" << reply;
+    if (reply->error() == QNetworkReply::NoError) {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        qDebug().noquote() << QStringLiteral("36_StateThread status code is %3").arg(status);
+        // With one query at a time this is also m_reply; reading the reply that finished keeps a
+        // stray second query from reading a body that is still arriving.
+        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+        qDebug() << document;
+        emit stateResule(reply->error(), document);
+    } else {
+        qDebug().noquote() << QStringLiteral("43_StateThread receive err: %1, code: %2")
+                                  .arg(reply->errorString())
+                                  .arg(int(reply->error()));
+        emit stateResule(reply->error(), QJsonDocument());
+    }
+    reply->deleteLater();
+}

@@ -1,0 +1,83 @@
+#include "httpcapturepeer.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+HttpCapturePeer::HttpCapturePeer(QObject *parent) : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &HttpCapturePeer::onNewConnection);
+}
+
+bool HttpCapturePeer::listen()
+{
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+QString HttpCapturePeer::base() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+}
+
+void HttpCapturePeer::setResponse(int status, const QByteArray &body)
+{
+    m_status = status;
+    m_body = body;
+}
+
+void HttpCapturePeer::setSilent(bool silent)
+{
+    m_silent = silent;
+}
+
+QList<CapturedRequest> HttpCapturePeer::requests() const
+{
+    return m_requests;
+}
+
+void HttpCapturePeer::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_buffers.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void HttpCapturePeer::onReadyRead(QTcpSocket *socket)
+{
+    QByteArray &buffer = m_buffers[socket];
+    buffer.append(socket->readAll());
+    const int headerEnd = buffer.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return;
+
+    CapturedRequest request;
+    const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    request.method = requestLine.value(0);
+    request.target = requestLine.value(1);
+    for (int i = 1; i < lines.size(); ++i) {
+        const int colon = lines.at(i).indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+    }
+    const int length = request.headers.value("content-length", "0").toInt();
+    if (buffer.size() < headerEnd + 4 + length)
+        return;
+    request.body = buffer.mid(headerEnd + 4, length);
+    buffer.clear();
+    m_requests.append(request);
+    emit requestReceived();
+
+    if (m_silent)
+        return;
+    QByteArray answer = "HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\n"
+                        "Content-Type: application/json\r\n"
+                        "Connection: close\r\n"
+                        "Content-Length: " + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body;
+    socket->write(answer);
+    socket->disconnectFromHost();
+}

@@ -1,0 +1,149 @@
+#include "cloud.h"
+#include "httpcapturepeer.h"
+#include "logcapture.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QtTest>
+
+
+namespace {
+const QString kSerial = QStringLiteral("00AB00CD00EF0012");
+const QString kJobneed = QStringLiteral("report.pdf;01:05:09");
+
+DriverInfo printer()
+{
+    DriverInfo info;
+    info.printer_name = QStringLiteral("Cloud Printer");
+    info.cloud_sn = kSerial;
+    info.port_name = QStringLiteral("REDadez_9100");
+    info.port_num = 9100;
+    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.ip = QStringLiteral("127.0.0.1");
+    return info;
+}
+
+QStringList sortedKeys(const QJsonDocument &document)
+{
+    QStringList keys = document.object().keys();
+    keys.sort();
+    return keys;
+}
+} // namespace
+
+class TestCloud : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void printBodyOnTheWire_data();
+    void printBodyOnTheWire();
+    void answerIsMergedWithLocalMembers();
+    void invalidUrlSendsNothing_data();
+    void invalidUrlSendsNothing();
+};
+
+void TestCloud::initTestCase()
+{
+    qRegisterMetaType<QNetworkReply::NetworkError>();
+}
+
+void TestCloud::printBodyOnTheWire_data()
+{
+    QTest::addColumn<QByteArray>("job");
+    QTest::newRow("abc") << QByteArray("abc");
+    QTest::newRow("empty job") << QByteArray();
+    QTest::newRow("binary") << QByteArray("\x1b%-12345X@PJL\x00\xff\r\n", 16);
+}
+
+void TestCloud::printBodyOnTheWire()
+{
+    QFETCH(QByteArray, job);
+    HttpCapturePeer peer;
+    QVERIFY(peer.listen());
+    peer.setResponse(200, R"({"code":0,"data":{"tolvixId":"J-1"}})");
+
+    QPointer<Cloud> cloud = new Cloud(peer.base() + QStringLiteral("/v1.1/transparentPrinting"), printer());
+    QSignalSpy results(cloud.data(), &Cloud::cloudResule);
+    QVERIFY(cloud->request(job, job.size(), kJobneed));
+    QPointer<QNetworkReply> reply = cloud->reply();
+    QVERIFY(reply);
+    QVERIFY(results.wait());
+    QCOMPARE(results.count(), 1);
+
+    QCOMPARE(peer.requests().size(), 1);
+    const CapturedRequest request = peer.requests().first();
+    QCOMPARE(request.method, QByteArray("POST"));
+    QCOMPARE(request.target, QByteArray("/v1.1/transparentPrinting"));
+    QCOMPARE(request.headers.value("content-type"), QByteArray("application/json;charset=UTF-8"));
+    QVERIFY(!request.headers.contains("cookie"));
+
+    const QJsonObject expected{
+        {QStringLiteral("tvNumber"), QJsonArray{kSerial}},
+        {QStringLiteral("taskPersist"), false},
+        {QStringLiteral("async"), true},
+        {QStringLiteral("dataType"), QStringLiteral("base64")},
+        {QStringLiteral("printData"), QString::fromLatin1(job.toBase64())},
+    };
+    QCOMPARE(request.body, QJsonDocument(expected).toJson(QJsonDocument::Indented));
+    QVERIFY(!request.body.contains("jobneed"));
+    QVERIFY(!request.body.contains("jobSize"));
+
+    // The local members come back with the result.
+    const QJsonObject result = results.first().at(1).value<QJsonDocument>().object();
+    QCOMPARE(results.first().at(0).value<QNetworkReply::NetworkError>(), QNetworkReply::NoError);
+    QCOMPARE(result.value(QStringLiteral("jobneed")).toString(), kJobneed);
+    QCOMPARE(result.value(QStringLiteral("jobSize")).toInt(-1), job.size());
+
+    // One job per client: it goes away together with its reply.
+    QTRY_VERIFY(cloud.isNull());
+    QVERIFY(reply.isNull());
+}
+
+void TestCloud::answerIsMergedWithLocalMembers()
+{
+    HttpCapturePeer peer;
+    QVERIFY(peer.listen());
+    // A service that happens to use the local names must not override what the card records.
+    peer.setResponse(200, R"({"code":0,"data":{"tolvixId":"J-7"},"jobneed":"theirs","jobSize":"x"})");
+    LogCapture log;
+
+    Cloud *cloud = new Cloud(peer.base() + QStringLiteral("/v1.1/transparentPrinting"), printer());
+    QSignalSpy results(cloud, &Cloud::cloudResule);
+    QVERIFY(cloud->request(QByteArray(1234, 'x'), 1234, kJobneed));
+    QVERIFY(results.wait());
+
+    const QJsonDocument document = results.first().at(1).value<QJsonDocument>();
+    QCOMPARE(sortedKeys(document), QStringList({"code", "data", "jobSize", "jobneed"}));
+    QCOMPARE(document.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("tolvixId")),
+             QJsonValue(QStringLiteral("J-7")));
+    QCOMPARE(document.object().value(QStringLiteral("jobneed")), QJsonValue(kJobneed));
+    QCOMPARE(document.object().value(QStringLiteral("jobSize")), QJsonValue(1234));
+    QCOMPARE(log.count(QStringLiteral("56_Cloud Cloud Printer 00AB00CD00EF0012 reply no error,status code is 200")), 1);
+    QCOMPARE(log.count(QStringLiteral("45_Cloud request post to:")), 1);
+    QTRY_COMPARE(log.count(QStringLiteral("17_Cloud destruct")), 1);
+}
+
+void TestCloud::invalidUrlSendsNothing_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blank") << QStringLiteral("  ");
+}
+
+void TestCloud::invalidUrlSendsNothing()
+{
+    QFETCH(QString, url);
+    LogCapture log;
+    Cloud cloud(url, printer());
+    QSignalSpy results(&cloud, &Cloud::cloudResule);
+    QVERIFY(!cloud.request("abc", 3, kJobneed));
+    QVERIFY(cloud.reply() == nullptr);
+    QCOMPARE(log.count(QStringLiteral("28_Cloud Invalid URL: %1: ").arg(url)), 1);
+    QVERIFY(!results.wait(200));
+}
+
+QTEST_GUILESS_MAIN(TestCloud)
+#include "tst_cloud.moc"
