@@ -1,0 +1,6 @@
+#include "descriptorserver.h"
+
+void DescriptorServer::incomingConnection(qintptr socketDescriptor)
+{
+    emit accepted(socketDescriptor);
+}

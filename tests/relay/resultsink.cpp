@@ -1,0 +1,19 @@
+#include "resultsink.h"
+
+#include <QJsonObject>
+
+QString ResultSink::jobneed(int i) const
+{
+    return results.at(i).document.object().value(QStringLiteral("jobneed")).toString(QStringLiteral("<none>"));
+}
+
+int ResultSink::jobSize(int i) const
+{
+    return results.at(i).document.object().value(QStringLiteral("jobSize")).toInt(-1);
+}
+
+void ResultSink::onResult(QNetworkReply::NetworkError error, const QJsonDocument &document)
+{
+    results.append({error, document});
+    emit received();
+}

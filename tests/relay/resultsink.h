@@ -1,0 +1,33 @@
+#ifndef RESULTSINK_H
+#define RESULTSINK_H
+
+#include <QJsonDocument>
+#include <QList>
+#include <QNetworkReply>
+#include <QObject>
+
+// Stands where the printer card stands: takes print results queued into the test's thread.
+class ResultSink : public QObject
+{
+    Q_OBJECT
+public:
+    struct Result
+    {
+        QNetworkReply::NetworkError error;
+        QJsonDocument document;
+    };
+
+    QList<Result> results;
+
+    // The members the card reads from a result.
+    QString jobneed(int i) const;
+    int jobSize(int i) const;
+
+signals:
+    void received();
+
+public slots:
+    void onResult(QNetworkReply::NetworkError error, const QJsonDocument &document);
+};
+
+#endif // RESULTSINK_H
