@@ -1,0 +1,58 @@
+#ifndef CPRINTER_H
+#define CPRINTER_H
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "win32.h"
+
+// The program's one way into the local print spooler, the driver registry and the port library.
+// Every operation opens what it needs, closes it before returning, logs, and reports by its result;
+// none keeps state, so any thread may call any of them at any time.
+class CPrinter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CPrinter(QObject *parent = nullptr);
+
+    // Creates the printer through PRINTUI (installing the driver from infPath when withInf is set).
+    // True when the installer ran to its end in time; its exit code says nothing reliable, so
+    // callers check the printer afterwards. False also when a text holds a double quote.
+    bool addCloudPrinter(const QString &printerName, const QString &portName, const QString &driverName,
+                         const QString &infPath, bool withInf);
+
+    // 0, or the error of storing the value; -1 no printer of that name; -2 the open failed otherwise.
+    int SetCloudPrinterId(const QString &printerName, const QString &cloudId);
+    bool GetCloudPrinterId(const QString &printerName, QString &cloudId);
+    bool SetPrinterPortNum(const QString &printerName, quint16 port);
+    bool GetPrinterPortNum(const QString &printerName, quint16 &port);
+
+    // On true the caller owns *info and frees it with delete[].
+    bool GetCloudPrinterInfo(const QString &printerName, PRINTER_INFO_2W *&info);
+
+    // Purges every job of an open printer.
+    bool DeletePrintJob(HANDLE printer);
+    bool RemovePrinter(const QString &printerName);
+    bool RenamePrinter(const QString &printerName, const QString &newName);
+    void PrintTestPage(const QString &printerName);
+
+    // On true the records' texts point into buffer, which the caller frees with delete[] when it
+    // is done with the list.
+    bool EnumPrinters(QList<PRINTER_INFO_2W> &printers, BYTE *&buffer);
+    bool EnumPorts(QList<PORT_INFO_2W> &ports, BYTE *&buffer);
+    bool EnumPrinterDrivers(QList<DRIVER_INFO_3W> &drivers, BYTE *&buffer);
+
+    // Empty on any failure.
+    QString GetDriverRegInfo(const QString &driverName, const QString &environment, const QString &valueName);
+    // The installed driver's "DriverVersion", looked for in each print environment in turn.
+    QString GetDriverVersion(const QString &driverName);
+
+    // The port library's result code, or -1 when the library or its export is missing.
+    int addStandardTcpPort(const QString &portName, const QString &hostAddress, unsigned int portNumber);
+    // As above; hostAddress and portNumber change only on 0.
+    int GetPortInfo(const QString &portName, QString &hostAddress, quint16 &portNumber);
+};
+
+#endif // CPRINTER_H
