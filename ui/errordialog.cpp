@@ -58,8 +58,8 @@ ErrorDialog::ErrorDialog(const QString &text, QWidget *parent)
     setLayout(outer);
 }
 
-void ErrorDialog::showMessage(const QString &text)
+void ErrorDialog::showMessage(const QString &text, QWidget *parent)
 {
-    ErrorDialog dialog(text, nullptr);
+    ErrorDialog dialog(text, parent);
     dialog.exec();
 }

@@ -10,7 +10,7 @@ public:
     explicit ErrorDialog(const QString &text, QWidget *parent = nullptr);
 
     // Shows `text` modally in a dialog of its own and destroys it once closed.
-    static void showMessage(const QString &text);
+    static void showMessage(const QString &text, QWidget *parent = nullptr);
 };
 
 #endif // ERRORDIALOG_H

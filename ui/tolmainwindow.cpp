@@ -1,7 +1,18 @@
 #include "tolmainwindow.h"
 #include "ui_tolmainwindow.h"
 
+#include "addprinterthread.h"
+#include "cloudserial.h"
 #include "courierconstants.h"
+#include "cprinter.h"
+#include "detailfile.h"
+#include "driveritem.h"
+#include "errordialog.h"
+#include "logging.h"
+#include "printerrecordstore.h"
+#include "printerserver.h"
+#include "waittingdlg.h"
+#include "widetext.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -9,6 +20,10 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <memory>
 
 namespace {
 
@@ -27,7 +42,20 @@ const char kOkButtonLook[] =
 const char kTrayMenuLook[] =
     "QMenu::item:selected{background-color:rgba(82,130,164,1);border:1px solid rgba(82,130,164,1);}";
 
+int g_housekeepingDelayMs = 300000;
+
+// A cloud printer of ours: the supported driver on one of the ports we name.
+bool isCloudPrinter(const QString &driverName, const QString &portName)
+{
+    return driverName == QLatin1String(COURIER_DRIVER_NAME) && portName.contains(QLatin1String("REDadez"));
+}
+
 } // namespace
+
+void TolMainWindow::setHousekeepingDelayForTesting(int ms)
+{
+    g_housekeepingDelayMs = ms;
+}
 
 TolMainWindow::TolMainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -59,16 +87,191 @@ TolMainWindow::TolMainWindow(QWidget *parent)
         area->installEventFilter(this);
     ui->stackedWidget->setCurrentWidget(ui->devlist);
 
-    // Step 5, the printer list, is assembled here once the cards and listeners exist.
-
+    loadPrinterList();
     createTrayIcon();
 
-    // Steps 7 and 8, the housekeeping timer and the busy dialog, follow the tray icon.
+    m_cleanupTimerId = startTimer(g_housekeepingDelayMs, Qt::CoarseTimer);
+    m_logKeepDays = 5;
+
+    m_waitDialog = new WaittingDlg(nullptr);
+    m_waitDialog->setWindowModality(Qt::ApplicationModal);
 }
 
 TolMainWindow::~TolMainWindow()
 {
+    delete m_waitDialog;
     delete ui;
+}
+
+void TolMainWindow::loadPrinterList()
+{
+    m_listContainer = new QWidget;
+    m_listLayout = new QVBoxLayout(m_listContainer);
+    m_listContainer->setStyleSheet(QStringLiteral("background:transparent;border:none;"));
+    scrollArea->setWidget(m_listContainer);
+    scrollArea->setWidgetResizable(true);
+
+    CPrinter printer;
+    QList<PRINTER_INFO_2W> printers;
+    BYTE *buffer = nullptr;
+    printer.EnumPrinters(printers, buffer);
+    for (const PRINTER_INFO_2W &record : printers) {
+        const QString driverName = fromWide(record.pDriverName);
+        const QString portName = fromWide(record.pPortName);
+        qDebug() << "::" << driverName;
+        if (!isCloudPrinter(driverName, portName))
+            continue;
+
+        QString host;
+        quint16 configuredPort = 0;
+        const int portResult = printer.GetPortInfo(portName, host, configuredPort);
+        qDebug() << portResult << host << configuredPort;
+
+        DriverInfo info;
+        info.printer_name = fromWide(record.pPrinterName);
+        info.port_name = portName;
+        info.driver_name = driverName;
+        printer.GetCloudPrinterId(info.printer_name, info.cloud_sn);
+
+        quint16 port = 0;
+        if (!printer.GetPrinterPortNum(info.printer_name, port)) {
+            qDebug() << QStringLiteral("GetPrinterPortNum name: %1, port: %2 failed")
+                            .arg(info.printer_name, QString::number(port));
+            continue;
+        }
+        info.port_num = port;
+        auto *card = new DriverItem(info, nullptr);
+        m_listLayout->addWidget(card);
+        startListening(card, new PrinterServer(info, this), info);
+    }
+    m_listLayout->addStretch(0);
+    delete[] buffer;
+}
+
+void TolMainWindow::startListening(DriverItem *card, PrinterServer *server, const DriverInfo &info)
+{
+    connect(server, &PrinterServer::cloudResule, card, &DriverItem::onCloudResut);
+    connect(card, &DriverItem::driverInfoChanged, server, &PrinterServer::onDriverInfoChanged);
+    connect(card, &DriverItem::portBusy, server, &PrinterServer::on_PortBusy);
+    connect(card, &DriverItem::removeResult, this, &TolMainWindow::onRemoveResult);
+    // The stop handler: a removed printer's listener stops taking the spooler's connections.
+    connect(card, &DriverItem::removeResult, server, [this, server](bool ret, QString, DriverInfo removed) {
+        if (!ret)
+            return;
+        m_servers.removeOne(server);
+        server->close();
+        qDebug() << removed.printer_name << "stop listening";
+    });
+    m_servers.append(server);
+
+    if (!server->listen(QHostAddress(QStringLiteral("127.0.0.1")), info.port_num)) {
+        qCritical("listen ip: %s port: %d, failed", "127.0.0.1", int(info.port_num));
+        qCritical() << server->errorString();
+    }
+}
+
+void TolMainWindow::timerEvent(QTimerEvent *event)
+{
+    QMainWindow::timerEvent(event);
+    if (event->timerId() != m_cleanupTimerId)
+        return;
+    LogFileManage(m_logKeepDays);
+    DetailFileManage();
+    qDebug() << "删除旧日志";
+    killTimer(m_cleanupTimerId);
+}
+
+void TolMainWindow::on_pushButton_ok_clicked()
+{
+    const QString serial = lineEdit_num->text().toUpper();
+    if (serial.isEmpty()) {
+        ErrorDialog::showMessage(QStringLiteral("请输入云序号!"));
+        return;
+    }
+    qDebug() << serial;
+    if (!isCloudSerial(serial)) {
+        ErrorDialog::showMessage(QStringLiteral("云序号输入错误!"));
+        return;
+    }
+    const QString name = lineEdit_name->text();
+    if (name.isEmpty()) {
+        ErrorDialog::showMessage(QStringLiteral("请输入打印机名称!"));
+        return;
+    }
+    // A double quote would break out of its argument in the installer's command line.
+    if (name.contains(QLatin1Char('"'))) {
+        ErrorDialog::showMessage(QStringLiteral("打印机名无效!"));
+        return;
+    }
+
+    DriverInfo info;
+    info.printer_name = name;
+    info.cloud_sn = serial;
+    auto *worker = new AddPrinterThread(info, nullptr);
+    connect(worker, &AddPrinterThread::addResult, this, &TolMainWindow::on_addPrinterResult);
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start(QThread::InheritPriority);
+
+    const QRect window = geometry();
+    const QRect dialog = m_waitDialog->geometry();
+    m_waitDialog->move((window.left() + window.right()) / 2 - (dialog.right() - dialog.left()) / 2,
+                       (window.top() + window.bottom()) / 2 - (dialog.bottom() - dialog.top()) / 2);
+    m_waitDialog->startWaiting();
+}
+
+void TolMainWindow::on_addPrinterResult(bool ret, QString msg, DriverInfo info)
+{
+    m_waitDialog->stopWaiting();
+    if (!ret) {
+        ErrorDialog::showMessage(msg);
+        return;
+    }
+    ErrorDialog::showMessage(QStringLiteral("添加成功"));
+    AddValidDriver(info, info.port_num);
+    insertPrinterRecord(info);
+}
+
+void TolMainWindow::AddValidDriver(const DriverInfo &info, quint16 port)
+{
+    qDebug() << "AddValidDriver " << info.printer_name << port;
+    CPrinter printer;
+    PRINTER_INFO_2W *record = nullptr;
+    if (!printer.GetCloudPrinterInfo(info.printer_name, record))
+        return;
+    // The record's texts live in the same buffer as the record.
+    std::unique_ptr<BYTE[]> recordBuffer(reinterpret_cast<BYTE *>(record));
+    const QString driverName = fromWide(record->pDriverName);
+    const QString portName = fromWide(record->pPortName);
+    if (!isCloudPrinter(driverName, portName))
+        return;
+
+    DriverInfo listed;
+    listed.printer_name = fromWide(record->pPrinterName);
+    listed.port_name = portName;
+    listed.driver_name = driverName;
+    printer.GetCloudPrinterId(listed.printer_name, listed.cloud_sn);
+    listed.port_num = port;
+    qDebug() << QStringLiteral("AddValidDriver driver name: %1, id: %2").arg(listed.printer_name, listed.cloud_sn);
+
+    auto *card = new DriverItem(listed, nullptr);
+    m_listLayout->insertWidget(0, card);
+    startListening(card, new PrinterServer(listed, card), listed);
+}
+
+void TolMainWindow::onRemoveResult(bool ret, QString msg, DriverInfo info)
+{
+    if (!ret) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("错误"), msg, QMessageBox::Close, this);
+        box.button(QMessageBox::Close)->setText(QStringLiteral("关闭"));
+        box.exec();
+        return;
+    }
+    if (auto *card = qobject_cast<DriverItem *>(sender())) {
+        m_listLayout->removeWidget(card);
+        card->hide();
+        card->deleteLater();
+    }
+    deletePrinterRecord(info.printer_name);
 }
 
 void TolMainWindow::applyLooks()

@@ -1,6 +1,9 @@
 #ifndef TOLMAINWINDOW_H
 #define TOLMAINWINDOW_H
 
+#include "driverinfo.h"
+
+#include <QList>
 #include <QMainWindow>
 #include <QPoint>
 #include <QSystemTrayIcon>
@@ -11,6 +14,10 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QScrollArea;
+class QVBoxLayout;
+class DriverItem;
+class PrinterServer;
+class WaittingDlg;
 
 namespace Ui {
 class TolMainWindow;
@@ -26,7 +33,11 @@ public:
     explicit TolMainWindow(QWidget *parent = nullptr);
     ~TolMainWindow() override;
 
+    // The housekeeping step runs once, this long after start-up (300000 ms); tests shorten it.
+    static void setHousekeepingDelayForTesting(int ms);
+
 protected:
+    void timerEvent(QTimerEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -37,7 +48,10 @@ private slots:
     void on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason);
     void on_showMainAction();
     void on_exitAppAction();
+    void on_addPrinterResult(bool ret, QString msg, DriverInfo info);
+    void onRemoveResult(bool ret, QString msg, DriverInfo info);
     void on_pushButton_manage_clicked();
+    void on_pushButton_ok_clicked();
     void on_pushButton_4_clicked();
     void on_pushButton_Min_clicked();
     void on_pushButton_add_clicked();
@@ -49,6 +63,9 @@ private:
     void createTrayIcon();
     void startDrag(QMouseEvent *event);
     void moveWithMouse(QMouseEvent *event);
+    void loadPrinterList();
+    void AddValidDriver(const DriverInfo &info, quint16 port);
+    void startListening(DriverItem *card, PrinterServer *server, const DriverInfo &info);
 
     QPoint m_dragOffset;
     QLabel *label_ver = nullptr;
@@ -66,6 +83,12 @@ private:
     QAction *m_showAction = nullptr;
     QAction *m_exitAction = nullptr;
     Ui::TolMainWindow *ui = nullptr;
+    QList<PrinterServer *> m_servers;
+    int m_cleanupTimerId = 0;
+    int m_logKeepDays = 5;
+    QWidget *m_listContainer = nullptr;
+    QVBoxLayout *m_listLayout = nullptr;
+    WaittingDlg *m_waitDialog = nullptr;
 };
 
 #endif // TOLMAINWINDOW_H

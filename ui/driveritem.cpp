@@ -1,0 +1,352 @@
+#include "driveritem.h"
+
+#include "clock.h"
+#include "cloudserial.h"
+#include "relaysettings.h"
+#include "cprinter.h"
+#include "detailfile.h"
+#include "errordialog.h"
+#include "printerrecordstore.h"
+#include "printresulttext.h"
+#include "qcircleprocess.h"
+#include "removeprinterthread.h"
+#include "settingsdlg.h"
+#include "statethread.h"
+
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyleOption>
+#include <QTimer>
+
+namespace {
+
+QString handlingTime()
+{
+    return Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).right(8);
+}
+
+// A job id may come as text or as a number; either way the result query wants its text.
+QString jsonText(const QJsonValue &value)
+{
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'g', 17);
+    return value.toString();
+}
+
+} // namespace
+
+DriverItem::DriverItem(const DriverInfo &info, QWidget *parent)
+    : QWidget(parent)
+    , m_info(info)
+{
+    m_form.setupUi(this);
+    m_form.nameEdit->setText(m_info.printer_name);
+    m_form.serialEdit->setText(m_info.cloud_sn);
+    m_testSpinner = m_form.testSpinner;
+    m_refreshSpinner = m_form.refreshSpinner;
+    connect(m_form.refreshButton, &QPushButton::clicked, this, &DriverItem::onDevStateClicked);
+    connect(m_form.detailButton, &QPushButton::clicked, this, &DriverItem::onStateClicked);
+    connect(m_form.testButton, &QPushButton::clicked, this, &DriverItem::onTestClicked);
+    connect(m_form.modifyButton, &QPushButton::clicked, this, &DriverItem::onModifyClicked);
+    connect(m_form.deleteButton, &QPushButton::clicked, this, &DriverItem::onDeleteClicked);
+
+    m_manager = new QNetworkAccessManager(this);
+    connect(m_manager, &QNetworkAccessManager::finished, this, &DriverItem::devStateReceive);
+    m_devStateRequest.setUrl(QUrl(cloudServiceBase() + QStringLiteral("/v1.1/getNumberStatu")));
+    m_devStateRequest.setHeader(QNetworkRequest::ContentTypeHeader,
+                                QStringLiteral("application/json;charset=UTF-8"));
+    postDevState("oninit and postReply=");
+
+    m_stateTimer = new QTimer(this);
+    m_stateTimer->setInterval(1000);
+    connect(m_stateTimer, &QTimer::timeout, this, &DriverItem::on_StateTimeout);
+    m_devStateTimer = new QTimer(this);
+    m_devStateTimer->setInterval(5000);
+    connect(m_devStateTimer, &QTimer::timeout, this, &DriverItem::on_DevStateTimeout);
+    m_devStateTimer->start();
+}
+
+void DriverItem::paintEvent(QPaintEvent *event)
+{
+    // Lets style sheets paint the card's background.
+    QWidget::paintEvent(event);
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+}
+
+// ---- device state ----
+
+void DriverItem::postDevState(const char *logText)
+{
+    QJsonObject body;
+    body.insert(QStringLiteral("tvNumber"), m_info.cloud_sn);
+    m_devStateReply = m_manager->post(m_devStateRequest, QJsonDocument(body).toJson());
+    qDebug() << logText << m_devStateReply.data();
+}
+
+void DriverItem::onDevStateClicked(bool checked)
+{
+    Q_UNUSED(checked)
+    m_refreshSpinner->startAnimation();
+    postDevState("onDevStateClicked and postReply=");
+}
+
+void DriverItem::on_DevStateTimeout()
+{
+    postDevState("on_DevStateTimeout and postReply=");
+}
+
+void DriverItem::devStateReceive(QNetworkReply *reply)
+{
+    if (reply->error() == QNetworkReply::NoError) {
+        const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
+        qDebug() << answer;
+        const int code = answer.value(QStringLiteral("code")).toInt();
+        if (code == 1001 || code == 4002) {
+            m_form.stateEdit->setText(QStringLiteral("离线"));
+            m_devStateTimer->setInterval(10000);
+        } else if (code == 0) {
+            if (answer.value(QStringLiteral("data")).toString() == QLatin1String("17")) {
+                m_form.stateEdit->setText(QStringLiteral("离线"));
+                m_devStateTimer->setInterval(10000);
+            } else {
+                m_form.stateEdit->setText(QStringLiteral("在线"));
+                m_devStateTimer->setInterval(300000);
+            }
+        }
+    } else {
+        qDebug() << QStringLiteral("devStateReceive receive err: %1, code: %2")
+                        .arg(reply->errorString(), QString::number(int(reply->error())));
+        m_form.stateEdit->setText(QStringLiteral("--"));
+    }
+    m_refreshSpinner->stopAnimation();
+    reply->deleteLater();
+}
+
+// ---- modify ----
+
+void DriverItem::onModifyClicked(bool checked)
+{
+    Q_UNUSED(checked)
+    if (m_viewMode) {
+        m_viewMode = false;
+        m_form.showEditMode();
+        return;
+    }
+    saveChanges();
+}
+
+void DriverItem::saveChanges()
+{
+    const QString serial = m_form.serialEdit->text().toUpper();
+    m_form.serialEdit->setText(serial);
+    const QString name = m_form.nameEdit->text();
+
+    if (serial == m_info.cloud_sn && name == m_info.printer_name) {
+        m_viewMode = true;
+        m_form.showViewMode();
+        return;
+    }
+    // A double quote would break out of its argument in the installer's command line of the test
+    // page; refuse it before anything is changed.
+    if (name != m_info.printer_name && name.contains(QLatin1Char('"'))) {
+        ErrorDialog::showMessage(QStringLiteral("打印机名无效!"));
+        return;
+    }
+    if (serial != m_info.cloud_sn && !changeSerial(serial))
+        return;
+    if (name != m_info.printer_name) {
+        if (!changeName(name))
+            return;
+    } else {
+        m_form.nameEdit->setText(m_info.printer_name);
+    }
+    m_viewMode = true;
+    m_form.showSavedViewMode();
+}
+
+bool DriverItem::changeSerial(const QString &serial)
+{
+    if (serial.isEmpty()) {
+        ErrorDialog::showMessage(QStringLiteral("请输入云序号!"));
+        return false;
+    }
+    if (!isCloudSerial(serial)) {
+        ErrorDialog::showMessage(QStringLiteral("云序号输入错误!"));
+        return false;
+    }
+    const int result = CPrinter().SetCloudPrinterId(m_info.printer_name, serial);
+    if (result == -1) {
+        ErrorDialog::showMessage(QStringLiteral("打印机名无效!"));
+        return false;
+    }
+    if (result != 0) {
+        ErrorDialog::showMessage(QStringLiteral("修改云序号失败!"));
+        return false;
+    }
+    m_info.cloud_sn = serial;
+    emit driverInfoChanged(m_info);
+    updatePrinterRecord(m_info.printer_name, QStringLiteral("cloud_sn"), sqlTextLiteral(serial));
+    return true;
+}
+
+bool DriverItem::changeName(const QString &name)
+{
+    if (!CPrinter().RenamePrinter(m_info.printer_name, name)) {
+        ErrorDialog::showMessage(QStringLiteral("修改打印机名失败!"));
+        return false;
+    }
+    updatePrinterRecord(m_info.printer_name, QStringLiteral("printer_name"), sqlTextLiteral(name));
+    m_info.printer_name = name;
+    emit driverInfoChanged(m_info);
+    return true;
+}
+
+// ---- test page, history, delete ----
+
+void DriverItem::onTestClicked(bool checked)
+{
+    Q_UNUSED(checked)
+    m_testSpinner->startAnimation();
+    CPrinter().PrintTestPage(m_info.printer_name);
+}
+
+void DriverItem::onStateClicked(bool checked)
+{
+    Q_UNUSED(checked)
+    SettingsDlg dialog(m_info.printer_name, m_info.cloud_sn, window());
+    dialog.exec();
+}
+
+void DriverItem::onDeleteClicked(bool checked)
+{
+    Q_UNUSED(checked)
+    m_removeThread = new RemovePrinterThread(m_info, nullptr);
+    connect(m_removeThread, &QThread::finished, m_removeThread, &QObject::deleteLater);
+    connect(m_removeThread, &RemovePrinterThread::removeResult, this,
+            [this](bool ret, QString msg, DriverInfo driverinfo) { emit removeResult(ret, msg, driverinfo); });
+    m_removeThread->start(QThread::InheritPriority);
+}
+
+// ---- print result tracking ----
+
+void DriverItem::recordJob(const QString &result, const QString &handledAt)
+{
+    appendDetailRecord(m_info.cloud_sn, jobDetailRecord(m_jobneed, result, m_jobSize, handledAt));
+}
+
+void DriverItem::showTestPageMessage(const QString &text)
+{
+    if (isTestPageJob(m_jobneed))
+        ErrorDialog::showMessage(text, m_form.inner);
+}
+
+void DriverItem::stopFollowing()
+{
+    m_stateTimer->stop();
+    emit portBusy(false);
+    if (m_stateThread)
+        m_stateThread->deleteLater();
+    m_stateThread = nullptr;
+}
+
+void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument jd)
+{
+    const QString handledAt = handlingTime();
+    const QJsonObject answer = jd.object();
+    m_jobneed = answer.value(QStringLiteral("jobneed")).toString();
+    m_jobSize = answer.value(QStringLiteral("jobSize")).toInt();
+
+    if (error == QNetworkReply::NoError) {
+        if (jd.isEmpty() || jd.isArray()) {
+            m_testSpinner->stopAnimation();
+            emit portBusy(false);
+            m_queryInFlight = false;
+            qDebug() << "Invalid receive json";
+            return;
+        }
+        const QString jobId =
+            jsonText(answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("tolvixId")));
+        // The listener holds further jobs back while one is followed; should one come all the same,
+        // the newer job is followed and the older poller goes.
+        if (m_stateThread)
+            m_stateThread->deleteLater();
+        m_queryInFlight = false;
+        m_stateThread = new StateThread(cloudServiceBase(), jobId, nullptr);
+        connect(m_stateThread, &StateThread::stateResule, this, &DriverItem::onStateResut);
+        emit portBusy(true);
+        m_stateTimer->start();
+        return;
+    }
+    if (error == QNetworkReply::UnknownContentError) {
+        // A job too large for the service: its test-page spinner would otherwise turn forever.
+        m_testSpinner->stopAnimation();
+        recordJob(QStringLiteral("打印失败:打印文件过大"), handledAt);
+        emit portBusy(false);
+        m_queryInFlight = false;
+        qDebug() << QStringLiteral("Network error %1").arg(int(error));
+        return;
+    }
+    m_testSpinner->stopAnimation();
+    showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
+    recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
+    emit portBusy(false);
+    m_queryInFlight = false;
+    qDebug() << QStringLiteral("Network error %1").arg(int(error));
+}
+
+void DriverItem::on_StateTimeout()
+{
+    if (m_queryInFlight || !m_stateThread)
+        return;
+    m_queryInFlight = true;
+    m_stateThread->query();
+}
+
+void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument jd)
+{
+    const QString handledAt = handlingTime();
+    if (error != QNetworkReply::NoError) {
+        m_testSpinner->stopAnimation();
+        qDebug() << QStringLiteral("Network error %1").arg(int(error));
+        stopFollowing();
+        showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
+        recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
+        m_queryInFlight = false;
+        return;
+    }
+    if (jd.isEmpty() || jd.isArray()) {
+        qDebug() << "Invalid receive json";
+        m_testSpinner->stopAnimation();
+        stopFollowing();
+        m_queryInFlight = false;
+        return;
+    }
+    const QJsonValue data = jd.object().value(QStringLiteral("data"));
+    if (data.isObject()) {
+        const QString status = data.toObject().value(m_info.cloud_sn).toString();
+        if (status.contains(QStringLiteral("正在打印"))) {
+            qDebug() << "继续查询状态";
+            m_queryInFlight = false;
+            return;
+        }
+        m_testSpinner->stopAnimation();
+        qDebug() << "显示状态，任务完成";
+        stopFollowing();
+        showTestPageMessage(status);
+        recordJob(finalStatusResultText(status), handledAt);
+        m_queryInFlight = false;
+        return;
+    }
+    const QString text = data.toVariant().toString();
+    m_testSpinner->stopAnimation();
+    showTestPageMessage(text);
+    recordJob(text, handledAt);
+    stopFollowing();
+    m_queryInFlight = false;
+}

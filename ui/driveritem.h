@@ -1,0 +1,84 @@
+#ifndef DRIVERITEM_H
+#define DRIVERITEM_H
+
+#include "driverinfo.h"
+#include "driveritemform.h"
+
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QWidget>
+
+class QNetworkAccessManager;
+class QTimer;
+class QCircleProcess;
+class RemovePrinterThread;
+class StateThread;
+
+// The card of one cloud printer: its name, serial and device state, the buttons to change, test,
+// inspect and delete it, and the follow-up of each print job to its recorded result.
+class DriverItem : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit DriverItem(const DriverInfo &info, QWidget *parent = nullptr);
+
+    const DriverInfo &driverInfo() const { return m_info; }
+    bool isViewMode() const { return m_viewMode; }
+    const DriverItemForm &form() const { return m_form; }
+    QTimer *stateTimer() const { return m_stateTimer; }
+    QTimer *devStateTimer() const { return m_devStateTimer; }
+    bool isQueryInFlight() const { return m_queryInFlight; }
+
+signals:
+    void driverInfoChanged(DriverInfo info);
+    void removeResult(bool ret, QString msg, DriverInfo driverinfo);
+    void portBusy(bool isbusy);
+
+public slots:
+    void onStateClicked(bool checked = false);
+    void onDevStateClicked(bool checked = false);
+    void onModifyClicked(bool checked = false);
+    void onTestClicked(bool checked = false);
+    void onDeleteClicked(bool checked = false);
+    void onCloudResut(QNetworkReply::NetworkError error, QJsonDocument jd);
+    void onStateResut(QNetworkReply::NetworkError error, QJsonDocument jd);
+    void on_StateTimeout();
+    void on_DevStateTimeout();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private slots:
+    void devStateReceive(QNetworkReply *reply);
+
+private:
+    void postDevState(const char *logText);
+    void saveChanges();
+    bool changeSerial(const QString &serial);
+    bool changeName(const QString &name);
+    void endJob(const QString &result, const QString &dialogText);
+    void stopFollowing();
+    void recordJob(const QString &result, const QString &handledAt);
+    void showTestPageMessage(const QString &text);
+
+    DriverInfo m_info;
+    bool m_viewMode = true;
+    QPointer<RemovePrinterThread> m_removeThread;
+    QCircleProcess *m_testSpinner = nullptr;
+    QCircleProcess *m_refreshSpinner = nullptr;
+    QString m_jobneed;
+    qint32 m_jobSize = 0;
+    bool m_queryInFlight = false;
+    DriverItemForm m_form;
+    QPointer<StateThread> m_stateThread;
+    QTimer *m_stateTimer = nullptr;
+    QTimer *m_devStateTimer = nullptr;
+    QNetworkAccessManager *m_manager = nullptr;
+    QNetworkRequest m_devStateRequest;
+    QPointer<QNetworkReply> m_devStateReply;
+};
+
+#endif // DRIVERITEM_H
