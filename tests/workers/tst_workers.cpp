@@ -2,6 +2,7 @@
 #include "cprinter.h"
 #include "programfolder.h"
 #include "removeprinterthread.h"
+#include "spoolerfixture.h"
 #include "widetext.h"
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
@@ -9,48 +10,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <cstring>
 
 namespace {
 
 const char kDriver[] = "Varn VN-210K";
-
-// Creates a Standard TCP/IP port through the monitor, as an administrator's tool would.
-bool addMonitorPort(const QString &name, DWORD number)
-{
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
-    std::vector<WCHAR> monitor = toWide(QStringLiteral(",XcvMonitor Standard TCP/IP Port"));
-    HANDLE xcv = nullptr;
-    if (!OpenPrinterW(monitor.data(), &xcv, &defaults))
-        return false;
-    PORT_DATA_1 data;
-    std::memset(&data, 0, sizeof data);
-    const std::vector<WCHAR> portName = toWide(name);
-    const std::vector<WCHAR> host = toWide(QStringLiteral("127.0.0.1"));
-    std::copy(portName.begin(), portName.end(), data.sztPortName);
-    std::copy(host.begin(), host.end(), data.sztHostAddress);
-    data.dwVersion = 1;
-    data.dwProtocol = PROTOCOL_RAWTCP_TYPE;
-    data.cbSize = sizeof data;
-    data.dwPortNumber = number;
-    std::vector<WCHAR> command = toWide(QStringLiteral("AddPort"));
-    DWORD needed = 0;
-    DWORD status = 1;
-    const BOOL ok = XcvDataW(xcv, command.data(), reinterpret_cast<PBYTE>(&data), sizeof data, nullptr, 0,
-                             &needed, &status);
-    ClosePrinter(xcv);
-    return ok && status == 0;
-}
-
-bool addCloudPrinterFixture(const QString &printer, int index, const QString &serial = QString())
-{
-    const QString port = QStringLiteral("REDadez%1").arg(index, 3, 10, QLatin1Char('0'));
-    if (!addMonitorPort(port, DWORD(8100 + index)))
-        return false;
-    if (!winsim::addPrinter(printer.toStdString(), port.toStdString(), kDriver))
-        return false;
-    return serial.isEmpty() || CPrinter().SetCloudPrinterId(printer, serial) == 0;
-}
 
 struct AddOutcome
 {
@@ -175,8 +138,8 @@ private slots:
     void lowestFreeIndexAndInstalledDriver()
     {
         QVERIFY(winsim::installDriver(kDriver, "Windows x64", "1.0.0.0"));
-        QVERIFY(addCloudPrinterFixture(QStringLiteral("A"), 1, QStringLiteral("1111111111111111")));
-        QVERIFY(addCloudPrinterFixture(QStringLiteral("C"), 3, QStringLiteral("3333333333333333")));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("A"), 1, QStringLiteral("1111111111111111")));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("C"), 3, QStringLiteral("3333333333333333")));
         const AddOutcome outcome = runAdd(QStringLiteral("B"), QStringLiteral("2222222222222222"));
         QVERIFY(outcome.ret);
         QCOMPARE(outcome.info.port_name, QStringLiteral("REDadez002"));
@@ -189,7 +152,7 @@ private slots:
 
     void leftoverPortIsReused()
     {
-        QVERIFY(addMonitorPort(QStringLiteral("REDadez001"), 8101));
+        QVERIFY(SpoolerFixture::addMonitorPort(QStringLiteral("REDadez001"), 8101));
         const int exchangesBefore = winsim::callCount("XcvDataW");
         const AddOutcome outcome = runAdd(QStringLiteral("P"), QStringLiteral("ABCDEF0123456789"));
         QVERIFY(outcome.ret);
@@ -201,7 +164,7 @@ private slots:
     {
         QVERIFY(winsim::installDriver(kDriver, "Windows x64", "1.0.0.0"));
         for (int index = 1; index <= 999; ++index)
-            QVERIFY(addCloudPrinterFixture(QStringLiteral("p%1").arg(index), index));
+            QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("p%1").arg(index), index));
         const AddOutcome outcome = runAdd(QStringLiteral("last"), QStringLiteral("0000000000000001"));
         QVERIFY(outcome.ret);
         QCOMPARE(outcome.info.port_name, QStringLiteral("REDadez1000"));
@@ -221,7 +184,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, serial);
         QVERIFY(winsim::installDriver(kDriver, "Windows x64", "1.0.0.0"));
-        QVERIFY(addCloudPrinterFixture(QStringLiteral("Front"), 1, QStringLiteral("aabbccddeeff0011")));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Front"), 1, QStringLiteral("aabbccddeeff0011")));
         const AddOutcome outcome = runAdd(name, serial);
         QVERIFY(!outcome.ret);
         QCOMPARE(outcome.msg, QStringLiteral("当前打印机已经存在!"));
@@ -289,8 +252,8 @@ private slots:
     void removeWithQueuedJobs()
     {
         QVERIFY(winsim::installDriver(kDriver, "Windows x64", "1.0.0.0"));
-        QVERIFY(addCloudPrinterFixture(QStringLiteral("Gone"), 1, QStringLiteral("1111111111111111")));
-        QVERIFY(addCloudPrinterFixture(QStringLiteral("Stays"), 2, QStringLiteral("2222222222222222")));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Gone"), 1, QStringLiteral("1111111111111111")));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Stays"), 2, QStringLiteral("2222222222222222")));
         QVERIFY(winsim::pausePrinter("Gone"));
         QVERIFY(winsim::submitJob("Gone", std::string("a.txt"), {1, 2, 3}) != 0);
         QVERIFY(winsim::submitJob("Gone", std::string("b.txt"), {4, 5}) != 0);
