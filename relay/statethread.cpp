@@ -20,6 +20,11 @@ StateThread::~StateThread()
 
 void StateThread::query()
 {
+    // The answer is read from the latest reply; a second query on top of an open one would lose it.
+    if (m_reply && !m_reply->isFinished()) {
+        qDebug() << "26_StateThread query still open, not sending another:" << m_reply;
+        return;
+    }
     // The job id goes in as the service gave it; reading the text as user input percent-encodes
     // whatever a URL cannot hold.
     const QUrl url = QUrl::fromUserInput(m_url);
@@ -44,5 +49,7 @@ void StateThread::cloudReceive(QNetworkReply *reply)
                                   .arg(int(reply->error()));
         emit stateResule(reply->error(), QJsonDocument());
     }
+    if (reply == m_reply)
+        m_reply = nullptr;
     reply->deleteLater();
 }

@@ -1,6 +1,7 @@
 #include "resultsink.h"
 
 #include <QJsonObject>
+#include <QTest>
 
 QString ResultSink::jobneed(int i) const
 {
@@ -15,5 +16,9 @@ int ResultSink::jobSize(int i) const
 void ResultSink::onResult(QNetworkReply::NetworkError error, const QJsonDocument &document)
 {
     results.append({error, document});
-    emit received();
+}
+
+bool ResultSink::waitFor(int count, int timeoutMs)
+{
+    return QTest::qWaitFor([this, count] { return results.size() >= count; }, timeoutMs);
 }

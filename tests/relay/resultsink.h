@@ -19,12 +19,12 @@ public:
 
     QList<Result> results;
 
+    // Waits, processing events, until `count` results have come in all told.
+    bool waitFor(int count, int timeoutMs = 5000);
+
     // The members the card reads from a result.
     QString jobneed(int i) const;
     int jobSize(int i) const;
-
-signals:
-    void received();
 
 public slots:
     void onResult(QNetworkReply::NetworkError error, const QJsonDocument &document);
