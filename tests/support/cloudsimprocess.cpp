@@ -1,0 +1,86 @@
+#include "cloudsimprocess.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QTimer>
+
+CloudSimProcess::~CloudSimProcess()
+{
+    stop();
+}
+
+bool CloudSimProcess::start(const QStringList &arguments)
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(COURIER_BIN_DIR "/cloudsim"),
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")} + arguments);
+    if (!m_process.waitForStarted(10000))
+        return false;
+    while (!m_process.canReadLine()) {
+        if (!m_process.waitForReadyRead(10000))
+            return false;
+    }
+    const QString first = QString::fromUtf8(m_process.readLine()).trimmed();
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^listening 127\\.0\\.0\\.1:(\\d+)$")).match(first);
+    if (!match.hasMatch())
+        return false;
+    m_port = quint16(match.captured(1).toUInt());
+    return m_port != 0;
+}
+
+void CloudSimProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QString CloudSimProcess::baseUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+QByteArray CloudSimProcess::request(const QByteArray &method, const QString &path, const QByteArray &body)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request(QUrl(baseUrl() + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QByteArray answer = reply->isFinished() && reply->error() == QNetworkReply::NoError
+                                  ? reply->readAll()
+                                  : QByteArray();
+    delete reply;
+    return answer;
+}
+
+bool CloudSimProcess::configure(const QJsonObject &config)
+{
+    return !request("POST", QStringLiteral("/admin/config"), QJsonDocument(config).toJson()).isEmpty();
+}
+
+bool CloudSimProcess::reset()
+{
+    return !request("POST", QStringLiteral("/admin/reset"), QByteArray()).isEmpty();
+}
+
+QJsonDocument CloudSimProcess::adminGet(const QString &path)
+{
+    return QJsonDocument::fromJson(request("GET", path, QByteArray()));
+}
+
+QByteArray CloudSimProcess::jobData(const QString &jobId)
+{
+    return request("GET", QStringLiteral("/admin/jobs/%1/data").arg(jobId), QByteArray());
+}

@@ -1,0 +1,36 @@
+#ifndef CLOUDSIMPROCESS_H
+#define CLOUDSIMPROCESS_H
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+
+// The cloud service stand-in, run as a child process on a free loopback port for one test.
+class CloudSimProcess
+{
+public:
+    ~CloudSimProcess();
+
+    // Starts it with the given flags (--port 0 is added) and waits for its first line.
+    bool start(const QStringList &arguments = QStringList());
+    void stop();
+
+    quint16 port() const { return m_port; }
+    // Scheme, host and port, as the program's clients want the service's base.
+    QString baseUrl() const;
+
+    // The admin interface: change behaviour, forget jobs, read what arrived.
+    bool configure(const QJsonObject &config);
+    bool reset();
+    QJsonDocument adminGet(const QString &path);
+    QByteArray jobData(const QString &jobId);
+
+private:
+    QByteArray request(const QByteArray &method, const QString &path, const QByteArray &body);
+
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+#endif // CLOUDSIMPROCESS_H

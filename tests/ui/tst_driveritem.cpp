@@ -1,0 +1,387 @@
+#include "clock.h"
+#include "cloud.h"
+#include "cloudsimprocess.h"
+#include "cprinter.h"
+#include "detailfile.h"
+#include "dialogwatcher.h"
+#include "driveritem.h"
+#include "printerrecordstore.h"
+#include "programfolder.h"
+#include "qcircleprocess.h"
+#include "relaysettings.h"
+#include "spoolerfixture.h"
+#include "winsim/winsimcontrol.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const char kSerial[] = "0123456789ABCDEF";
+
+DriverInfo cardInfo(const QString &name = QStringLiteral("P1"), const QString &serial = QLatin1String(kSerial))
+{
+    DriverInfo info;
+    info.printer_name = name;
+    info.cloud_sn = serial;
+    info.port_name = QStringLiteral("REDadez001");
+    info.port_num = 8101;
+    info.driver_name = QStringLiteral("Varn VN-210K");
+    return info;
+}
+
+// The rows of task.db as "name|serial", read through a connection of our own.
+QStringList storedRows()
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+        db.setDatabaseName(QStringLiteral("task.db"));
+        if (db.open()) {
+            QSqlQuery query(QStringLiteral("select printer_name, cloud_sn from driver"), db);
+            while (query.next())
+                rows << query.value(0).toString() + QLatin1Char('|') + query.value(1).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+    return rows;
+}
+
+QString spoolerSerial(const QString &printer)
+{
+    QString serial;
+    CPrinter().GetCloudPrinterId(printer, serial);
+    return serial;
+}
+
+// Waits for the card's next device-state answer to be handled.
+bool waitForDeviceAnswer(DriverItem &card, int answers = 1)
+{
+    auto *manager = card.findChild<QNetworkAccessManager *>();
+    QSignalSpy finished(manager, &QNetworkAccessManager::finished);
+    while (finished.count() < answers) {
+        if (!finished.wait(10000))
+            return false;
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+} // namespace
+
+class TestDriverItem : public QObject
+{
+    Q_OBJECT
+
+private:
+    CloudSimProcess m_sim;
+
+    // Posts a real job to the stand-in and hands back what the listener would pass to the card.
+    QJsonDocument postJob(const QString &jobneed, const QByteArray &data)
+    {
+        Cloud cloud(m_sim.baseUrl() + QStringLiteral("/v1.1/transparentPrinting"), cardInfo());
+        QSignalSpy result(&cloud, &Cloud::cloudResule);
+        if (!cloud.request(data, data.size(), jobneed) || !result.wait(10000))
+            return QJsonDocument();
+        return result.at(0).at(1).value<QJsonDocument>();
+    }
+
+    QStringList todaysRecords()
+    {
+        QStringList records = readDetailRecords(QLatin1String(kSerial)).split(QStringLiteral("!+!"));
+        records.removeLast();
+        return records;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        registerDriverInfoMetaType();
+        qRegisterMetaType<QNetworkReply::NetworkError>();
+        QVERIFY(ProgramFolder::install());
+        QVERIFY(m_sim.start());
+        setCloudServiceBaseForTesting(m_sim.baseUrl());
+        Clock::setFixedForTesting(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 1)));
+    }
+
+    void init()
+    {
+        QVERIFY(m_sim.reset());
+        QVERIFY(winsim::reset());
+        QFile::remove(QStringLiteral("task.db"));
+        QFile::remove(detailFilePath(QLatin1String(kSerial)));
+        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("P1"), 1, QLatin1String(kSerial)));
+        QVERIFY(insertPrinterRecord(cardInfo()));
+    }
+
+    void cleanup() { QCOMPARE(winsim::openHandleCount(), 0); }
+
+    void deviceState_data()
+    {
+        QTest::addColumn<QJsonValue>("device");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("period");
+        QTest::newRow("offline") << QJsonValue(QStringLiteral("offline")) << QStringLiteral("离线") << 10000;
+        QTest::newRow("online") << QJsonValue(QStringLiteral("online")) << QStringLiteral("在线") << 300000;
+        QTest::newRow("unknown, 1001") << QJsonValue(QStringLiteral("unknown")) << QStringLiteral("离线") << 10000;
+        QTest::newRow("unbound, 4002") << QJsonValue(QStringLiteral("unbound")) << QStringLiteral("离线") << 10000;
+        QTest::newRow("code 2 states nothing")
+            << QJsonValue(QJsonObject{{QStringLiteral("state"), QStringLiteral("online")}, {QStringLiteral("code"), 2}})
+            << QString() << 5000;
+    }
+
+    void deviceState()
+    {
+        QFETCH(QJsonValue, device);
+        QFETCH(QString, shown);
+        QFETCH(int, period);
+        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), device}}}}));
+        DriverItem card(cardInfo());
+        QVERIFY(waitForDeviceAnswer(card));
+        QCOMPARE(card.form().stateEdit->text(), shown);
+        QCOMPARE(card.devStateTimer()->interval(), period);
+        QVERIFY(card.devStateTimer()->isActive());
+        const QJsonObject stats = m_sim.adminGet(QStringLiteral("/admin/stats")).object();
+        QCOMPARE(stats.value(QStringLiteral("state")).toObject().value(QStringLiteral("requests")).toInt(), 1);
+    }
+
+    void deviceStateNetworkErrorAndRefresh()
+    {
+        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}},
+                                 {QStringLiteral("state"), QJsonObject{{QStringLiteral("fault"), QStringLiteral("500")}}}}));
+        DriverItem card(cardInfo());
+        QVERIFY(waitForDeviceAnswer(card));
+        QCOMPARE(card.form().stateEdit->text(), QStringLiteral("--"));
+        QCOMPARE(card.devStateTimer()->interval(), 5000);
+
+        // Two quick presses send two requests; the spinner stops at the first answer.
+        QVERIFY(m_sim.configure({{QStringLiteral("state"), QJsonObject{{QStringLiteral("fault"), QStringLiteral("none")},
+                                                                       {QStringLiteral("delayMs"), 300}}}}));
+        auto *spinner = card.form().refreshSpinner;
+        card.onDevStateClicked();
+        card.onDevStateClicked();
+        QVERIFY(spinner->isAnimated());
+        QVERIFY(waitForDeviceAnswer(card));
+        QVERIFY(!spinner->isAnimated());
+        QVERIFY(waitForDeviceAnswer(card));
+        QCOMPARE(card.form().stateEdit->text(), QStringLiteral("在线"));
+        const QJsonObject stats = m_sim.adminGet(QStringLiteral("/admin/stats")).object();
+        QCOMPARE(stats.value(QStringLiteral("state")).toObject().value(QStringLiteral("requests")).toInt(), 3);
+    }
+
+    void modifyUnchangedCallsNothing()
+    {
+        DriverItem card(cardInfo());
+        QSignalSpy changed(&card, &DriverItem::driverInfoChanged);
+        const int storesBefore = winsim::callCount("SetPrinterDataW");
+        const QRect nameBefore = card.form().nameEdit->geometry();
+        card.onModifyClicked();
+        QVERIFY(!card.isViewMode());
+        QVERIFY(!card.form().nameEdit->isReadOnly());
+        QCOMPARE(card.form().serialEdit->geometry(), QRect(330, 26, 120, 15));
+        card.onModifyClicked();
+        QVERIFY(card.isViewMode());
+        QVERIFY(card.form().nameEdit->isReadOnly());
+        QCOMPARE(card.form().nameEdit->geometry(), nameBefore);
+        QCOMPARE(card.form().serialEdit->geometry(), QRect(330, 26, 120, 11));
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(winsim::callCount("SetPrinterDataW"), storesBefore);
+        QCOMPARE(winsim::callCount("SetPrinterW"), 0);
+    }
+
+    void modifySerialAndName()
+    {
+        DriverItem card(cardInfo());
+        QSignalSpy changed(&card, &DriverItem::driverInfoChanged);
+
+        // Serial only, typed in lower case.
+        card.onModifyClicked();
+        card.form().serialEdit->setText(QStringLiteral("fedcba9876543210"));
+        card.onModifyClicked();
+        QVERIFY(card.isViewMode());
+        QCOMPARE(card.form().serialEdit->text(), QStringLiteral("FEDCBA9876543210"));
+        QCOMPARE(spoolerSerial(QStringLiteral("P1")), QStringLiteral("FEDCBA9876543210"));
+        QCOMPARE(storedRows(), QStringList{QStringLiteral("P1|FEDCBA9876543210")});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).value<DriverInfo>().cloud_sn, QStringLiteral("FEDCBA9876543210"));
+
+        // Name only, with a quote that the store must keep as it is.
+        changed.clear();
+        card.onModifyClicked();
+        card.form().nameEdit->setText(QStringLiteral("O'Neil"));
+        card.onModifyClicked();
+        QVERIFY(card.isViewMode());
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(card.driverInfo().printer_name, QStringLiteral("O'Neil"));
+        QCOMPARE(spoolerSerial(QStringLiteral("O'Neil")), QStringLiteral("FEDCBA9876543210"));
+        QCOMPARE(storedRows(), QStringList{QStringLiteral("O'Neil|FEDCBA9876543210")});
+
+        // Both: the serial's change is told first.
+        changed.clear();
+        card.onModifyClicked();
+        card.form().serialEdit->setText(QStringLiteral("1111111111111111"));
+        card.form().nameEdit->setText(QStringLiteral("Q"));
+        card.onModifyClicked();
+        QCOMPARE(changed.count(), 2);
+        const DriverInfo first = changed.at(0).at(0).value<DriverInfo>();
+        const DriverInfo second = changed.at(1).at(0).value<DriverInfo>();
+        QCOMPARE(first.cloud_sn, QStringLiteral("1111111111111111"));
+        QCOMPARE(first.printer_name, QStringLiteral("O'Neil"));
+        QCOMPARE(second.printer_name, QStringLiteral("Q"));
+        QCOMPARE(storedRows(), QStringList{QStringLiteral("Q|1111111111111111")});
+    }
+
+    void modifyErrors_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("failCall");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("serial emptied") << QString() << QStringLiteral("P1") << QString() << QStringLiteral("请输入云序号!");
+        QTest::newRow("serial too short") << QStringLiteral("ABC") << QStringLiteral("P1") << QString()
+                                          << QStringLiteral("云序号输入错误!");
+        QTest::newRow("serial with a G") << QStringLiteral("0123456789ABCDEG") << QStringLiteral("P1") << QString()
+                                         << QStringLiteral("云序号输入错误!");
+        QTest::newRow("printer gone") << QStringLiteral("1111111111111111") << QStringLiteral("P1")
+                                      << QStringLiteral("OpenPrinterW") << QStringLiteral("打印机名无效!");
+        QTest::newRow("store refused") << QStringLiteral("1111111111111111") << QStringLiteral("P1")
+                                       << QStringLiteral("SetPrinterDataW") << QStringLiteral("修改云序号失败!");
+        QTest::newRow("rename refused") << QString::fromLatin1(kSerial) << QStringLiteral("Other") << QStringLiteral("SetPrinterW")
+                                        << QStringLiteral("修改打印机名失败!");
+        QTest::newRow("quote in name") << QString::fromLatin1(kSerial) << QStringLiteral("a\"b") << QString()
+                                       << QStringLiteral("打印机名无效!");
+    }
+
+    void modifyErrors()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QString, name);
+        QFETCH(QString, failCall);
+        QFETCH(QString, message);
+        DriverItem card(cardInfo());
+        QSignalSpy changed(&card, &DriverItem::driverInfoChanged);
+        card.onModifyClicked();
+        card.form().serialEdit->setText(serial);
+        card.form().nameEdit->setText(name);
+        if (failCall == QLatin1String("OpenPrinterW"))
+            winsim::failCall("OpenPrinterW", 1, ERROR_INVALID_PRINTER_NAME);
+        else if (!failCall.isEmpty())
+            winsim::failCall(failCall.toStdString(), 1, ERROR_ACCESS_DENIED);
+        DialogWatcher dialogs;
+        card.onModifyClicked();
+        QCOMPARE(dialogs.messages(), QStringList{message});
+        QVERIFY(!card.isViewMode());
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(spoolerSerial(QStringLiteral("P1")), QLatin1String(kSerial));
+        QCOMPARE(storedRows(), QStringList{QStringLiteral("P1|") + QLatin1String(kSerial)});
+    }
+
+    void tooLargeRecordsAtOnce()
+    {
+        DriverItem card(cardInfo());
+        QSignalSpy busy(&card, &DriverItem::portBusy);
+        const QJsonObject doc{{QStringLiteral("jobneed"), QStringLiteral("big.pdf;09:59:58")},
+                              {QStringLiteral("jobSize"), 5}};
+        card.onCloudResut(QNetworkReply::UnknownContentError, QJsonDocument(doc));
+        QCOMPARE(todaysRecords(), QStringList{QStringLiteral("big.pdf;09:59:58;打印失败:打印文件过大;5;10:00:01")});
+        QCOMPARE(busy.count(), 1);
+        QCOMPARE(busy.at(0).at(0).toBool(), false);
+        QVERIFY(!card.stateTimer()->isActive());
+    }
+
+    void followsJobToItsEnd()
+    {
+        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 2},
+                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        DriverItem card(cardInfo());
+        QSignalSpy busy(&card, &DriverItem::portBusy);
+        DialogWatcher dialogs;
+        const QJsonDocument posted = postJob(QStringLiteral("report.docx;09:59:59"), QByteArray(1234, 'x'));
+        QVERIFY(posted.isObject());
+        card.onCloudResut(QNetworkReply::NoError, posted);
+        QCOMPARE(busy.count(), 1);
+        QVERIFY(busy.at(0).at(0).toBool());
+        QVERIFY(card.stateTimer()->isActive());
+
+        QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 2, 15000);
+        QVERIFY(!busy.at(1).at(0).toBool());
+        QVERIFY(!card.stateTimer()->isActive());
+        const QStringList records = todaysRecords();
+        QCOMPARE(records, QStringList{QStringLiteral("report.docx;09:59:59;打印成功;1234;10:00:01")});
+        QCOMPARE(records.at(0).split(QLatin1Char(';')).size(), 5);
+        // Three queries, one at a time; no dialog for an ordinary job.
+        const QJsonObject result = m_sim.adminGet(QStringLiteral("/admin/stats")).object().value(QStringLiteral("result")).toObject();
+        QCOMPARE(result.value(QStringLiteral("requests")).toInt(), 3);
+        QCOMPARE(result.value(QStringLiteral("inFlightMax")).toInt(), 1);
+        QVERIFY(dialogs.messages().isEmpty());
+    }
+
+    void resultShapes_data()
+    {
+        QTest::addColumn<QJsonObject>("config");
+        QTest::addColumn<QString>("jobneed");
+        QTest::addColumn<QString>("recorded");
+        QTest::addColumn<QStringList>("dialogs");
+        const QJsonObject online{{QLatin1String(kSerial), QStringLiteral("online")}};
+        const QJsonObject offline{{QLatin1String(kSerial), QStringLiteral("offline")}};
+        QTest::newRow("serial missing from data")
+            << QJsonObject{{QStringLiteral("resultShape"), QStringLiteral("empty-object")}, {QStringLiteral("devices"), online}}
+            << QStringLiteral("a.txt;10:00:00") << QStringLiteral("打印失败:") << QStringList();
+        QTest::newRow("plain text data kept as it is")
+            << QJsonObject{{QStringLiteral("resultShape"), QStringLiteral("text")}, {QStringLiteral("devices"), offline}}
+            << QStringLiteral("a.txt;10:00:00") << QStringLiteral("离线") << QStringList();
+        QTest::newRow("offline device")
+            << QJsonObject{{QStringLiteral("devices"), offline}} << QStringLiteral("a.txt;10:00:00")
+            << QStringLiteral("打印失败:设备离线") << QStringList();
+        QTest::newRow("test page shows its result")
+            << QJsonObject{{QStringLiteral("devices"), online}} << QStringLiteral("测试页;10:00:00")
+            << QStringLiteral("打印成功") << QStringList{QStringLiteral("打印成功")};
+        QTest::newRow("test page lost on the way")
+            << QJsonObject{{QStringLiteral("devices"), online},
+                           {QStringLiteral("result"), QJsonObject{{QStringLiteral("fault"), QStringLiteral("500")}}}}
+            << QStringLiteral("测试页;10:00:00") << QStringLiteral("打印失败:网络访问异常")
+            << QStringList{QStringLiteral("打印失败:网络访问异常!")};
+    }
+
+    void resultShapes()
+    {
+        QFETCH(QJsonObject, config);
+        QFETCH(QString, jobneed);
+        QFETCH(QString, recorded);
+        QFETCH(QStringList, dialogs);
+        config.insert(QStringLiteral("pendingPolls"), 0);
+        QVERIFY(m_sim.configure(config));
+        DriverItem card(cardInfo());
+        QSignalSpy busy(&card, &DriverItem::portBusy);
+        DialogWatcher watcher;
+        card.form().testSpinner->startAnimation();
+        card.onCloudResut(QNetworkReply::NoError, postJob(jobneed, QByteArray("abc")));
+        QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 2, 15000);
+        QCOMPARE(todaysRecords(), QStringList{jobneed + QLatin1Char(';') + recorded + QStringLiteral(";3;10:00:01")});
+        QCOMPARE(watcher.messages(), dialogs);
+        QVERIFY(!card.form().testSpinner->isAnimated());
+    }
+
+    void failedPostOfTestPage()
+    {
+        DriverItem card(cardInfo());
+        QSignalSpy busy(&card, &DriverItem::portBusy);
+        DialogWatcher watcher;
+        const QJsonObject doc{{QStringLiteral("jobneed"), QStringLiteral("测试页;10:00:00")}, {QStringLiteral("jobSize"), 7}};
+        card.onCloudResut(QNetworkReply::ConnectionRefusedError, QJsonDocument(doc));
+        QCOMPARE(watcher.messages(), QStringList{QStringLiteral("打印失败:网络访问异常!")});
+        QCOMPARE(todaysRecords(), QStringList{QStringLiteral("测试页;10:00:00;打印失败:网络访问异常;7;10:00:01")});
+        QCOMPARE(busy.count(), 1);
+    }
+};
+
+QTEST_MAIN(TestDriverItem)
+#include "tst_driveritem.moc"
