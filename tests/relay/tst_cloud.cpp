@@ -1,4 +1,5 @@
 #include "cloud.h"
+#include "cloudsimprocess.h"
 #include "httpcapturepeer.h"
 #include "logcapture.h"
 
@@ -43,11 +44,35 @@ private slots:
     void answerIsMergedWithLocalMembers();
     void invalidUrlSendsNothing_data();
     void invalidUrlSendsNothing();
+    void serviceKeepsTheJob();
+    void serviceFaults_data();
+    void serviceFaults();
+    void bodyOverTheServiceLimitGives299();
+
+private:
+    // Posts one job to the service at base and waits for the client's result.
+    QList<QVariant> post(const QString &base, const QByteArray &job);
+
+    CloudSimProcess m_service;
 };
 
 void TestCloud::initTestCase()
 {
     qRegisterMetaType<QNetworkReply::NetworkError>();
+    QVERIFY(m_service.start());
+}
+
+QList<QVariant> TestCloud::post(const QString &base, const QByteArray &job)
+{
+    QPointer<Cloud> cloud = new Cloud(base + QStringLiteral("/v1.1/transparentPrinting"), printer());
+    QSignalSpy results(cloud.data(), &Cloud::cloudResule);
+    if (!cloud->request(job, job.size(), kJobneed) || !results.wait(10000) || results.count() != 1)
+        return QList<QVariant>();
+    // Reported once, then the client and its reply go away whatever the outcome.
+    QPointer<QNetworkReply> reply = cloud->reply();
+    if (!QTest::qWaitFor([&] { return cloud.isNull() && reply.isNull(); }, 5000))
+        return QList<QVariant>();
+    return results.first();
 }
 
 void TestCloud::printBodyOnTheWire_data()
@@ -143,6 +168,87 @@ void TestCloud::invalidUrlSendsNothing()
     QVERIFY(cloud.reply() == nullptr);
     QCOMPARE(log.count(QStringLiteral("28_Cloud Invalid URL: %1: ").arg(url)), 1);
     QVERIFY(!results.wait(200));
+}
+
+void TestCloud::serviceKeepsTheJob()
+{
+    QVERIFY(m_service.configure(R"({"print": {"fault": "none"}})"));
+    QByteArray job(100000, Qt::Uninitialized);
+    for (int i = 0; i < job.size(); ++i)
+        job[i] = char(i % 251);
+    const QList<QVariant> first = post(m_service.base(), job);
+    const QList<QVariant> second = post(m_service.base(), "second");
+    QVERIFY(!first.isEmpty() && !second.isEmpty());
+    QCOMPARE(first.at(0).value<QNetworkReply::NetworkError>(), QNetworkReply::NoError);
+
+    const auto jobIdOf = [](const QList<QVariant> &result) {
+        return result.at(1).value<QJsonDocument>().object().value(QStringLiteral("data")).toObject().value(
+            QStringLiteral("tolvixId")).toString();
+    };
+    const QString firstId = jobIdOf(first);
+    QVERIFY(!firstId.isEmpty());
+    QVERIFY(firstId != jobIdOf(second));
+    QVERIFY(m_service.jobData(firstId) == job);
+    QCOMPARE(m_service.jobData(jobIdOf(second)), QByteArray("second"));
+    const QJsonArray jobs = m_service.jobs();
+    QCOMPARE(jobs.size(), 2);
+    QCOMPARE(jobs.at(0).toObject().value(QStringLiteral("serial")).toString(), kSerial);
+}
+
+void TestCloud::serviceFaults_data()
+{
+    QTest::addColumn<QString>("fault");
+    // -1: any network error other than 299, which the card reports as a network failure.
+    QTest::addColumn<int>("error");
+    QTest::newRow("404") << QStringLiteral("404") << -1;
+    QTest::newRow("413") << QStringLiteral("413") << int(QNetworkReply::UnknownContentError);
+    QTest::newRow("500") << QStringLiteral("500") << -1;
+    QTest::newRow("dropped connection") << QStringLiteral("drop") << -1;
+    QTest::newRow("empty array") << QStringLiteral("empty-array") << int(QNetworkReply::NoError);
+    QTest::newRow("not JSON") << QStringLiteral("non-json") << int(QNetworkReply::NoError);
+}
+
+void TestCloud::serviceFaults()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, error);
+    QVERIFY(m_service.configure(QStringLiteral(R"({"print": {"fault": "%1"}})").arg(fault).toUtf8()));
+    LogCapture log;
+    const QList<QVariant> result = post(m_service.base(), "abc");
+    QVERIFY(m_service.configure(R"({"print": {"fault": "none"}})"));
+    QVERIFY(!result.isEmpty());
+
+    const QNetworkReply::NetworkError got = result.at(0).value<QNetworkReply::NetworkError>();
+    if (error == -1) {
+        QVERIFY(got != QNetworkReply::NoError);
+        QVERIFY(got != QNetworkReply::UnknownContentError);
+    } else {
+        QCOMPARE(int(got), error);
+    }
+    // Whatever came back, the card gets an object with the two local members, and only them.
+    const QJsonDocument document = result.at(1).value<QJsonDocument>();
+    QVERIFY(document.isObject());
+    QCOMPARE(sortedKeys(document), QStringList({"jobSize", "jobneed"}));
+    QCOMPARE(document.object().value(QStringLiteral("jobSize")), QJsonValue(3));
+    if (got == QNetworkReply::NoError) {
+        QCOMPARE(log.count(QStringLiteral("56_Cloud get")), 1);
+        QCOMPARE(log.count(QStringLiteral("69_Cloud receive err")), 0);
+    } else {
+        QCOMPARE(log.count(QStringLiteral("69_Cloud receive err: ")), 1);
+        QVERIFY(log.linesContaining(QStringLiteral("69_Cloud receive err: ")).first().endsWith(
+            QStringLiteral(", code: %1").arg(int(got))));
+    }
+}
+
+void TestCloud::bodyOverTheServiceLimitGives299()
+{
+    CloudSimProcess small;
+    QVERIFY(small.start({QStringLiteral("--max-body"), QStringLiteral("4K")}));
+    const QList<QVariant> result = post(small.base(), QByteArray(20000, 'x'));
+    QVERIFY(!result.isEmpty());
+    QCOMPARE(result.at(0).value<QNetworkReply::NetworkError>(), QNetworkReply::UnknownContentError);
+    QCOMPARE(result.at(1).value<QJsonDocument>().object().value(QStringLiteral("jobSize")), QJsonValue(20000));
+    QVERIFY(small.jobs().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCloud)
