@@ -22,8 +22,7 @@ struct HttpResult
 };
 
 // Runs the real cloud service stand-in as a child process on a free loopback port and talks to it
-// over HTTP, for any suite that needs a cloud service: start it, point the client at baseUrl(),
-// steer it through the admin calls. Stops the process when destroyed.
+// over HTTP the way the program's clients do. Stops the process when destroyed.
 class CloudSimProcess : public QObject
 {
     Q_OBJECT
