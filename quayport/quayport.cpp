@@ -74,7 +74,7 @@ bool fillPortData(PORT_DATA_1 *data, LPCWSTR portName, LPCWSTR hostAddress, DWOR
 // Add, configure and delete treat the all-ones handle as a failed open; the query does not, because
 // the query only ever opened a port and never saw that value from the spooler.
 PortResult exchange(WCHAR *name, bool rejectAllOnes, const char *command, void *input, DWORD inputSize,
-                    void *output, DWORD outputSize)
+    void *output, DWORD outputSize)
 {
     PRINTER_DEFAULTSW defaults;
     defaults.pDatatype = nullptr;
@@ -94,7 +94,7 @@ PortResult exchange(WCHAR *name, bool rejectAllOnes, const char *command, void *
     DWORD needed = 0;
     DWORD status = 0;
     const BOOL ok = XcvDataW(xcv, commandName, static_cast<PBYTE>(input), inputSize,
-                             static_cast<PBYTE>(output), outputSize, &needed, &status);
+        static_cast<PBYTE>(output), outputSize, &needed, &status);
     // Keep the exchange's last error for the caller, not the close's.
     const DWORD error = GetLastError();
     ClosePrinter(xcv);
@@ -140,7 +140,7 @@ bool stopAndWait(SC_HANDLE service, DWORD startTick)
         std::memset(&process, 0, sizeof(process));
         DWORD needed = 0;
         if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&process),
-                                  sizeof(process), &needed))
+                sizeof(process), &needed))
             return false;
         state = process.dwCurrentState;
         waitHint = process.dwWaitHint;
@@ -169,7 +169,7 @@ bool stopDependent(SC_HANDLE manager, LPCWSTR name, DWORD startTick)
     std::memset(&process, 0, sizeof(process));
     DWORD needed = 0;
     bool done = QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&process),
-                                     sizeof(process), &needed)
+                    sizeof(process), &needed)
         != FALSE;
     if (done && process.dwCurrentState != SERVICE_STOPPED && process.dwCurrentState != SERVICE_STOP_PENDING)
         done = stopAndWait(service, startTick);
@@ -226,8 +226,8 @@ PortResult WINAPI GetConfigStandardTcpPort(LPCWSTR portName, LPWSTR hostAddress,
     PORT_DATA_1 answer;
     std::memset(&answer, 0, sizeof(answer));
 
-    const PortResult result = exchange(name, false, "GetConfigInfo", &query, sizeof(query), &answer,
-                                       sizeof(answer));
+    const PortResult result
+        = exchange(name, false, "GetConfigInfo", &query, sizeof(query), &answer, sizeof(answer));
     if (result != PortResultOk)
         return result;
 
@@ -249,8 +249,8 @@ BOOL WINAPI StopDependentServices(SC_HANDLE manager, SC_HANDLE service)
     if (GetLastError() != ERROR_MORE_DATA)
         return FALSE;
 
-    auto *dependents = static_cast<LPENUM_SERVICE_STATUSW>(
-        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
+    auto *dependents
+        = static_cast<LPENUM_SERVICE_STATUSW>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
     if (dependents == nullptr)
         return FALSE;
     if (!EnumDependentServicesW(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) {
@@ -273,8 +273,8 @@ BOOL WINAPI StopDependentServices(SC_HANDLE manager, SC_HANDLE service)
 BOOL WINAPI QDeletePrinterDriver(LPCWSTR driverName, LPCWSTR environment)
 {
     // The spooler does not write to these strings; its prototype merely lacks the const.
-    return DeletePrinterDriverExW(nullptr, const_cast<LPWSTR>(environment), const_cast<LPWSTR>(driverName),
-                                  DPD_DELETE_UNUSED_FILES, 0);
+    return DeletePrinterDriverExW(
+        nullptr, const_cast<LPWSTR>(environment), const_cast<LPWSTR>(driverName), DPD_DELETE_UNUSED_FILES, 0);
 }
 
 } // extern "C"

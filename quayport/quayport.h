@@ -11,10 +11,10 @@ extern "C" {
 // Result of the port exports.
 typedef int PortResult;
 enum : PortResult {
-    PortResultOk = 0,            // the monitor accepted the request
-    PortResultOpenFailed = 1,    // the configuration handle was not opened
+    PortResultOk = 0, // the monitor accepted the request
+    PortResultOpenFailed = 1, // the configuration handle was not opened
     PortResultExchangeFailed = 2, // XcvDataW itself failed
-    PortResultRefused = 3        // XcvDataW succeeded, the monitor's status word was not 0
+    PortResultRefused = 3 // XcvDataW succeeded, the monitor's status word was not 0
 };
 
 // Field widths the caller must respect (terminator not included).

@@ -9,7 +9,7 @@
 
 namespace {
 
-std::atomic<int> g_limitCap {-1};
+std::atomic<int> g_limitCap { -1 };
 
 int capped(int ms)
 {

@@ -5,11 +5,11 @@
 #include <QStringList>
 #include <QThread>
 
-#include <cstring>
 #include <vector>
 
 #include "childprocess.h"
 #include "portlibrary.h"
+#include "printerdata.h"
 #include "printerhandle.h"
 #include "printuicommand.h"
 #include "quayport.h"
@@ -33,58 +33,21 @@ const size_t kRegistryValueUnits = 260;
 const DWORD kRegistryValueBytes = 260;
 
 // The environments a driver may be installed for, most likely first.
-const char *const kEnvironments[] = {"Windows x64", "Windows NT x86", "Windows IA64"};
+const char *const kEnvironments[] = { "Windows x64", "Windows NT x86", "Windows IA64" };
 
-QString cloudIdName() { return QStringLiteral("CloudId"); }
-QString cloudPortName() { return QStringLiteral("CloudPort"); }
+QString cloudIdName()
+{
+    return QStringLiteral("CloudId");
+}
+
+QString cloudPortName()
+{
+    return QStringLiteral("CloudPort");
+}
 
 unsigned long ul(DWORD value)
 {
     return static_cast<unsigned long>(value);
-}
-
-// The log lines of one two-call printer data read.
-struct DataReadTexts
-{
-    const char *sizeFailed; // "... error is %lu, need is %lu"
-    const char *readFailed; // "... error is %lu"
-};
-
-// Size query with an empty buffer, then the read. Empty result with ok false on failure.
-QByteArray readPrinterData(HANDLE printer, const QString &valueName, const DataReadTexts &texts, bool &ok)
-{
-    ok = false;
-    std::vector<WCHAR> name = toWide(valueName);
-    DWORD type = 0;
-    DWORD needed = 0;
-    const DWORD sized = GetPrinterDataW(printer, name.data(), &type, nullptr, 0, &needed);
-    if (sized != ERROR_MORE_DATA || needed == 0) {
-        qCritical().noquote() << QString::asprintf(texts.sizeFailed, ul(GetLastError()), ul(needed));
-        return QByteArray();
-    }
-
-    SpoolerBuffer<BYTE> buffer(needed);
-    DWORD read = 0;
-    if (!buffer.isValid()
-        || GetPrinterDataW(printer, name.data(), &type, buffer.bytes(), buffer.size(), &read) != ERROR_SUCCESS) {
-        qCritical().noquote() << QString::asprintf(texts.readFailed, ul(GetLastError()));
-        return QByteArray();
-    }
-    ok = true;
-    return QByteArray(reinterpret_cast<const char *>(buffer.bytes()), int(qMin(read, needed)));
-}
-
-// Size query for level 2 as the record reads of one printer do it; 0 after logging on failure.
-DWORD printerRecordSize(HANDLE printer, const char *tag)
-{
-    DWORD needed = 0;
-    GetPrinterW(printer, 2, nullptr, 0, &needed);
-    const DWORD error = GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
-        qDebug() << tag << error << "cbNeeded is" << needed;
-        return 0;
-    }
-    return needed;
 }
 
 } // namespace
@@ -95,15 +58,16 @@ CPrinter::CPrinter(QObject *parent)
 }
 
 bool CPrinter::addCloudPrinter(const QString &printerName, const QString &portName, const QString &driverName,
-                               const QString &infPath, bool withInf)
+    const QString &infPath, bool withInf)
 {
     qDebug() << "180_CPrinter addCloudPrinter" << printerName << portName << driverName << infPath;
-    if (holdsDoubleQuote({printerName, portName, driverName, infPath})) {
+    if (holdsDoubleQuote({ printerName, portName, driverName, infPath })) {
         qCritical() << "CPrinter addCloudPrinter refused: a double quote would break the command line";
         return false;
     }
 
-    const QString commandLine = installPrinterCommandLine(printerName, portName, driverName, infPath, withInf);
+    const QString commandLine
+        = installPrinterCommandLine(printerName, portName, driverName, infPath, withInf);
     qDebug().noquote() << "197_CPrinter cmd is" << commandLine;
 
     switch (ChildProcess::run(commandLine, kInstallStartMs, kInstallFinishMs)) {
@@ -125,8 +89,8 @@ int CPrinter::SetCloudPrinterId(const QString &printerName, const QString &cloud
     PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
     if (!printer.isOpen()) {
         const DWORD error = printer.openError();
-        qCritical().noquote() << QString::asprintf("234_CPrinter OpenPrinter %ls, error is %lu",
-                                                   percentLs(printerName), ul(error));
+        qCritical().noquote() << QString::asprintf(
+            "234_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(error));
         return error == ERROR_INVALID_PRINTER_NAME ? -1 : -2;
     }
 
@@ -134,8 +98,8 @@ int CPrinter::SetCloudPrinterId(const QString &printerName, const QString &cloud
     QByteArray bytes = cloudId.toUtf8();
     bytes.append('\0');
     std::vector<WCHAR> name = toWide(cloudIdName());
-    const DWORD result = SetPrinterDataW(printer.get(), name.data(), REG_SZ,
-                                         reinterpret_cast<LPBYTE>(bytes.data()), DWORD(bytes.size()));
+    const DWORD result = SetPrinterDataW(
+        printer.get(), name.data(), REG_SZ, reinterpret_cast<LPBYTE>(bytes.data()), DWORD(bytes.size()));
     return int(result);
 }
 
@@ -144,16 +108,16 @@ bool CPrinter::GetCloudPrinterId(const QString &printerName, QString &cloudId)
     qDebug() << "258_CPrinter GetCloudPrinterId" << printerName;
     PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
     if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf("267_CPrinter OpenPrinter %ls, error is %lu",
-                                                   percentLs(printerName), ul(printer.openError()));
+        qCritical().noquote() << QString::asprintf(
+            "267_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
         return false;
     }
 
     bool ok = false;
     const QByteArray bytes = readPrinterData(printer.get(), cloudIdName(),
-                                             {"283_CPrinter GetPrinterData error is %lu, need is %lu",
-                                              "292_CPrinter GetPrinterData error is %lu"},
-                                             ok);
+        { "283_CPrinter GetPrinterData error is %lu, need is %lu",
+            "292_CPrinter GetPrinterData error is %lu" },
+        ok);
     if (!ok)
         return false;
     const int end = bytes.indexOf('\0');
@@ -167,12 +131,12 @@ bool CPrinter::SetPrinterPortNum(const QString &printerName, quint16 port)
     qDebug() << "305_CPrinter SetPrinterPortNum" << printerName << port;
     PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
     if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf("314_CPrinter OpenPrinter %ls, error is %lu",
-                                                   percentLs(printerName), ul(printer.openError()));
+        qCritical().noquote() << QString::asprintf(
+            "314_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
         return false;
     }
 
-    BYTE bytes[2] = {BYTE(port & 0xFF), BYTE(port >> 8)};
+    BYTE bytes[2] = { BYTE(port & 0xFF), BYTE(port >> 8) };
     std::vector<WCHAR> name = toWide(cloudPortName());
     const DWORD result = SetPrinterDataW(printer.get(), name.data(), REG_BINARY, bytes, sizeof(bytes));
     qInfo() << "314_CPrinter SetPrinterPortNum result is :" << result;
@@ -184,16 +148,16 @@ bool CPrinter::GetPrinterPortNum(const QString &printerName, quint16 &port)
     qDebug() << "333_CPrinter GetPrinterPortNum" << printerName;
     PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
     if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf("342_CPrinter OpenPrinter %ls, error is %lu",
-                                                   percentLs(printerName), ul(printer.openError()));
+        qCritical().noquote() << QString::asprintf(
+            "342_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
         return false;
     }
 
     bool ok = false;
     const QByteArray bytes = readPrinterData(printer.get(), cloudPortName(),
-                                             {"358_CPrinter GetPrinterData error is %lu, need is %lu",
-                                              "367_CPrinter GetPrinterData error is %lu"},
-                                             ok);
+        { "358_CPrinter GetPrinterData error is %lu, need is %lu",
+            "367_CPrinter GetPrinterData error is %lu" },
+        ok);
     if (!ok)
         return false;
     // Reading two bytes out of a shorter value would read past it.
@@ -202,8 +166,8 @@ bool CPrinter::GetPrinterPortNum(const QString &printerName, quint16 &port)
         return false;
     }
     port = quint16(quint8(bytes.at(0)) | (quint8(bytes.at(1)) << 8));
-    qInfo().noquote() << QString::asprintf("373_CPrinter %s port is %d", printerName.toUtf8().constData(),
-                                           int(port));
+    qInfo().noquote() << QString::asprintf(
+        "373_CPrinter %s port is %d", printerName.toUtf8().constData(), int(port));
     return true;
 }
 
@@ -212,8 +176,8 @@ bool CPrinter::GetCloudPrinterInfo(const QString &printerName, PRINTER_INFO_2W *
     qDebug() << "383_CPrinter GetCloudPrinterInfo" << printerName;
     PrinterHandle printer(printerName, PRINTER_ALL_ACCESS);
     if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf("392_CPrinter OpenPrinter %ls, error is %lu",
-                                                   percentLs(printerName), ul(printer.openError()));
+        qCritical().noquote() << QString::asprintf(
+            "392_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
         return false;
     }
 
@@ -229,7 +193,7 @@ bool CPrinter::GetCloudPrinterInfo(const QString &printerName, PRINTER_INFO_2W *
 
     info = record.release();
     qInfo().noquote() << QString::asprintf("419_CPrinter GetCloudPrinterInfo printer name: %ls, port: %ls",
-                                           percentLs(info->pPrinterName), percentLs(info->pPortName));
+        percentLs(info->pPrinterName), percentLs(info->pPortName));
     return true;
 }
 
@@ -307,8 +271,8 @@ bool CPrinter::RenamePrinter(const QString &printerName, const QString &newName)
     qDebug() << "676_CPrinter RenamePrinter" << printerName + QLatin1Char(';') + newName;
     PrinterHandle printer(printerName, PRINTER_ALL_ACCESS);
     if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf("684_CPrinter OpenPrinter %ls, error is %lu",
-                                                   percentLs(printerName), ul(printer.openError()));
+        qCritical().noquote() << QString::asprintf(
+            "684_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
         return false;
     }
 
@@ -334,7 +298,7 @@ bool CPrinter::RenamePrinter(const QString &printerName, const QString &newName)
 
 void CPrinter::PrintTestPage(const QString &printerName)
 {
-    if (holdsDoubleQuote({printerName})) {
+    if (holdsDoubleQuote({ printerName })) {
         qCritical() << "CPrinter PrintTestPage refused: a double quote would break the command line"
                     << printerName;
         return;
@@ -355,7 +319,7 @@ bool CPrinter::EnumPrinters(QList<PRINTER_INFO_2W> &printers, BYTE *&buffer)
         return false;
     for (const PRINTER_INFO_2W &printer : listing.records()) {
         qInfo().noquote() << QString::asprintf("134_CPrinter printer name: %ls, port: %ls",
-                                               percentLs(printer.pPrinterName), percentLs(printer.pPortName));
+            percentLs(printer.pPrinterName), percentLs(printer.pPortName));
         printers.append(printer);
     }
     buffer = listing.release();
@@ -398,15 +362,15 @@ bool CPrinter::EnumPrinterDrivers(QList<DRIVER_INFO_3W> &drivers, BYTE *&buffer)
     return true;
 }
 
-QString CPrinter::GetDriverRegInfo(const QString &driverName, const QString &environment,
-                                   const QString &valueName)
+QString CPrinter::GetDriverRegInfo(
+    const QString &driverName, const QString &environment, const QString &valueName)
 {
     if (driverName.isEmpty() || environment.isEmpty())
         return QString();
 
     const QString keyPath = QStringLiteral("SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\")
         + environment + QStringLiteral("\\Drivers\\Version-3\\") + driverName;
-    qDebug() << "620_CPrinter GetDriverRegInfo keypath:" << keyPath;
+    qDebug().noquote() << "620_CPrinter GetDriverRegInfo keypath:" << keyPath;
 
     std::vector<WCHAR> wideKeyPath = toWide(keyPath);
     HKEY key = nullptr;
@@ -422,8 +386,8 @@ QString CPrinter::GetDriverRegInfo(const QString &driverName, const QString &env
     DWORD size = kRegistryValueBytes;
     DWORD type = 0;
     std::vector<WCHAR> wideValueName = toWide(valueName);
-    const LSTATUS queried = RegQueryValueExW(key, wideValueName.data(), nullptr, &type,
-                                             reinterpret_cast<LPBYTE>(value.data()), &size);
+    const LSTATUS queried = RegQueryValueExW(
+        key, wideValueName.data(), nullptr, &type, reinterpret_cast<LPBYTE>(value.data()), &size);
     RegCloseKey(key);
     if (queried != ERROR_SUCCESS) {
         qDebug() << "645_CPrinter RegQueryValueEx error code:" << queried;
@@ -439,7 +403,8 @@ QString CPrinter::GetDriverVersion(const QString &driverName)
 {
     QString version;
     for (const char *environment : kEnvironments) {
-        version = GetDriverRegInfo(driverName, QString::fromLatin1(environment), QStringLiteral("DriverVersion"));
+        version
+            = GetDriverRegInfo(driverName, QString::fromLatin1(environment), QStringLiteral("DriverVersion"));
         if (!version.isEmpty())
             break;
     }

@@ -21,7 +21,7 @@ public:
     // True when the installer ran to its end in time; its exit code says nothing reliable, so
     // callers check the printer afterwards. False also when a text holds a double quote.
     bool addCloudPrinter(const QString &printerName, const QString &portName, const QString &driverName,
-                         const QString &infPath, bool withInf);
+        const QString &infPath, bool withInf);
 
     // 0, or the error of storing the value; -1 no printer of that name; -2 the open failed otherwise.
     int SetCloudPrinterId(const QString &printerName, const QString &cloudId);

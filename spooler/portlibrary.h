@@ -19,8 +19,7 @@ public:
     bool isLoaded() const { return m_loaded; }
 
     // The export of that name as a function of type Function, or null.
-    template <typename Function>
-    Function resolve(const char *name)
+    template<typename Function> Function resolve(const char *name)
     {
         return m_loaded ? reinterpret_cast<Function>(m_library.resolve(name)) : nullptr;
     }

@@ -26,7 +26,7 @@ bool holdsDoubleQuote(const QStringList &texts)
 }
 
 QString installPrinterCommandLine(const QString &printerName, const QString &portName,
-                                  const QString &driverName, const QString &infPath, bool withInf)
+    const QString &driverName, const QString &infPath, bool withInf)
 {
     QString line = QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b ") + quoted(printerName);
     if (withInf)

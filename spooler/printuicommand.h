@@ -9,7 +9,7 @@
 bool holdsDoubleQuote(const QStringList &texts);
 
 QString installPrinterCommandLine(const QString &printerName, const QString &portName,
-                                  const QString &driverName, const QString &infPath, bool withInf);
+    const QString &driverName, const QString &infPath, bool withInf);
 QString testPageCommandLine(const QString &printerName);
 
 // The RUNDLL32 that runs those command lines: the system's on Windows; elsewhere the stand-in

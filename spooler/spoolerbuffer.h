@@ -10,13 +10,12 @@
 // The buffer of a two-call spooler read: zero-filled, freed on every path unless handed over.
 // Record is what the buffer is allocated as, so that the one who ends up owning it can free it with
 // array delete of that type (BYTE for the enumerations, the record type for single reads).
-template <typename Record>
-class SpoolerBuffer
+template<typename Record> class SpoolerBuffer
 {
 public:
     explicit SpoolerBuffer(DWORD bytes)
-        : m_bytes(bytes),
-          m_records(new (std::nothrow) Record[(size_t(bytes) + sizeof(Record) - 1) / sizeof(Record)]())
+        : m_bytes(bytes)
+        , m_records(new (std::nothrow) Record[(size_t(bytes) + sizeof(Record) - 1) / sizeof(Record)]())
     {
     }
 

@@ -13,8 +13,7 @@
 // that size. The records' texts point into the buffer, so it is handed over whole, never copied.
 // A spooler with nothing to list answers the first call without asking for a buffer; that is a
 // failure here like any other, and callers treat an empty spooler as one.
-template <typename Record>
-class SpoolerEnumeration
+template<typename Record> class SpoolerEnumeration
 {
 public:
     using Call = std::function<BOOL(LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned)>;
@@ -27,8 +26,8 @@ public:
         call(nullptr, 0, &needed, &returned);
         const DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
-            qCritical().noquote() << QString::asprintf(sizeFailed, static_cast<unsigned long>(error),
-                                                       static_cast<unsigned long>(needed));
+            qCritical().noquote() << QString::asprintf(
+                sizeFailed, static_cast<unsigned long>(error), static_cast<unsigned long>(needed));
             return;
         }
 
@@ -58,7 +57,7 @@ public:
     Range records() const
     {
         const Record *first = isValid() ? reinterpret_cast<const Record *>(m_buffer->bytes()) : nullptr;
-        return Range {first, first + (isValid() ? m_count : 0)};
+        return Range { first, first + (isValid() ? m_count : 0) };
     }
 
     // The caller frees the result with delete[].

@@ -29,7 +29,7 @@ QString fromWide(const WCHAR *text, size_t maxUnits)
 
 const wchar_t *percentLs(const WCHAR *text)
 {
-    static const WCHAR empty[1] = {0};
+    static const WCHAR empty[1] = { 0 };
     return reinterpret_cast<const wchar_t *>(text != nullptr ? text : empty);
 }
 

@@ -2,7 +2,7 @@
 
 namespace {
 
-template <typename Function>
+template<typename Function>
 bool resolveInto(QLibrary &library, const char *name, Function &into, QString &missing)
 {
     into = reinterpret_cast<Function>(library.resolve(name));

@@ -36,7 +36,7 @@ QString readText(const QByteArray &bytes, int offset, int units)
 QByteArray storedPortRecord(const QString &portName)
 {
     std::u16string name = u16(QStringLiteral(",XcvPort ") + portName);
-    PRINTER_DEFAULTSW defaults {nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
+    PRINTER_DEFAULTSW defaults { nullptr, nullptr, SERVER_ACCESS_ADMINISTER };
     HANDLE xcv = nullptr;
     if (!OpenPrinterW(name.data(), &xcv, &defaults))
         return QByteArray();
@@ -46,7 +46,7 @@ QByteArray storedPortRecord(const QString &portName)
     DWORD needed = 0;
     DWORD status = 0;
     const BOOL ok = XcvDataW(xcv, u"GetConfigInfo", reinterpret_cast<PBYTE>(&query), sizeof(query),
-                             reinterpret_cast<PBYTE>(record.data()), DWORD(record.size()), &needed, &status);
+        reinterpret_cast<PBYTE>(record.data()), DWORD(record.size()), &needed, &status);
     ClosePrinter(xcv);
     return ok && status == 0 ? record : QByteArray();
 }
@@ -94,13 +94,13 @@ DWORD serviceState(const char16_t *name)
     DWORD needed = 0;
     if (handles.service == nullptr
         || !QueryServiceStatusEx(handles.service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
-                                 sizeof(status), &needed))
+            sizeof(status), &needed))
         return 0;
     return status.dwCurrentState;
 }
 
 bool addService(const std::string &name, std::vector<std::string> dependsOn, bool running, int64_t stopMs,
-                uint32_t waitHintMs)
+    uint32_t waitHintMs)
 {
     winsim::ServiceFixture fixture;
     fixture.name = name;
@@ -170,8 +170,10 @@ void TstQuayport::addThenQueryReturnsWhatWasSent_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<uint>("number");
 
-    QTest::newRow("first cloud port") << "REDadez001" << "127.0.0.1" << 8101u;
-    QTest::newRow("highest number") << "REDadez1000" << "127.0.0.1" << 65535u;
+    QTest::newRow("first cloud port") << "REDadez001"
+                                      << "127.0.0.1" << 8101u;
+    QTest::newRow("highest number") << "REDadez1000"
+                                    << "127.0.0.1" << 65535u;
     QTest::newRow("widest fields") << QString(54, QLatin1Char('P')) << QString(48, QLatin1Char('h')) << 1u;
     QTest::newRow("non-latin name") << QStringLiteral("端口-7") << "printer.example" << 9100u;
 }
@@ -199,8 +201,8 @@ void TstQuayport::addSendsTheWholeRecord()
     QCOMPARE(record.size(), 964);
 
     QCOMPARE(readText(record, 0, 64), QStringLiteral("REDadez002"));
-    QCOMPARE(readDword(record, 128), DWORD(1));   // version
-    QCOMPARE(readDword(record, 132), DWORD(1));   // raw TCP
+    QCOMPARE(readDword(record, 128), DWORD(1)); // version
+    QCOMPARE(readDword(record, 132), DWORD(1)); // raw TCP
     QCOMPARE(readDword(record, 136), DWORD(964)); // size
     QCOMPARE(readDword(record, 140), DWORD(0));
     QCOMPARE(readText(record, 144, 49), QStringLiteral("127.0.0.1"));
@@ -211,10 +213,11 @@ void TstQuayport::addSendsTheWholeRecord()
 
     // Everything not set is zero: what is left of the text fields, community, queue, IP, reserved.
     QByteArray rest = record;
-    const auto clearField = [&rest](int offset, int size) { rest.replace(offset, size, QByteArray(size, '\0')); };
-    clearField(0, 2 * 11);    // name and its NUL
-    clearField(128, 16);      // version, protocol, size, reserved
-    clearField(144, 2 * 10);  // host and its NUL
+    const auto clearField
+        = [&rest](int offset, int size) { rest.replace(offset, size, QByteArray(size, '\0')); };
+    clearField(0, 2 * 11); // name and its NUL
+    clearField(128, 16); // version, protocol, size, reserved
+    clearField(144, 2 * 10); // host and its NUL
     clearField(308, 4);
     clearField(952, 4);
     QCOMPARE(rest.toHex(), QByteArray(964, '\0').toHex());
@@ -259,8 +262,10 @@ void TstQuayport::refusalsLeaveTheCallersOutsAlone_data()
 
     QTest::newRow("no such port") << "REDadez404" << QString() << int(PortResultOpenFailed);
     QTest::newRow("not a TCP/IP port") << "LPT1:" << QString() << int(PortResultExchangeFailed);
-    QTest::newRow("open refused") << "REDadez010" << "OpenPrinterW" << int(PortResultOpenFailed);
-    QTest::newRow("exchange failed") << "REDadez010" << "XcvDataW" << int(PortResultExchangeFailed);
+    QTest::newRow("open refused") << "REDadez010"
+                                  << "OpenPrinterW" << int(PortResultOpenFailed);
+    QTest::newRow("exchange failed") << "REDadez010"
+                                     << "XcvDataW" << int(PortResultExchangeFailed);
 }
 
 void TstQuayport::refusalsLeaveTheCallersOutsAlone()
@@ -321,10 +326,18 @@ void TstQuayport::namesTooLongForTheirFieldsAreRefusedUnopened()
     DWORD number = 7;
     PortResult result = -1;
     switch (call) {
-    case 0: result = m_q.add(name.c_str(), address.c_str(), 8100); break;
-    case 1: result = m_q.config(name.c_str(), address.c_str(), 8100); break;
-    case 2: result = m_q.remove(name.c_str()); break;
-    default: result = m_q.query(name.c_str(), buffer.data(), &number); break;
+    case 0:
+        result = m_q.add(name.c_str(), address.c_str(), 8100);
+        break;
+    case 1:
+        result = m_q.config(name.c_str(), address.c_str(), 8100);
+        break;
+    case 2:
+        result = m_q.remove(name.c_str());
+        break;
+    default:
+        result = m_q.query(name.c_str(), buffer.data(), &number);
+        break;
     }
     QCOMPARE(result, PortResultOpenFailed);
     QCOMPARE(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
@@ -347,7 +360,7 @@ void TstQuayport::deletePrinterDriverForOneEnvironment()
 void TstQuayport::stopWithoutActiveDependentsEnumeratesOnce()
 {
     QVERIFY(addService("Spooler", {}, true, 0, 0));
-    QVERIFY(addService("Idle", {"Spooler"}, false, 0, 0));
+    QVERIFY(addService("Idle", { "Spooler" }, false, 0, 0));
     ServiceHandles handles(u"Spooler");
     QVERIFY(handles.service != nullptr);
 
@@ -361,9 +374,9 @@ void TstQuayport::stopWithoutActiveDependentsEnumeratesOnce()
 void TstQuayport::stopStopsRunningDependents()
 {
     QVERIFY(addService("Spooler", {}, true, 0, 0));
-    QVERIFY(addService("Fax", {"Spooler"}, true, 300, 50));
-    QVERIFY(addService("Scan", {"Spooler"}, true, 0, 0));
-    QVERIFY(addService("Idle", {"Spooler"}, false, 0, 0));
+    QVERIFY(addService("Fax", { "Spooler" }, true, 300, 50));
+    QVERIFY(addService("Scan", { "Spooler" }, true, 0, 0));
+    QVERIFY(addService("Idle", { "Spooler" }, false, 0, 0));
     {
         ServiceHandles handles(u"Spooler");
         QVERIFY(handles.service != nullptr);
@@ -373,8 +386,8 @@ void TstQuayport::stopStopsRunningDependents()
         QCOMPARE(winsim::openHandleCount(), 2);
         SERVICE_STATUS_PROCESS status {};
         DWORD needed = 0;
-        QVERIFY(QueryServiceStatusEx(handles.service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
-                                     sizeof(status), &needed));
+        QVERIFY(QueryServiceStatusEx(handles.service, SC_STATUS_PROCESS_INFO,
+            reinterpret_cast<LPBYTE>(&status), sizeof(status), &needed));
         QCOMPARE(status.dwCurrentState, DWORD(SERVICE_RUNNING));
     }
     QCOMPARE(serviceState(u"Fax"), DWORD(SERVICE_STOPPED));
@@ -386,8 +399,8 @@ void TstQuayport::stopSkipsDependentsAlreadyStopping()
 {
     QVERIFY(addService("Spooler", {}, true, 0, 0));
     // Never finishes stopping: waiting on it would take the whole budget and fail the call.
-    QVERIFY(addService("Stuck", {"Spooler"}, true, -1, 10000));
-    QVERIFY(addService("Scan", {"Spooler"}, true, 0, 0));
+    QVERIFY(addService("Stuck", { "Spooler" }, true, -1, 10000));
+    QVERIFY(addService("Scan", { "Spooler" }, true, 0, 0));
     {
         ServiceHandles stuck(u"Stuck");
         SERVICE_STATUS status {};
@@ -424,8 +437,8 @@ void TstQuayport::stopFailuresFreeAndClose()
     QFETCH(int, nth);
 
     QVERIFY(addService("Spooler", {}, true, 0, 0));
-    QVERIFY(addService("Fax", {"Spooler"}, true, 200, 20));
-    QVERIFY(addService("Scan", {"Spooler"}, true, 0, 0));
+    QVERIFY(addService("Fax", { "Spooler" }, true, 200, 20));
+    QVERIFY(addService("Scan", { "Spooler" }, true, 0, 0));
     ServiceHandles handles(u"Spooler");
     QVERIFY(handles.service != nullptr);
 

@@ -34,8 +34,8 @@ DWORD stateOf(SC_HANDLE manager, const char16_t *name)
     SERVICE_STATUS_PROCESS status {};
     DWORD needed = 0;
     const BOOL ok = service != nullptr
-        && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
-                                sizeof(status), &needed);
+        && QueryServiceStatusEx(
+            service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status), sizeof(status), &needed);
     if (service != nullptr)
         CloseServiceHandle(service);
     return ok ? status.dwCurrentState : 0;
@@ -51,8 +51,8 @@ void TstQuayportStopBudget::budgetCountsFromTheStartOfTheCall()
     QVERIFY(winsim::reset());
 
     QVERIFY(addService("Spooler", {}, 0));
-    QVERIFY(addService("Fax", {"Spooler"}, 20000));
-    QVERIFY(addService("Scan", {"Spooler"}, 20000));
+    QVERIFY(addService("Fax", { "Spooler" }, 20000));
+    QVERIFY(addService("Scan", { "Spooler" }, 20000));
 
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE spooler = OpenServiceW(manager, u"Spooler", SERVICE_ALL_ACCESS);
@@ -68,7 +68,7 @@ void TstQuayportStopBudget::budgetCountsFromTheStartOfTheCall()
     const DWORD fax = stateOf(manager, u"Fax");
     const DWORD scan = stateOf(manager, u"Scan");
     QVERIFY2((fax == SERVICE_STOPPED) != (scan == SERVICE_STOPPED),
-             qPrintable(QStringLiteral("Fax %1, Scan %2").arg(fax).arg(scan)));
+        qPrintable(QStringLiteral("Fax %1, Scan %2").arg(fax).arg(scan)));
 
     CloseServiceHandle(spooler);
     CloseServiceHandle(manager);
