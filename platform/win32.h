@@ -42,7 +42,8 @@
 #define PROTOCOL_RAWTCP_TYPE 1
 #define PROTOCOL_LPR_TYPE 2
 
-typedef struct _PORT_DATA_1 {
+typedef struct _PORT_DATA_1
+{
     WCHAR sztPortName[MAX_PORTNAME_LEN];
     DWORD dwVersion;
     DWORD dwProtocol;
@@ -59,14 +60,16 @@ typedef struct _PORT_DATA_1 {
     DWORD dwSNMPDevIndex;
 } PORT_DATA_1, *PPORT_DATA_1;
 
-typedef struct _DELETE_PORT_DATA_1 {
+typedef struct _DELETE_PORT_DATA_1
+{
     WCHAR psztPortName[MAX_PORTNAME_LEN];
     BYTE Reserved[98];
     DWORD dwVersion;
     DWORD dwReserved;
 } DELETE_PORT_DATA_1, *PDELETE_PORT_DATA_1;
 
-typedef struct _CONFIG_INFO_DATA_1 {
+typedef struct _CONFIG_INFO_DATA_1
+{
     BYTE Reserved[128];
     DWORD dwVersion;
 } CONFIG_INFO_DATA_1, *PCONFIG_INFO_DATA_1;

@@ -2,13 +2,13 @@
 
 namespace winsim {
 
-CallGate& CallGate::instance()
+CallGate &CallGate::instance()
 {
-    static CallGate* gate = new CallGate;
+    static CallGate *gate = new CallGate;
     return *gate;
 }
 
-bool CallGate::enter(const char* call, uint32_t* error)
+bool CallGate::enter(const char *call, uint32_t *error)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const int64_t count = ++m_counts[call];
@@ -22,13 +22,13 @@ bool CallGate::enter(const char* call, uint32_t* error)
     return false;
 }
 
-void CallGate::inject(const std::string& call, int nth, uint32_t error)
+void CallGate::inject(const std::string &call, int nth, uint32_t error)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_failures.push_back({call, m_counts[call] + nth, error});
+    m_failures.push_back({ call, m_counts[call] + nth, error });
 }
 
-int CallGate::count(const std::string& call) const
+int CallGate::count(const std::string &call) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_counts.find(call);
@@ -42,4 +42,4 @@ void CallGate::clear()
     m_failures.clear();
 }
 
-}  // namespace winsim
+} // namespace winsim

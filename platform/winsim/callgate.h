@@ -10,22 +10,24 @@
 
 namespace winsim {
 
-class CallGate {
+class CallGate
+{
 public:
-    static CallGate& instance();
+    static CallGate &instance();
 
     // Counts the call; true (with the error to report) when this call is to fail.
-    bool enter(const char* call, uint32_t* error);
+    bool enter(const char *call, uint32_t *error);
 
     // The nth call of that name from now on (1 = the next one) fails with error.
-    void inject(const std::string& call, int nth, uint32_t error);
-    int count(const std::string& call) const;
+    void inject(const std::string &call, int nth, uint32_t error);
+    int count(const std::string &call) const;
     void clear();
 
 private:
     CallGate() = default;
 
-    struct Failure {
+    struct Failure
+    {
         std::string call;
         int64_t atCount;
         uint32_t error;
@@ -36,4 +38,4 @@ private:
     std::vector<Failure> m_failures;
 };
 
-}  // namespace winsim
+} // namespace winsim

@@ -8,9 +8,9 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v';
 }
 
-}  // namespace
+} // namespace
 
-std::vector<std::string> splitWindowsCommandLine(const std::string& line)
+std::vector<std::string> splitWindowsCommandLine(const std::string &line)
 {
     std::vector<std::string> arguments;
     size_t i = 0;
@@ -58,7 +58,7 @@ std::vector<std::string> splitWindowsCommandLine(const std::string& line)
     return arguments;
 }
 
-std::string quoteWindowsArgument(const std::string& argument)
+std::string quoteWindowsArgument(const std::string &argument)
 {
     if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos)
         return argument;
@@ -78,15 +78,15 @@ std::string quoteWindowsArgument(const std::string& argument)
         }
         backslashes = 0;
     }
-    out.append(backslashes * 2, '\\');  // they now stand before the closing quote
+    out.append(backslashes * 2, '\\'); // they now stand before the closing quote
     out += '"';
     return out;
 }
 
-std::string joinWindowsCommandLine(const std::vector<std::string>& arguments)
+std::string joinWindowsCommandLine(const std::vector<std::string> &arguments)
 {
     std::string line;
-    for (const auto& argument : arguments) {
+    for (const auto &argument : arguments) {
         if (!line.empty())
             line += ' ';
         line += quoteWindowsArgument(argument);
@@ -94,4 +94,4 @@ std::string joinWindowsCommandLine(const std::vector<std::string>& arguments)
     return line;
 }
 
-}  // namespace winsim
+} // namespace winsim

@@ -10,11 +10,11 @@ namespace winsim {
 // Whitespace separates arguments outside double quotes. Backslashes are literal unless they precede
 // a double quote: 2n backslashes and a quote give n backslashes and open or close a quoted part,
 // 2n+1 give n backslashes and a literal quote. Inside a quoted part "" is a literal quote.
-std::vector<std::string> splitWindowsCommandLine(const std::string& line);
+std::vector<std::string> splitWindowsCommandLine(const std::string &line);
 
 // The argument as written on a command line: bare when it has no whitespace or quote, otherwise
 // quoted with its quotes and the backslashes before them escaped.
-std::string quoteWindowsArgument(const std::string& argument);
-std::string joinWindowsCommandLine(const std::vector<std::string>& arguments);
+std::string quoteWindowsArgument(const std::string &argument);
+std::string joinWindowsCommandLine(const std::vector<std::string> &arguments);
 
-}  // namespace winsim
+} // namespace winsim

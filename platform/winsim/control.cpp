@@ -15,8 +15,7 @@
 namespace winsim {
 namespace {
 
-template <typename Body>
-bool guarded(std::string* error, Body&& body)
+template<typename Body> bool guarded(std::string *error, Body &&body)
 {
     try {
         std::string message;
@@ -24,22 +23,22 @@ bool guarded(std::string* error, Body&& body)
             return true;
         if (error)
             *error = message;
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         if (error)
             *error = e.what();
     }
     return false;
 }
 
-std::string rundllLogPath(const std::string& root)
+std::string rundllLogPath(const std::string &root)
 {
     return root + "/rundll32.log";
 }
 
-bool setPaused(const std::string& printer, bool paused, std::string* error)
+bool setPaused(const std::string &printer, bool paused, std::string *error)
 {
     int64_t wake = 0;
-    const bool done = guarded(error, [&](std::string& message) {
+    const bool done = guarded(error, [&](std::string &message) {
         Transaction tx(Transaction::Write);
         const auto row = printerByName(tx, printer);
         if (!row) {
@@ -57,13 +56,13 @@ bool setPaused(const std::string& printer, bool paused, std::string* error)
     return done;
 }
 
-}  // namespace
+} // namespace
 
-bool reset(std::string* error)
+bool reset(std::string *error)
 {
     HandleTable::instance().clear();
     CallGate::instance().clear();
-    return guarded(error, [&](std::string&) {
+    return guarded(error, [&](std::string &) {
         {
             std::lock_guard<std::mutex> lock(Store::instance().mutex());
             Store::instance().reopen();
@@ -80,7 +79,7 @@ std::string rootPath()
 {
     try {
         return Store::instance().root();
-    } catch (const StoreError&) {
+    } catch (const StoreError &) {
         return Store::rootFromEnvironment();
     }
 }
@@ -104,25 +103,25 @@ int heapBlockCount()
     return ProcessHeap::instance().liveBlocks();
 }
 
-void failCall(const std::string& call, int nth, uint32_t error)
+void failCall(const std::string &call, int nth, uint32_t error)
 {
     CallGate::instance().inject(call, nth, error);
 }
 
-int callCount(const std::string& call)
+int callCount(const std::string &call)
 {
     return CallGate::instance().count(call);
 }
 
-bool addService(const ServiceFixture& service, std::string* error)
+bool addService(const ServiceFixture &service, std::string *error)
 {
-    return guarded(error, [&](std::string& message) {
+    return guarded(error, [&](std::string &message) {
         if (service.name.empty()) {
             message = "a service needs a name";
             return false;
         }
-        ServiceDefinition definition{service.name,    service.displayName, service.dependsOn, service.running,
-                                     service.acceptsStop, service.stopMs,  service.waitHintMs};
+        ServiceDefinition definition { service.name, service.displayName, service.dependsOn, service.running,
+            service.acceptsStop, service.stopMs, service.waitHintMs };
         Transaction tx(Transaction::Write);
         if (!winsim::addService(tx, definition)) {
             message = "a service named \"" + service.name + "\" exists";
@@ -133,25 +132,27 @@ bool addService(const ServiceFixture& service, std::string* error)
     });
 }
 
-bool installDriver(const std::string& name, const std::string& environment, const std::string& version,
-                   std::string* error)
+bool installDriver(
+    const std::string &name, const std::string &environment, const std::string &version, std::string *error)
 {
-    return guarded(error, [&](std::string& message) {
-        const Environment* found = findEnvironment(environment);
+    return guarded(error, [&](std::string &message) {
+        const Environment *found = findEnvironment(environment);
         if (!found || name.empty() || version.empty()) {
-            message = found ? "a driver needs a name and a version" : "unknown environment \"" + environment + "\"";
+            message = found ? "a driver needs a name and a version"
+                            : "unknown environment \"" + environment + "\"";
             return false;
         }
         Transaction tx(Transaction::Write);
-        winsim::installDriver(tx, DriverRow{0, name, found->name, version, "01/01/2024", "UNIDRV.GPD"});
+        winsim::installDriver(tx, DriverRow { 0, name, found->name, version, "01/01/2024", "UNIDRV.GPD" });
         tx.commit();
         return true;
     });
 }
 
-bool addPrinter(const std::string& name, const std::string& port, const std::string& driver, std::string* error)
+bool addPrinter(
+    const std::string &name, const std::string &port, const std::string &driver, std::string *error)
 {
-    return guarded(error, [&](std::string& message) {
+    return guarded(error, [&](std::string &message) {
         Transaction tx(Transaction::Write);
         switch (createPrinter(tx, name, port, driver, nullptr)) {
         case 0:
@@ -173,12 +174,12 @@ bool addPrinter(const std::string& name, const std::string& port, const std::str
     });
 }
 
-uint32_t submitJob(const std::string& printer, const std::optional<std::string>& document,
-                   const std::vector<uint8_t>& data, int64_t submittedUtcMs, std::string* error)
+uint32_t submitJob(const std::string &printer, const std::optional<std::string> &document,
+    const std::vector<uint8_t> &data, int64_t submittedUtcMs, std::string *error)
 {
     int64_t jobId = 0;
     int64_t wake = 0;
-    guarded(error, [&](std::string& message) {
+    guarded(error, [&](std::string &message) {
         Transaction tx(Transaction::Write);
         const auto row = printerByName(tx, printer);
         if (!row) {
@@ -200,25 +201,25 @@ uint32_t submitJob(const std::string& printer, const std::optional<std::string>&
     return uint32_t(jobId);
 }
 
-bool pausePrinter(const std::string& printer, std::string* error)
+bool pausePrinter(const std::string &printer, std::string *error)
 {
     return setPaused(printer, true, error);
 }
 
-bool resumePrinter(const std::string& printer, std::string* error)
+bool resumePrinter(const std::string &printer, std::string *error)
 {
     return setPaused(printer, false, error);
 }
 
-int64_t despoolPassCount(const std::string& printer)
+int64_t despoolPassCount(const std::string &printer)
 {
     try {
         Transaction tx(Transaction::Read);
         const auto row = printerByName(tx, printer);
         return row ? row->despoolPasses : -1;
-    } catch (const StoreError&) {
+    } catch (const StoreError &) {
         return -1;
     }
 }
 
-}  // namespace winsim
+} // namespace winsim

@@ -21,29 +21,29 @@
 namespace winsim {
 namespace {
 
-constexpr int kPollMs = 100;  // how often a running job looks for a purge
+constexpr int kPollMs = 100; // how often a running job looks for a purge
 
-int64_t environmentMs(const char* name, int64_t fallback)
+int64_t environmentMs(const char *name, int64_t fallback)
 {
-    const char* value = std::getenv(name);
+    const char *value = std::getenv(name);
     if (!value || !*value)
         return fallback;
-    char* end = nullptr;
+    char *end = nullptr;
     const long long ms = std::strtoll(value, &end, 10);
     return (end && *end == 0 && ms >= 0) ? ms : fallback;
 }
 
 // An exclusive file lock held for the life of the object.
-class LockFile {
+class LockFile
+{
 public:
-    LockFile(const std::string& path, bool wait)
+    LockFile(const std::string &path, bool wait)
     {
         m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (m_fd < 0)
             return;
         int rc;
-        while ((rc = flock(m_fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-        }
+        while ((rc = flock(m_fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) { }
         if (rc != 0) {
             close(m_fd);
             m_fd = -1;
@@ -56,15 +56,15 @@ public:
             close(m_fd);
         m_fd = -1;
     }
-    LockFile(const LockFile&) = delete;
-    LockFile& operator=(const LockFile&) = delete;
+    LockFile(const LockFile &) = delete;
+    LockFile &operator=(const LockFile &) = delete;
     bool held() const { return m_fd >= 0; }
 
 private:
     int m_fd = -1;
 };
 
-}  // namespace
+} // namespace
 
 Despooler::Despooler(int64_t printerId)
     : m_printerId(printerId)
@@ -85,10 +85,11 @@ int Despooler::run()
             return 0;
         LockFile sending(despoolLockPath(m_root, m_printerId, "lock"), true);
         if (!sending.held()) {
-            std::fprintf(stderr, "winsim despool: cannot lock printer %lld\n", static_cast<long long>(m_printerId));
+            std::fprintf(
+                stderr, "winsim despool: cannot lock printer %lld\n", static_cast<long long>(m_printerId));
             return 1;
         }
-        next.release();  // the next starter may queue up behind us now
+        next.release(); // the next starter may queue up behind us now
         drain();
     }
     return 0;
@@ -142,30 +143,30 @@ void Despooler::drain()
     }
 }
 
-Despooler::Outcome Despooler::deliver(int64_t jobId, const std::vector<uint8_t>& data, const PortRow& port)
+Despooler::Outcome Despooler::deliver(int64_t jobId, const std::vector<uint8_t> &data, const PortRow &port)
 {
     if (port.monitor == "Standard TCP/IP Port")
         return deliverTcp(jobId, data, port);
     return deliverLocal(data, port);
 }
 
-Despooler::Outcome Despooler::deliverLocal(const std::vector<uint8_t>& data, const PortRow& port)
+Despooler::Outcome Despooler::deliverLocal(const std::vector<uint8_t> &data, const PortRow &port)
 {
     // A local port has no device here; its output is kept in a file of the root, one per port.
     std::string name;
     for (const char c : port.name)
         name += (c == ':' || c == '/' || c == '\\') ? '_' : c;
     makePath(m_root + "/ports");
-    FILE* out = std::fopen((m_root + "/ports/" + name + ".prn").c_str(), "ab");
+    FILE *out = std::fopen((m_root + "/ports/" + name + ".prn").c_str(), "ab");
     if (!out)
         return Outcome::Undeliverable;
     const bool written = std::fwrite(data.data(), 1, data.size(), out) == data.size();
     return (std::fclose(out) == 0 && written) ? Outcome::Sent : Outcome::Undeliverable;
 }
 
-Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_t>& data, const PortRow& port)
+Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_t> &data, const PortRow &port)
 {
-    PORT_DATA_1 settings{};
+    PORT_DATA_1 settings {};
     std::string host;
     if (port.record.size() != sizeof(settings))
         return Outcome::Undeliverable;
@@ -184,7 +185,7 @@ Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_
             return Outcome::Cancelled;
         if (monotonicMilliseconds() >= connectDeadline) {
             std::fprintf(stderr, "winsim despool: nobody listens on %s:%u\n", host.c_str(),
-                         unsigned(settings.dwPortNumber));
+                unsigned(settings.dwPortNumber));
             return Outcome::Undeliverable;
         }
         poll(nullptr, 0, kPollMs);
@@ -193,7 +194,7 @@ Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_
     size_t sent = 0;
     int64_t lastProgress = monotonicMilliseconds();
     while (sent < data.size()) {
-        pollfd p{fd, POLLOUT, 0};
+        pollfd p { fd, POLLOUT, 0 };
         if (poll(&p, 1, kPollMs) > 0) {
             const ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
             if (n > 0) {
@@ -201,7 +202,7 @@ Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_
                 lastProgress = monotonicMilliseconds();
             } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 std::fprintf(stderr, "winsim despool: the receiver dropped the connection: %s\n",
-                             std::strerror(errno));
+                    std::strerror(errno));
                 close(fd);
                 return Outcome::Undeliverable;
             }
@@ -220,7 +221,7 @@ Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_
     shutdown(fd, SHUT_WR);
     const int64_t closeDeadline = monotonicMilliseconds() + m_closeWaitMs;
     while (monotonicMilliseconds() < closeDeadline) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (poll(&p, 1, kPollMs) > 0) {
             char discard[4096];
             const ssize_t n = recv(fd, discard, sizeof discard, 0);
@@ -234,16 +235,16 @@ Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_
     return Outcome::Sent;
 }
 
-int Despooler::connectOnce(const std::string& host, uint32_t port)
+int Despooler::connectOnce(const std::string &host, uint32_t port)
 {
-    addrinfo hints{};
+    addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
+    addrinfo *found = nullptr;
     if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
         return -1;
     int result = -1;
-    for (addrinfo* a = found; a && result < 0; a = a->ai_next) {
+    for (addrinfo *a = found; a && result < 0; a = a->ai_next) {
         const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0)
             continue;
@@ -252,7 +253,7 @@ int Despooler::connectOnce(const std::string& host, uint32_t port)
             break;
         }
         if (errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
+            pollfd p { fd, POLLOUT, 0 };
             int error = 0;
             socklen_t length = sizeof error;
             if (poll(&p, 1, 2000) > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0
@@ -274,4 +275,4 @@ bool Despooler::cancelled(int64_t jobId)
     return !status || (*status & kJobDeleting) != 0;
 }
 
-}  // namespace winsim
+} // namespace winsim

@@ -12,7 +12,8 @@
 
 namespace winsim {
 
-class Despooler {
+class Despooler
+{
 public:
     explicit Despooler(int64_t printerId);
 
@@ -24,10 +25,10 @@ private:
     enum class Outcome { Sent, Cancelled, Undeliverable };
 
     void drain();
-    Outcome deliver(int64_t jobId, const std::vector<uint8_t>& data, const PortRow& port);
-    Outcome deliverTcp(int64_t jobId, const std::vector<uint8_t>& data, const PortRow& port);
-    Outcome deliverLocal(const std::vector<uint8_t>& data, const PortRow& port);
-    int connectOnce(const std::string& host, uint32_t port);
+    Outcome deliver(int64_t jobId, const std::vector<uint8_t> &data, const PortRow &port);
+    Outcome deliverTcp(int64_t jobId, const std::vector<uint8_t> &data, const PortRow &port);
+    Outcome deliverLocal(const std::vector<uint8_t> &data, const PortRow &port);
+    int connectOnce(const std::string &host, uint32_t port);
     bool cancelled(int64_t jobId);
 
     int64_t m_printerId;
@@ -36,4 +37,4 @@ private:
     int64_t m_closeWaitMs;
 };
 
-}  // namespace winsim
+} // namespace winsim

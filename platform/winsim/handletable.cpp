@@ -2,19 +2,19 @@
 
 namespace winsim {
 
-HandleTable& HandleTable::instance()
+HandleTable &HandleTable::instance()
 {
-    static HandleTable* table = new HandleTable;
+    static HandleTable *table = new HandleTable;
     return *table;
 }
 
-void* HandleTable::open(const HandleEntry& entry)
+void *HandleTable::open(const HandleEntry &entry)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const uintptr_t value = m_next;
     m_next += 4;
     m_entries[value] = entry;
-    return reinterpret_cast<void*>(value);
+    return reinterpret_cast<void *>(value);
 }
 
 namespace {
@@ -27,9 +27,9 @@ bool isOneOf(HandleKind kind, std::initializer_list<HandleKind> kinds)
     return false;
 }
 
-}  // namespace
+} // namespace
 
-bool HandleTable::find(const void* handle, std::initializer_list<HandleKind> kinds, HandleEntry* entry) const
+bool HandleTable::find(const void *handle, std::initializer_list<HandleKind> kinds, HandleEntry *entry) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_entries.find(reinterpret_cast<uintptr_t>(handle));
@@ -40,7 +40,7 @@ bool HandleTable::find(const void* handle, std::initializer_list<HandleKind> kin
     return true;
 }
 
-bool HandleTable::close(const void* handle, std::initializer_list<HandleKind> kinds)
+bool HandleTable::close(const void *handle, std::initializer_list<HandleKind> kinds)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_entries.find(reinterpret_cast<uintptr_t>(handle));
@@ -62,4 +62,4 @@ void HandleTable::clear()
     m_entries.clear();
 }
 
-}  // namespace winsim
+} // namespace winsim

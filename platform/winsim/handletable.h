@@ -13,21 +13,24 @@ namespace winsim {
 
 enum class HandleKind { Printer, XcvMonitor, XcvPort, RegistryKey, ServiceManager, Service };
 
-struct HandleEntry {
+struct HandleEntry
+{
     HandleKind kind = HandleKind::Printer;
-    int64_t id = 0;          // printer or port row
-    uint32_t access = 0;     // access granted at open
-    std::string key;         // registry key path, service name key, monitor name
+    int64_t id = 0; // printer or port row
+    uint32_t access = 0; // access granted at open
+    std::string key; // registry key path, service name key, monitor name
 };
 
-class HandleTable {
+class HandleTable
+{
 public:
-    static HandleTable& instance();
+    static HandleTable &instance();
 
-    void* open(const HandleEntry& entry);
+    void *open(const HandleEntry &entry);
     // False for a value that is not an open handle of one of the given kinds.
-    bool find(const void* handle, std::initializer_list<HandleKind> kinds, HandleEntry* entry = nullptr) const;
-    bool close(const void* handle, std::initializer_list<HandleKind> kinds);
+    bool find(
+        const void *handle, std::initializer_list<HandleKind> kinds, HandleEntry *entry = nullptr) const;
+    bool close(const void *handle, std::initializer_list<HandleKind> kinds);
     int count() const;
     void clear();
 
@@ -39,4 +42,4 @@ private:
     uintptr_t m_next = 0x1000;
 };
 
-}  // namespace winsim
+} // namespace winsim

@@ -9,7 +9,7 @@
 namespace winsim {
 namespace {
 
-std::string trim(const std::string& text)
+std::string trim(const std::string &text)
 {
     const size_t begin = text.find_first_not_of(" \t\r\n");
     if (begin == std::string::npos)
@@ -19,7 +19,7 @@ std::string trim(const std::string& text)
 }
 
 // Drops a comment (from ';' outside quotes to the end of the line).
-std::string withoutComment(const std::string& line)
+std::string withoutComment(const std::string &line)
 {
     bool quoted = false;
     for (size_t i = 0; i < line.size(); ++i) {
@@ -32,7 +32,7 @@ std::string withoutComment(const std::string& line)
 }
 
 // Splits at a separator outside quotes.
-std::vector<std::string> splitOutsideQuotes(const std::string& text, char separator, size_t maxParts)
+std::vector<std::string> splitOutsideQuotes(const std::string &text, char separator, size_t maxParts)
 {
     std::vector<std::string> parts;
     std::string current;
@@ -52,7 +52,7 @@ std::vector<std::string> splitOutsideQuotes(const std::string& text, char separa
 }
 
 // A field without its quotes; "" inside quotes stands for one quote.
-std::string unquote(const std::string& field)
+std::string unquote(const std::string &field)
 {
     const std::string text = trim(field);
     std::string out;
@@ -72,7 +72,7 @@ std::string unquote(const std::string& field)
     return out;
 }
 
-std::string decodeFile(const std::string& bytes)
+std::string decodeFile(const std::string &bytes)
 {
     if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) {
         std::u16string wide;
@@ -85,9 +85,9 @@ std::string decodeFile(const std::string& bytes)
     return bytes;
 }
 
-}  // namespace
+} // namespace
 
-bool InfFile::load(const std::string& path, std::string* error)
+bool InfFile::load(const std::string &path, std::string *error)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -104,7 +104,7 @@ bool InfFile::load(const std::string& path, std::string* error)
     return true;
 }
 
-void InfFile::parse(const std::string& text)
+void InfFile::parse(const std::string &text)
 {
     std::istringstream lines(text);
     std::string current;
@@ -128,29 +128,29 @@ void InfFile::parse(const std::string& text)
         if (!current.empty())
             m_rawSections[current].push_back(line);
     }
-    for (const auto& line : m_rawSections[foldedKey("Strings")]) {
+    for (const auto &line : m_rawSections[foldedKey("Strings")]) {
         const auto parts = splitOutsideQuotes(line, '=', 2);
         if (parts.size() == 2)
             m_strings[foldedKey(trim(parts[0]))] = unquote(parts[1]);
     }
-    for (const auto& [name, raw] : m_rawSections)
-        for (const auto& line : raw)
+    for (const auto &[name, raw] : m_rawSections)
+        for (const auto &line : raw)
             m_sections[name].push_back(parseEntry(line));
 }
 
-InfFile::Entry InfFile::parseEntry(const std::string& line) const
+InfFile::Entry InfFile::parseEntry(const std::string &line) const
 {
     Entry entry;
     const auto parts = splitOutsideQuotes(line, '=', 2);
     const std::string values = parts.size() == 2 ? parts[1] : parts[0];
     if (parts.size() == 2)
         entry.key = unquote(substitute(parts[0]));
-    for (const auto& field : splitOutsideQuotes(values, ',', std::string::npos))
+    for (const auto &field : splitOutsideQuotes(values, ',', std::string::npos))
         entry.fields.push_back(unquote(substitute(field)));
     return entry;
 }
 
-std::string InfFile::substitute(const std::string& text) const
+std::string InfFile::substitute(const std::string &text) const
 {
     std::string out;
     size_t i = 0;
@@ -168,18 +168,19 @@ std::string InfFile::substitute(const std::string& text) const
         out += text.substr(i, start - i);
         const std::string key = text.substr(start + 1, end - start - 1);
         if (key.empty()) {
-            out += '%';  // %% is a literal percent sign
+            out += '%'; // %% is a literal percent sign
         } else {
             const auto found = m_strings.find(foldedKey(key));
             // Substituted text is quoted so that commas in it stay inside one field.
-            out += found != m_strings.end() ? "\"" + found->second + "\"" : text.substr(start, end - start + 1);
+            out += found != m_strings.end() ? "\"" + found->second + "\""
+                                            : text.substr(start, end - start + 1);
         }
         i = end + 1;
     }
     return out;
 }
 
-const std::vector<InfFile::Entry>* InfFile::section(const std::string& name) const
+const std::vector<InfFile::Entry> *InfFile::section(const std::string &name) const
 {
     const auto it = m_sections.find(foldedKey(name));
     if (it == m_sections.end()) {
@@ -190,16 +191,16 @@ const std::vector<InfFile::Entry>* InfFile::section(const std::string& name) con
     return &it->second;
 }
 
-std::vector<std::string> InfFile::fields(const std::string& sectionName, const std::string& key) const
+std::vector<std::string> InfFile::fields(const std::string &sectionName, const std::string &key) const
 {
-    if (const auto* entries = section(sectionName))
-        for (const auto& entry : *entries)
+    if (const auto *entries = section(sectionName))
+        for (const auto &entry : *entries)
             if (foldedKey(entry.key) == foldedKey(key))
                 return entry.fields;
     return {};
 }
 
-std::string InfFile::value(const std::string& sectionName, const std::string& key) const
+std::string InfFile::value(const std::string &sectionName, const std::string &key) const
 {
     const auto found = fields(sectionName, key);
     return found.empty() ? std::string() : found.front();
@@ -217,12 +218,12 @@ std::string InfFile::driverVersion() const
     return found.size() < 2 ? std::string() : found[1];
 }
 
-std::optional<InfModel> InfFile::model(const std::string& name, const Environment& environment) const
+std::optional<InfModel> InfFile::model(const std::string &name, const Environment &environment) const
 {
-    const auto* manufacturers = section("Manufacturer");
+    const auto *manufacturers = section("Manufacturer");
     if (!manufacturers)
         return std::nullopt;
-    for (const auto& manufacturer : *manufacturers) {
+    for (const auto &manufacturer : *manufacturers) {
         if (manufacturer.fields.empty())
             continue;
         // The model section for this environment carries its decoration (NTamd64, NTx86.6.0, ...);
@@ -238,15 +239,15 @@ std::optional<InfModel> InfFile::model(const std::string& name, const Environmen
             modelsSection = manufacturer.fields[0];
         if (modelsSection.empty())
             continue;
-        if (const auto* models = section(modelsSection))
-            for (const auto& entry : *models)
+        if (const auto *models = section(modelsSection))
+            for (const auto &entry : *models)
                 if (!entry.fields.empty() && foldedKey(entry.key) == foldedKey(name))
-                    return InfModel{entry.key, entry.fields[0]};
+                    return InfModel { entry.key, entry.fields[0] };
     }
     return std::nullopt;
 }
 
-std::string InfFile::dataFile(const std::string& installSectionName) const
+std::string InfFile::dataFile(const std::string &installSectionName) const
 {
     const std::string named = value(installSectionName, "DataFile");
     if (!named.empty())
@@ -255,4 +256,4 @@ std::string InfFile::dataFile(const std::string& installSectionName) const
     return installSectionName;
 }
 
-}  // namespace winsim
+} // namespace winsim

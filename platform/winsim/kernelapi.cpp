@@ -11,16 +11,16 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 
-}  // namespace
+} // namespace
 
 namespace winsim {
 
-void reportStoreError(const char* call, const char* what)
+void reportStoreError(const char *call, const char *what)
 {
     std::fprintf(stderr, "winsim: %s: %s\n", call, what);
 }
 
-}  // namespace winsim
+} // namespace winsim
 
 extern "C" {
 
@@ -42,9 +42,8 @@ DWORD WINAPI GetTickCount(void)
 
 void WINAPI Sleep(DWORD dwMilliseconds)
 {
-    timespec left{time_t(dwMilliseconds / 1000), long(dwMilliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    timespec left { time_t(dwMilliseconds / 1000), long(dwMilliseconds % 1000) * 1000000L };
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) { }
 }
 
 HANDLE WINAPI GetProcessHeap(void)
@@ -77,4 +76,4 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem)
     return TRUE;
 }
 
-}  // extern "C"
+} // extern "C"

@@ -14,15 +14,15 @@
 
 namespace winsim {
 
-std::string despoolLockPath(const std::string& root, int64_t printerId, const char* which)
+std::string despoolLockPath(const std::string &root, int64_t printerId, const char *which)
 {
     return root + "/locks/printer-" + std::to_string(printerId) + "." + which;
 }
 
 std::string winsimToolPath()
 {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&winsimToolPath), &info) && info.dli_fname) {
+    Dl_info info {};
+    if (dladdr(reinterpret_cast<void *>(&winsimToolPath), &info) && info.dli_fname) {
         std::string path = info.dli_fname;
         const size_t slash = path.rfind('/');
         if (slash != std::string::npos) {
@@ -31,10 +31,10 @@ std::string winsimToolPath()
                 return path;
         }
     }
-    return "winsim";  // found through PATH
+    return "winsim"; // found through PATH
 }
 
-bool despoolerActive(const std::string& root, int64_t printerId)
+bool despoolerActive(const std::string &root, int64_t printerId)
 {
     makePath(root + "/locks");
     const std::string path = despoolLockPath(root, printerId, "lock");
@@ -42,7 +42,7 @@ bool despoolerActive(const std::string& root, int64_t printerId)
     if (fd < 0)
         return false;
     const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    close(fd);  // releases the probe's own lock if it got one
+    close(fd); // releases the probe's own lock if it got one
     return held;
 }
 
@@ -52,7 +52,7 @@ void startDespooler(int64_t printerId)
     const std::string tool = winsimToolPath();
     const std::string id = std::to_string(printerId);
     const std::string log = root + "/despool.log";
-    const char* argv[] = {tool.c_str(), "despool", "--id", id.c_str(), nullptr};
+    const char *argv[] = { tool.c_str(), "despool", "--id", id.c_str(), nullptr };
     const long maxFd = sysconf(_SC_OPEN_MAX) > 0 ? sysconf(_SC_OPEN_MAX) : 1024;
 
     // Two forks: the despooler is adopted by init, so no starter has to reap it, and it runs in a
@@ -76,12 +76,11 @@ void startDespooler(int64_t printerId)
         if (close_range(3, ~0U, 0) != 0)
             for (long fd = 3; fd < maxFd; ++fd)
                 close(int(fd));
-        execvp(argv[0], const_cast<char* const*>(argv));
+        execvp(argv[0], const_cast<char *const *>(argv));
         _exit(127);
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
 }
 
-}  // namespace winsim
+} // namespace winsim

@@ -11,12 +11,12 @@ namespace winsim {
 void startDespooler(int64_t printerId);
 
 // True while a despooler holds the printer's lock.
-bool despoolerActive(const std::string& root, int64_t printerId);
+bool despoolerActive(const std::string &root, int64_t printerId);
 
 // The lock files of a printer's despooler: "lock" held while sending, "wait" by the next in line.
-std::string despoolLockPath(const std::string& root, int64_t printerId, const char* which);
+std::string despoolLockPath(const std::string &root, int64_t printerId, const char *which);
 
 // The winsim tool beside this library.
 std::string winsimToolPath();
 
-}  // namespace winsim
+} // namespace winsim

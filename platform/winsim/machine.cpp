@@ -7,16 +7,16 @@
 
 namespace winsim {
 
-void seedMachine(sqlite3* db)
+void seedMachine(sqlite3 *db)
 {
     Statement seeded(db, "SELECT 1 FROM meta WHERE key = 'seeded'");
     if (seeded.next())
         return;
-    for (const char* port : {"LPT1:", "FILE:"}) {
+    for (const char *port : { "LPT1:", "FILE:" }) {
         Statement s(db, "INSERT INTO ports(name, name_key, monitor) VALUES(?, ?, 'Local Port')");
         s.bind(1, std::string(port)).bind(2, foldedKey(port)).run();
     }
-    for (const char* environment : {"Windows x64", "Windows NT x86"}) {
+    for (const char *environment : { "Windows x64", "Windows NT x86" }) {
         const std::string full = std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\")
             + environment + "\\Drivers\\Version-3";
         size_t end = 0;
@@ -31,14 +31,14 @@ void seedMachine(sqlite3* db)
     mark.run();
 }
 
-void clearMachine(sqlite3* db)
+void clearMachine(sqlite3 *db)
 {
-    for (const char* table : {"meta", "ports", "drivers", "printers", "printer_data", "jobs", "reg_keys",
-                              "reg_values", "services", "service_deps"}) {
+    for (const char *table : { "meta", "ports", "drivers", "printers", "printer_data", "jobs", "reg_keys",
+             "reg_values", "services", "service_deps" }) {
         Statement s(db, (std::string("DELETE FROM ") + table).c_str());
         s.run();
     }
     seedMachine(db);
 }
 
-}  // namespace winsim
+} // namespace winsim

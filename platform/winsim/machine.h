@@ -7,8 +7,8 @@ struct sqlite3;
 namespace winsim {
 
 // Fills an empty state once; the caller has a write transaction open.
-void seedMachine(sqlite3* db);
+void seedMachine(sqlite3 *db);
 // Back to a fresh machine. Row ids keep counting, so nothing from before can be mistaken for new.
-void clearMachine(sqlite3* db);
+void clearMachine(sqlite3 *db);
 
-}  // namespace winsim
+} // namespace winsim

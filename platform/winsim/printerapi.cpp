@@ -20,27 +20,27 @@ constexpr DWORD kDeleteAccess = 0x00010000;
 constexpr DWORD kControlPause = 1;
 constexpr DWORD kControlResume = 2;
 
-const char* const kXcvMonitorPrefix = ",XcvMonitor ";
-const char* const kXcvPortPrefix = ",XcvPort ";
-const char* const kTcpMonitor = "Standard TCP/IP Port";
-const char* const kLocalMonitor = "Local Port";
+const char *const kXcvMonitorPrefix = ",XcvMonitor ";
+const char *const kXcvPortPrefix = ",XcvPort ";
+const char *const kTcpMonitor = "Standard TCP/IP Port";
+const char *const kLocalMonitor = "Local Port";
 
-bool startsWith(const std::string& text, const char* prefix)
+bool startsWith(const std::string &text, const char *prefix)
 {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 // The printer behind a handle; fails the call when the handle is not an open printer handle.
-bool printerHandle(HANDLE handle, HandleEntry* entry)
+bool printerHandle(HANDLE handle, HandleEntry *entry)
 {
-    if (!HandleTable::instance().find(handle, {HandleKind::Printer}, entry)) {
+    if (!HandleTable::instance().find(handle, { HandleKind::Printer }, entry)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
     return true;
 }
 
-BOOL openXcv(const std::string& name, ACCESS_MASK access, LPHANDLE phPrinter)
+BOOL openXcv(const std::string &name, ACCESS_MASK access, LPHANDLE phPrinter)
 {
     HandleEntry entry;
     entry.access = access;
@@ -69,9 +69,9 @@ BOOL openXcv(const std::string& name, ACCESS_MASK access, LPHANDLE phPrinter)
 SYSTEMTIME systemTimeUtc(int64_t ms)
 {
     const time_t seconds = time_t(ms / 1000);
-    tm parts{};
+    tm parts {};
     gmtime_r(&seconds, &parts);
-    SYSTEMTIME st{};
+    SYSTEMTIME st {};
     st.wYear = WORD(parts.tm_year + 1900);
     st.wMonth = WORD(parts.tm_mon + 1);
     st.wDayOfWeek = WORD(parts.tm_wday);
@@ -88,37 +88,38 @@ std::u16string machineName()
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     std::string name = "\\\\";
-    for (const char* c = host; *c; ++c)
+    for (const char *c = host; *c; ++c)
         name += char(*c >= 'a' && *c <= 'z' ? *c - 0x20 : *c);
     return toUtf16(name);
 }
 
-struct JobTexts {
+struct JobTexts
+{
     std::u16string printer, machine, user, notify, datatype, processor, parameters, driver;
     std::optional<std::u16string> document;
 };
 
-JobTexts jobTexts(const PrinterRow& printer, const JobRow& job)
+JobTexts jobTexts(const PrinterRow &printer, const JobRow &job)
 {
-    JobTexts t{toUtf16(printer.name), machineName(), toUtf16(job.user), toUtf16(job.user), u"RAW", u"winprint",
-               u"", toUtf16(printer.driver), std::nullopt};
+    JobTexts t { toUtf16(printer.name), machineName(), toUtf16(job.user), toUtf16(job.user), u"RAW",
+        u"winprint", u"", toUtf16(printer.driver), std::nullopt };
     if (job.document)
         t.document = toUtf16(*job.document);
     return t;
 }
 
-size_t jobInfo2Size(const JobTexts& t)
+size_t jobInfo2Size(const JobTexts &t)
 {
     size_t size = sizeof(JOB_INFO_2W);
-    for (const auto* text : {&t.printer, &t.machine, &t.user, &t.notify, &t.datatype, &t.processor,
-                             &t.parameters, &t.driver})
+    for (const auto *text :
+        { &t.printer, &t.machine, &t.user, &t.notify, &t.datatype, &t.processor, &t.parameters, &t.driver })
         size += RecordPacker::textSize(*text);
     if (t.document)
         size += RecordPacker::textSize(*t.document);
     return size;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -152,8 +153,8 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
 BOOL WINAPI ClosePrinter(HANDLE hPrinter)
 {
     return boolCall("ClosePrinter", [&]() -> BOOL {
-        if (!HandleTable::instance().close(hPrinter,
-                                           {HandleKind::Printer, HandleKind::XcvMonitor, HandleKind::XcvPort}))
+        if (!HandleTable::instance().close(
+                hPrinter, { HandleKind::Printer, HandleKind::XcvMonitor, HandleKind::XcvPort }))
             return fail(ERROR_INVALID_HANDLE);
         return TRUE;
     });
@@ -197,7 +198,8 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
             return fail(ERROR_ACCESS_DENIED);
         if (Level != 0 && Level != 2)
             return fail(ERROR_INVALID_LEVEL);
-        if (Level == 0 && Command != kControlPause && Command != kControlResume && Command != PRINTER_CONTROL_PURGE)
+        if (Level == 0 && Command != kControlPause && Command != kControlResume
+            && Command != PRINTER_CONTROL_PURGE)
             return fail(ERROR_INVALID_PARAMETER);
         if (Level == 2 && (Command != 0 || !pPrinter))
             return fail(ERROR_INVALID_PARAMETER);
@@ -269,12 +271,12 @@ BOOL WINAPI DeletePrinterConnectionW(LPWSTR pName)
     });
 }
 
-DWORD WINAPI GetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, LPDWORD pType, LPBYTE pData, DWORD nSize,
-                             LPDWORD pcbNeeded)
+DWORD WINAPI GetPrinterDataW(
+    HANDLE hPrinter, LPWSTR pValueName, LPDWORD pType, LPBYTE pData, DWORD nSize, LPDWORD pcbNeeded)
 {
     return statusCall("GetPrinterDataW", [&]() -> DWORD {
         HandleEntry entry;
-        if (!HandleTable::instance().find(hPrinter, {HandleKind::Printer}, &entry))
+        if (!HandleTable::instance().find(hPrinter, { HandleKind::Printer }, &entry))
             return ERROR_INVALID_HANDLE;
         if (!pValueName || !pcbNeeded || (!pData && nSize))
             return ERROR_INVALID_PARAMETER;
@@ -299,7 +301,7 @@ DWORD WINAPI SetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, DWORD Type, LPB
 {
     return statusCall("SetPrinterDataW", [&]() -> DWORD {
         HandleEntry entry;
-        if (!HandleTable::instance().find(hPrinter, {HandleKind::Printer}, &entry))
+        if (!HandleTable::instance().find(hPrinter, { HandleKind::Printer }, &entry))
             return ERROR_INVALID_HANDLE;
         if (!(entry.access & PRINTER_ACCESS_ADMINISTER))
             return ERROR_ACCESS_DENIED;
@@ -320,7 +322,7 @@ DWORD WINAPI SetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, DWORD Type, LPB
 }
 
 BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level, LPBYTE pJob, DWORD cbBuf,
-                      LPDWORD pcbNeeded, LPDWORD pcReturned)
+    LPDWORD pcbNeeded, LPDWORD pcReturned)
 {
     return boolCall("EnumJobsW", [&]() -> BOOL {
         HandleEntry entry;
@@ -344,7 +346,7 @@ BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
 
         size_t needed = 0;
         std::vector<JobTexts> texts;
-        for (const auto& job : selected) {
+        for (const auto &job : selected) {
             texts.push_back(jobTexts(*printer, job));
             needed += jobInfo2Size(texts.back());
         }
@@ -353,9 +355,9 @@ BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
             return fail(ERROR_INSUFFICIENT_BUFFER);
         RecordPacker packer(pJob, cbBuf);
         for (size_t i = 0; i < selected.size(); ++i) {
-            const JobRow& job = selected[i];
-            const JobTexts& t = texts[i];
-            JOB_INFO_2W info{};
+            const JobRow &job = selected[i];
+            const JobTexts &t = texts[i];
+            JOB_INFO_2W info {};
             info.JobId = DWORD(job.id);
             info.pPrinterName = packer.place(t.printer);
             info.pMachineName = packer.place(t.machine);
@@ -378,4 +380,4 @@ BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
     });
 }
 
-}  // extern "C"
+} // extern "C"

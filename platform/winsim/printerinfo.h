@@ -6,14 +6,15 @@
 
 namespace winsim {
 
-struct PrinterView {
+struct PrinterView
+{
     PrinterRow row;
     int64_t jobs = 0;
     bool printing = false;
 };
 
-PrinterView printerView(Transaction& tx, const PrinterRow& row);
-size_t printerInfo2Size(const PrinterView& view);
-void packPrinterInfo2(RecordPacker& packer, size_t index, const PrinterView& view);
+PrinterView printerView(Transaction &tx, const PrinterRow &row);
+size_t printerInfo2Size(const PrinterView &view);
+void packPrinterInfo2(RecordPacker &packer, size_t index, const PrinterView &view);
 
-}  // namespace winsim
+} // namespace winsim

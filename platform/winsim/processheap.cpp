@@ -4,23 +4,23 @@
 
 namespace winsim {
 
-ProcessHeap& ProcessHeap::instance()
+ProcessHeap &ProcessHeap::instance()
 {
-    static ProcessHeap* heap = new ProcessHeap;
+    static ProcessHeap *heap = new ProcessHeap;
     return *heap;
 }
 
-void* ProcessHeap::handle()
+void *ProcessHeap::handle()
 {
     // Any stable value that no other handle can take.
     static int marker = 0;
     return &marker;
 }
 
-void* ProcessHeap::allocate(size_t size, bool zeroed)
+void *ProcessHeap::allocate(size_t size, bool zeroed)
 {
     // A zero-byte request still gets a block of its own, which must be freed.
-    void* block = zeroed ? std::calloc(1, size ? size : 1) : std::malloc(size ? size : 1);
+    void *block = zeroed ? std::calloc(1, size ? size : 1) : std::malloc(size ? size : 1);
     if (!block)
         return nullptr;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -28,7 +28,7 @@ void* ProcessHeap::allocate(size_t size, bool zeroed)
     return block;
 }
 
-bool ProcessHeap::release(void* block)
+bool ProcessHeap::release(void *block)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -45,4 +45,4 @@ int ProcessHeap::liveBlocks() const
     return int(m_blocks.size());
 }
 
-}  // namespace winsim
+} // namespace winsim

@@ -8,20 +8,21 @@
 
 namespace winsim {
 
-class ProcessHeap {
+class ProcessHeap
+{
 public:
-    static ProcessHeap& instance();
-    static void* handle();
+    static ProcessHeap &instance();
+    static void *handle();
 
-    void* allocate(size_t size, bool zeroed);
-    bool release(void* block);
+    void *allocate(size_t size, bool zeroed);
+    bool release(void *block);
     int liveBlocks() const;
 
 private:
     ProcessHeap() = default;
 
     mutable std::mutex m_mutex;
-    std::unordered_set<void*> m_blocks;
+    std::unordered_set<void *> m_blocks;
 };
 
-}  // namespace winsim
+} // namespace winsim

@@ -10,25 +10,25 @@ using namespace winsim;
 
 namespace {
 
-constexpr LSTATUS kBadPathname = 161;  // ERROR_BAD_PATHNAME
-constexpr LSTATUS kKeyDeleted = 1018;  // ERROR_KEY_DELETED
-constexpr DWORD kOpenLink = 0x8;       // REG_OPTION_OPEN_LINK
+constexpr LSTATUS kBadPathname = 161; // ERROR_BAD_PATHNAME
+constexpr LSTATUS kKeyDeleted = 1018; // ERROR_KEY_DELETED
+constexpr DWORD kOpenLink = 0x8; // REG_OPTION_OPEN_LINK
 
 // The path of an open key; false when the value is no key this process has open.
-bool keyPath(HKEY key, std::string* path)
+bool keyPath(HKEY key, std::string *path)
 {
     if (key == HKEY_LOCAL_MACHINE) {
         path->clear();
         return true;
     }
     HandleEntry entry;
-    if (!HandleTable::instance().find(key, {HandleKind::RegistryKey}, &entry))
+    if (!HandleTable::instance().find(key, { HandleKind::RegistryKey }, &entry))
         return false;
     *path = entry.key;
     return true;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -56,8 +56,8 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
     }));
 }
 
-LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                LPBYTE lpData, LPDWORD lpcbData)
+LSTATUS WINAPI RegQueryValueExW(
+    HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
     return LSTATUS(statusCall("RegQueryValueExW", [&]() -> DWORD {
         std::string path;
@@ -93,9 +93,9 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey)
         // Predefined keys are not opened, so closing one does nothing.
         if (hKey == HKEY_LOCAL_MACHINE)
             return ERROR_SUCCESS;
-        return HandleTable::instance().close(hKey, {HandleKind::RegistryKey}) ? ERROR_SUCCESS
-                                                                               : ERROR_INVALID_HANDLE;
+        return HandleTable::instance().close(hKey, { HandleKind::RegistryKey }) ? ERROR_SUCCESS
+                                                                                : ERROR_INVALID_HANDLE;
     }));
 }
 
-}  // extern "C"
+} // extern "C"

@@ -11,23 +11,25 @@
 
 namespace winsim {
 
-struct RegistryValue {
+struct RegistryValue
+{
     uint32_t type = 0;
     std::vector<uint8_t> data;
 };
 
 // The path with empty components refused: nullopt for "a\\\\b" or "\\a".
-std::optional<std::string> normalRegistryPath(const std::string& path);
+std::optional<std::string> normalRegistryPath(const std::string &path);
 
-bool registryKeyExists(Transaction& tx, const std::string& path);
-void createRegistryKey(Transaction& tx, const std::string& path);
-void deleteRegistryTree(Transaction& tx, const std::string& path);
-std::optional<RegistryValue> registryValue(Transaction& tx, const std::string& path, const std::string& name);
-void setRegistryValue(Transaction& tx, const std::string& path, const std::string& name,
-                      const RegistryValue& value);
+bool registryKeyExists(Transaction &tx, const std::string &path);
+void createRegistryKey(Transaction &tx, const std::string &path);
+void deleteRegistryTree(Transaction &tx, const std::string &path);
+std::optional<RegistryValue> registryValue(Transaction &tx, const std::string &path, const std::string &name);
+void setRegistryValue(
+    Transaction &tx, const std::string &path, const std::string &name, const RegistryValue &value);
 // A REG_SZ value: the UTF-16 text with its terminator.
-void setRegistryText(Transaction& tx, const std::string& path, const std::string& name, const std::string& text);
+void setRegistryText(
+    Transaction &tx, const std::string &path, const std::string &name, const std::string &text);
 // A REG_DWORD value.
-void setRegistryNumber(Transaction& tx, const std::string& path, const std::string& name, uint32_t number);
+void setRegistryNumber(Transaction &tx, const std::string &path, const std::string &name, uint32_t number);
 
-}  // namespace winsim
+} // namespace winsim

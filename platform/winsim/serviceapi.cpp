@@ -12,12 +12,12 @@ using namespace winsim;
 
 namespace {
 
-constexpr DWORD kServerUnavailable = 1722;     // RPC_S_SERVER_UNAVAILABLE
-constexpr DWORD kDatabaseDoesNotExist = 1065;  // ERROR_DATABASE_DOES_NOT_EXIST
+constexpr DWORD kServerUnavailable = 1722; // RPC_S_SERVER_UNAVAILABLE
+constexpr DWORD kDatabaseDoesNotExist = 1065; // ERROR_DATABASE_DOES_NOT_EXIST
 
-SERVICE_STATUS statusOf(const ServiceRow& row)
+SERVICE_STATUS statusOf(const ServiceRow &row)
 {
-    SERVICE_STATUS status{};
+    SERVICE_STATUS status {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = row.state;
     status.dwControlsAccepted = (row.state == SERVICE_RUNNING && row.acceptsStop) ? SERVICE_ACCEPT_STOP : 0;
@@ -28,16 +28,16 @@ SERVICE_STATUS statusOf(const ServiceRow& row)
     return status;
 }
 
-bool serviceHandle(SC_HANDLE handle, DWORD access, HandleEntry* entry)
+bool serviceHandle(SC_HANDLE handle, DWORD access, HandleEntry *entry)
 {
-    if (!HandleTable::instance().find(handle, {HandleKind::Service}, entry))
+    if (!HandleTable::instance().find(handle, { HandleKind::Service }, entry))
         return fail(ERROR_INVALID_HANDLE);
     if ((entry->access & access) != access)
         return fail(ERROR_ACCESS_DENIED);
     return true;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -62,7 +62,7 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, D
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess)
 {
     return handleCall<SC_HANDLE>("OpenServiceW", [&]() -> SC_HANDLE {
-        if (!HandleTable::instance().find(hSCManager, {HandleKind::ServiceManager})) {
+        if (!HandleTable::instance().find(hSCManager, { HandleKind::ServiceManager })) {
             SetLastError(ERROR_INVALID_HANDLE);
             return nullptr;
         }
@@ -85,8 +85,8 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD
     });
 }
 
-BOOL WINAPI EnumDependentServicesW(SC_HANDLE hService, DWORD dwServiceState, LPENUM_SERVICE_STATUSW lpServices,
-                                   DWORD cbBufSize, LPDWORD pcbBytesNeeded, LPDWORD lpServicesReturned)
+BOOL WINAPI EnumDependentServicesW(SC_HANDLE hService, DWORD dwServiceState,
+    LPENUM_SERVICE_STATUSW lpServices, DWORD cbBufSize, LPDWORD pcbBytesNeeded, LPDWORD lpServicesReturned)
 {
     return boolCall("EnumDependentServicesW", [&]() -> BOOL {
         HandleEntry entry;
@@ -99,21 +99,22 @@ BOOL WINAPI EnumDependentServicesW(SC_HANDLE hService, DWORD dwServiceState, LPE
         *lpServicesReturned = 0;
         Transaction tx(Transaction::Read);
         std::vector<ServiceRow> selected;
-        for (const auto& row : dependentsInStopOrder(tx, entry.key, monotonicMilliseconds())) {
+        for (const auto &row : dependentsInStopOrder(tx, entry.key, monotonicMilliseconds())) {
             const bool active = row.state != SERVICE_STOPPED;
-            if ((active && (dwServiceState & SERVICE_ACTIVE)) || (!active && (dwServiceState & SERVICE_INACTIVE)))
+            if ((active && (dwServiceState & SERVICE_ACTIVE))
+                || (!active && (dwServiceState & SERVICE_INACTIVE)))
                 selected.push_back(row);
         }
         size_t needed = 0;
-        for (const auto& row : selected)
+        for (const auto &row : selected)
             needed += sizeof(ENUM_SERVICE_STATUSW) + RecordPacker::textSize(toUtf16(row.name))
                 + RecordPacker::textSize(toUtf16(row.display));
         *pcbBytesNeeded = DWORD(needed);
         if (cbBufSize < needed)
             return fail(ERROR_MORE_DATA);
-        RecordPacker packer(reinterpret_cast<uint8_t*>(lpServices), cbBufSize);
+        RecordPacker packer(reinterpret_cast<uint8_t *>(lpServices), cbBufSize);
         for (size_t i = 0; i < selected.size(); ++i) {
-            ENUM_SERVICE_STATUSW info{};
+            ENUM_SERVICE_STATUSW info {};
             info.lpServiceName = packer.place(toUtf16(selected[i].name));
             info.lpDisplayName = packer.place(toUtf16(selected[i].display));
             info.ServiceStatus = statusOf(selected[i]);
@@ -124,8 +125,8 @@ BOOL WINAPI EnumDependentServicesW(SC_HANDLE hService, DWORD dwServiceState, LPE
     });
 }
 
-BOOL WINAPI QueryServiceStatusEx(SC_HANDLE hService, SC_STATUS_TYPE InfoLevel, LPBYTE lpBuffer, DWORD cbBufSize,
-                                 LPDWORD pcbBytesNeeded)
+BOOL WINAPI QueryServiceStatusEx(
+    SC_HANDLE hService, SC_STATUS_TYPE InfoLevel, LPBYTE lpBuffer, DWORD cbBufSize, LPDWORD pcbBytesNeeded)
 {
     return boolCall("QueryServiceStatusEx", [&]() -> BOOL {
         HandleEntry entry;
@@ -145,7 +146,7 @@ BOOL WINAPI QueryServiceStatusEx(SC_HANDLE hService, SC_STATUS_TYPE InfoLevel, L
         if (!row)
             return fail(ERROR_SERVICE_DOES_NOT_EXIST);
         const SERVICE_STATUS status = statusOf(*row);
-        SERVICE_STATUS_PROCESS process{};
+        SERVICE_STATUS_PROCESS process {};
         std::memcpy(&process, &status, sizeof status);
         process.dwProcessId = row->state == SERVICE_STOPPED ? 0 : DWORD(1000 + row->id);
         std::memcpy(lpBuffer, &process, sizeof process);
@@ -157,7 +158,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
 {
     return boolCall("ControlService", [&]() -> BOOL {
         HandleEntry entry;
-        if (!HandleTable::instance().find(hService, {HandleKind::Service}, &entry))
+        if (!HandleTable::instance().find(hService, { HandleKind::Service }, &entry))
             return fail(ERROR_INVALID_HANDLE);
         if (!lpServiceStatus)
             return fail(ERROR_INVALID_PARAMETER);
@@ -176,7 +177,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
             return fail(ERROR_INVALID_SERVICE_CONTROL);
         if (row->state != SERVICE_RUNNING)
             return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-        for (const auto& dependent : dependentsInStopOrder(tx, row->name, now))
+        for (const auto &dependent : dependentsInStopOrder(tx, row->name, now))
             if (dependent.state != SERVICE_STOPPED)
                 return fail(ERROR_DEPENDENT_SERVICES_RUNNING);
         beginServiceStop(tx, row->id, now);
@@ -189,10 +190,10 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject)
 {
     return boolCall("CloseServiceHandle", [&]() -> BOOL {
-        if (!HandleTable::instance().close(hSCObject, {HandleKind::ServiceManager, HandleKind::Service}))
+        if (!HandleTable::instance().close(hSCObject, { HandleKind::ServiceManager, HandleKind::Service }))
             return fail(ERROR_INVALID_HANDLE);
         return TRUE;
     });
 }
 
-}  // extern "C"
+} // extern "C"

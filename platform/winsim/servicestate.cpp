@@ -13,7 +13,7 @@ namespace {
 constexpr uint32_t kStopped = 1;
 constexpr uint32_t kStopPending = 3;
 
-ServiceRow readService(const Statement& s, int64_t now)
+ServiceRow readService(const Statement &s, int64_t now)
 {
     ServiceRow row;
     row.id = s.integer(0);
@@ -36,12 +36,12 @@ ServiceRow readService(const Statement& s, int64_t now)
     return row;
 }
 
-const char* const kServiceColumns =
-    "SELECT id, name, display, state, accepts_stop, stop_ms, wait_hint, stop_started FROM services ";
+const char *const kServiceColumns
+    = "SELECT id, name, display, state, accepts_stop, stop_ms, wait_hint, stop_started FROM services ";
 
-}  // namespace
+} // namespace
 
-std::optional<ServiceRow> serviceByName(Transaction& tx, const std::string& name, int64_t now)
+std::optional<ServiceRow> serviceByName(Transaction &tx, const std::string &name, int64_t now)
 {
     Statement s(tx.db(), (std::string(kServiceColumns) + "WHERE name_key = ?").c_str());
     s.bind(1, foldedKey(name));
@@ -50,7 +50,7 @@ std::optional<ServiceRow> serviceByName(Transaction& tx, const std::string& name
     return readService(s, now);
 }
 
-std::vector<ServiceRow> services(Transaction& tx, int64_t now)
+std::vector<ServiceRow> services(Transaction &tx, int64_t now)
 {
     Statement s(tx.db(), (std::string(kServiceColumns) + "ORDER BY id").c_str());
     std::vector<ServiceRow> rows;
@@ -59,12 +59,12 @@ std::vector<ServiceRow> services(Transaction& tx, int64_t now)
     return rows;
 }
 
-std::vector<std::string> serviceDependencies(Transaction& tx, const std::string& name)
+std::vector<std::string> serviceDependencies(Transaction &tx, const std::string &name)
 {
     Statement s(tx.db(),
-                "SELECT COALESCE(services.name, depends_on_key) FROM service_deps "
-                "LEFT JOIN services ON services.name_key = depends_on_key WHERE service_key = ? "
-                "ORDER BY depends_on_key");
+        "SELECT COALESCE(services.name, depends_on_key) FROM service_deps "
+        "LEFT JOIN services ON services.name_key = depends_on_key WHERE service_key = ? "
+        "ORDER BY depends_on_key");
     s.bind(1, foldedKey(name));
     std::vector<std::string> names;
     while (s.next())
@@ -72,20 +72,20 @@ std::vector<std::string> serviceDependencies(Transaction& tx, const std::string&
     return names;
 }
 
-std::vector<ServiceRow> dependentsInStopOrder(Transaction& tx, const std::string& name, int64_t now)
+std::vector<ServiceRow> dependentsInStopOrder(Transaction &tx, const std::string &name, int64_t now)
 {
-    std::map<std::string, std::vector<std::string>> dependentsOf;  // key -> keys that need it
+    std::map<std::string, std::vector<std::string>> dependentsOf; // key -> keys that need it
     {
         Statement s(tx.db(), "SELECT service_key, depends_on_key FROM service_deps");
         while (s.next())
             dependentsOf[s.text(1)].push_back(s.text(0));
     }
     std::map<std::string, ServiceRow> found;
-    std::vector<std::string> frontier{foldedKey(name)};
+    std::vector<std::string> frontier { foldedKey(name) };
     while (!frontier.empty()) {
         const std::string key = frontier.back();
         frontier.pop_back();
-        for (const auto& dependent : dependentsOf[key]) {
+        for (const auto &dependent : dependentsOf[key]) {
             if (found.count(dependent))
                 continue;
             if (auto row = serviceByName(tx, dependent, now)) {
@@ -98,13 +98,13 @@ std::vector<ServiceRow> dependentsInStopOrder(Transaction& tx, const std::string
     std::vector<ServiceRow> startOrder;
     std::set<std::string> started;
     while (startOrder.size() < found.size()) {
-        const ServiceRow* next = nullptr;
+        const ServiceRow *next = nullptr;
         std::string nextKey;
-        for (const auto& [key, row] : found) {
+        for (const auto &[key, row] : found) {
             if (started.count(key))
                 continue;
             bool ready = true;
-            for (const auto& dependency : serviceDependencies(tx, row.name)) {
+            for (const auto &dependency : serviceDependencies(tx, row.name)) {
                 const std::string dependencyKey = foldedKey(dependency);
                 if (found.count(dependencyKey) && !started.count(dependencyKey))
                     ready = false;
@@ -115,7 +115,7 @@ std::vector<ServiceRow> dependentsInStopOrder(Transaction& tx, const std::string
             }
         }
         if (!next)
-            break;  // a dependency cycle: the service manager would refuse to start any of these
+            break; // a dependency cycle: the service manager would refuse to start any of these
         started.insert(nextKey);
         startOrder.push_back(*next);
     }
@@ -123,25 +123,25 @@ std::vector<ServiceRow> dependentsInStopOrder(Transaction& tx, const std::string
     return startOrder;
 }
 
-bool addService(Transaction& tx, const ServiceDefinition& definition)
+bool addService(Transaction &tx, const ServiceDefinition &definition)
 {
     if (serviceByName(tx, definition.name, 0))
         return false;
     Statement s(tx.db(),
-                "INSERT INTO services(name, name_key, display, state, accepts_stop, stop_ms, wait_hint) "
-                "VALUES(?, ?, ?, ?, ?, ?, ?)");
+        "INSERT INTO services(name, name_key, display, state, accepts_stop, stop_ms, wait_hint) "
+        "VALUES(?, ?, ?, ?, ?, ?, ?)");
     s.bind(1, definition.name).bind(2, foldedKey(definition.name));
     s.bind(3, definition.display.empty() ? definition.name : definition.display);
     s.bind(4, int64_t(definition.running ? 4 : kStopped)).bind(5, definition.acceptsStop ? 1 : 0);
     s.bind(6, definition.stopMs).bind(7, int64_t(definition.waitHint)).run();
-    for (const auto& dependency : definition.dependsOn) {
+    for (const auto &dependency : definition.dependsOn) {
         Statement d(tx.db(), "INSERT OR IGNORE INTO service_deps(service_key, depends_on_key) VALUES(?, ?)");
         d.bind(1, foldedKey(definition.name)).bind(2, foldedKey(dependency)).run();
     }
     return true;
 }
 
-void beginServiceStop(Transaction& tx, int64_t id, int64_t now)
+void beginServiceStop(Transaction &tx, int64_t id, int64_t now)
 {
     Statement s(tx.db(), "SELECT stop_ms FROM services WHERE id = ?");
     s.bind(1, id);
@@ -152,4 +152,4 @@ void beginServiceStop(Transaction& tx, int64_t id, int64_t now)
     u.bind(1, int64_t(immediate ? kStopped : kStopPending)).bind(2, now).bind(3, id).run();
 }
 
-}  // namespace winsim
+} // namespace winsim

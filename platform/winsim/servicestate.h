@@ -11,18 +11,20 @@
 
 namespace winsim {
 
-struct ServiceRow {
+struct ServiceRow
+{
     int64_t id = 0;
     std::string name, display;
-    uint32_t state = 0;  // as of the time it was read
+    uint32_t state = 0; // as of the time it was read
     bool acceptsStop = true;
-    int64_t stopMs = 0;  // negative: the stop never completes
+    int64_t stopMs = 0; // negative: the stop never completes
     uint32_t waitHint = 0;
     int64_t stopStarted = 0;
     uint32_t checkPoint = 0;
 };
 
-struct ServiceDefinition {
+struct ServiceDefinition
+{
     std::string name, display;
     std::vector<std::string> dependsOn;
     bool running = true;
@@ -31,13 +33,13 @@ struct ServiceDefinition {
     uint32_t waitHint = 0;
 };
 
-std::optional<ServiceRow> serviceByName(Transaction& tx, const std::string& name, int64_t now);
-std::vector<ServiceRow> services(Transaction& tx, int64_t now);
-std::vector<std::string> serviceDependencies(Transaction& tx, const std::string& name);
+std::optional<ServiceRow> serviceByName(Transaction &tx, const std::string &name, int64_t now);
+std::vector<ServiceRow> services(Transaction &tx, int64_t now);
+std::vector<std::string> serviceDependencies(Transaction &tx, const std::string &name);
 // Every service that depends on this one, directly or not, the last to start first.
-std::vector<ServiceRow> dependentsInStopOrder(Transaction& tx, const std::string& name, int64_t now);
+std::vector<ServiceRow> dependentsInStopOrder(Transaction &tx, const std::string &name, int64_t now);
 // False when a service of that name exists.
-bool addService(Transaction& tx, const ServiceDefinition& definition);
-void beginServiceStop(Transaction& tx, int64_t id, int64_t now);
+bool addService(Transaction &tx, const ServiceDefinition &definition);
+void beginServiceStop(Transaction &tx, int64_t id, int64_t now);
 
-}  // namespace winsim
+} // namespace winsim

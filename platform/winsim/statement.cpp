@@ -6,7 +6,7 @@
 
 namespace winsim {
 
-Statement::Statement(sqlite3* db, const char* sql)
+Statement::Statement(sqlite3 *db, const char *sql)
     : m_db(db)
 {
     check(sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr));
@@ -23,19 +23,19 @@ void Statement::check(int rc) const
         throw StoreError(std::string("sqlite: ") + sqlite3_errmsg(m_db));
 }
 
-Statement& Statement::bind(int index, int64_t value)
+Statement &Statement::bind(int index, int64_t value)
 {
     check(sqlite3_bind_int64(m_stmt, index, value));
     return *this;
 }
 
-Statement& Statement::bind(int index, const std::string& value)
+Statement &Statement::bind(int index, const std::string &value)
 {
     check(sqlite3_bind_text(m_stmt, index, value.data(), int(value.size()), SQLITE_TRANSIENT));
     return *this;
 }
 
-Statement& Statement::bindBlob(int index, const void* data, size_t size)
+Statement &Statement::bindBlob(int index, const void *data, size_t size)
 {
     // A zero-length blob must still be a blob, not NULL.
     static const char empty = 0;
@@ -43,7 +43,7 @@ Statement& Statement::bindBlob(int index, const void* data, size_t size)
     return *this;
 }
 
-Statement& Statement::bindNull(int index)
+Statement &Statement::bindNull(int index)
 {
     check(sqlite3_bind_null(m_stmt, index));
     return *this;
@@ -58,8 +58,7 @@ bool Statement::next()
 
 void Statement::run()
 {
-    while (next()) {
-    }
+    while (next()) { }
 }
 
 int64_t Statement::integer(int column) const
@@ -69,9 +68,9 @@ int64_t Statement::integer(int column) const
 
 std::string Statement::text(int column) const
 {
-    const auto* data = sqlite3_column_text(m_stmt, column);
+    const auto *data = sqlite3_column_text(m_stmt, column);
     const int size = sqlite3_column_bytes(m_stmt, column);
-    return data ? std::string(reinterpret_cast<const char*>(data), size_t(size)) : std::string();
+    return data ? std::string(reinterpret_cast<const char *>(data), size_t(size)) : std::string();
 }
 
 bool Statement::isNull(int column) const
@@ -81,9 +80,9 @@ bool Statement::isNull(int column) const
 
 std::vector<uint8_t> Statement::blob(int column) const
 {
-    const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(m_stmt, column));
+    const auto *data = static_cast<const uint8_t *>(sqlite3_column_blob(m_stmt, column));
     const int size = sqlite3_column_bytes(m_stmt, column);
     return data ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
 }
 
-}  // namespace winsim
+} // namespace winsim

@@ -10,18 +10,19 @@ struct sqlite3_stmt;
 
 namespace winsim {
 
-class Statement {
+class Statement
+{
 public:
-    Statement(sqlite3* db, const char* sql);
+    Statement(sqlite3 *db, const char *sql);
     ~Statement();
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
 
     // Parameters are numbered from 1, as SQLite numbers them.
-    Statement& bind(int index, int64_t value);
-    Statement& bind(int index, const std::string& value);
-    Statement& bindBlob(int index, const void* data, size_t size);
-    Statement& bindNull(int index);
+    Statement &bind(int index, int64_t value);
+    Statement &bind(int index, const std::string &value);
+    Statement &bindBlob(int index, const void *data, size_t size);
+    Statement &bindNull(int index);
 
     // Steps once; true while a row is available.
     bool next();
@@ -36,8 +37,8 @@ public:
 private:
     void check(int rc) const;
 
-    sqlite3* m_db;
-    sqlite3_stmt* m_stmt = nullptr;
+    sqlite3 *m_db;
+    sqlite3_stmt *m_stmt = nullptr;
 };
 
-}  // namespace winsim
+} // namespace winsim

@@ -11,7 +11,7 @@
 namespace winsim {
 namespace {
 
-const char* const kSchema = R"sql(
+const char *const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);
 CREATE TABLE IF NOT EXISTS ports(
   id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL, name_key TEXT NOT NULL UNIQUE,
@@ -45,9 +45,9 @@ CREATE TABLE IF NOT EXISTS service_deps(
   service_key TEXT NOT NULL, depends_on_key TEXT NOT NULL, PRIMARY KEY(service_key, depends_on_key));
 )sql";
 
-void execute(sqlite3* db, const char* sql)
+void execute(sqlite3 *db, const char *sql)
 {
-    char* message = nullptr;
+    char *message = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
         const std::string text = message ? message : "unknown error";
         sqlite3_free(message);
@@ -55,11 +55,11 @@ void execute(sqlite3* db, const char* sql)
     }
 }
 
-}  // namespace
+} // namespace
 
-Store& Store::instance()
+Store &Store::instance()
 {
-    static Store* store = new Store;  // never destroyed: calls may come from static destructors
+    static Store *store = new Store; // never destroyed: calls may come from static destructors
     return *store;
 }
 
@@ -71,15 +71,15 @@ Store::~Store()
 
 std::string Store::rootFromEnvironment()
 {
-    if (const char* root = std::getenv("WINSIM_ROOT"); root && *root)
+    if (const char *root = std::getenv("WINSIM_ROOT"); root && *root)
         return root;
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+    if (const char *data = std::getenv("XDG_DATA_HOME"); data && *data)
         return std::string(data) + "/winsim";
-    const char* home = std::getenv("HOME");
+    const char *home = std::getenv("HOME");
     return std::string(home && *home ? home : "/tmp") + "/.local/share/winsim";
 }
 
-sqlite3* Store::connection()
+sqlite3 *Store::connection()
 {
     if (!m_db)
         open();
@@ -108,7 +108,7 @@ void Store::open()
     if (!makePath(root))
         throw StoreError("cannot create the winsim root " + root);
     const std::string file = root + "/winsim.db";
-    sqlite3* db = nullptr;
+    sqlite3 *db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         const std::string text = db ? sqlite3_errmsg(db) : "out of memory";
@@ -144,7 +144,7 @@ void Store::createSchema()
     }
 }
 
-bool makePath(const std::string& path)
+bool makePath(const std::string &path)
 {
     if (path.empty())
         return false;
@@ -155,8 +155,10 @@ bool makePath(const std::string& path)
                 return false;
         }
     }
-    struct stat info {};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-}  // namespace winsim
+} // namespace winsim

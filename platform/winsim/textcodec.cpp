@@ -3,7 +3,7 @@
 namespace winsim {
 namespace {
 
-void appendUtf8(std::string& out, char32_t c)
+void appendUtf8(std::string &out, char32_t c)
 {
     if (c < 0x80) {
         out += char(c);
@@ -22,7 +22,7 @@ void appendUtf8(std::string& out, char32_t c)
     }
 }
 
-void appendUtf16(std::u16string& out, char32_t c)
+void appendUtf16(std::u16string &out, char32_t c)
 {
     if (c < 0x10000) {
         out += char16_t(c);
@@ -34,7 +34,7 @@ void appendUtf16(std::u16string& out, char32_t c)
 }
 
 // Decodes one code point; malformed input becomes U+FFFD so that no byte is silently dropped.
-char32_t nextCodePoint(const std::string& s, size_t& i)
+char32_t nextCodePoint(const std::string &s, size_t &i)
 {
     const unsigned char lead = static_cast<unsigned char>(s[i++]);
     if (lead < 0x80)
@@ -92,9 +92,9 @@ char32_t upper(char32_t c)
     return c;
 }
 
-}  // namespace
+} // namespace
 
-size_t utf16Length(const char16_t* text)
+size_t utf16Length(const char16_t *text)
 {
     size_t n = 0;
     if (text)
@@ -103,12 +103,12 @@ size_t utf16Length(const char16_t* text)
     return n;
 }
 
-std::string toUtf8(const char16_t* text)
+std::string toUtf8(const char16_t *text)
 {
     return text ? toUtf8(std::u16string(text, utf16Length(text))) : std::string();
 }
 
-std::string toUtf8(const std::u16string& text)
+std::string toUtf8(const std::u16string &text)
 {
     std::string out;
     out.reserve(text.size());
@@ -126,7 +126,7 @@ std::string toUtf8(const std::u16string& text)
     return out;
 }
 
-std::u16string toUtf16(const std::string& text)
+std::u16string toUtf16(const std::string &text)
 {
     std::u16string out;
     out.reserve(text.size());
@@ -136,7 +136,7 @@ std::u16string toUtf16(const std::string& text)
     return out;
 }
 
-std::string foldedKey(const std::string& utf8)
+std::string foldedKey(const std::string &utf8)
 {
     std::string out;
     out.reserve(utf8.size());
@@ -146,7 +146,7 @@ std::string foldedKey(const std::string& utf8)
     return out;
 }
 
-bool fixedFieldText(const char16_t* field, size_t width, std::string* out)
+bool fixedFieldText(const char16_t *field, size_t width, std::string *out)
 {
     for (size_t n = 0; n < width; ++n) {
         if (field[n] == 0) {
@@ -157,4 +157,4 @@ bool fixedFieldText(const char16_t* field, size_t width, std::string* out)
     return false;
 }
 
-}  // namespace winsim
+} // namespace winsim

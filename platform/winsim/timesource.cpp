@@ -18,4 +18,4 @@ int64_t monotonicMilliseconds()
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-}  // namespace winsim
+} // namespace winsim

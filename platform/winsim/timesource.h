@@ -9,4 +9,4 @@ namespace winsim {
 int64_t utcMilliseconds();
 int64_t monotonicMilliseconds();
 
-}  // namespace winsim
+} // namespace winsim

@@ -12,7 +12,7 @@ Transaction::Transaction(Mode mode)
     m_db = Store::instance().connection();
     // IMMEDIATE takes the write lock up front, so two processes that both read then write cannot
     // deadlock on the upgrade; the busy timeout makes the later one wait.
-    const char* begin = mode == Write ? "BEGIN IMMEDIATE" : "BEGIN";
+    const char *begin = mode == Write ? "BEGIN IMMEDIATE" : "BEGIN";
     if (sqlite3_exec(m_db, begin, nullptr, nullptr, nullptr) != SQLITE_OK)
         throw StoreError(std::string("cannot begin a transaction: ") + sqlite3_errmsg(m_db));
     m_open = true;
@@ -31,7 +31,7 @@ void Transaction::commit()
     m_open = false;
 }
 
-}  // namespace winsim
+} // namespace winsim
 
 namespace winsim {
 
@@ -40,4 +40,4 @@ std::string Transaction::root() const
     return Store::instance().openRoot();
 }
 
-}  // namespace winsim
+} // namespace winsim

@@ -84,7 +84,8 @@ typedef struct _devicemodeW DEVMODEW, *PDEVMODEW, *LPDEVMODEW;
 #define JOB_STATUS_PRINTING 0x00000010
 #define DPD_DELETE_UNUSED_FILES 0x00000001
 
-typedef struct _SYSTEMTIME {
+typedef struct _SYSTEMTIME
+{
     WORD wYear;
     WORD wMonth;
     WORD wDayOfWeek;
@@ -95,13 +96,15 @@ typedef struct _SYSTEMTIME {
     WORD wMilliseconds;
 } SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
 
-typedef struct _PRINTER_DEFAULTSW {
+typedef struct _PRINTER_DEFAULTSW
+{
     LPWSTR pDatatype;
     LPDEVMODEW pDevMode;
     ACCESS_MASK DesiredAccess;
 } PRINTER_DEFAULTSW, *PPRINTER_DEFAULTSW, *LPPRINTER_DEFAULTSW;
 
-typedef struct _PRINTER_INFO_2W {
+typedef struct _PRINTER_INFO_2W
+{
     LPWSTR pServerName;
     LPWSTR pPrinterName;
     LPWSTR pShareName;
@@ -125,7 +128,8 @@ typedef struct _PRINTER_INFO_2W {
     DWORD AveragePPM;
 } PRINTER_INFO_2W, *PPRINTER_INFO_2W, *LPPRINTER_INFO_2W;
 
-typedef struct _PORT_INFO_2W {
+typedef struct _PORT_INFO_2W
+{
     LPWSTR pPortName;
     LPWSTR pMonitorName;
     LPWSTR pDescription;
@@ -133,7 +137,8 @@ typedef struct _PORT_INFO_2W {
     DWORD Reserved;
 } PORT_INFO_2W, *PPORT_INFO_2W, *LPPORT_INFO_2W;
 
-typedef struct _DRIVER_INFO_3W {
+typedef struct _DRIVER_INFO_3W
+{
     DWORD cVersion;
     LPWSTR pName;
     LPWSTR pEnvironment;
@@ -146,7 +151,8 @@ typedef struct _DRIVER_INFO_3W {
     LPWSTR pDefaultDataType;
 } DRIVER_INFO_3W, *PDRIVER_INFO_3W, *LPDRIVER_INFO_3W;
 
-typedef struct _JOB_INFO_2W {
+typedef struct _JOB_INFO_2W
+{
     DWORD JobId;
     LPWSTR pPrinterName;
     LPWSTR pMachineName;
@@ -202,7 +208,8 @@ typedef struct _JOB_INFO_2W {
 
 typedef enum _SC_STATUS_TYPE { SC_STATUS_PROCESS_INFO = 0 } SC_STATUS_TYPE;
 
-typedef struct _SERVICE_STATUS {
+typedef struct _SERVICE_STATUS
+{
     DWORD dwServiceType;
     DWORD dwCurrentState;
     DWORD dwControlsAccepted;
@@ -212,7 +219,8 @@ typedef struct _SERVICE_STATUS {
     DWORD dwWaitHint;
 } SERVICE_STATUS, *LPSERVICE_STATUS;
 
-typedef struct _SERVICE_STATUS_PROCESS {
+typedef struct _SERVICE_STATUS_PROCESS
+{
     DWORD dwServiceType;
     DWORD dwCurrentState;
     DWORD dwControlsAccepted;
@@ -224,7 +232,8 @@ typedef struct _SERVICE_STATUS_PROCESS {
     DWORD dwServiceFlags;
 } SERVICE_STATUS_PROCESS, *LPSERVICE_STATUS_PROCESS;
 
-typedef struct _ENUM_SERVICE_STATUSW {
+typedef struct _ENUM_SERVICE_STATUSW
+{
     LPWSTR lpServiceName;
     LPWSTR lpDisplayName;
     SERVICE_STATUS ServiceStatus;
@@ -253,38 +262,39 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
 BOOL WINAPI DeletePrinter(HANDLE hPrinter);
 BOOL WINAPI DeletePrinterConnectionW(LPWSTR pName);
 BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
-                          LPDWORD pcbNeeded, LPDWORD pcReturned);
-BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
-                       LPDWORD pcReturned);
+    LPDWORD pcbNeeded, LPDWORD pcReturned);
+BOOL WINAPI EnumPortsW(
+    LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
 BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
-                                DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
+    DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
 BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level, LPBYTE pJob, DWORD cbBuf,
-                      LPDWORD pcbNeeded, LPDWORD pcReturned);
-DWORD WINAPI GetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, LPDWORD pType, LPBYTE pData, DWORD nSize,
-                             LPDWORD pcbNeeded);
+    LPDWORD pcbNeeded, LPDWORD pcReturned);
+DWORD WINAPI GetPrinterDataW(
+    HANDLE hPrinter, LPWSTR pValueName, LPDWORD pType, LPBYTE pData, DWORD nSize, LPDWORD pcbNeeded);
 DWORD WINAPI SetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, DWORD Type, LPBYTE pData, DWORD cbData);
 BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
-                     DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
-BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
-                                   DWORD dwVersionFlag);
+    DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
+BOOL WINAPI DeletePrinterDriverExW(
+    LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag, DWORD dwVersionFlag);
 
 // Registry.
-LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
-LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS WINAPI RegOpenKeyExW(
+    HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LSTATUS WINAPI RegQueryValueExW(
+    HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 
 // Service control manager.
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess);
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess);
-BOOL WINAPI EnumDependentServicesW(SC_HANDLE hService, DWORD dwServiceState, LPENUM_SERVICE_STATUSW lpServices,
-                                   DWORD cbBufSize, LPDWORD pcbBytesNeeded, LPDWORD lpServicesReturned);
-BOOL WINAPI QueryServiceStatusEx(SC_HANDLE hService, SC_STATUS_TYPE InfoLevel, LPBYTE lpBuffer,
-                                 DWORD cbBufSize, LPDWORD pcbBytesNeeded);
+BOOL WINAPI EnumDependentServicesW(SC_HANDLE hService, DWORD dwServiceState,
+    LPENUM_SERVICE_STATUSW lpServices, DWORD cbBufSize, LPDWORD pcbBytesNeeded, LPDWORD lpServicesReturned);
+BOOL WINAPI QueryServiceStatusEx(
+    SC_HANDLE hService, SC_STATUS_TYPE InfoLevel, LPBYTE lpBuffer, DWORD cbBufSize, LPDWORD pcbBytesNeeded);
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
-}  // extern "C"
+} // extern "C"
 
 // On 64-bit hosts the records must match 64-bit Windows byte for byte.
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu

@@ -12,20 +12,21 @@ namespace {
 
 constexpr DWORD kDeleteSpecificVersion = 0x2;
 constexpr DWORD kDeleteAllFiles = 0x4;
-const char* const kTcpMonitor = "Standard TCP/IP Port";
+const char *const kTcpMonitor = "Standard TCP/IP Port";
 
-struct Exchange {
-    const HandleEntry& handle;
-    const std::string& command;
-    const BYTE* input;
+struct Exchange
+{
+    const HandleEntry &handle;
+    const std::string &command;
+    const BYTE *input;
     DWORD inputSize;
-    BYTE* output;
+    BYTE *output;
     DWORD outputSize;
-    DWORD* outputNeeded;
+    DWORD *outputNeeded;
 };
 
 // Checks a port record as the monitor does before it touches its ports; 0 when it is acceptable.
-DWORD checkPortData(const Exchange& x, PORT_DATA_1* data, std::string* name)
+DWORD checkPortData(const Exchange &x, PORT_DATA_1 *data, std::string *name)
 {
     if (x.inputSize != sizeof(PORT_DATA_1) || !x.input)
         return ERROR_INVALID_PARAMETER;
@@ -44,7 +45,7 @@ DWORD checkPortData(const Exchange& x, PORT_DATA_1* data, std::string* name)
     return ERROR_SUCCESS;
 }
 
-DWORD monitorCommand(const Exchange& x)
+DWORD monitorCommand(const Exchange &x)
 {
     const bool administer = (x.handle.access & SERVER_ACCESS_ADMINISTER) != 0;
     if (x.command == "AddPort" || x.command == "ConfigPort") {
@@ -60,7 +61,7 @@ DWORD monitorCommand(const Exchange& x)
         if (x.command == "AddPort") {
             if (existing)
                 return ERROR_ALREADY_EXISTS;
-            addPort(tx, PortRow{0, name, kTcpMonitor, record});
+            addPort(tx, PortRow { 0, name, kTcpMonitor, record });
         } else {
             if (!existing || existing->monitor != kTcpMonitor)
                 return ERROR_UNKNOWN_PORT;
@@ -94,7 +95,7 @@ DWORD monitorCommand(const Exchange& x)
     return ERROR_INVALID_PARAMETER;
 }
 
-DWORD portCommand(const Exchange& x)
+DWORD portCommand(const Exchange &x)
 {
     if (x.command != "GetConfigInfo")
         return ERROR_INVALID_PARAMETER;
@@ -106,11 +107,11 @@ DWORD portCommand(const Exchange& x)
         return ERROR_INVALID_LEVEL;
     Transaction tx(Transaction::Read);
     std::optional<PortRow> port;
-    for (auto& row : ports(tx))
+    for (auto &row : ports(tx))
         if (row.id == x.handle.id)
             port = row;
     if (!port)
-        return ERROR_UNKNOWN_PORT;  // deleted since the handle was opened
+        return ERROR_UNKNOWN_PORT; // deleted since the handle was opened
     *x.outputNeeded = sizeof(PORT_DATA_1);
     if (x.outputSize < sizeof(PORT_DATA_1))
         return ERROR_INSUFFICIENT_BUFFER;
@@ -118,16 +119,16 @@ DWORD portCommand(const Exchange& x)
     return ERROR_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
 BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
-                     DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus)
+    DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus)
 {
     return boolCall("XcvDataW", [&]() -> BOOL {
         HandleEntry entry;
-        if (!HandleTable::instance().find(hXcv, {HandleKind::XcvMonitor, HandleKind::XcvPort}, &entry))
+        if (!HandleTable::instance().find(hXcv, { HandleKind::XcvMonitor, HandleKind::XcvPort }, &entry))
             return fail(ERROR_INVALID_HANDLE);
         if (!pszDataName || !pcbOutputNeeded || !pdwStatus || (!pInputData && cbInputData))
             return fail(ERROR_INVALID_PARAMETER);
@@ -139,15 +140,15 @@ BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cb
             return fail(ERROR_NOT_SUPPORTED);
         *pcbOutputNeeded = 0;
         const std::string command = toUtf8(pszDataName);
-        const Exchange exchange{entry, command, pInputData, cbInputData, pOutputData, cbOutputData,
-                                pcbOutputNeeded};
+        const Exchange exchange { entry, command, pInputData, cbInputData, pOutputData, cbOutputData,
+            pcbOutputNeeded };
         *pdwStatus = entry.kind == HandleKind::XcvMonitor ? monitorCommand(exchange) : portCommand(exchange);
         return TRUE;
     });
 }
 
-BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
-                                   DWORD dwVersionFlag)
+BOOL WINAPI DeletePrinterDriverExW(
+    LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag, DWORD dwVersionFlag)
 {
     return boolCall("DeletePrinterDriverExW", [&]() -> BOOL {
         if (pName && *pName)
@@ -156,7 +157,7 @@ BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDr
             return fail(ERROR_INVALID_PARAMETER);
         if (dwDeleteFlag & ~(DPD_DELETE_UNUSED_FILES | kDeleteSpecificVersion | kDeleteAllFiles))
             return fail(ERROR_INVALID_PARAMETER);
-        const Environment* environment = findEnvironment(kMachineEnvironment);
+        const Environment *environment = findEnvironment(kMachineEnvironment);
         if (pEnvironment && *pEnvironment)
             environment = findEnvironment(toUtf8(pEnvironment));
         if (!environment)
@@ -176,4 +177,4 @@ BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDr
     });
 }
 
-}  // extern "C"
+} // extern "C"

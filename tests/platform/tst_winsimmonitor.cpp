@@ -9,34 +9,35 @@ namespace {
 
 const QString kPort = QStringLiteral("REDadez007");
 
-const char* const kDriverKeyX64 =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Drivers\\Version-3\\";
-const char* const kDriverKeyX86 =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-3\\";
+const char *const kDriverKeyX64
+    = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Drivers\\Version-3\\";
+const char *const kDriverKeyX86
+    = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-3\\";
 
-struct PortQuery {
+struct PortQuery
+{
     BOOL exchanged = FALSE;
     DWORD error = 0;
     DWORD status = 0;
     DWORD needed = 0;
-    PORT_DATA_1 data{};
+    PORT_DATA_1 data {};
 };
 
-PortQuery queryPort(const QString& port, DWORD outputSize = sizeof(PORT_DATA_1))
+PortQuery queryPort(const QString &port, DWORD outputSize = sizeof(PORT_DATA_1))
 {
     PortQuery result;
     std::u16string name = wide(QStringLiteral(",XcvPort ") + port);
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
+    PRINTER_DEFAULTSW defaults { nullptr, nullptr, SERVER_ACCESS_ADMINISTER };
     HANDLE xcv = nullptr;
     if (!OpenPrinterW(name.data(), &xcv, &defaults)) {
         result.error = GetLastError();
         return result;
     }
-    CONFIG_INFO_DATA_1 query{};
+    CONFIG_INFO_DATA_1 query {};
     query.dwVersion = 1;
     std::vector<BYTE> output(sizeof(PORT_DATA_1));
     result.exchanged = XcvDataW(xcv, u"GetConfigInfo", reinterpret_cast<PBYTE>(&query), sizeof query,
-                                output.data(), outputSize, &result.needed, &result.status);
+        output.data(), outputSize, &result.needed, &result.status);
     result.error = GetLastError();
     std::memcpy(&result.data, output.data(), sizeof result.data);
     ClosePrinter(xcv);
@@ -60,7 +61,7 @@ QStringList portNames()
     return names;
 }
 
-QStringList driverNames(const char16_t* environment)
+QStringList driverNames(const char16_t *environment)
 {
     std::u16string env = environment ? environment : u"";
     LPWSTR envArg = environment ? env.data() : nullptr;
@@ -80,7 +81,7 @@ QStringList driverNames(const char16_t* environment)
 }
 
 // The "DriverVersion" value as the program reads it: a 260-byte offer into a zeroed buffer.
-LSTATUS readDriverVersion(const std::string& keyPath, QString* version, DWORD offered = 260)
+LSTATUS readDriverVersion(const std::string &keyPath, QString *version, DWORD offered = 260)
 {
     std::u16string path = wide(QString::fromStdString(keyPath));
     HKEY key = nullptr;
@@ -90,16 +91,18 @@ LSTATUS readDriverVersion(const std::string& keyPath, QString* version, DWORD of
     std::vector<char16_t> buffer(260, 0);
     DWORD size = offered;
     DWORD type = 0;
-    status = RegQueryValueExW(key, u"DriverVersion", nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    status = RegQueryValueExW(
+        key, u"DriverVersion", nullptr, &type, reinterpret_cast<BYTE *>(buffer.data()), &size);
     if (status == ERROR_SUCCESS)
         *version = QString::fromUtf16(buffer.data());
     RegCloseKey(key);
     return status;
 }
 
-}  // namespace
+} // namespace
 
-class TestWinsimMonitor : public QObject {
+class TestWinsimMonitor : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -130,7 +133,7 @@ void TestWinsimMonitor::cleanup()
 
 void TestWinsimMonitor::addThenQueryRoundTrip()
 {
-    QCOMPARE(portNames(), QStringList({"LPT1:|Local Port", "FILE:|Local Port"}));
+    QCOMPARE(portNames(), QStringList({ "LPT1:|Local Port", "FILE:|Local Port" }));
     QCOMPARE(addTcpPort(kPort, QStringLiteral("127.0.0.1"), 8107), DWORD(ERROR_SUCCESS));
     QVERIFY(portNames().contains(kPort + QStringLiteral("|Standard TCP/IP Port")));
 
@@ -170,17 +173,26 @@ void TestWinsimMonitor::monitorRefusals_data()
     QTest::addColumn<DWORD>("status");
     const DWORD admin = SERVER_ACCESS_ADMINISTER;
     QTest::newRow("add existing") << "AddPort" << kPort << 964 << admin << DWORD(ERROR_ALREADY_EXISTS);
-    QTest::newRow("add existing other case") << "AddPort" << kPort.toLower() << 964 << admin
-                                             << DWORD(ERROR_ALREADY_EXISTS);
-    QTest::newRow("add local port name") << "AddPort" << "LPT1:" << 964 << admin << DWORD(ERROR_ALREADY_EXISTS);
-    QTest::newRow("add short record") << "AddPort" << "NEW1" << 963 << admin << DWORD(ERROR_INVALID_PARAMETER);
-    QTest::newRow("add long record") << "AddPort" << "NEW1" << 965 << admin << DWORD(ERROR_INVALID_PARAMETER);
-    QTest::newRow("add without admin") << "AddPort" << "NEW1" << 964 << DWORD(0) << DWORD(ERROR_ACCESS_DENIED);
-    QTest::newRow("config missing") << "ConfigPort" << "NOPE" << 964 << admin << DWORD(ERROR_UNKNOWN_PORT);
-    QTest::newRow("config local port") << "ConfigPort" << "LPT1:" << 964 << admin << DWORD(ERROR_UNKNOWN_PORT);
-    QTest::newRow("delete missing") << "DeletePort" << "NOPE" << 236 << admin << DWORD(ERROR_UNKNOWN_PORT);
-    QTest::newRow("delete wrong size") << "DeletePort" << kPort << 964 << admin << DWORD(ERROR_INVALID_PARAMETER);
-    QTest::newRow("unknown command") << "RemovePort" << kPort << 236 << admin << DWORD(ERROR_INVALID_PARAMETER);
+    QTest::newRow("add existing other case")
+        << "AddPort" << kPort.toLower() << 964 << admin << DWORD(ERROR_ALREADY_EXISTS);
+    QTest::newRow("add local port name") << "AddPort"
+                                         << "LPT1:" << 964 << admin << DWORD(ERROR_ALREADY_EXISTS);
+    QTest::newRow("add short record") << "AddPort"
+                                      << "NEW1" << 963 << admin << DWORD(ERROR_INVALID_PARAMETER);
+    QTest::newRow("add long record") << "AddPort"
+                                     << "NEW1" << 965 << admin << DWORD(ERROR_INVALID_PARAMETER);
+    QTest::newRow("add without admin") << "AddPort"
+                                       << "NEW1" << 964 << DWORD(0) << DWORD(ERROR_ACCESS_DENIED);
+    QTest::newRow("config missing") << "ConfigPort"
+                                    << "NOPE" << 964 << admin << DWORD(ERROR_UNKNOWN_PORT);
+    QTest::newRow("config local port") << "ConfigPort"
+                                       << "LPT1:" << 964 << admin << DWORD(ERROR_UNKNOWN_PORT);
+    QTest::newRow("delete missing") << "DeletePort"
+                                    << "NOPE" << 236 << admin << DWORD(ERROR_UNKNOWN_PORT);
+    QTest::newRow("delete wrong size")
+        << "DeletePort" << kPort << 964 << admin << DWORD(ERROR_INVALID_PARAMETER);
+    QTest::newRow("unknown command") << "RemovePort" << kPort << 236 << admin
+                                     << DWORD(ERROR_INVALID_PARAMETER);
 }
 
 void TestWinsimMonitor::monitorRefusals()
@@ -196,7 +208,7 @@ void TestWinsimMonitor::monitorRefusals()
     // A buffer large enough for any of the sizes, holding the record the command expects.
     std::vector<BYTE> record(1024, 0);
     if (command == QLatin1String("DeletePort")) {
-        DELETE_PORT_DATA_1 data{};
+        DELETE_PORT_DATA_1 data {};
         std::memcpy(data.psztPortName, port.utf16(), size_t(port.size()) * 2);
         data.dwVersion = 1;
         std::memcpy(record.data(), &data, sizeof data);
@@ -230,7 +242,7 @@ void TestWinsimMonitor::portOfAnotherMonitorOpensButCannotExchange()
 void TestWinsimMonitor::deletePortWaitsUntilNoPrinterUsesIt()
 {
     QVERIFY(addCloudPrinter(QStringLiteral("Uses It"), kPort, 8107));
-    DELETE_PORT_DATA_1 data{};
+    DELETE_PORT_DATA_1 data {};
     std::memcpy(data.psztPortName, kPort.utf16(), size_t(kPort.size()) * 2);
     data.dwVersion = 1;
     QCOMPARE(monitorExchange(u"DeletePort", &data, sizeof data), DWORD(ERROR_BUSY));
@@ -270,8 +282,8 @@ void TestWinsimMonitor::driverEnumerationFollowsTheEnvironment()
 {
     QVERIFY(winsim::installDriver(kModel, "Windows NT x86", "2.0"));
     QVERIFY(winsim::installDriver("Other Model", "Windows x64", "1.0"));
-    QCOMPARE(driverNames(nullptr), QStringList{"Other Model|Windows x64"});
-    QCOMPARE(driverNames(u"windows nt X86"), QStringList{QString::fromLatin1(kModel) + "|Windows NT x86"});
+    QCOMPARE(driverNames(nullptr), QStringList { "Other Model|Windows x64" });
+    QCOMPARE(driverNames(u"windows nt X86"), QStringList { QString::fromLatin1(kModel) + "|Windows NT x86" });
     QCOMPARE(driverNames(u"all").size(), 2);
     std::u16string bogus = u"Windows 3.1";
     DWORD needed = 0;
@@ -295,9 +307,9 @@ void TestWinsimMonitor::registryReadsFollowWindowsRules()
     QCOMPARE(readDriverVersion(kDriverKeyX86 + std::string(kModel), &version), LSTATUS(ERROR_SUCCESS));
     QCOMPARE(version, QStringLiteral("3.1.4.1"));
     // Key names compare without regard to case.
-    QCOMPARE(readDriverVersion(QString::fromLatin1(kDriverKeyX86).toUpper().toStdString() + "varn vn-210k",
-                               &version),
-             LSTATUS(ERROR_SUCCESS));
+    QCOMPARE(readDriverVersion(
+                 QString::fromLatin1(kDriverKeyX86).toUpper().toStdString() + "varn vn-210k", &version),
+        LSTATUS(ERROR_SUCCESS));
 
     // An offered size below the value's size: ERROR_MORE_DATA with the size needed.
     QVERIFY(winsim::installDriver(kModel, "Windows NT x86", std::string(130, '9')));
@@ -311,15 +323,18 @@ void TestWinsimMonitor::registryReadsFollowWindowsRules()
     QCOMPARE(RegQueryValueExW(key, u"DriverVersion", nullptr, &type, nullptr, &size), LSTATUS(ERROR_SUCCESS));
     QCOMPARE(size, DWORD(131 * 2));
     QCOMPARE(type, DWORD(REG_SZ));
-    QCOMPARE(RegQueryValueExW(key, u"NoSuchValue", nullptr, &type, nullptr, &size), LSTATUS(ERROR_FILE_NOT_FOUND));
+    QCOMPARE(
+        RegQueryValueExW(key, u"NoSuchValue", nullptr, &type, nullptr, &size), LSTATUS(ERROR_FILE_NOT_FOUND));
     QCOMPARE(RegCloseKey(key), LSTATUS(ERROR_SUCCESS));
     QCOMPARE(RegCloseKey(key), LSTATUS(ERROR_INVALID_HANDLE));
-    QCOMPARE(RegQueryValueExW(key, u"DriverVersion", nullptr, &type, nullptr, &size), LSTATUS(ERROR_INVALID_HANDLE));
+    QCOMPARE(RegQueryValueExW(key, u"DriverVersion", nullptr, &type, nullptr, &size),
+        LSTATUS(ERROR_INVALID_HANDLE));
 
     // A key opened relative to another key.
     std::u16string environments = u"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments";
     HKEY parent = nullptr;
-    QCOMPARE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, environments.c_str(), 0, KEY_READ, &parent), LSTATUS(ERROR_SUCCESS));
+    QCOMPARE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, environments.c_str(), 0, KEY_READ, &parent),
+        LSTATUS(ERROR_SUCCESS));
     std::u16string relative = u"Windows NT x86\\Drivers\\Version-3\\Varn VN-210K";
     HKEY child = nullptr;
     QCOMPARE(RegOpenKeyExW(parent, relative.c_str(), 0, KEY_READ, &child), LSTATUS(ERROR_SUCCESS));

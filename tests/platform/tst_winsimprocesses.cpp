@@ -16,7 +16,7 @@ namespace {
 const QString kPrinter = QStringLiteral("Cloud A");
 const QString kPort = QStringLiteral("REDadez001");
 
-QString binary(const char* name)
+QString binary(const char *name)
 {
     return QStringLiteral(COURIER_BIN_DIR "/") + QLatin1String(name);
 }
@@ -27,12 +27,13 @@ QString infPath()
     return QStringLiteral(COURIER_BIN_DIR "/Driver/VarnPtr.INF").replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
-struct Run {
+struct Run
+{
     int exitCode = -1;
     QByteArray out, err;
 };
 
-Run run(const QString& program, const QStringList& arguments, const QByteArray& input = QByteArray())
+Run run(const QString &program, const QStringList &arguments, const QByteArray &input = QByteArray())
 {
     QProcess process;
     process.start(program, arguments);
@@ -51,7 +52,8 @@ Run run(const QString& program, const QStringList& arguments, const QByteArray& 
 
 // Accepts connections and holds them, unread, until the test reads and closes them: the receiver
 // decides when the spooler sees its connection closed.
-class HoldingServer : public QTcpServer {
+class HoldingServer : public QTcpServer
+{
 public:
     ~HoldingServer() override
     {
@@ -69,12 +71,12 @@ private:
 };
 
 // Reads until the peer has finished sending; false when it did not finish in time.
-bool readToEnd(int fd, QByteArray* data, int timeoutMs = 15000)
+bool readToEnd(int fd, QByteArray *data, int timeoutMs = 15000)
 {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeoutMs) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (poll(&p, 1, 100) <= 0)
             continue;
         char chunk[65536];
@@ -88,13 +90,14 @@ bool readToEnd(int fd, QByteArray* data, int timeoutMs = 15000)
     return false;
 }
 
-struct Job {
+struct Job
+{
     QString document;
     DWORD status = 0;
     DWORD size = 0;
 };
 
-QList<Job> queue(const QString& printerName)
+QList<Job> queue(const QString &printerName)
 {
     QList<Job> jobs;
     HANDLE printer = openPrinter(printerName, PRINTER_ACCESS_USE);
@@ -108,7 +111,7 @@ QList<Job> queue(const QString& printerName)
         for (DWORD i = 0; i < count; ++i) {
             JOB_INFO_2W info;
             std::memcpy(&info, buffer.data() + i * sizeof info, sizeof info);
-            jobs << Job{text(info.pDocument), info.Status, info.Size};
+            jobs << Job { text(info.pDocument), info.Status, info.Size };
         }
     }
     ClosePrinter(printer);
@@ -136,14 +139,15 @@ QByteArray randomBytes(int size)
 {
     std::mt19937 generator(20240520);
     QByteArray bytes(size, '\0');
-    for (char& b : bytes)
+    for (char &b : bytes)
         b = char(generator() & 0xFF);
     return bytes;
 }
 
-}  // namespace
+} // namespace
 
-class TestWinsimProcesses : public QObject {
+class TestWinsimProcesses : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -164,7 +168,7 @@ private slots:
 
 private:
     // A cloud printer whose port points at a holding server on loopback.
-    bool setUpPrinter(HoldingServer* server);
+    bool setUpPrinter(HoldingServer *server);
 };
 
 void TestWinsimProcesses::init()
@@ -178,7 +182,7 @@ void TestWinsimProcesses::cleanup()
     QCOMPARE(winsim::openHandleCount(), 0);
 }
 
-bool TestWinsimProcesses::setUpPrinter(HoldingServer* server)
+bool TestWinsimProcesses::setUpPrinter(HoldingServer *server)
 {
     return server->listen(QHostAddress::LocalHost)
         && addCloudPrinter(kPrinter, kPort, DWORD(server->serverPort()));
@@ -187,11 +191,11 @@ bool TestWinsimProcesses::setUpPrinter(HoldingServer* server)
 void TestWinsimProcesses::rundllInstallsThePrinterFromTheInf()
 {
     QCOMPARE(addTcpPort(kPort, QStringLiteral("127.0.0.1"), 8101), DWORD(ERROR_SUCCESS));
-    const QStringList arguments{"PRINTUI.DLL,PrintUIEntry", "/if", "/b", kPrinter, "/f", infPath(), "/r", kPort,
-                                "/m", kModel, "/u"};
+    const QStringList arguments { "PRINTUI.DLL,PrintUIEntry", "/if", "/b", kPrinter, "/f", infPath(), "/r",
+        kPort, "/m", kModel, "/u" };
     const Run result = run(binary("RUNDLL32"), arguments);
     QVERIFY2(result.exitCode == 0, result.err.constData());
-    QCOMPARE(printers(), QStringList{kPrinter + "|" + kPort + "|" + kModel});
+    QCOMPARE(printers(), QStringList { kPrinter + "|" + kPort + "|" + kModel });
 
     // The driver's version is the DriverVer of the shipped INF.
     QFile inf(QStringLiteral(COURIER_SOURCE_DIR "/Driver/VarnPtr.INF"));
@@ -199,20 +203,23 @@ void TestWinsimProcesses::rundllInstallsThePrinterFromTheInf()
     const auto match = QRegularExpression(QStringLiteral("DriverVer=[^,]*,([0-9.]+)")).match(inf.readAll());
     QVERIFY(match.hasMatch());
     std::u16string key = wide(QStringLiteral("SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\"
-                                             "Windows x64\\Drivers\\Version-3\\") + kModel);
+                                             "Windows x64\\Drivers\\Version-3\\")
+        + kModel);
     HKEY handle = nullptr;
     QCOMPARE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle), LSTATUS(ERROR_SUCCESS));
     char16_t version[130] = {};
     DWORD size = sizeof version;
-    QCOMPARE(RegQueryValueExW(handle, u"DriverVersion", nullptr, nullptr, reinterpret_cast<BYTE*>(version), &size),
-             LSTATUS(ERROR_SUCCESS));
+    QCOMPARE(RegQueryValueExW(
+                 handle, u"DriverVersion", nullptr, nullptr, reinterpret_cast<BYTE *>(version), &size),
+        LSTATUS(ERROR_SUCCESS));
     QCOMPARE(text(version), match.captured(1));
     QCOMPARE(RegCloseKey(handle), LSTATUS(ERROR_SUCCESS));
 
     // The log holds the command line as it was given, one line per start.
     const auto lines = winsim::rundllCommandLines();
     QCOMPARE(lines.size(), size_t(1));
-    QCOMPARE(QProcess::splitCommand(QString::fromStdString(lines[0])), QStringList{"RUNDLL32"} + arguments);
+    QCOMPARE(
+        QProcess::splitCommand(QString::fromStdString(lines[0])), QStringList { "RUNDLL32" } + arguments);
 }
 
 void TestWinsimProcesses::rundllRefusals_data()
@@ -221,19 +228,18 @@ void TestWinsimProcesses::rundllRefusals_data()
     QTest::addColumn<bool>("printerExists");
     QTest::addColumn<QString>("complaint");
     const QString inf = infPath();
-    QTest::newRow("printer exists") << QStringList{"/if", "/b", "cloud a", "/f", inf, "/r", kPort, "/m", kModel}
-                                    << true << "exists";
-    QTest::newRow("port missing") << QStringList{"/if", "/b", "New", "/f", inf, "/r", "NOPE", "/m", kModel}
+    QTest::newRow("printer exists") << QStringList { "/if", "/b", "cloud a", "/f", inf, "/r", kPort, "/m",
+        kModel } << true << "exists";
+    QTest::newRow("port missing") << QStringList { "/if", "/b", "New", "/f", inf, "/r", "NOPE", "/m", kModel }
                                   << false << "no port";
-    QTest::newRow("driver missing") << QStringList{"/if", "/b", "New", "/r", kPort, "/m", kModel} << false
+    QTest::newRow("driver missing") << QStringList { "/if", "/b", "New", "/r", kPort, "/m", kModel } << false
                                     << "not installed";
-    QTest::newRow("model not in INF") << QStringList{"/if", "/b", "New", "/f", inf, "/r", kPort, "/m", "Other"}
-                                      << false << "no model";
-    QTest::newRow("INF missing") << QStringList{"/if", "/b", "New", "/f", "C:\\nowhere\\x.inf", "/r", kPort, "/m",
-                                                kModel}
-                                 << false << "cannot read";
-    QTest::newRow("unknown option") << QStringList{"/if", "/zz"} << false << "unknown option";
-    QTest::newRow("test page of nobody") << QStringList{"/k", "/n", "Nobody"} << false << "no printer";
+    QTest::newRow("model not in INF")
+        << QStringList { "/if", "/b", "New", "/f", inf, "/r", kPort, "/m", "Other" } << false << "no model";
+    QTest::newRow("INF missing") << QStringList { "/if", "/b", "New", "/f", "C:\\nowhere\\x.inf", "/r", kPort,
+        "/m", kModel } << false << "cannot read";
+    QTest::newRow("unknown option") << QStringList { "/if", "/zz" } << false << "unknown option";
+    QTest::newRow("test page of nobody") << QStringList { "/k", "/n", "Nobody" } << false << "no printer";
 }
 
 void TestWinsimProcesses::rundllRefusals()
@@ -247,7 +253,7 @@ void TestWinsimProcesses::rundllRefusals()
         QVERIFY(winsim::addPrinter(kPrinter.toStdString(), kPort.toStdString(), kModel));
     }
     const QStringList before = printers();
-    const Run result = run(binary("RUNDLL32"), QStringList{"PRINTUI.DLL,PrintUIEntry"} + options);
+    const Run result = run(binary("RUNDLL32"), QStringList { "PRINTUI.DLL,PrintUIEntry" } + options);
     QVERIFY(result.exitCode > 0);
     QVERIFY2(result.err.contains(complaint.toUtf8()), result.err.constData());
     QCOMPARE(printers(), before);
@@ -257,7 +263,7 @@ void TestWinsimProcesses::testPageGoesOutAfterRundllReturned()
 {
     HoldingServer server;
     QVERIFY(setUpPrinter(&server));
-    const Run result = run(binary("RUNDLL32"), {"PRINTUI.DLL,PrintUIEntry", "/k", "/n", kPrinter});
+    const Run result = run(binary("RUNDLL32"), { "PRINTUI.DLL,PrintUIEntry", "/k", "/n", kPrinter });
     QCOMPARE(result.exitCode, 0);
 
     QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 15000);
@@ -285,7 +291,8 @@ void TestWinsimProcesses::toolPrintDeliversExactlyTheFileBytes()
     QVERIFY(file.write(content) == content.size());
     file.close();
 
-    const Run result = run(binary("winsim"), {"print", kPrinter, file.fileName(), "--document", "账单.pdf"});
+    const Run result
+        = run(binary("winsim"), { "print", kPrinter, file.fileName(), "--document", "账单.pdf" });
     QVERIFY2(result.exitCode == 0, result.err.constData());
     QVERIFY(result.out.startsWith("job\t"));
     QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 15000);
@@ -299,7 +306,7 @@ void TestWinsimProcesses::toolPrintDeliversExactlyTheFileBytes()
     QTRY_VERIFY_WITH_TIMEOUT(queue(kPrinter).isEmpty(), 15000);
 
     // Standard input works the same way, and the job then has no document name.
-    const Run piped = run(binary("winsim"), {"print", kPrinter}, "from a pipe");
+    const Run piped = run(binary("winsim"), { "print", kPrinter }, "from a pipe");
     QCOMPARE(piped.exitCode, 0);
     QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 15000);
     QCOMPARE(queue(kPrinter).value(0).document, QString());
@@ -316,11 +323,11 @@ void TestWinsimProcesses::jobsGoOutOneAtATimeInSubmissionOrder()
     HoldingServer server;
     QVERIFY(setUpPrinter(&server));
     QVERIFY(winsim::pausePrinter(kPrinter.toStdString()));
-    const QStringList documents{"first", "second", "third"};
-    for (const QString& document : documents) {
+    const QStringList documents { "first", "second", "third" };
+    for (const QString &document : documents) {
         const QByteArray body = document.toUtf8() + " body";
-        QVERIFY(winsim::submitJob(kPrinter.toStdString(), document.toStdString(),
-                                  std::vector<uint8_t>(body.begin(), body.end())));
+        QVERIFY(winsim::submitJob(
+            kPrinter.toStdString(), document.toStdString(), std::vector<uint8_t>(body.begin(), body.end())));
     }
     QVERIFY(winsim::resumePrinter(kPrinter.toStdString()));
 
@@ -349,18 +356,18 @@ void TestWinsimProcesses::pausedPrinterKeepsItsJobs()
     QVERIFY(setUpPrinter(&server));
     QVERIFY(winsim::pausePrinter(kPrinter.toStdString()));
     // Printed by another process; this process's library sees the job.
-    QCOMPARE(run(binary("winsim"), {"print", kPrinter, "-", "--document", "kept"}, "payload").exitCode, 0);
+    QCOMPARE(run(binary("winsim"), { "print", kPrinter, "-", "--document", "kept" }, "payload").exitCode, 0);
     QCOMPARE(queue(kPrinter).value(0).document, QStringLiteral("kept"));
 
     // A despooler that runs to its end while the printer is paused sends nothing.
     const int64_t passes = winsim::despoolPassCount(kPrinter.toStdString());
-    QCOMPARE(run(binary("winsim"), {"despool", kPrinter}).exitCode, 0);
+    QCOMPARE(run(binary("winsim"), { "despool", kPrinter }).exitCode, 0);
     QCOMPARE(winsim::despoolPassCount(kPrinter.toStdString()), passes + 1);
     QCoreApplication::processEvents();
     QCOMPARE(server.heldCount(), 0);
     QCOMPARE(queue(kPrinter).size(), 1);
 
-    QCOMPARE(run(binary("winsim"), {"resume", kPrinter}).exitCode, 0);
+    QCOMPARE(run(binary("winsim"), { "resume", kPrinter }).exitCode, 0);
     QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 15000);
     const int connection = server.take();
     QByteArray body;
@@ -379,10 +386,10 @@ void TestWinsimProcesses::nothingIsLostWhenTheReceiverListensLate()
         port = probe.serverPort();
     }
     QVERIFY(addCloudPrinter(kPrinter, kPort, port));
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("early"), {'e', 'a', 'r', 'l', 'y'}));
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("early"), { 'e', 'a', 'r', 'l', 'y' }));
     // The spooler keeps trying to connect; the job shows as printing meanwhile.
-    QTRY_COMPARE_WITH_TIMEOUT(queue(kPrinter).value(0).status & JOB_STATUS_PRINTING, DWORD(JOB_STATUS_PRINTING),
-                              15000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        queue(kPrinter).value(0).status & JOB_STATUS_PRINTING, DWORD(JOB_STATUS_PRINTING), 15000);
 
     HoldingServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, port));
@@ -399,8 +406,8 @@ void TestWinsimProcesses::purgeCancelsTheJobBeingSent()
 {
     HoldingServer server;
     QVERIFY(setUpPrinter(&server));
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("doomed"), {1, 2, 3}));
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("queued"), {4}));
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("doomed"), { 1, 2, 3 }));
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("queued"), { 4 }));
     QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 15000);
     const int connection = server.take();
 
@@ -418,18 +425,21 @@ void TestWinsimProcesses::toolListsAndRefuses_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
-    QTest::newRow("printers") << QStringList{"printers"} << 0 << "Cloud A\tREDadez001\tVarn VN-210K\tpaused\t0\n";
-    QTest::newRow("ports") << QStringList{"ports"} << 0
+    QTest::newRow("printers") << QStringList { "printers" } << 0
+                              << "Cloud A\tREDadez001\tVarn VN-210K\tpaused\t0\n";
+    QTest::newRow("ports") << QStringList { "ports" } << 0
                            << "LPT1:\tLocal Port\t\t\nFILE:\tLocal Port\t\t\n"
                               "REDadez001\tStandard TCP/IP Port\t127.0.0.1\t8101\n";
-    QTest::newRow("drivers") << QStringList{"drivers"} << 0 << "Varn VN-210K\tWindows x64\t1.22.5.3\n";
-    QTest::newRow("data") << QStringList{"data", "cloud a"} << 0 << "CloudPort\t3\ta51f\n";
-    QTest::newRow("unknown printer") << QStringList{"print", "Nobody", "-"} << 1 << "no printer named";
-    QTest::newRow("unreadable file") << QStringList{"print", kPrinter, "/nonexistent/file"} << 1 << "cannot read";
-    QTest::newRow("jobs of nobody") << QStringList{"jobs", "Nobody"} << 1 << "no printer named";
-    QTest::newRow("bad port number") << QStringList{"add-port", "P", "127.0.0.1", "many"} << 2 << "usage";
-    QTest::newRow("port exists") << QStringList{"add-port", "redadez001", "127.0.0.1", "1"} << 1 << "exists";
-    QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << "unknown command";
+    QTest::newRow("drivers") << QStringList { "drivers" } << 0 << "Varn VN-210K\tWindows x64\t1.22.5.3\n";
+    QTest::newRow("data") << QStringList { "data", "cloud a" } << 0 << "CloudPort\t3\ta51f\n";
+    QTest::newRow("unknown printer") << QStringList { "print", "Nobody", "-" } << 1 << "no printer named";
+    QTest::newRow("unreadable file") << QStringList { "print", kPrinter, "/nonexistent/file" } << 1
+                                     << "cannot read";
+    QTest::newRow("jobs of nobody") << QStringList { "jobs", "Nobody" } << 1 << "no printer named";
+    QTest::newRow("bad port number") << QStringList { "add-port", "P", "127.0.0.1", "many" } << 2 << "usage";
+    QTest::newRow("port exists") << QStringList { "add-port", "redadez001", "127.0.0.1", "1" } << 1
+                                 << "exists";
+    QTest::newRow("unknown command") << QStringList { "frobnicate" } << 2 << "unknown command";
 }
 
 void TestWinsimProcesses::toolListsAndRefuses()
@@ -440,7 +450,7 @@ void TestWinsimProcesses::toolListsAndRefuses()
     QVERIFY(addCloudPrinter(kPrinter, kPort, 8101));
     QVERIFY(winsim::pausePrinter(kPrinter.toStdString()));
     HANDLE printer = openPrinter(kPrinter, PRINTER_ACCESS_ADMINISTER);
-    BYTE port[2] = {0xA5, 0x1F};
+    BYTE port[2] = { 0xA5, 0x1F };
     std::u16string name = u"CloudPort";
     QCOMPARE(SetPrinterDataW(printer, name.data(), REG_BINARY, port, 2), DWORD(ERROR_SUCCESS));
     QVERIFY(ClosePrinter(printer));

@@ -9,16 +9,17 @@ namespace {
 
 constexpr DWORD kStopperAccess = SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS;
 
-SC_HANDLE openService(SC_HANDLE manager, const char16_t* name, DWORD access = kStopperAccess)
+SC_HANDLE openService(SC_HANDLE manager, const char16_t *name, DWORD access = kStopperAccess)
 {
     return OpenServiceW(manager, name, access);
 }
 
 SERVICE_STATUS_PROCESS statusOf(SC_HANDLE service)
 {
-    SERVICE_STATUS_PROCESS status{};
+    SERVICE_STATUS_PROCESS status {};
     DWORD needed = 0;
-    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &needed);
+    QueryServiceStatusEx(
+        service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof status, &needed);
     return status;
 }
 
@@ -29,24 +30,25 @@ QStringList dependentNames(SC_HANDLE service, DWORD state)
     if (EnumDependentServicesW(service, state, nullptr, 0, &needed, &count))
         return QStringList();
     std::vector<BYTE> buffer(needed);
-    auto* records = reinterpret_cast<LPENUM_SERVICE_STATUSW>(buffer.data());
+    auto *records = reinterpret_cast<LPENUM_SERVICE_STATUSW>(buffer.data());
     QStringList names;
     if (!EnumDependentServicesW(service, state, records, needed, &needed, &count))
-        return {QStringLiteral("failed")};
+        return { QStringLiteral("failed") };
     for (DWORD i = 0; i < count; ++i) {
         ENUM_SERVICE_STATUSW entry;
         std::memcpy(&entry, buffer.data() + i * sizeof entry, sizeof entry);
-        const auto* at = reinterpret_cast<const BYTE*>(entry.lpServiceName);
+        const auto *at = reinterpret_cast<const BYTE *>(entry.lpServiceName);
         if (at < buffer.data() || at >= buffer.data() + buffer.size())
-            return {QStringLiteral("outside")};
+            return { QStringLiteral("outside") };
         names << text(entry.lpServiceName);
     }
     return names;
 }
 
-}  // namespace
+} // namespace
 
-class TestWinsimServices : public QObject {
+class TestWinsimServices : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -71,12 +73,12 @@ void TestWinsimServices::init()
     std::string error;
     QVERIFY2(winsim::reset(&error), error.c_str());
     // The print spooler with a chain of dependents, one of them already stopped.
-    QVERIFY(winsim::addService({"Spooler", "Print Spooler", {}, true, true, 0, 0}));
-    QVERIFY(winsim::addService({"Fax", "", {"Spooler"}, true, true, 0, 0}));
-    QVERIFY(winsim::addService({"PrintNotify", "", {"Spooler"}, true, true, 300, 100}));
-    QVERIFY(winsim::addService({"FaxMonitor", "", {"Fax"}, true, true, 0, 0}));
-    QVERIFY(winsim::addService({"OldQueue", "", {"Spooler"}, false, true, 0, 0}));
-    QVERIFY(winsim::addService({"Lonely", "", {}, true, true, 0, 0}));
+    QVERIFY(winsim::addService({ "Spooler", "Print Spooler", {}, true, true, 0, 0 }));
+    QVERIFY(winsim::addService({ "Fax", "", { "Spooler" }, true, true, 0, 0 }));
+    QVERIFY(winsim::addService({ "PrintNotify", "", { "Spooler" }, true, true, 300, 100 }));
+    QVERIFY(winsim::addService({ "FaxMonitor", "", { "Fax" }, true, true, 0, 0 }));
+    QVERIFY(winsim::addService({ "OldQueue", "", { "Spooler" }, false, true, 0, 0 }));
+    QVERIFY(winsim::addService({ "Lonely", "", {}, true, true, 0, 0 }));
     m_manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     QVERIFY(m_manager);
 }
@@ -111,8 +113,8 @@ void TestWinsimServices::dependentsComeInStopOrder()
     SC_HANDLE spooler = openService(m_manager, u"Spooler");
     // Indirect dependents too, each before what it depends on (the reverse of the start order);
     // the stopped one only with SERVICE_INACTIVE.
-    QCOMPARE(dependentNames(spooler, SERVICE_ACTIVE), QStringList({"FaxMonitor", "PrintNotify", "Fax"}));
-    QCOMPARE(dependentNames(spooler, SERVICE_INACTIVE), QStringList({"OldQueue"}));
+    QCOMPARE(dependentNames(spooler, SERVICE_ACTIVE), QStringList({ "FaxMonitor", "PrintNotify", "Fax" }));
+    QCOMPARE(dependentNames(spooler, SERVICE_INACTIVE), QStringList({ "OldQueue" }));
     QCOMPARE(dependentNames(spooler, SERVICE_STATE_ALL).size(), 4);
     DWORD needed = 0;
     DWORD count = 0;
@@ -148,7 +150,7 @@ void TestWinsimServices::statusQueryNeedsItsSize()
 void TestWinsimServices::stopTakesItsTimeAndReportsTheWaitHint()
 {
     SC_HANDLE notify = openService(m_manager, u"PrintNotify");
-    SERVICE_STATUS reported{};
+    SERVICE_STATUS reported {};
     QVERIFY(ControlService(notify, SERVICE_CONTROL_STOP, &reported));
     QCOMPARE(reported.dwCurrentState, DWORD(SERVICE_STOP_PENDING));
     QCOMPARE(reported.dwWaitHint, DWORD(100));
@@ -167,14 +169,14 @@ void TestWinsimServices::stopTakesItsTimeAndReportsTheWaitHint()
 
     // Another process sees the same service stopped.
     QProcess tool;
-    tool.start(QStringLiteral("winsim"), {QStringLiteral("services")});
+    tool.start(QStringLiteral("winsim"), { QStringLiteral("services") });
     QVERIFY(tool.waitForFinished(10000));
     QVERIFY(tool.readAllStandardOutput().contains("PrintNotify\tstopped\tSpooler\n"));
 }
 
 void TestWinsimServices::stopIsRefusedAsWindowsRefusesIt()
 {
-    SERVICE_STATUS reported{};
+    SERVICE_STATUS reported {};
     SC_HANDLE fax = openService(m_manager, u"Fax");
     QVERIFY(!ControlService(fax, SERVICE_CONTROL_STOP, &reported));
     QCOMPARE(GetLastError(), DWORD(ERROR_DEPENDENT_SERVICES_RUNNING));
@@ -182,7 +184,7 @@ void TestWinsimServices::stopIsRefusedAsWindowsRefusesIt()
 
     SC_HANDLE monitor = openService(m_manager, u"FaxMonitor");
     QVERIFY(ControlService(monitor, SERVICE_CONTROL_STOP, &reported));
-    QCOMPARE(reported.dwCurrentState, DWORD(SERVICE_STOPPED));  // a stop that takes no time
+    QCOMPARE(reported.dwCurrentState, DWORD(SERVICE_STOPPED)); // a stop that takes no time
     QVERIFY(ControlService(fax, SERVICE_CONTROL_STOP, &reported));
     QVERIFY(CloseServiceHandle(monitor));
     QVERIFY(CloseServiceHandle(fax));
@@ -192,7 +194,7 @@ void TestWinsimServices::stopIsRefusedAsWindowsRefusesIt()
     QCOMPARE(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     QVERIFY(CloseServiceHandle(noStopRight));
 
-    QVERIFY(winsim::addService({"Stubborn", "", {}, true, false, 0, 0}));
+    QVERIFY(winsim::addService({ "Stubborn", "", {}, true, false, 0, 0 }));
     SC_HANDLE stubborn = openService(m_manager, u"Stubborn");
     QVERIFY(!ControlService(stubborn, SERVICE_CONTROL_STOP, &reported));
     QCOMPARE(GetLastError(), DWORD(ERROR_INVALID_SERVICE_CONTROL));
@@ -229,12 +231,12 @@ void TestWinsimServices::processHeapKnowsItsBlocks()
 {
     HANDLE heap = GetProcessHeap();
     QVERIFY(heap);
-    auto* block = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 4096));
+    auto *block = static_cast<BYTE *>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 4096));
     QVERIFY(block);
     QCOMPARE(winsim::heapBlockCount(), 1);
     QVERIFY(std::all_of(block, block + 4096, [](BYTE b) { return b == 0; }));
     QVERIFY(HeapFree(heap, 0, block));
-    QVERIFY(!HeapFree(heap, 0, block));  // the second free of the same block
+    QVERIFY(!HeapFree(heap, 0, block)); // the second free of the same block
     QCOMPARE(winsim::heapBlockCount(), 0);
     winsim::failCall("HeapAlloc", 1, 0);
     QVERIFY(!HeapAlloc(heap, 0, 16));

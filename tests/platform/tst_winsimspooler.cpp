@@ -13,26 +13,26 @@ namespace {
 const QString kPrinter = QStringLiteral("Cloud Printer");
 const QString kPort = QStringLiteral("REDadez001");
 
-using EnumCall = std::function<BOOL(BYTE*, DWORD, DWORD*, DWORD*)>;
+using EnumCall = std::function<BOOL(BYTE *, DWORD, DWORD *, DWORD *)>;
 
 // The text pointers of one record, for checking that they point into the caller's buffer.
-using TextsOf = std::function<std::vector<const void*>(const BYTE* record)>;
+using TextsOf = std::function<std::vector<const void *>(const BYTE *record)>;
 
-struct EnumCase {
+struct EnumCase
+{
     EnumCall call;
     size_t recordSize;
     TextsOf texts;
 };
 
-template <typename Record>
-Record recordAt(const BYTE* buffer, size_t index)
+template<typename Record> Record recordAt(const BYTE *buffer, size_t index)
 {
     Record record;
     std::memcpy(&record, buffer + index * sizeof(Record), sizeof record);
     return record;
 }
 
-std::vector<BYTE> enumerateAll(const EnumCall& call, DWORD* count)
+std::vector<BYTE> enumerateAll(const EnumCall &call, DWORD *count)
 {
     DWORD needed = 0;
     call(nullptr, 0, &needed, count);
@@ -42,7 +42,7 @@ std::vector<BYTE> enumerateAll(const EnumCall& call, DWORD* count)
     return buffer;
 }
 
-QByteArray dataValue(HANDLE printer, const char16_t* name, DWORD* type, DWORD* status)
+QByteArray dataValue(HANDLE printer, const char16_t *name, DWORD *type, DWORD *status)
 {
     std::u16string value = name;
     DWORD needed = 0;
@@ -50,13 +50,15 @@ QByteArray dataValue(HANDLE printer, const char16_t* name, DWORD* type, DWORD* s
     if (*status != ERROR_MORE_DATA)
         return QByteArray();
     QByteArray bytes(int(needed), '\0');
-    *status = GetPrinterDataW(printer, value.data(), type, reinterpret_cast<BYTE*>(bytes.data()), needed, &needed);
+    *status = GetPrinterDataW(
+        printer, value.data(), type, reinterpret_cast<BYTE *>(bytes.data()), needed, &needed);
     return bytes;
 }
 
-}  // namespace
+} // namespace
 
-class TestWinsimSpooler : public QObject {
+class TestWinsimSpooler : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -100,7 +102,7 @@ void TestWinsimSpooler::enumerationsFollowTheTwoCallRules_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("expected");
     QTest::newRow("printers") << "printers" << 2;
-    QTest::newRow("ports") << "ports" << 4;  // LPT1:, FILE: and two Standard TCP/IP ports
+    QTest::newRow("ports") << "ports" << 4; // LPT1:, FILE: and two Standard TCP/IP ports
     QTest::newRow("drivers") << "drivers" << 1;
     QTest::newRow("jobs") << "jobs" << 3;
 }
@@ -110,42 +112,47 @@ void TestWinsimSpooler::enumerationsFollowTheTwoCallRules()
     QFETCH(QString, kind);
     QFETCH(int, expected);
     QVERIFY(addCloudPrinter(QStringLiteral("Second"), QStringLiteral("REDadez002"), 8102));
-    for (const char* document : {"a", "bb", "测试页"})
-        QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string(document), {1, 2, 3}));
+    for (const char *document : { "a", "bb", "测试页" })
+        QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string(document), { 1, 2, 3 }));
     HANDLE printer = openPrinter(kPrinter, PRINTER_ACCESS_USE);
     QVERIFY(printer);
 
     std::map<QString, EnumCase> cases;
-    cases["printers"] = {[](BYTE* b, DWORD s, DWORD* n, DWORD* r) {
+    cases["printers"] = { [](BYTE *b, DWORD s, DWORD *n, DWORD *r) {
                              return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, b, s, n, r);
                          },
-                         sizeof(PRINTER_INFO_2W), [](const BYTE* p) {
-                             const auto r = recordAt<PRINTER_INFO_2W>(p, 0);
-                             return std::vector<const void*>{r.pPrinterName, r.pPortName, r.pDriverName,
-                                                             r.pShareName, r.pPrintProcessor, r.pDatatype};
-                         }};
-    cases["ports"] = {[](BYTE* b, DWORD s, DWORD* n, DWORD* r) { return EnumPortsW(nullptr, 2, b, s, n, r); },
-                      sizeof(PORT_INFO_2W), [](const BYTE* p) {
-                          const auto r = recordAt<PORT_INFO_2W>(p, 0);
-                          return std::vector<const void*>{r.pPortName, r.pMonitorName, r.pDescription};
-                      }};
-    cases["drivers"] = {[](BYTE* b, DWORD s, DWORD* n, DWORD* r) {
+        sizeof(PRINTER_INFO_2W),
+        [](const BYTE *p) {
+            const auto r = recordAt<PRINTER_INFO_2W>(p, 0);
+            return std::vector<const void *> { r.pPrinterName, r.pPortName, r.pDriverName, r.pShareName,
+                r.pPrintProcessor, r.pDatatype };
+        } };
+    cases["ports"]
+        = { [](BYTE *b, DWORD s, DWORD *n, DWORD *r) { return EnumPortsW(nullptr, 2, b, s, n, r); },
+              sizeof(PORT_INFO_2W),
+              [](const BYTE *p) {
+                  const auto r = recordAt<PORT_INFO_2W>(p, 0);
+                  return std::vector<const void *> { r.pPortName, r.pMonitorName, r.pDescription };
+              } };
+    cases["drivers"] = { [](BYTE *b, DWORD s, DWORD *n, DWORD *r) {
                             return EnumPrinterDriversW(nullptr, nullptr, 3, b, s, n, r);
                         },
-                        sizeof(DRIVER_INFO_3W), [](const BYTE* p) {
-                            const auto r = recordAt<DRIVER_INFO_3W>(p, 0);
-                            return std::vector<const void*>{r.pName, r.pEnvironment, r.pDriverPath, r.pDataFile,
-                                                            r.pConfigFile, r.pHelpFile, r.pDependentFiles};
-                        }};
-    cases["jobs"] = {[printer](BYTE* b, DWORD s, DWORD* n, DWORD* r) {
+        sizeof(DRIVER_INFO_3W),
+        [](const BYTE *p) {
+            const auto r = recordAt<DRIVER_INFO_3W>(p, 0);
+            return std::vector<const void *> { r.pName, r.pEnvironment, r.pDriverPath, r.pDataFile,
+                r.pConfigFile, r.pHelpFile, r.pDependentFiles };
+        } };
+    cases["jobs"] = { [printer](BYTE *b, DWORD s, DWORD *n, DWORD *r) {
                          return EnumJobsW(printer, 0, 100, 2, b, s, n, r);
                      },
-                     sizeof(JOB_INFO_2W), [](const BYTE* p) {
-                         const auto r = recordAt<JOB_INFO_2W>(p, 0);
-                         return std::vector<const void*>{r.pDocument, r.pPrinterName, r.pUserName, r.pMachineName,
-                                                         r.pDriverName, r.pDatatype};
-                     }};
-    const EnumCase& c = cases[kind];
+        sizeof(JOB_INFO_2W),
+        [](const BYTE *p) {
+            const auto r = recordAt<JOB_INFO_2W>(p, 0);
+            return std::vector<const void *> { r.pDocument, r.pPrinterName, r.pUserName, r.pMachineName,
+                r.pDriverName, r.pDatatype };
+        } };
+    const EnumCase &c = cases[kind];
 
     DWORD needed = 0;
     DWORD returned = 77;
@@ -165,13 +172,13 @@ void TestWinsimSpooler::enumerationsFollowTheTwoCallRules()
     QCOMPARE(GetLastError(), DWORD(ERROR_INVALID_USER_BUFFER));
 
     // Exactly the needed size, and a larger buffer: every text lies inside the caller's buffer.
-    for (const DWORD size : {full, full + 61}) {
+    for (const DWORD size : { full, full + 61 }) {
         std::vector<BYTE> buffer(size);
         QVERIFY(c.call(buffer.data(), size, &needed, &returned));
         QCOMPARE(returned, DWORD(expected));
         for (DWORD i = 0; i < returned; ++i) {
-            for (const void* p : c.texts(buffer.data() + i * c.recordSize)) {
-                const auto* at = static_cast<const BYTE*>(p);
+            for (const void *p : c.texts(buffer.data() + i * c.recordSize)) {
+                const auto *at = static_cast<const BYTE *>(p);
                 QVERIFY(at >= buffer.data() + returned * c.recordSize);
                 QVERIFY(at < buffer.data() + size);
             }
@@ -260,8 +267,8 @@ void TestWinsimSpooler::handlesAndNamesAreCheckedAsOnWindows()
 
 void TestWinsimSpooler::getPrinterReportsTheRecordAndQueue()
 {
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("one"), {1}));
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("two"), {2}));
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("one"), { 1 }));
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("two"), { 2 }));
     HANDLE printer = openPrinter(kPrinter, PRINTER_ALL_ACCESS);
     QVERIFY(printer);
     DWORD needed = 0;
@@ -276,7 +283,7 @@ void TestWinsimSpooler::getPrinterReportsTheRecordAndQueue()
     QCOMPARE(text(info.pDriverName), QString::fromLatin1(kModel));
     QVERIFY(info.pServerName == nullptr);
     QCOMPARE(info.cJobs, DWORD(2));
-    QVERIFY(info.Status & 0x1);  // paused
+    QVERIFY(info.Status & 0x1); // paused
     QVERIFY(ClosePrinter(printer));
 }
 
@@ -290,10 +297,10 @@ void TestWinsimSpooler::printerDataKeepsTypeAndBytes()
     serial.append('\0');
     std::u16string cloudId = u"CloudId";
     std::u16string cloudPort = u"CloudPort";
-    QCOMPARE(SetPrinterDataW(printer, cloudId.data(), REG_SZ, reinterpret_cast<BYTE*>(serial.data()),
-                             DWORD(serial.size())),
-             DWORD(ERROR_SUCCESS));
-    BYTE port[2] = {0xFF, 0xFF};
+    QCOMPARE(SetPrinterDataW(printer, cloudId.data(), REG_SZ, reinterpret_cast<BYTE *>(serial.data()),
+                 DWORD(serial.size())),
+        DWORD(ERROR_SUCCESS));
+    BYTE port[2] = { 0xFF, 0xFF };
     QCOMPARE(SetPrinterDataW(printer, cloudPort.data(), REG_BINARY, port, 2), DWORD(ERROR_SUCCESS));
 
     DWORD type = 0;
@@ -309,10 +316,11 @@ void TestWinsimSpooler::printerDataKeepsTypeAndBytes()
     QCOMPARE(GetPrinterDataW(printer, cloudId.data(), &type, &one, 1, &needed), DWORD(ERROR_MORE_DATA));
     QCOMPARE(needed, DWORD(serial.size()));
     std::u16string missing = u"Missing";
-    QCOMPARE(GetPrinterDataW(printer, missing.data(), &type, nullptr, 0, &needed), DWORD(ERROR_FILE_NOT_FOUND));
+    QCOMPARE(
+        GetPrinterDataW(printer, missing.data(), &type, nullptr, 0, &needed), DWORD(ERROR_FILE_NOT_FOUND));
 
     // Overwriting replaces type and bytes together.
-    BYTE shorter[1] = {7};
+    BYTE shorter[1] = { 7 };
     QCOMPARE(SetPrinterDataW(printer, cloudPort.data(), REG_SZ, shorter, 1), DWORD(ERROR_SUCCESS));
     QCOMPARE(dataValue(printer, u"CloudPort", &type, &status), QByteArray("\x07", 1));
     QCOMPARE(type, DWORD(REG_SZ));
@@ -324,7 +332,7 @@ void TestWinsimSpooler::printerDataNeedsAdministerAccess()
     HANDLE printer = openPrinter(kPrinter, PRINTER_ACCESS_USE);
     QVERIFY(printer);
     std::u16string name = u"CloudId";
-    BYTE data[1] = {0};
+    BYTE data[1] = { 0 };
     QCOMPARE(SetPrinterDataW(printer, name.data(), REG_BINARY, data, 1), DWORD(ERROR_ACCESS_DENIED));
     QVERIFY(!SetPrinterW(printer, 0, nullptr, PRINTER_CONTROL_PURGE));
     QCOMPARE(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
@@ -335,10 +343,10 @@ void TestWinsimSpooler::printerDataNeedsAdministerAccess()
 
 void TestWinsimSpooler::renameKeepsPortDriverDataAndJobs()
 {
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("queued"), {9}));
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("queued"), { 9 }));
     HANDLE printer = openPrinter(kPrinter, PRINTER_ALL_ACCESS);
     std::u16string cloudId = u"CloudId";
-    BYTE serial[3] = {'A', 'B', 0};
+    BYTE serial[3] = { 'A', 'B', 0 };
     QCOMPARE(SetPrinterDataW(printer, cloudId.data(), REG_SZ, serial, 3), DWORD(ERROR_SUCCESS));
 
     DWORD needed = 0;
@@ -348,7 +356,7 @@ void TestWinsimSpooler::renameKeepsPortDriverDataAndJobs()
     auto info = recordAt<PRINTER_INFO_2W>(buffer.data(), 0);
     std::u16string newName = u"Renamed 打印机";
     info.pPrinterName = newName.data();
-    QVERIFY(SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(&info), 0));
+    QVERIFY(SetPrinterW(printer, 2, reinterpret_cast<BYTE *>(&info), 0));
     QVERIFY(ClosePrinter(printer));
 
     std::u16string oldName = wide(kPrinter);
@@ -382,11 +390,11 @@ void TestWinsimSpooler::renameToAnotherPrintersNameIsRefused()
     auto info = recordAt<PRINTER_INFO_2W>(buffer.data(), 0);
     std::u16string taken = u"OTHER";
     info.pPrinterName = taken.data();
-    QVERIFY(!SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(&info), 0));
+    QVERIFY(!SetPrinterW(printer, 2, reinterpret_cast<BYTE *>(&info), 0));
     QCOMPARE(GetLastError(), DWORD(ERROR_PRINTER_ALREADY_EXISTS));
     std::u16string invalid = u"back\\slash";
     info.pPrinterName = invalid.data();
-    QVERIFY(!SetPrinterW(printer, 2, reinterpret_cast<BYTE*>(&info), 0));
+    QVERIFY(!SetPrinterW(printer, 2, reinterpret_cast<BYTE *>(&info), 0));
     QCOMPARE(GetLastError(), DWORD(ERROR_INVALID_PRINTER_NAME));
     QVERIFY(ClosePrinter(printer));
 }
@@ -394,7 +402,7 @@ void TestWinsimSpooler::renameToAnotherPrintersNameIsRefused()
 void TestWinsimSpooler::purgeEmptiesTheQueue()
 {
     for (int i = 0; i < 3; ++i)
-        QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::nullopt, {BYTE(i)}));
+        QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::nullopt, { BYTE(i) }));
     HANDLE printer = openPrinter(kPrinter, PRINTER_ALL_ACCESS);
     DWORD needed = 0;
     DWORD returned = 0;
@@ -423,7 +431,7 @@ void TestWinsimSpooler::deletePrinterAndConnection()
     DWORD needed = 0;
     QVERIFY(!GetPrinterW(printer, 2, nullptr, 0, &needed));
     QCOMPARE(GetLastError(), DWORD(ERROR_PRINTER_DELETED));
-    QVERIFY(ClosePrinter(printer));  // the handle still has to be closed
+    QVERIFY(ClosePrinter(printer)); // the handle still has to be closed
     HANDLE again = nullptr;
     QVERIFY(!OpenPrinterW(name.data(), &again, nullptr));
     QCOMPARE(GetLastError(), DWORD(ERROR_INVALID_PRINTER_NAME));
@@ -432,7 +440,8 @@ void TestWinsimSpooler::deletePrinterAndConnection()
     QVERIFY(winsim::addPrinter(kPrinter.toStdString(), kPort.toStdString(), kModel));
     HANDLE fresh = openPrinter(kPrinter, PRINTER_ACCESS_USE);
     std::u16string cloudId = u"CloudId";
-    QCOMPARE(GetPrinterDataW(fresh, cloudId.data(), nullptr, nullptr, 0, &needed), DWORD(ERROR_FILE_NOT_FOUND));
+    QCOMPARE(
+        GetPrinterDataW(fresh, cloudId.data(), nullptr, nullptr, 0, &needed), DWORD(ERROR_FILE_NOT_FOUND));
     QVERIFY(ClosePrinter(fresh));
 }
 
@@ -440,16 +449,16 @@ void TestWinsimSpooler::enumJobsReportsDocumentsTimesAndPositions()
 {
     // 2024-03-05 17:05:09.250 UTC, a Tuesday.
     const int64_t submitted = 1709658309250;
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("报表.xlsx"), std::vector<uint8_t>(1234),
-                              submitted));
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::nullopt, {1, 2}, submitted + 1000));
-    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("third"), {3}, submitted + 2000));
+    QVERIFY(winsim::submitJob(
+        kPrinter.toStdString(), std::string("报表.xlsx"), std::vector<uint8_t>(1234), submitted));
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::nullopt, { 1, 2 }, submitted + 1000));
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("third"), { 3 }, submitted + 2000));
     HANDLE printer = openPrinter(kPrinter, PRINTER_ACCESS_USE);
 
     DWORD count = 0;
-    const auto all = enumerateAll([printer](BYTE* b, DWORD s, DWORD* n, DWORD* r) {
-        return EnumJobsW(printer, 0, 10, 2, b, s, n, r);
-    }, &count);
+    const auto all = enumerateAll(
+        [printer](BYTE *b, DWORD s, DWORD *n, DWORD *r) { return EnumJobsW(printer, 0, 10, 2, b, s, n, r); },
+        &count);
     QCOMPARE(count, DWORD(3));
     const auto first = recordAt<JOB_INFO_2W>(all.data(), 0);
     QCOMPARE(text(first.pDocument), QStringLiteral("报表.xlsx"));
@@ -470,9 +479,9 @@ void TestWinsimSpooler::enumJobsReportsDocumentsTimesAndPositions()
     QVERIFY(second.JobId > first.JobId);
 
     // A window of the queue: from position 2 on, at most five.
-    const auto tail = enumerateAll([printer](BYTE* b, DWORD s, DWORD* n, DWORD* r) {
-        return EnumJobsW(printer, 1, 5, 2, b, s, n, r);
-    }, &count);
+    const auto tail = enumerateAll(
+        [printer](BYTE *b, DWORD s, DWORD *n, DWORD *r) { return EnumJobsW(printer, 1, 5, 2, b, s, n, r); },
+        &count);
     QCOMPARE(count, DWORD(2));
     QCOMPARE(recordAt<JOB_INFO_2W>(tail.data(), 0).Position, DWORD(2));
     QCOMPARE(text(recordAt<JOB_INFO_2W>(tail.data(), 1).pDocument), QStringLiteral("third"));
@@ -501,9 +510,10 @@ void TestWinsimSpooler::injectedFailureHitsTheNthCall()
     HANDLE printer = openPrinter(kPrinter, PRINTER_ACCESS_ADMINISTER);
     winsim::failCall("SetPrinterDataW", 1, ERROR_NOT_ENOUGH_MEMORY);
     std::u16string name = u"CloudPort";
-    BYTE data[2] = {1, 2};
+    BYTE data[2] = { 1, 2 };
     QCOMPARE(SetPrinterDataW(printer, name.data(), REG_BINARY, data, 2), DWORD(ERROR_NOT_ENOUGH_MEMORY));
-    QCOMPARE(GetPrinterDataW(printer, name.data(), nullptr, nullptr, 0, &needed), DWORD(ERROR_FILE_NOT_FOUND));
+    QCOMPARE(
+        GetPrinterDataW(printer, name.data(), nullptr, nullptr, 0, &needed), DWORD(ERROR_FILE_NOT_FOUND));
     QVERIFY(ClosePrinter(printer));
     winsim::failCall("OpenPrinterW", 1, ERROR_ACCESS_DENIED);
     QVERIFY(!openPrinter(kPrinter, PRINTER_ACCESS_USE));

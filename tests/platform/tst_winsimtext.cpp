@@ -8,17 +8,18 @@
 
 namespace {
 
-QStringList toList(const std::vector<std::string>& items)
+QStringList toList(const std::vector<std::string> &items)
 {
     QStringList list;
-    for (const auto& item : items)
+    for (const auto &item : items)
         list << QString::fromStdString(item);
     return list;
 }
 
-}  // namespace
+} // namespace
 
-class TestWinsimText : public QObject {
+class TestWinsimText : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -34,19 +35,20 @@ void TestWinsimText::commandLineSplitsAsWindowsDoes_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("plain") << "a b  c" << QStringList{"a", "b", "c"};
-    QTest::newRow("tabs and edges") << "\t lead \t trail " << QStringList{"lead", "trail"};
+    QTest::newRow("plain") << "a b  c" << QStringList { "a", "b", "c" };
+    QTest::newRow("tabs and edges") << "\t lead \t trail " << QStringList { "lead", "trail" };
     QTest::newRow("quoted printer") << R"(/if /b "My Printer" /r "REDadez001")"
-                                    << QStringList{"/if", "/b", "My Printer", "/r", "REDadez001"};
-    QTest::newRow("quotes inside a word") << R"(a"b c"d)" << QStringList{"ab cd"};
-    QTest::newRow("empty argument") << R"(x "" y)" << QStringList{"x", "", "y"};
-    QTest::newRow("backslashes stay") << R"(C:\dir\VarnPtr.INF)" << QStringList{R"(C:\dir\VarnPtr.INF)"};
-    QTest::newRow("escaped quote") << R"(a\"b)" << QStringList{"a\"b"};
-    QTest::newRow("backslash then escaped quote") << R"(a\\\"b)" << QStringList{R"(a\"b)"};
-    QTest::newRow("even backslashes before a quote") << R"("C:\dir\\" next)" << QStringList{R"(C:\dir\)", "next"};
-    QTest::newRow("doubled quote inside quotes") << R"("say ""hi""")" << QStringList{R"(say "hi")"};
-    QTest::newRow("unterminated quote") << R"("open end)" << QStringList{"open end"};
-    QTest::newRow("chinese") << R"(/n "测试 打印机")" << QStringList{"/n", "测试 打印机"};
+                                    << QStringList { "/if", "/b", "My Printer", "/r", "REDadez001" };
+    QTest::newRow("quotes inside a word") << R"(a"b c"d)" << QStringList { "ab cd" };
+    QTest::newRow("empty argument") << R"(x "" y)" << QStringList { "x", "", "y" };
+    QTest::newRow("backslashes stay") << R"(C:\dir\VarnPtr.INF)" << QStringList { R"(C:\dir\VarnPtr.INF)" };
+    QTest::newRow("escaped quote") << R"(a\"b)" << QStringList { "a\"b" };
+    QTest::newRow("backslash then escaped quote") << R"(a\\\"b)" << QStringList { R"(a\"b)" };
+    QTest::newRow("even backslashes before a quote")
+        << R"("C:\dir\\" next)" << QStringList { R"(C:\dir\)", "next" };
+    QTest::newRow("doubled quote inside quotes") << R"("say ""hi""")" << QStringList { R"(say "hi")" };
+    QTest::newRow("unterminated quote") << R"("open end)" << QStringList { "open end" };
+    QTest::newRow("chinese") << R"(/n "测试 打印机")" << QStringList { "/n", "测试 打印机" };
 }
 
 void TestWinsimText::commandLineSplitsAsWindowsDoes()
@@ -58,9 +60,8 @@ void TestWinsimText::commandLineSplitsAsWindowsDoes()
 
 void TestWinsimText::quotingRoundTrips()
 {
-    const std::vector<std::string> arguments{"PRINTUI.DLL,PrintUIEntry", "/b", "My Printer", "",
-                                             R"(C:\Program Files\dir\)", R"(quote"inside)", R"(\\server\share)",
-                                             "tab\there", R"(trailing\\)"};
+    const std::vector<std::string> arguments { "PRINTUI.DLL,PrintUIEntry", "/b", "My Printer", "",
+        R"(C:\Program Files\dir\)", R"(quote"inside)", R"(\\server\share)", "tab\there", R"(trailing\\)" };
     const std::string line = winsim::joinWindowsCommandLine(arguments);
     QCOMPARE(toList(winsim::splitWindowsCommandLine(line)), toList(arguments));
     QCOMPARE(winsim::quoteWindowsArgument("REDadez001"), std::string("REDadez001"));
@@ -72,25 +73,24 @@ void TestWinsimText::infModelsFollowTheirDecoration()
     QTemporaryFile file;
     QVERIFY(file.open());
     // Written as UTF-16LE with a byte order mark, as many INF files are.
-    const QString content = QStringLiteral(
-        "; a comment line\r\n"
-        "[Version]\r\n"
-        "Class=Printer\r\n"
-        "DriverVer = 01/02/2023, 4.5.6.7 ; trailing comment\r\n"
-        "[Manufacturer]\r\n"
-        "%Mfg%=Acme,NTamd64.6.0,NTx86\r\n"
-        "[Acme.NTamd64.6.0]\r\n"
-        "%ModelA% = A_INSTALL, ACME_A1\r\n"
-        "[Acme.NTx86]\r\n"
-        "\"Acme, Old; Model\" = OLD.GPD\r\n"
-        "[A_INSTALL]\r\n"
-        "CopyFiles=@A1.GPD\r\n"
-        "DataFile=A1.GPD\r\n"
-        "[Strings]\r\n"
-        "Mfg=\"Acme\"\r\n"
-        "ModelA=\"Acme A-1\"\r\n");
+    const QString content = QStringLiteral("; a comment line\r\n"
+                                           "[Version]\r\n"
+                                           "Class=Printer\r\n"
+                                           "DriverVer = 01/02/2023, 4.5.6.7 ; trailing comment\r\n"
+                                           "[Manufacturer]\r\n"
+                                           "%Mfg%=Acme,NTamd64.6.0,NTx86\r\n"
+                                           "[Acme.NTamd64.6.0]\r\n"
+                                           "%ModelA% = A_INSTALL, ACME_A1\r\n"
+                                           "[Acme.NTx86]\r\n"
+                                           "\"Acme, Old; Model\" = OLD.GPD\r\n"
+                                           "[A_INSTALL]\r\n"
+                                           "CopyFiles=@A1.GPD\r\n"
+                                           "DataFile=A1.GPD\r\n"
+                                           "[Strings]\r\n"
+                                           "Mfg=\"Acme\"\r\n"
+                                           "ModelA=\"Acme A-1\"\r\n");
     file.write("\xFF\xFE", 2);
-    file.write(reinterpret_cast<const char*>(content.utf16()), content.size() * 2);
+    file.write(reinterpret_cast<const char *>(content.utf16()), content.size() * 2);
     file.close();
 
     winsim::InfFile inf;
@@ -98,8 +98,8 @@ void TestWinsimText::infModelsFollowTheirDecoration()
     QVERIFY2(inf.load(file.fileName().toStdString(), &error), error.c_str());
     QCOMPARE(inf.driverDate(), std::string("01/02/2023"));
     QCOMPARE(inf.driverVersion(), std::string("4.5.6.7"));
-    const winsim::Environment& x64 = *winsim::findEnvironment("Windows x64");
-    const winsim::Environment& x86 = *winsim::findEnvironment("Windows NT x86");
+    const winsim::Environment &x64 = *winsim::findEnvironment("Windows x64");
+    const winsim::Environment &x86 = *winsim::findEnvironment("Windows NT x86");
 
     const auto a1 = inf.model("acme a-1", x64);
     QVERIFY(a1);
@@ -122,7 +122,7 @@ void TestWinsimText::shippedInfInstallsTheModel()
     QVERIFY2(inf.load(COURIER_SOURCE_DIR "/Driver/VarnPtr.INF", &error), error.c_str());
     QCOMPARE(inf.value("Version", "Class"), std::string("Printer"));
     QVERIFY(!inf.driverVersion().empty());
-    for (const char* environment : {"Windows x64", "Windows NT x86"}) {
+    for (const char *environment : { "Windows x64", "Windows NT x86" }) {
         const auto model = inf.model("Varn VN-210K", *winsim::findEnvironment(environment));
         QVERIFY2(model, environment);
         QCOMPARE(model->name, std::string("Varn VN-210K"));

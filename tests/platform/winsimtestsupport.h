@@ -10,19 +10,19 @@
 #include <cstring>
 #include <string>
 
-inline std::u16string wide(const QString& text)
+inline std::u16string wide(const QString &text)
 {
-    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size()));
+    return std::u16string(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
 }
 
-inline QString text(const char16_t* value)
+inline QString text(const char16_t *value)
 {
     return value ? QString::fromUtf16(value) : QString();
 }
 
-inline PORT_DATA_1 portData(const QString& name, const QString& host, DWORD number)
+inline PORT_DATA_1 portData(const QString &name, const QString &host, DWORD number)
 {
-    PORT_DATA_1 data{};
+    PORT_DATA_1 data {};
     std::memcpy(data.sztPortName, name.utf16(), size_t(name.size()) * 2);
     std::memcpy(data.sztHostAddress, host.utf16(), size_t(host.size()) * 2);
     data.dwVersion = 1;
@@ -35,11 +35,11 @@ inline PORT_DATA_1 portData(const QString& name, const QString& host, DWORD numb
 
 // Sends one record to the Standard TCP/IP monitor; the monitor's status, or ~0u when the exchange
 // itself failed.
-inline DWORD monitorExchange(const char16_t* command, void* record, DWORD size,
-                             DWORD access = SERVER_ACCESS_ADMINISTER)
+inline DWORD monitorExchange(
+    const char16_t *command, void *record, DWORD size, DWORD access = SERVER_ACCESS_ADMINISTER)
 {
     std::u16string name = u",XcvMonitor Standard TCP/IP Port";
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, access};
+    PRINTER_DEFAULTSW defaults { nullptr, nullptr, access };
     HANDLE xcv = nullptr;
     if (!OpenPrinterW(name.data(), &xcv, &defaults))
         return ~0u;
@@ -50,24 +50,24 @@ inline DWORD monitorExchange(const char16_t* command, void* record, DWORD size,
     return ok ? status : ~0u;
 }
 
-inline DWORD addTcpPort(const QString& name, const QString& host, DWORD number)
+inline DWORD addTcpPort(const QString &name, const QString &host, DWORD number)
 {
     PORT_DATA_1 data = portData(name, host, number);
     return monitorExchange(u"AddPort", &data, sizeof data);
 }
 
-inline HANDLE openPrinter(const QString& name, DWORD access)
+inline HANDLE openPrinter(const QString &name, DWORD access)
 {
     std::u16string printer = wide(name);
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, access};
+    PRINTER_DEFAULTSW defaults { nullptr, nullptr, access };
     HANDLE handle = nullptr;
     return OpenPrinterW(printer.data(), &handle, &defaults) ? handle : nullptr;
 }
 
-inline const char* const kModel = "Varn VN-210K";
+inline const char *const kModel = "Varn VN-210K";
 
 // A cloud printer as the program sets one up: driver, Standard TCP/IP port, printer.
-inline bool addCloudPrinter(const QString& name, const QString& port, DWORD number)
+inline bool addCloudPrinter(const QString &name, const QString &port, DWORD number)
 {
     return winsim::installDriver(kModel, "Windows x64", "1.22.5.3")
         && addTcpPort(port, QStringLiteral("127.0.0.1"), number) == ERROR_SUCCESS

@@ -14,7 +14,7 @@ namespace {
 constexpr int kFailed = 1;
 constexpr int kBadArguments = 2;
 
-int failure(const std::string& message, int code = kFailed)
+int failure(const std::string &message, int code = kFailed)
 {
     std::fprintf(stderr, "RUNDLL32: PrintUIEntry: %s\n", message.c_str());
     return code;
@@ -22,41 +22,41 @@ int failure(const std::string& message, int code = kFailed)
 
 std::string lower(std::string text)
 {
-    for (char& c : text)
+    for (char &c : text)
         if (c >= 'A' && c <= 'Z')
             c = char(c + 0x20);
     return text;
 }
 
-}  // namespace
+} // namespace
 
-std::string localPath(const std::string& windowsPath)
+std::string localPath(const std::string &windowsPath)
 {
     std::string path = windowsPath;
     if (path.size() >= 2 && path[1] == ':' && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z'))
         path = path.substr(2);
-    for (char& c : path)
+    for (char &c : path)
         if (c == '\\')
             c = '/';
     return path;
 }
 
-int PrintUi::run(const std::vector<std::string>& arguments)
+int PrintUi::run(const std::vector<std::string> &arguments)
 {
     std::string error;
     if (!parse(arguments, &error))
         return failure(error, kBadArguments);
     try {
         return m_install ? installPrinter() : printTestPage();
-    } catch (const StoreError& e) {
+    } catch (const StoreError &e) {
         return failure(std::string("the spooler is not reachable: ") + e.what());
     }
 }
 
-bool PrintUi::parse(const std::vector<std::string>& arguments, std::string* error)
+bool PrintUi::parse(const std::vector<std::string> &arguments, std::string *error)
 {
     for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
+        const std::string &argument = arguments[i];
         if (argument.size() < 2 || argument[0] != '/') {
             *error = "unexpected argument \"" + argument + "\"";
             return false;
@@ -105,7 +105,7 @@ int PrintUi::installPrinter()
     const std::string model = value('m');
     if (name.empty() || port.empty() || model.empty())
         return failure("/if needs the printer name (/b), the port (/r) and the model (/m)", kBadArguments);
-    const Environment& environment = *findEnvironment(kMachineEnvironment);
+    const Environment &environment = *findEnvironment(kMachineEnvironment);
 
     std::optional<DriverRow> fromInf;
     if (m_values.count('f')) {
@@ -120,8 +120,8 @@ int PrintUi::installPrinter()
             return failure("\"" + value('f') + "\" has no model \"" + model + "\" for " + environment.name);
         if (inf.driverVersion().empty())
             return failure("\"" + value('f') + "\" has no DriverVer");
-        fromInf = DriverRow{0, found->name, environment.name, inf.driverVersion(), inf.driverDate(),
-                            inf.dataFile(found->installSection)};
+        fromInf = DriverRow { 0, found->name, environment.name, inf.driverVersion(), inf.driverDate(),
+            inf.dataFile(found->installSection) };
     }
 
     Transaction tx(Transaction::Write);
@@ -134,7 +134,7 @@ int PrintUi::installPrinter()
         winsim::installDriver(tx, *fromInf);
     else if (!installed)
         return failure("the driver \"" + model + "\" is not installed for " + environment.name
-                       + " and no INF was given");
+            + " and no INF was given");
     const std::string driverName = fromInf ? fromInf->name : installed->name;
     const uint32_t error = createPrinter(tx, name, port, driverName, nullptr);
     if (error == 1801)
@@ -159,12 +159,12 @@ int PrintUi::printTestPage()
         driverName = printer->driver;
         portName = printer->port;
     }
-    const std::string page = "测试页\r\nPrinter: " + name + "\r\nDriver: " + driverName + "\r\nPort: " + portName
-        + "\r\n";
+    const std::string page
+        = "测试页\r\nPrinter: " + name + "\r\nDriver: " + driverName + "\r\nPort: " + portName + "\r\n";
     std::string error;
     if (!submitJob(name, std::string("测试页"), std::vector<uint8_t>(page.begin(), page.end()), -1, &error))
         return failure(error);
     return 0;
 }
 
-}  // namespace winsim
+} // namespace winsim

@@ -8,13 +8,14 @@
 
 namespace winsim {
 
-class PrintUi {
+class PrintUi
+{
 public:
     // Returns RUNDLL32's exit code; failures are explained on standard error.
-    int run(const std::vector<std::string>& arguments);
+    int run(const std::vector<std::string> &arguments);
 
 private:
-    bool parse(const std::vector<std::string>& arguments, std::string* error);
+    bool parse(const std::vector<std::string> &arguments, std::string *error);
     int installPrinter();
     int printTestPage();
     std::string value(char option) const;
@@ -27,6 +28,6 @@ private:
 
 // An INF path as the program wrote it ("C:\dir\Driver\VarnPtr.INF", "\dir\Driver\...") turned into
 // a path of this system.
-std::string localPath(const std::string& windowsPath);
+std::string localPath(const std::string &windowsPath);
 
-}  // namespace winsim
+} // namespace winsim

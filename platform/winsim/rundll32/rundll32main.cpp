@@ -12,7 +12,7 @@
 namespace {
 
 // One line per start, written in one piece so that concurrent starts do not interleave.
-void logCommandLine(const std::string& line)
+void logCommandLine(const std::string &line)
 {
     const std::string root = winsim::Store::rootFromEnvironment();
     if (!winsim::makePath(root))
@@ -26,7 +26,7 @@ void logCommandLine(const std::string& line)
     close(fd);
 }
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b)
+bool equalsIgnoringCase(const std::string &a, const std::string &b)
 {
     if (a.size() != b.size())
         return false;
@@ -36,9 +36,9 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     logCommandLine("RUNDLL32 " + winsim::joinWindowsCommandLine(arguments));
@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     }
     // RUNDLL32 takes "library,entry" and hands the rest of its command line to the entry, which
     // splits it by the command-line rules.
-    const std::string& target = arguments[0];
+    const std::string &target = arguments[0];
     const size_t comma = target.find(',');
     const std::string library = target.substr(0, comma);
     const std::string entry = comma == std::string::npos ? std::string() : target.substr(comma + 1);
