@@ -68,7 +68,7 @@ private:
 
 Despooler::Despooler(int64_t printerId)
     : m_printerId(printerId)
-    , m_connectRetryMs(environmentMs("WINSIM_CONNECT_RETRY_MS", 120000))
+    , m_connectRetryMs(environmentMs("WINSIM_CONNECT_RETRY_MS", 60000))
     , m_closeWaitMs(environmentMs("WINSIM_CLOSE_WAIT_MS", 120000))
 {
 }

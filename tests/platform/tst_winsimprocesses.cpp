@@ -163,6 +163,8 @@ private slots:
     void pausedPrinterKeepsItsJobs();
     void nothingIsLostWhenTheReceiverListensLate();
     void purgeCancelsTheJobBeingSent();
+    void waitForTheReceiversCloseIsBounded();
+    void unreachablePortKeepsTheJobForLater();
     void toolListsAndRefuses_data();
     void toolListsAndRefuses();
 
@@ -418,6 +420,58 @@ void TestWinsimProcesses::purgeCancelsTheJobBeingSent()
     QTRY_VERIFY_WITH_TIMEOUT(queue(kPrinter).isEmpty(), 15000);
     ::close(connection);
     QCOMPARE(server.heldCount(), 0);
+}
+
+void TestWinsimProcesses::waitForTheReceiversCloseIsBounded()
+{
+    HoldingServer server;
+    QVERIFY(setUpPrinter(&server));
+    // The despooler inherits the bound from whoever starts it.
+    qputenv("WINSIM_CLOSE_WAIT_MS", "300");
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("held"), { 'h' }));
+    qunsetenv("WINSIM_CLOSE_WAIT_MS");
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 15000);
+    const int connection = server.take();
+    QByteArray body;
+    QVERIFY(readToEnd(connection, &body));
+    // The receiver never closes, yet the job leaves the queue.
+    QTRY_VERIFY_WITH_TIMEOUT(queue(kPrinter).isEmpty(), 15000);
+    ::close(connection);
+}
+
+void TestWinsimProcesses::unreachablePortKeepsTheJobForLater()
+{
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+    }
+    QVERIFY(addCloudPrinter(kPrinter, kPort, port));
+    const int64_t passes = winsim::despoolPassCount(kPrinter.toStdString());
+    qputenv("WINSIM_CONNECT_RETRY_MS", "300");
+    QVERIFY(winsim::submitJob(kPrinter.toStdString(), std::string("later"), { 'l' }));
+    qunsetenv("WINSIM_CONNECT_RETRY_MS");
+    QTRY_COMPARE_WITH_TIMEOUT(winsim::despoolPassCount(kPrinter.toStdString()), passes + 1, 15000);
+    // The spooler gave up for now: the job is still queued, marked with the error bit (0x2).
+    const auto jobs = queue(kPrinter);
+    QCOMPARE(jobs.size(), 1);
+    QCOMPARE(jobs[0].status, DWORD(0x2));
+
+    HoldingServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, port));
+    // Anyone may start the despooler again; it runs until the receiver has closed.
+    QProcess despooler;
+    despooler.start(binary("winsim"), { "despool", kPrinter });
+    QTRY_COMPARE_WITH_TIMEOUT(server.heldCount(), 1, 15000);
+    const int connection = server.take();
+    QByteArray body;
+    QVERIFY(readToEnd(connection, &body));
+    QCOMPARE(body, QByteArray("l"));
+    ::close(connection);
+    QVERIFY(despooler.waitForFinished(15000));
+    QCOMPARE(despooler.exitCode(), 0);
+    QVERIFY(queue(kPrinter).isEmpty());
 }
 
 void TestWinsimProcesses::toolListsAndRefuses_data()
