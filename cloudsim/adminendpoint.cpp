@@ -16,31 +16,56 @@ bool fromLoopback(const httplib::Request &req)
         || req.remote_addr.rfind("::ffff:127.", 0) == 0;
 }
 
+// The body of an admin POST. A POST without any body at all (no length, not chunked), as
+// `curl -X POST` sends it, counts as empty instead of being refused.
+std::string readBody(const httplib::Request &req, const httplib::ContentReader &reader)
+{
+    std::string body;
+    if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding")) {
+        reader([&body](const char *data, size_t n) {
+            body.append(data, n);
+            return true;
+        });
+    }
+    return body;
+}
+
+bool refuseRemote(const httplib::Request &req, httplib::Response &res)
+{
+    if (fromLoopback(req))
+        return false;
+    CloudService::sendError(res, 403, 403, "the admin interface is for loopback clients only");
+    return true;
+}
+
 } // namespace
 
 AdminEndpoint::AdminEndpoint(httplib::Server &server, SimState &state)
     : m_state(state)
 {
-    // Wraps a handler so that it serves loopback clients only; the server binds 127.0.0.1, but
-    // the admin interface must stay closed should that ever change.
+    // Every handler serves loopback clients only; the server binds 127.0.0.1, but the admin
+    // interface must stay closed should that ever change.
     auto guarded = [](auto handler) {
         return [handler](const httplib::Request &req, httplib::Response &res) {
-            if (!fromLoopback(req)) {
-                CloudService::sendError(res, 403, 403, "the admin interface is for loopback clients only");
-                return;
-            }
-            handler(req, res);
+            if (!refuseRemote(req, res))
+                handler(req, res);
         };
     };
     server.Get("/admin/config", guarded([this](const httplib::Request &, httplib::Response &res) {
         getConfig(res);
     }));
-    server.Post("/admin/config", guarded([this](const httplib::Request &req, httplib::Response &res) {
-        postConfig(req, res);
-    }));
-    server.Post("/admin/reset", guarded([this](const httplib::Request &, httplib::Response &res) {
-        postReset(res);
-    }));
+    server.Post("/admin/config", [this](const httplib::Request &req, httplib::Response &res,
+                                        const httplib::ContentReader &reader) {
+        const std::string body = readBody(req, reader);
+        if (!refuseRemote(req, res))
+            postConfig(body, res);
+    });
+    server.Post("/admin/reset", [this](const httplib::Request &req, httplib::Response &res,
+                                       const httplib::ContentReader &reader) {
+        readBody(req, reader);
+        if (!refuseRemote(req, res))
+            postReset(res);
+    });
     server.Get("/admin/jobs", guarded([this](const httplib::Request &, httplib::Response &res) {
         getJobs(res);
     }));
@@ -59,11 +84,11 @@ void AdminEndpoint::getConfig(httplib::Response &res)
     CloudService::sendJson(res, 200, m_state.configJson());
 }
 
-void AdminEndpoint::postConfig(const httplib::Request &req, httplib::Response &res)
+void AdminEndpoint::postConfig(const std::string &body, httplib::Response &res)
 {
     bool ok = false;
     std::string error;
-    const JsonValue object = JsonValue::parse(req.body, &ok, &error);
+    const JsonValue object = JsonValue::parse(body, &ok, &error);
     if (!ok) {
         CloudService::sendError(res, 400, 400, "bad JSON: " + error);
         return;

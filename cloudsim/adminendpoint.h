@@ -3,6 +3,8 @@
 
 #include <httplib.h>
 
+#include <string>
+
 class SimState;
 
 // The service's own control interface under /admin/, for tests and people: read and change the
@@ -14,7 +16,7 @@ public:
 
 private:
     void getConfig(httplib::Response &res);
-    void postConfig(const httplib::Request &req, httplib::Response &res);
+    void postConfig(const std::string &body, httplib::Response &res);
     void postReset(httplib::Response &res);
     void getJobs(httplib::Response &res);
     void getJob(const httplib::Request &req, httplib::Response &res);

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QSet>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -524,7 +525,16 @@ void TestCloudSim::resetForgetsJobsAndRestoresStart()
     QCOMPARE(m_sim.configure(R"({"finalStatus":"x","devices":{"FFFFFFFFFFFFFFFF":"online"}})"), 200);
     QCOMPARE(m_sim.queryDevice(Online).error, QNetworkReply::NoError);
 
-    QVERIFY(m_sim.reset());
+    // Reset as a person types it: a POST without any body or length.
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, m_sim.port());
+    QVERIFY(raw.waitForConnected(5000));
+    raw.write("POST /admin/reset HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (raw.waitForReadyRead(5000))
+        answer += raw.readAll();
+    answer += raw.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
     QCOMPARE(m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()).body, start);
     QCOMPARE(m_sim.jobs().size(), 0);
     QVERIFY(!QFile::exists(jobFile(id)));

@@ -206,7 +206,8 @@ void TestCloudSimCodec::jsonPlainStringsAreNotCopied()
 void TestCloudSimCodec::jsonNumbers()
 {
     bool ok = false;
-    const JsonValue v = parse("[5, -1, 5.0, 1e3, 99999999999999999999, 0.25]", &ok);
+    const QByteArray text("[5, -1, 5.0, 1e3, 99999999999999999999, 0.25]"); // the value refers into it
+    const JsonValue v = parse(text, &ok);
     QVERIFY(ok);
     const auto &items = v.items();
     QCOMPARE(int(items.size()), 6);
