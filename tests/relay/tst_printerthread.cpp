@@ -1,3 +1,4 @@
+#include "cloudsimprocess.h"
 #include "descriptorserver.h"
 #include "httpcapturepeer.h"
 #include "logcapture.h"
@@ -6,6 +7,7 @@
 #include "resultsink.h"
 
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QMutex>
 #include <QPointer>
@@ -69,11 +71,13 @@ private:
     HttpCapturePeer *m_service = nullptr;
     ResultSink *m_sink = nullptr;
     QMutex m_mutex;
+    CloudSimProcess m_cloudsim;
 };
 
 void TestPrinterThread::initTestCase()
 {
     qRegisterMetaType<qintptr>("qintptr");
+    QVERIFY(m_cloudsim.start());
 }
 
 void TestPrinterThread::init()
@@ -124,6 +128,8 @@ void TestPrinterThread::sendInPieces(QTcpSocket &client, const QByteArray &job, 
 
 void TestPrinterThread::jobInManyPiecesIsPostedOnceInOrder()
 {
+    setCloudServiceBaseForTesting(m_cloudsim.base());
+    QVERIFY(m_cloudsim.reset());
     LogCapture log;
     const QByteArray job = patternedJob(300000);
     QTcpSocket client;
@@ -133,11 +139,16 @@ void TestPrinterThread::jobInManyPiecesIsPostedOnceInOrder()
     client.disconnectFromHost();
 
     QVERIFY(m_sink->waitFor(1));
-    QCOMPARE(m_service->requests().size(), 1);
-    QVERIFY(postedJob(m_service->requests().first()) == job);
     QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
     QCOMPARE(m_sink->jobneed(0), kJobneed);
     QCOMPARE(m_sink->jobSize(0), job.size());
+    const QString jobId = m_sink->results.first().document.object().value(QStringLiteral("data")).toObject().value(
+        QStringLiteral("tolvixId")).toString();
+    const QJsonArray jobs = m_cloudsim.jobs();
+    QCOMPARE(jobs.size(), 1);
+    QCOMPARE(jobs.first().toObject().value(QStringLiteral("jobId")).toString(), jobId);
+    QCOMPARE(jobs.first().toObject().value(QStringLiteral("serial")).toString(), kSerial);
+    QVERIFY(m_cloudsim.jobData(jobId) == job);
 
     QTRY_VERIFY(receiver.isNull());
     QCOMPARE(m_sink->results.size(), 1);
@@ -155,6 +166,7 @@ void TestPrinterThread::jobInManyPiecesIsPostedOnceInOrder()
 
 void TestPrinterThread::emptyJobPostsEmptyData()
 {
+    // The wire form of the body is checked here; the stand-in decodes it.
     QTcpSocket client;
     QPointer<PrinterThread> receiver = startReceiver(client);
     QVERIFY(receiver);
@@ -167,12 +179,27 @@ void TestPrinterThread::emptyJobPostsEmptyData()
     QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
     QCOMPARE(m_sink->jobSize(0), 0);
     QTRY_VERIFY(receiver.isNull());
+
+    setCloudServiceBaseForTesting(m_cloudsim.base());
+    QVERIFY(m_cloudsim.reset());
+    QTcpSocket second;
+    receiver = startReceiver(second);
+    QVERIFY(receiver);
+    second.disconnectFromHost();
+    QVERIFY(m_sink->waitFor(2));
+    QCOMPARE(m_sink->results.at(1).error, QNetworkReply::NoError);
+    const QJsonArray jobs = m_cloudsim.jobs();
+    QCOMPARE(jobs.size(), 1);
+    QCOMPARE(jobs.first().toObject().value(QStringLiteral("size")).toInt(-1), 0);
+    QTRY_VERIFY(receiver.isNull());
 }
 
 void TestPrinterThread::serviceThatNeverAnswersIsAborted()
 {
     setCloudReplyTimeoutForTesting(300);
-    m_service->setSilent(true);
+    setCloudServiceBaseForTesting(m_cloudsim.base());
+    QVERIFY(m_cloudsim.reset());
+    QVERIFY(m_cloudsim.configure(R"({"print": {"delayMs": 5000}})"));
     LogCapture log;
     QTcpSocket client;
     QPointer<PrinterThread> receiver = startReceiver(client);
@@ -181,7 +208,9 @@ void TestPrinterThread::serviceThatNeverAnswersIsAborted()
     client.disconnectFromHost();
 
     QVERIFY(m_sink->waitFor(1));
-    QCOMPARE(m_service->requests().size(), 1);
+    QVERIFY(m_cloudsim.configure(R"({"print": {"delayMs": 0}})"));
+    QCOMPARE(m_cloudsim.stats().value(QStringLiteral("print")).toObject().value(QStringLiteral("requests")).toInt(),
+             1);
     QCOMPARE(m_sink->results.first().error, QNetworkReply::OperationCanceledError);
     QCOMPARE(m_sink->jobneed(0), kJobneed);
     QCOMPARE(m_sink->jobSize(0), 9);
