@@ -11,7 +11,10 @@ namespace {
 class PrinterHandle
 {
 public:
-    explicit PrinterHandle(HANDLE handle) : m_handle(handle) {}
+    explicit PrinterHandle(HANDLE handle)
+        : m_handle(handle)
+    {
+    }
     ~PrinterHandle() { ClosePrinter(m_handle); }
     PrinterHandle(const PrinterHandle &) = delete;
     PrinterHandle &operator=(const PrinterHandle &) = delete;

@@ -51,12 +51,12 @@ QByteArray printRequestBody(const QString &cloudSn, const QByteArray &job)
 {
     // Let Qt write everything but the Base64 text, so the serial's escaping, the key order and the
     // indentation are exactly Qt's; the empty "printData" marks where the Base64 text belongs.
-    const QJsonObject shell{
-        {QStringLiteral("tvNumber"), QJsonArray{cloudSn}},
-        {QStringLiteral("taskPersist"), false},
-        {QStringLiteral("async"), true},
-        {QStringLiteral("dataType"), QStringLiteral("base64")},
-        {QStringLiteral("printData"), QString()},
+    const QJsonObject shell {
+        { QStringLiteral("tvNumber"), QJsonArray { cloudSn } },
+        { QStringLiteral("taskPersist"), false },
+        { QStringLiteral("async"), true },
+        { QStringLiteral("dataType"), QStringLiteral("base64") },
+        { QStringLiteral("printData"), QString() },
     };
     const QByteArray text = QJsonDocument(shell).toJson(QJsonDocument::Indented);
     // "async" and "dataType" come first and hold no such text, so the first match is the key.

@@ -81,9 +81,10 @@ void PrinterServer::startReceiver(qintptr socketDescriptor)
     const QString description = currentJobDescription(m_driverInfo.printer_name);
     PrinterThread *receiver = new PrinterThread(socketDescriptor, m_driverInfo, description, &m_mutex);
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
-    connect(receiver, &PrinterThread::cloudResult, this,
-            [this](QNetworkReply::NetworkError error, const QJsonDocument &jd) { emit cloudResule(error, jd); },
-            Qt::DirectConnection);
+    connect(
+        receiver, &PrinterThread::cloudResult, this,
+        [this](QNetworkReply::NetworkError error, const QJsonDocument &jd) { emit cloudResule(error, jd); },
+        Qt::DirectConnection);
     emit portBusy(true);
     receiver->start(QThread::InheritPriority);
 }

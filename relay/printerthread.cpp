@@ -14,7 +14,7 @@
 #include <new>
 
 PrinterThread::PrinterThread(qintptr socketDescriptor, const DriverInfo &driverInfo,
-                             const QString &jobDescription, QMutex *mutex, QObject *parent)
+    const QString &jobDescription, QMutex *mutex, QObject *parent)
     : QThread(parent)
     , m_socketDescriptor(socketDescriptor)
     , m_driverInfo(driverInfo)
@@ -33,8 +33,8 @@ PrinterThread::~PrinterThread()
 void PrinterThread::run()
 {
     QTcpSocket *socket = new QTcpSocket;
-    if (!socket->setSocketDescriptor(m_socketDescriptor, QAbstractSocket::ConnectedState,
-                                     QIODevice::ReadWrite)) {
+    if (!socket->setSocketDescriptor(
+            m_socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         qCritical() << "25_PrinterThread" << QThread::currentThread() << socket->errorString();
         emit error(socket->error());
         delete socket;
@@ -52,16 +52,18 @@ void PrinterThread::run()
     }
 
     m_cloud = new Cloud(urlText, m_driverInfo);
-    connect(m_cloud, &Cloud::cloudResule, m_cloud,
-            [this](QNetworkReply::NetworkError error, const QJsonDocument &jd) {
-                m_mutex->unlock();
-                emit cloudResult(error, jd);
-            },
-            Qt::DirectConnection);
-    connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { collect(socket); },
-            Qt::DirectConnection);
-    connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { onSocketDisconnected(socket); },
-            Qt::DirectConnection);
+    connect(
+        m_cloud, &Cloud::cloudResule, m_cloud,
+        [this](QNetworkReply::NetworkError error, const QJsonDocument &jd) {
+            m_mutex->unlock();
+            emit cloudResult(error, jd);
+        },
+        Qt::DirectConnection);
+    connect(
+        socket, &QTcpSocket::readyRead, socket, [this, socket] { collect(socket); }, Qt::DirectConnection);
+    connect(
+        socket, &QTcpSocket::disconnected, socket, [this, socket] { onSocketDisconnected(socket); },
+        Qt::DirectConnection);
 
     // The job is collected and posted from within this wait.
     socket->waitForDisconnected(jobReceiveTimeoutMs());
@@ -95,9 +97,9 @@ void PrinterThread::collect(QTcpSocket *socket)
     if (m_received > maxJobBytes()) {
         m_tooLarge = true;
         m_data = QByteArray();
-        qDebug().noquote() << "61_PrinterThread" << QThread::currentThread()
-                           << QStringLiteral("job larger than %1 bytes, reading it to its end unkept")
-                                  .arg(maxJobBytes());
+        qDebug().noquote()
+            << "61_PrinterThread" << QThread::currentThread()
+            << QStringLiteral("job larger than %1 bytes, reading it to its end unkept").arg(maxJobBytes());
         return;
     }
     try {
@@ -112,8 +114,8 @@ void PrinterThread::collect(QTcpSocket *socket)
     } catch (const std::bad_alloc &) {
         m_tooLarge = true;
         m_data = QByteArray();
-        qDebug() << "62_PrinterThread" << QThread::currentThread() << "out of memory after"
-                 << m_received << "bytes, reading the job to its end unkept";
+        qDebug() << "62_PrinterThread" << QThread::currentThread() << "out of memory after" << m_received
+                 << "bytes, reading the job to its end unkept";
     }
 }
 
@@ -135,10 +137,9 @@ void PrinterThread::onSocketDisconnected(QTcpSocket *socket)
     }
 
     m_mutex->lock();
-    qDebug().noquote() << "59_PrinterThread" << QThread::currentThread()
-                       << QStringLiteral("%1, port: %2 disconnect")
-                              .arg(m_driverInfo.printer_name)
-                              .arg(socket->localPort());
+    qDebug().noquote()
+        << "59_PrinterThread" << QThread::currentThread()
+        << QStringLiteral("%1, port: %2 disconnect").arg(m_driverInfo.printer_name).arg(socket->localPort());
 
     const bool posted = m_cloud->request(m_data, jobSize(), m_jobDescription);
     // The body now holds the job; the raw bytes are no longer needed.
@@ -182,8 +183,9 @@ void PrinterThread::reportUnposted(QNetworkReply::NetworkError error)
     QJsonObject object;
     object.insert(QStringLiteral("jobneed"), m_jobDescription);
     object.insert(QStringLiteral("jobSize"), jobSize());
-    qDebug().noquote() << "66_PrinterThread" << QThread::currentThread()
-                       << QStringLiteral("%1 job not posted, error %2").arg(m_driverInfo.printer_name).arg(int(error));
+    qDebug().noquote()
+        << "66_PrinterThread" << QThread::currentThread()
+        << QStringLiteral("%1 job not posted, error %2").arg(m_driverInfo.printer_name).arg(int(error));
     emit cloudResult(error, QJsonDocument(object));
 }
 

@@ -23,7 +23,7 @@ class PrinterThread : public QThread
     Q_OBJECT
 public:
     PrinterThread(qintptr socketDescriptor, const DriverInfo &driverInfo, const QString &jobDescription,
-                  QMutex *mutex, QObject *parent = nullptr);
+        QMutex *mutex, QObject *parent = nullptr);
     ~PrinterThread() override;
 
 signals:

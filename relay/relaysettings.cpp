@@ -16,9 +16,9 @@ constexpr qint64 kMaxJobBytes = qint64(1) << 30;
 QMutex g_baseMutex;
 QString g_baseOverride;
 bool g_baseOverridden = false;
-std::atomic<int> g_receiveTimeoutMs{kJobReceiveTimeoutMs};
-std::atomic<int> g_replyTimeoutMs{kCloudReplyTimeoutMs};
-std::atomic<qint64> g_maxJobBytes{kMaxJobBytes};
+std::atomic<int> g_receiveTimeoutMs { kJobReceiveTimeoutMs };
+std::atomic<int> g_replyTimeoutMs { kCloudReplyTimeoutMs };
+std::atomic<qint64> g_maxJobBytes { kMaxJobBytes };
 } // namespace
 
 QString cloudServiceBase()

@@ -24,9 +24,9 @@ bool CloudSimProcess::start(const QStringList &arguments)
     if (!m_jobsDir.isValid())
         return false;
     m_process.setProgram(QStringLiteral(COURIER_BIN_DIR "/cloudsim"));
-    m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--jobs-dir"),
-                                       m_jobsDir.path(), QStringLiteral("--quiet")}
-                           + arguments);
+    m_process.setArguments(QStringList { QStringLiteral("--port"), QStringLiteral("0"),
+                               QStringLiteral("--jobs-dir"), m_jobsDir.path(), QStringLiteral("--quiet") }
+        + arguments);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start();
     if (!m_process.waitForStarted())
@@ -72,8 +72,8 @@ QJsonArray CloudSimProcess::jobs()
 QByteArray CloudSimProcess::jobData(const QString &jobId)
 {
     int status = 0;
-    const QByteArray answer =
-        adminRequest("GET", QStringLiteral("/admin/jobs/%1/data").arg(jobId), QByteArray(), &status);
+    const QByteArray answer
+        = adminRequest("GET", QStringLiteral("/admin/jobs/%1/data").arg(jobId), QByteArray(), &status);
     return status == 200 ? answer : QByteArray();
 }
 
@@ -84,8 +84,8 @@ QJsonObject CloudSimProcess::stats()
         .object();
 }
 
-QByteArray CloudSimProcess::adminRequest(const QByteArray &method, const QString &path, const QByteArray &body,
-                                         int *status)
+QByteArray CloudSimProcess::adminRequest(
+    const QByteArray &method, const QString &path, const QByteArray &body, int *status)
 {
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(base() + path));

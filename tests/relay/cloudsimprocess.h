@@ -31,8 +31,8 @@ public:
     QJsonObject stats();
 
 private:
-    QByteArray adminRequest(const QByteArray &method, const QString &path, const QByteArray &body,
-                            int *status);
+    QByteArray adminRequest(
+        const QByteArray &method, const QString &path, const QByteArray &body, int *status);
 
     QProcess m_process;
     QTemporaryDir m_jobsDir;

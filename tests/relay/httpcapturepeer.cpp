@@ -3,7 +3,8 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
-HttpCapturePeer::HttpCapturePeer(QObject *parent) : QObject(parent)
+HttpCapturePeer::HttpCapturePeer(QObject *parent)
+    : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &HttpCapturePeer::onNewConnection);
 }
@@ -62,7 +63,8 @@ void HttpCapturePeer::onReadyRead(QTcpSocket *socket)
     for (int i = 1; i < lines.size(); ++i) {
         const int colon = lines.at(i).indexOf(':');
         if (colon > 0)
-            request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+            request.headers.insert(
+                lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
     }
     const int length = request.headers.value("content-length", "0").toInt();
     if (buffer.size() < headerEnd + 4 + length)
@@ -74,10 +76,12 @@ void HttpCapturePeer::onReadyRead(QTcpSocket *socket)
 
     if (m_silent)
         return;
-    QByteArray answer = "HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\n"
-                        "Content-Type: application/json\r\n"
-                        "Connection: close\r\n"
-                        "Content-Length: " + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body;
+    QByteArray answer = "HTTP/1.1 " + QByteArray::number(m_status)
+        + " Status\r\n"
+          "Content-Type: application/json\r\n"
+          "Connection: close\r\n"
+          "Content-Length: "
+        + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body;
     socket->write(answer);
     socket->disconnectFromHost();
 }

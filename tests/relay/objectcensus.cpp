@@ -13,7 +13,7 @@ QT_END_NAMESPACE
 namespace {
 enum HookIndex { HookDataVersion = 0, AddQObject = 3, RemoveQObject = 4 };
 
-std::atomic<int> g_alive{0};
+std::atomic<int> g_alive { 0 };
 
 void added(QObject *)
 {

@@ -5,7 +5,10 @@
 
 QString ResultSink::jobneed(int i) const
 {
-    return results.at(i).document.object().value(QStringLiteral("jobneed")).toString(QStringLiteral("<none>"));
+    return results.at(i)
+        .document.object()
+        .value(QStringLiteral("jobneed"))
+        .toString(QStringLiteral("<none>"));
 }
 
 int ResultSink::jobSize(int i) const
@@ -15,7 +18,7 @@ int ResultSink::jobSize(int i) const
 
 void ResultSink::onResult(QNetworkReply::NetworkError error, const QJsonDocument &document)
 {
-    results.append({error, document});
+    results.append({ error, document });
 }
 
 bool ResultSink::waitFor(int count, int timeoutMs)

@@ -16,7 +16,7 @@ bool setUpCloudPrinter(const QString &printerName, quint16 port, QString *error)
         return false;
     }
     const QString portName = QStringLiteral("REDadez_%1").arg(port);
-    PORT_DATA_1 data{};
+    PORT_DATA_1 data {};
     std::memcpy(data.sztPortName, portName.utf16(), size_t(portName.size()) * 2);
     std::memcpy(data.sztHostAddress, u"127.0.0.1", 10 * 2);
     data.dwVersion = 1;
@@ -24,7 +24,7 @@ bool setUpCloudPrinter(const QString &printerName, quint16 port, QString *error)
     data.cbSize = sizeof data;
     data.dwPortNumber = port;
     std::u16string monitor = u",XcvMonitor Standard TCP/IP Port";
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
+    PRINTER_DEFAULTSW defaults { nullptr, nullptr, SERVER_ACCESS_ADMINISTER };
     HANDLE xcv = nullptr;
     if (!OpenPrinterW(monitor.data(), &xcv, &defaults)) {
         *error = QStringLiteral("cannot open the port monitor");
@@ -32,8 +32,8 @@ bool setUpCloudPrinter(const QString &printerName, quint16 port, QString *error)
     }
     DWORD needed = 0;
     DWORD status = 0;
-    const BOOL ok = XcvDataW(xcv, u"AddPort", reinterpret_cast<PBYTE>(&data), sizeof data, nullptr, 0, &needed,
-                             &status);
+    const BOOL ok = XcvDataW(
+        xcv, u"AddPort", reinterpret_cast<PBYTE>(&data), sizeof data, nullptr, 0, &needed, &status);
     ClosePrinter(xcv);
     if (!ok || status != 0) {
         *error = QStringLiteral("the monitor refused the port (%1)").arg(static_cast<unsigned long>(status));
@@ -48,7 +48,7 @@ bool setUpCloudPrinter(const QString &printerName, quint16 port, QString *error)
 }
 
 quint32 printJob(const QString &printerName, const QString &document, const QByteArray &data,
-                 const QDateTime &submittedUtc)
+    const QDateTime &submittedUtc)
 {
     std::optional<std::string> name;
     if (!document.isNull())

@@ -12,6 +12,6 @@ bool setUpCloudPrinter(const QString &printerName, quint16 port, QString *error)
 // Prints a job as an application would: queued with the document name (none when null) and the
 // submission time, then sent by the spooler to the printer's port. Returns the job id, 0 on failure.
 quint32 printJob(const QString &printerName, const QString &document, const QByteArray &data,
-                 const QDateTime &submittedUtc);
+    const QDateTime &submittedUtc);
 
 #endif // SPOOLERFIXTURE_H

@@ -9,7 +9,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-
 namespace {
 const QString kSerial = QStringLiteral("00AB00CD00EF0012");
 const QString kJobneed = QStringLiteral("report.pdf;01:05:09");
@@ -105,12 +104,12 @@ void TestCloud::printBodyOnTheWire()
     QCOMPARE(request.headers.value("content-type"), QByteArray("application/json;charset=UTF-8"));
     QVERIFY(!request.headers.contains("cookie"));
 
-    const QJsonObject expected{
-        {QStringLiteral("tvNumber"), QJsonArray{kSerial}},
-        {QStringLiteral("taskPersist"), false},
-        {QStringLiteral("async"), true},
-        {QStringLiteral("dataType"), QStringLiteral("base64")},
-        {QStringLiteral("printData"), QString::fromLatin1(job.toBase64())},
+    const QJsonObject expected {
+        { QStringLiteral("tvNumber"), QJsonArray { kSerial } },
+        { QStringLiteral("taskPersist"), false },
+        { QStringLiteral("async"), true },
+        { QStringLiteral("dataType"), QStringLiteral("base64") },
+        { QStringLiteral("printData"), QString::fromLatin1(job.toBase64()) },
     };
     QCOMPARE(request.body, QJsonDocument(expected).toJson(QJsonDocument::Indented));
     QVERIFY(!request.body.contains("jobneed"));
@@ -141,12 +140,14 @@ void TestCloud::answerIsMergedWithLocalMembers()
     QVERIFY(results.wait());
 
     const QJsonDocument document = results.first().at(1).value<QJsonDocument>();
-    QCOMPARE(sortedKeys(document), QStringList({"code", "data", "jobSize", "jobneed"}));
+    QCOMPARE(sortedKeys(document), QStringList({ "code", "data", "jobSize", "jobneed" }));
     QCOMPARE(document.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("tolvixId")),
-             QJsonValue(QStringLiteral("J-7")));
+        QJsonValue(QStringLiteral("J-7")));
     QCOMPARE(document.object().value(QStringLiteral("jobneed")), QJsonValue(kJobneed));
     QCOMPARE(document.object().value(QStringLiteral("jobSize")), QJsonValue(1234));
-    QCOMPARE(log.count(QStringLiteral("56_Cloud Cloud Printer 00AB00CD00EF0012 reply no error,status code is 200")), 1);
+    QCOMPARE(log.count(
+                 QStringLiteral("56_Cloud Cloud Printer 00AB00CD00EF0012 reply no error,status code is 200")),
+        1);
     QCOMPARE(log.count(QStringLiteral("45_Cloud request post to:")), 1);
     QTRY_COMPARE(log.count(QStringLiteral("17_Cloud destruct")), 1);
 }
@@ -182,8 +183,13 @@ void TestCloud::serviceKeepsTheJob()
     QCOMPARE(first.at(0).value<QNetworkReply::NetworkError>(), QNetworkReply::NoError);
 
     const auto jobIdOf = [](const QList<QVariant> &result) {
-        return result.at(1).value<QJsonDocument>().object().value(QStringLiteral("data")).toObject().value(
-            QStringLiteral("tolvixId")).toString();
+        return result.at(1)
+            .value<QJsonDocument>()
+            .object()
+            .value(QStringLiteral("data"))
+            .toObject()
+            .value(QStringLiteral("tolvixId"))
+            .toString();
     };
     const QString firstId = jobIdOf(first);
     QVERIFY(!firstId.isEmpty());
@@ -228,26 +234,28 @@ void TestCloud::serviceFaults()
     // Whatever came back, the card gets an object with the two local members, and only them.
     const QJsonDocument document = result.at(1).value<QJsonDocument>();
     QVERIFY(document.isObject());
-    QCOMPARE(sortedKeys(document), QStringList({"jobSize", "jobneed"}));
+    QCOMPARE(sortedKeys(document), QStringList({ "jobSize", "jobneed" }));
     QCOMPARE(document.object().value(QStringLiteral("jobSize")), QJsonValue(3));
     if (got == QNetworkReply::NoError) {
         QCOMPARE(log.count(QStringLiteral("56_Cloud get")), 1);
         QCOMPARE(log.count(QStringLiteral("69_Cloud receive err")), 0);
     } else {
         QCOMPARE(log.count(QStringLiteral("69_Cloud receive err: ")), 1);
-        QVERIFY(log.linesContaining(QStringLiteral("69_Cloud receive err: ")).first().endsWith(
-            QStringLiteral(", code: %1").arg(int(got))));
+        QVERIFY(log.linesContaining(QStringLiteral("69_Cloud receive err: "))
+                    .first()
+                    .endsWith(QStringLiteral(", code: %1").arg(int(got))));
     }
 }
 
 void TestCloud::bodyOverTheServiceLimitGives299()
 {
     CloudSimProcess small;
-    QVERIFY(small.start({QStringLiteral("--max-body"), QStringLiteral("4K")}));
+    QVERIFY(small.start({ QStringLiteral("--max-body"), QStringLiteral("4K") }));
     const QList<QVariant> result = post(small.base(), QByteArray(20000, 'x'));
     QVERIFY(!result.isEmpty());
     QCOMPARE(result.at(0).value<QNetworkReply::NetworkError>(), QNetworkReply::UnknownContentError);
-    QCOMPARE(result.at(1).value<QJsonDocument>().object().value(QStringLiteral("jobSize")), QJsonValue(20000));
+    QCOMPARE(
+        result.at(1).value<QJsonDocument>().object().value(QStringLiteral("jobSize")), QJsonValue(20000));
     QVERIFY(small.jobs().isEmpty());
 }
 

@@ -9,12 +9,12 @@
 namespace {
 QByteArray qtBody(const QString &cloudSn, const QByteArray &job)
 {
-    const QJsonObject object{
-        {QStringLiteral("tvNumber"), QJsonArray{cloudSn}},
-        {QStringLiteral("taskPersist"), false},
-        {QStringLiteral("async"), true},
-        {QStringLiteral("dataType"), QStringLiteral("base64")},
-        {QStringLiteral("printData"), QString::fromLatin1(job.toBase64())},
+    const QJsonObject object {
+        { QStringLiteral("tvNumber"), QJsonArray { cloudSn } },
+        { QStringLiteral("taskPersist"), false },
+        { QStringLiteral("async"), true },
+        { QStringLiteral("dataType"), QStringLiteral("base64") },
+        { QStringLiteral("printData"), QString::fromLatin1(job.toBase64()) },
     };
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
@@ -44,15 +44,16 @@ private slots:
 void TestPrintBody::abcJob()
 {
     const QByteArray body = printRequestBody(QStringLiteral("0123456789ABCDEF"), QByteArray("abc"));
-    QCOMPARE(body, QByteArray("{\n"
-                              "    \"async\": true,\n"
-                              "    \"dataType\": \"base64\",\n"
-                              "    \"printData\": \"YWJj\",\n"
-                              "    \"taskPersist\": false,\n"
-                              "    \"tvNumber\": [\n"
-                              "        \"0123456789ABCDEF\"\n"
-                              "    ]\n"
-                              "}\n"));
+    QCOMPARE(body,
+        QByteArray("{\n"
+                   "    \"async\": true,\n"
+                   "    \"dataType\": \"base64\",\n"
+                   "    \"printData\": \"YWJj\",\n"
+                   "    \"taskPersist\": false,\n"
+                   "    \"tvNumber\": [\n"
+                   "        \"0123456789ABCDEF\"\n"
+                   "    ]\n"
+                   "}\n"));
     QCOMPARE(body, qtBody(QStringLiteral("0123456789ABCDEF"), "abc"));
 }
 
@@ -62,7 +63,7 @@ void TestPrintBody::sameAsQtForEverySize_data()
     // Every remainder of three around the small sizes, then some sizes of real jobs.
     for (int size = 0; size <= 64; ++size)
         QTest::addRow("%d bytes", size) << size;
-    for (int size : {255, 256, 257, 4095, 4096, 4097, 65535, 65536, 65537, 1000001, 3 << 20})
+    for (int size : { 255, 256, 257, 4095, 4096, 4097, 65535, 65536, 65537, 1000001, 3 << 20 })
         QTest::addRow("%d bytes", size) << size;
 }
 

@@ -104,7 +104,8 @@ bool TestPrinterServer::sendJob(const QByteArray &job)
     client->disconnectFromHost();
     // The next connection must not overtake this one at the listener.
     return QTest::qWaitFor(
-        [&] { return m_log->count(QStringLiteral("24_PrinterServer incomingConnection")) == accepted + 1; }, 5000);
+        [&] { return m_log->count(QStringLiteral("24_PrinterServer incomingConnection")) == accepted + 1; },
+        5000);
 }
 
 void TestPrinterServer::jobIsRelayedAndPortMarkedBusy()
@@ -118,7 +119,8 @@ void TestPrinterServer::jobIsRelayedAndPortMarkedBusy()
     QCOMPARE(m_sink->jobneed(0), QString());
     QCOMPARE(m_sink->jobSize(0), 9);
 
-    const QStringList accepted = m_log->linesContaining(QStringLiteral("24_PrinterServer incomingConnection"));
+    const QStringList accepted
+        = m_log->linesContaining(QStringLiteral("24_PrinterServer incomingConnection"));
     QCOMPARE(accepted.size(), 1);
     QVERIFY(accepted.first().endsWith(QStringLiteral(";port_busy= false")));
     QCOMPARE(m_log->count(QStringLiteral("51_PrinterServer PortBusy: true")), 1);
@@ -133,8 +135,9 @@ void TestPrinterServer::secondConnectionWaitsUnreadUntilPortIsFree()
 
     // The card still follows job one: job two is accepted but waits, and no receiver reads it.
     QVERIFY(sendJob("job two"));
-    QVERIFY(m_log->linesContaining(QStringLiteral("24_PrinterServer incomingConnection")).last().endsWith(
-        QStringLiteral(";port_busy= true")));
+    QVERIFY(m_log->linesContaining(QStringLiteral("24_PrinterServer incomingConnection"))
+                .last()
+                .endsWith(QStringLiteral(";port_busy= true")));
     QVERIFY(!m_sink->waitFor(2, 2200));
     QCOMPARE(m_log->count(QStringLiteral("12_PrinterThread init")), 1);
     QCOMPARE(m_service->requests().size(), 1);
@@ -160,7 +163,8 @@ void TestPrinterServer::connectionsWhileBusyAreAllServedInOrder()
         m_server->on_PortBusy(false);
         QVERIFY(m_sink->waitFor(i));
         QCOMPARE(m_service->requests().size(), i);
-        QCOMPARE(postedJob(m_service->requests().at(i - 1)), QByteArray("waiting job ") + QByteArray::number(i));
+        QCOMPARE(
+            postedJob(m_service->requests().at(i - 1)), QByteArray("waiting job ") + QByteArray::number(i));
         // Receiving marked the port busy again, so the rest keep waiting until the card frees it.
         QVERIFY(!m_sink->waitFor(i + 1, 1300));
     }

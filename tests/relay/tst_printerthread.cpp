@@ -142,8 +142,12 @@ void TestPrinterThread::jobInManyPiecesIsPostedOnceInOrder()
     QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
     QCOMPARE(m_sink->jobneed(0), kJobneed);
     QCOMPARE(m_sink->jobSize(0), job.size());
-    const QString jobId = m_sink->results.first().document.object().value(QStringLiteral("data")).toObject().value(
-        QStringLiteral("tolvixId")).toString();
+    const QString jobId = m_sink->results.first()
+                              .document.object()
+                              .value(QStringLiteral("data"))
+                              .toObject()
+                              .value(QStringLiteral("tolvixId"))
+                              .toString();
     const QJsonArray jobs = m_cloudsim.jobs();
     QCOMPARE(jobs.size(), 1);
     QCOMPARE(jobs.first().toObject().value(QStringLiteral("jobId")).toString(), jobId);
@@ -153,9 +157,10 @@ void TestPrinterThread::jobInManyPiecesIsPostedOnceInOrder()
     QTRY_VERIFY(receiver.isNull());
     QCOMPARE(m_sink->results.size(), 1);
     QCOMPARE(log.count(QStringLiteral("59_PrinterThread")), 1);
-    QCOMPARE(log.linesContaining(QStringLiteral("59_PrinterThread")).first().contains(
-                 QStringLiteral("Front Desk, port: %1 disconnect").arg(m_listener->serverPort())),
-             true);
+    QCOMPARE(log.linesContaining(QStringLiteral("59_PrinterThread"))
+                 .first()
+                 .contains(QStringLiteral("Front Desk, port: %1 disconnect").arg(m_listener->serverPort())),
+        true);
     QCOMPARE(log.count(QStringLiteral("run finished")), 1);
     // The receiver's last word names the cloud serial, not the printer.
     const QStringList last = log.linesContaining(QStringLiteral("18_PrinterThread"));
@@ -209,8 +214,12 @@ void TestPrinterThread::serviceThatNeverAnswersIsAborted()
 
     QVERIFY(m_sink->waitFor(1));
     QVERIFY(m_cloudsim.configure(R"({"print": {"delayMs": 0}})"));
-    QCOMPARE(m_cloudsim.stats().value(QStringLiteral("print")).toObject().value(QStringLiteral("requests")).toInt(),
-             1);
+    QCOMPARE(m_cloudsim.stats()
+                 .value(QStringLiteral("print"))
+                 .toObject()
+                 .value(QStringLiteral("requests"))
+                 .toInt(),
+        1);
     QCOMPARE(m_sink->results.first().error, QNetworkReply::OperationCanceledError);
     QCOMPARE(m_sink->jobneed(0), kJobneed);
     QCOMPARE(m_sink->jobSize(0), 9);
@@ -269,7 +278,8 @@ void TestPrinterThread::unusableDescriptorStillReports()
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
     connect(receiver, &PrinterThread::cloudResult, m_sink, &ResultSink::onResult, Qt::QueuedConnection);
     int socketErrors = 0;
-    connect(receiver, &PrinterThread::error, m_sink, [&socketErrors] { ++socketErrors; }, Qt::QueuedConnection);
+    connect(
+        receiver, &PrinterThread::error, m_sink, [&socketErrors] { ++socketErrors; }, Qt::QueuedConnection);
     receiver->start();
 
     QVERIFY(m_sink->waitFor(1));

@@ -50,8 +50,8 @@ private:
 void TestRelayFlow::initTestCase()
 {
     qRegisterMetaType<QNetworkReply::NetworkError>();
-    QVERIFY(m_service.start({QStringLiteral("--device"), kSerial + QStringLiteral("=online"),
-                             QStringLiteral("--pending-polls"), QStringLiteral("1")}));
+    QVERIFY(m_service.start({ QStringLiteral("--device"), kSerial + QStringLiteral("=online"),
+        QStringLiteral("--pending-polls"), QStringLiteral("1") }));
 }
 
 void TestRelayFlow::init()
@@ -89,16 +89,26 @@ void TestRelayFlow::cleanup()
 
 QString TestRelayFlow::followToFinalStatus(int i)
 {
-    const QString jobId = m_sink->results.at(i).document.object().value(QStringLiteral("data")).toObject().value(
-        QStringLiteral("tolvixId")).toString();
+    const QString jobId = m_sink->results.at(i)
+                              .document.object()
+                              .value(QStringLiteral("data"))
+                              .toObject()
+                              .value(QStringLiteral("tolvixId"))
+                              .toString();
     StateThread state(m_service.base(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
     for (int round = 0; round < 10; ++round) {
         state.query();
         if (!answers.wait())
             return QStringLiteral("<no answer>");
-        const QString status = answers.last().at(1).value<QJsonDocument>().object().value(
-            QStringLiteral("data")).toObject().value(kSerial).toString();
+        const QString status = answers.last()
+                                   .at(1)
+                                   .value<QJsonDocument>()
+                                   .object()
+                                   .value(QStringLiteral("data"))
+                                   .toObject()
+                                   .value(kSerial)
+                                   .toString();
         if (!status.contains(QStringLiteral("正在打印")))
             return status;
     }
@@ -110,10 +120,12 @@ void TestRelayFlow::jobDescriptionFromTheSpooler_data()
     QTest::addColumn<QString>("document");
     QTest::addColumn<QDateTime>("submitted");
     QTest::addColumn<QString>("jobneed");
-    QTest::newRow("afternoon UTC is past midnight")
-        << QStringLiteral("Quarterly report.pdf") << utc(17, 5, 9) << QStringLiteral("Quarterly report.pdf;01:05:09");
-    QTest::newRow("midnight UTC") << QStringLiteral("测试页") << utc(0, 0, 0) << QStringLiteral("测试页;08:00:00");
-    QTest::newRow("last second") << QStringLiteral("a;b") << utc(15, 59, 59) << QStringLiteral("a;b;23:59:59");
+    QTest::newRow("afternoon UTC is past midnight") << QStringLiteral("Quarterly report.pdf") << utc(17, 5, 9)
+                                                    << QStringLiteral("Quarterly report.pdf;01:05:09");
+    QTest::newRow("midnight UTC") << QStringLiteral("测试页") << utc(0, 0, 0)
+                                  << QStringLiteral("测试页;08:00:00");
+    QTest::newRow("last second") << QStringLiteral("a;b") << utc(15, 59, 59)
+                                 << QStringLiteral("a;b;23:59:59");
     QTest::newRow("no document name") << QString() << utc(9, 7, 3) << QStringLiteral(";17:07:03");
 }
 
@@ -151,8 +163,9 @@ void TestRelayFlow::backToBackJobsWaitForTheFirstResult()
 
     // The card follows job one; the spooler's second connection is taken but left unread.
     QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("24_PrinterServer incomingConnection")), 2, 15000);
-    QVERIFY(m_log->linesContaining(QStringLiteral("24_PrinterServer incomingConnection")).last().endsWith(
-        QStringLiteral(";port_busy= true")));
+    QVERIFY(m_log->linesContaining(QStringLiteral("24_PrinterServer incomingConnection"))
+                .last()
+                .endsWith(QStringLiteral(";port_busy= true")));
     QCOMPARE(followToFinalStatus(0), QStringLiteral("打印成功"));
     QCOMPARE(m_service.jobs().size(), 1);
     QCOMPARE(m_log->count(QStringLiteral("12_PrinterThread init")), 1);

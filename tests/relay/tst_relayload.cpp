@@ -85,9 +85,9 @@ void TestRelayLoad::manyJobsLeaveNothingBehind()
     QTRY_COMPARE(log.count(QStringLiteral("printComplete")), 10 + jobs);
     QCOMPARE(log.count(QStringLiteral("17_Cloud destruct")), 10 + jobs);
     QTRY_VERIFY2(ObjectCensus::alive() <= settled + 5,
-                 qPrintable(QStringLiteral("%1 objects alive, %2 after the first jobs")
-                                .arg(ObjectCensus::alive())
-                                .arg(settled)));
+        qPrintable(QStringLiteral("%1 objects alive, %2 after the first jobs")
+                       .arg(ObjectCensus::alive())
+                       .arg(settled)));
 }
 
 QTEST_GUILESS_MAIN(TestRelayLoad)

@@ -61,7 +61,7 @@ private:
 void TestStateThread::initTestCase()
 {
     qRegisterMetaType<QNetworkReply::NetworkError>();
-    QVERIFY(m_service.start({QStringLiteral("--device"), kSerial + QStringLiteral("=online")}));
+    QVERIFY(m_service.start({ QStringLiteral("--device"), kSerial + QStringLiteral("=online") }));
 }
 
 void TestStateThread::init()
@@ -75,8 +75,12 @@ QString TestStateThread::postJob()
     QSignalSpy posted(cloud, &Cloud::cloudResule);
     if (!cloud->request("job", 3, QStringLiteral("a;01:02:03")) || !posted.wait())
         return QString();
-    return documentOf(posted, 0).object().value(QStringLiteral("data")).toObject().value(
-        QStringLiteral("tolvixId")).toString();
+    return documentOf(posted, 0)
+        .object()
+        .value(QStringLiteral("data"))
+        .toObject()
+        .value(QStringLiteral("tolvixId"))
+        .toString();
 }
 
 void TestStateThread::pollsUntilTheStatusIsFinal()
@@ -108,8 +112,11 @@ void TestStateThread::oneQueryOutstandingAtATime()
     const QString jobId = postJob();
     QVERIFY(!jobId.isEmpty());
     QVERIFY(m_service.configure(R"({"result": {"delayMs": 600}})"));
-    const int before = m_service.stats().value(QStringLiteral("result")).toObject().value(
-        QStringLiteral("requests")).toInt();
+    const int before = m_service.stats()
+                           .value(QStringLiteral("result"))
+                           .toObject()
+                           .value(QStringLiteral("requests"))
+                           .toInt();
 
     StateThread state(m_service.base(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
@@ -142,8 +149,11 @@ void TestStateThread::failedQueryIsReportedOnce()
     const QString jobId = postJob();
     QVERIFY(!jobId.isEmpty());
     QVERIFY(m_service.configure(QStringLiteral(R"({"result": {"fault": "%1"}})").arg(fault).toUtf8()));
-    const int before = m_service.stats().value(QStringLiteral("result")).toObject().value(
-        QStringLiteral("requests")).toInt();
+    const int before = m_service.stats()
+                           .value(QStringLiteral("result"))
+                           .toObject()
+                           .value(QStringLiteral("requests"))
+                           .toInt();
     LogCapture log;
 
     StateThread state(m_service.base(), jobId);
@@ -155,13 +165,19 @@ void TestStateThread::failedQueryIsReportedOnce()
     QCOMPARE(log.count(QStringLiteral("43_StateThread receive err: ")), 1);
     // Not retried: the owner decides what happens next. (The network layer may itself resend a
     // request once when the connection drops before any answer; that is before the result.)
-    const int sent = m_service.stats().value(QStringLiteral("result")).toObject().value(
-        QStringLiteral("requests")).toInt();
+    const int sent = m_service.stats()
+                         .value(QStringLiteral("result"))
+                         .toObject()
+                         .value(QStringLiteral("requests"))
+                         .toInt();
     QVERIFY(sent - before >= 1);
     QVERIFY(!answers.wait(300));
-    QCOMPARE(m_service.stats().value(QStringLiteral("result")).toObject().value(QStringLiteral("requests"))
+    QCOMPARE(m_service.stats()
+                 .value(QStringLiteral("result"))
+                 .toObject()
+                 .value(QStringLiteral("requests"))
                  .toInt(),
-             sent);
+        sent);
 }
 
 void TestStateThread::answersThatAreNoObject_data()
@@ -210,7 +226,8 @@ void TestStateThread::jobIdIsPercentEncoded()
     // Nothing a request line cannot carry went out raw, and the service reads back the id itself.
     const QByteArray value = request.target.mid(prefix.size());
     for (const char c : value)
-        QVERIFY2(uchar(c) > 0x20 && uchar(c) < 0x7f && !QByteArray("\"<>\\^`{|} ").contains(c), value.constData());
+        QVERIFY2(
+            uchar(c) > 0x20 && uchar(c) < 0x7f && !QByteArray("\"<>\\^`{|} ").contains(c), value.constData());
     QCOMPARE(QString::fromUtf8(QByteArray::fromPercentEncoding(value)), jobId);
     QVERIFY(request.headers.value("content-type").isEmpty());
 }
