@@ -28,6 +28,8 @@ public:
     static QString filePath();
 
 private:
+    QFunctionPointer resolveFunction(const char *name);
+
     QLibrary m_library;
     bool m_loaded = false;
 };
