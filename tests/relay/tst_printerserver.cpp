@@ -3,6 +3,7 @@
 #include "printerserver.h"
 #include "relaysettings.h"
 #include "resultsink.h"
+#include "winsim/winsimcontrol.h"
 
 #include <QHostAddress>
 #include <QJsonArray>
@@ -44,6 +45,7 @@ class TestPrinterServer : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -63,6 +65,12 @@ private:
     ResultSink *m_sink = nullptr;
     std::vector<std::unique_ptr<QTcpSocket>> m_clients;
 };
+
+void TestPrinterServer::initTestCase()
+{
+    // A spooler without printers: the listener finds no printing job to describe.
+    QVERIFY(winsim::reset());
+}
 
 void TestPrinterServer::init()
 {
