@@ -65,7 +65,6 @@ QString currentJobDescription(const QString &printerName)
     PrinterHandle printer(handle);
 
     const DWORD jobCount = queuedJobCount(printer.get());
-    qDebug() << "DBG jobCount" << jobCount;
     if (jobCount == 0)
         return QString();
 
@@ -82,7 +81,6 @@ QString currentJobDescription(const QString &printerName)
     const JOB_INFO_2W *jobs = reinterpret_cast<const JOB_INFO_2W *>(buffer);
     for (DWORD i = 0; i < returned; ++i) {
         const JOB_INFO_2W &job = jobs[i];
-        qDebug() << "DBG job" << i << job.Status << textOf(job.pDocument);
         if (!(job.Status & JOB_STATUS_PRINTING))
             continue;
         const QLatin1Char zero('0');
