@@ -1,9 +1,13 @@
-# add_courier_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS unit e2e slow] [TIMEOUT s])
+# add_courier_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS unit e2e slow] [TIMEOUT s]
+#                  [LOCKS resource...])
+#
+# LOCKS names what the suite holds for itself while it runs (a fixed loopback port, say), so that
+# ctest never runs two suites that hold the same thing at once.
 #
 # Builds one Qt Test executable in a folder of its own (so its logs/, details/ and task.db are its
 # own), registers it with CTest and runs it offscreen under a UTF-8 locale with a private winsim root.
 function(add_courier_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;LOCKS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE Qt5::Test courier_settings ${T_LIBS})
   set(dir ${CMAKE_BINARY_DIR}/tests/bin/${name})
@@ -24,5 +28,6 @@ function(add_courier_test name)
   set_tests_properties(${name} PROPERTIES
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}
+    RESOURCE_LOCK "${T_LOCKS}"
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;LANG=C.UTF-8;WINSIM_ROOT=${dir}/winsim-root;PATH=${COURIER_BIN_DIR}:$ENV{PATH}")
 endfunction()

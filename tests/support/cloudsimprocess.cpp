@@ -16,7 +16,9 @@ bool CloudSimProcess::start(const QStringList &arguments)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(COURIER_BIN_DIR "/cloudsim"),
-                    QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")} + arguments);
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet"),
+                                QStringLiteral("--jobs-dir"), m_jobsDir.path()}
+                        + arguments);
     if (!m_process.waitForStarted(10000))
         return false;
     while (!m_process.canReadLine()) {

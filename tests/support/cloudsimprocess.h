@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // The cloud service stand-in, run as a child process on a free loopback port for one test.
 class CloudSimProcess
@@ -12,7 +13,8 @@ class CloudSimProcess
 public:
     ~CloudSimProcess();
 
-    // Starts it with the given flags (--port 0 is added) and waits for its first line.
+    // Starts it with the given flags (--port 0 and a jobs folder of its own are added) and waits for
+    // its first line.
     bool start(const QStringList &arguments = QStringList());
     void stop();
 
@@ -29,6 +31,7 @@ public:
 private:
     QByteArray request(const QByteArray &method, const QString &path, const QByteArray &body);
 
+    QTemporaryDir m_jobsDir;
     QProcess m_process;
     quint16 m_port = 0;
 };

@@ -29,6 +29,9 @@ void DialogWatcher::poll()
             if (!label->text().isEmpty())
                 texts << label->text();
         }
+        // A dialog with nothing to read (the busy indicator) is the program's to close.
+        if (texts.isEmpty())
+            return;
         m_messages << texts.join(QLatin1Char('\n'));
     }
     for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>()) {

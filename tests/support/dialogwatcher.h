@@ -6,8 +6,8 @@
 
 class QTimer;
 
-// Answers the program's modal dialogs while a test drives it: every modal dialog that opens is
-// read (its labels' texts) and closed with the button of the given text, or rejected.
+// Answers the program's modal dialogs while a test drives it: every modal dialog that shows a
+// message is read (its labels' texts) and closed with the button of the given text, or rejected.
 class DialogWatcher : public QObject
 {
     Q_OBJECT

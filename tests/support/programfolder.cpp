@@ -23,11 +23,10 @@ QString portLibraryPath()
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kPortLibrary);
 }
 
-bool install()
+bool installInto(const QDir &program)
 {
-    const QDir program(QCoreApplication::applicationDirPath());
     const QDir built(QStringLiteral(COURIER_BIN_DIR));
-    if (!copyReplacing(built.filePath(QLatin1String(kPortLibrary)), portLibraryPath()))
+    if (!copyReplacing(built.filePath(QLatin1String(kPortLibrary)), program.filePath(QLatin1String(kPortLibrary))))
         return false;
     if (!program.mkpath(QStringLiteral("Driver")) || !program.mkpath(QStringLiteral("logs"))
         || !program.mkpath(QStringLiteral("details")))
@@ -38,6 +37,21 @@ bool install()
             return false;
     }
     return true;
+}
+
+bool install()
+{
+    return installInto(QDir(QCoreApplication::applicationDirPath()));
+}
+
+bool installProgram(const QString &folder)
+{
+    const QDir program(folder);
+    if (!program.mkpath(QStringLiteral(".")) || !installInto(program))
+        return false;
+    const QString target = program.filePath(QStringLiteral("PrintCourier"));
+    return copyReplacing(QStringLiteral(COURIER_BIN_DIR "/PrintCourier"), target)
+        && QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner);
 }
 
 bool removePortLibrary()

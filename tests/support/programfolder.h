@@ -14,6 +14,10 @@ bool install();
 QString portLibraryPath();
 bool removePortLibrary();
 
+// Lays out a program folder of its own at `folder`: the program, the port library, Driver/, logs/
+// and details/, as an installation has them. A copy of the program there is an instance of its own.
+bool installProgram(const QString &folder);
+
 } // namespace ProgramFolder
 
 #endif // PROGRAMFOLDER_H

@@ -1,0 +1,257 @@
+#include "clock.h"
+#include "cloudsimprocess.h"
+#include "cprinter.h"
+#include "detailfile.h"
+#include "dialogwatcher.h"
+#include "driveritem.h"
+#include "logcapture.h"
+#include "printerserver.h"
+#include "programfolder.h"
+#include "relaysettings.h"
+#include "spoolerfixture.h"
+#include "tolmainwindow.h"
+#include "winsim/winsimcontrol.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpSocket>
+#include <QTest>
+#include <QVBoxLayout>
+
+namespace {
+
+const char kSerial[] = "00112233AABBCCDD";
+
+// The cards in the list, top to bottom.
+QList<DriverItem *> cards(TolMainWindow &window)
+{
+    QList<DriverItem *> found;
+    QLayout *layout = window.findChild<QScrollArea *>(QStringLiteral("scrollArea"))->widget()->layout();
+    for (int i = 0; i < layout->count(); ++i) {
+        if (auto *card = qobject_cast<DriverItem *>(layout->itemAt(i)->widget()))
+            found.append(card);
+    }
+    return found;
+}
+
+QStringList storedNames()
+{
+    QStringList names;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+        db.setDatabaseName(QStringLiteral("task.db"));
+        if (db.open()) {
+            QSqlQuery query(QStringLiteral("select printer_name, cloud_sn, port_num from driver"), db);
+            while (query.next())
+                names << QStringLiteral("%1|%2|%3").arg(query.value(0).toString(), query.value(1).toString(),
+                                                         query.value(2).toString());
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+    return names;
+}
+
+bool accepts(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    const bool connected = socket.waitForConnected(2000);
+    socket.abort();
+    return connected;
+}
+
+} // namespace
+
+class TestAssembly : public QObject
+{
+    Q_OBJECT
+
+private:
+    CloudSimProcess m_sim;
+
+    QStringList records(const QString &serial = QLatin1String(kSerial))
+    {
+        QStringList list = readDetailRecords(serial).split(QStringLiteral("!+!"));
+        list.removeLast();
+        return list;
+    }
+
+    void fillForm(TolMainWindow &window, const QString &serial, const QString &name)
+    {
+        window.findChild<QLineEdit *>(QStringLiteral("lineEdit_num"))->setText(serial);
+        window.findChild<QLineEdit *>(QStringLiteral("lineEdit_name"))->setText(name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        registerDriverInfoMetaType();
+        QVERIFY(ProgramFolder::install());
+        QVERIFY(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("0"), QStringLiteral("--default-device"),
+                             QStringLiteral("online")}));
+        setCloudServiceBaseForTesting(m_sim.baseUrl());
+    }
+
+    void init()
+    {
+        QVERIFY(m_sim.reset());
+        QVERIFY(winsim::reset());
+        QFile::remove(QStringLiteral("task.db"));
+        QFile::remove(detailFilePath(QLatin1String(kSerial)));
+    }
+
+    void cleanup() { QCOMPARE(winsim::openHandleCount(), 0); }
+
+    void formChecksInOrder_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("both empty") << QString() << QString() << QStringLiteral("请输入云序号!");
+        QTest::newRow("15 digits, no name") << QStringLiteral("0123456789ABCDE") << QString()
+                                            << QStringLiteral("云序号输入错误!");
+        QTest::newRow("not hex") << QStringLiteral("0123456789ABCDEX") << QStringLiteral("n")
+                                 << QStringLiteral("云序号输入错误!");
+        QTest::newRow("name empty") << QStringLiteral("0123456789abcdef") << QString()
+                                    << QStringLiteral("请输入打印机名称!");
+        QTest::newRow("quote in name") << QStringLiteral("0123456789abcdef") << QStringLiteral("a\"b")
+                                       << QStringLiteral("打印机名无效!");
+    }
+
+    void formChecksInOrder()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        TolMainWindow window;
+        fillForm(window, serial, name);
+        DialogWatcher dialogs;
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok")), Qt::LeftButton);
+        QCOMPARE(dialogs.messages(), QStringList{message});
+        QCOMPARE(winsim::rundllCommandLines().size(), size_t(0));
+    }
+
+    void addPrintTestAndDelete()
+    {
+        TolMainWindow window;
+        window.show();
+        QVERIFY(cards(window).isEmpty());
+
+        // Add from the form, serial typed in lower case.
+        fillForm(window, QStringLiteral("00112233aabbccdd"), QStringLiteral("前台"));
+        DialogWatcher dialogs(QStringLiteral("确定"));
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("添加成功"), 60000);
+        QTRY_COMPARE(cards(window).size(), 1);
+        DriverItem *card = cards(window).first();
+        QCOMPARE(card->driverInfo().printer_name, QStringLiteral("前台"));
+        QCOMPARE(card->driverInfo().cloud_sn, QLatin1String(kSerial));
+        QCOMPARE(card->driverInfo().port_num, quint16(8101));
+        QCOMPARE(storedNames(), QStringList{QStringLiteral("前台|00112233AABBCCDD|8101")});
+        QString serial;
+        QVERIFY(CPrinter().GetCloudPrinterId(QStringLiteral("前台"), serial));
+        QCOMPARE(serial, QLatin1String(kSerial));
+        auto *server = card->findChild<PrinterServer *>();
+        QVERIFY(server);
+        QVERIFY(server->isListening());
+        QCOMPARE(server->serverPort(), quint16(8101));
+
+        // A print job from an application reaches the service and ends in one record.
+        const QByteArray job = QByteArray("%!PS\n") + QByteArray(70000, 'q');
+        QVERIFY(winsim::submitJob("前台", std::string("letter.ps"), std::vector<uint8_t>(job.begin(), job.end())));
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        const QStringList fields = records().first().split(QLatin1Char(';'));
+        QCOMPARE(fields.size(), 5);
+        QCOMPARE(fields.at(0), QStringLiteral("letter.ps"));
+        QCOMPARE(fields.at(2), QStringLiteral("打印成功"));
+        QCOMPARE(fields.at(3), QString::number(job.size()));
+        const QJsonArray jobs = m_sim.adminGet(QStringLiteral("/admin/jobs")).object().value(QStringLiteral("jobs")).toArray();
+        QCOMPARE(jobs.size(), 1);
+        const QJsonObject received = jobs.at(0).toObject();
+        QCOMPARE(received.value(QStringLiteral("serial")).toString(), QLatin1String(kSerial));
+        QCOMPARE(m_sim.jobData(received.value(QStringLiteral("jobId")).toString()), job);
+
+        // The test page from the card: its result comes in a dialog.
+        dialogs.clear();
+        card->onTestClicked();
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("打印成功"), 30000);
+        QTRY_COMPARE(records().size(), 2);
+        QVERIFY(records().last().startsWith(QStringLiteral("测试页;")));
+
+        // Delete: card, listener and row go; the port stops listening.
+        dialogs.clear();
+        card->onDeleteClicked();
+        QTRY_VERIFY_WITH_TIMEOUT(cards(window).isEmpty(), 20000);
+        QTRY_VERIFY(!accepts(8101));
+        QVERIFY(storedNames().isEmpty());
+        QVERIFY(dialogs.messages().isEmpty());
+    }
+
+    void startupListsCloudPrinters()
+    {
+        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
+        QVERIFY(winsim::addPrinter("Plain", "FILE:", "Varn VN-210K"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("NoPort"), 2));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Twin"), 3, QStringLiteral("3333333333333333")));
+        QVERIFY(CPrinter().SetPrinterPortNum(QStringLiteral("Twin"), 8101));
+
+        LogCapture log;
+        TolMainWindow window;
+        QStringList names;
+        for (DriverItem *card : cards(window))
+            names << card->driverInfo().printer_name;
+        QCOMPARE(names, (QStringList{QStringLiteral("Cloud1"), QStringLiteral("Twin")}));
+        QCOMPARE(log.count(QStringLiteral("GetPrinterPortNum name: NoPort, port: 0 failed")), 1);
+        const QStringList critical = log.lines(QtCriticalMsg);
+        QVERIFY2(critical.contains(QStringLiteral("listen ip: 127.0.0.1 port: 8101, failed")), qPrintable(critical.join('\n')));
+        QVERIFY(accepts(8101));
+    }
+
+    void removalFailureKeepsCard()
+    {
+        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
+        TolMainWindow window;
+        QCOMPARE(cards(window).size(), 1);
+        winsim::failCall("DeletePrinter", 1, ERROR_ACCESS_DENIED);
+        DialogWatcher dialogs(QStringLiteral("关闭"));
+        cards(window).first()->onDeleteClicked();
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages(), QStringList{QStringLiteral("删除打印机失败")}, 20000);
+        QCOMPARE(cards(window).size(), 1);
+        QVERIFY(accepts(8101));
+    }
+
+    void housekeepingRunsOnce()
+    {
+        QDir logs(QCoreApplication::applicationDirPath() + QStringLiteral("/logs"));
+        QDir details(QCoreApplication::applicationDirPath() + QStringLiteral("/details"));
+        Clock::setFixedForTesting(QDateTime(QDate(2026, 12, 7), QTime(12, 0)));
+        for (const QString &path : {logs.filePath(QStringLiteral("2026-11-01.log")),
+                                    logs.filePath(QStringLiteral("2026-12-06.log")),
+                                    details.filePath(QStringLiteral("1111111111111111") + QStringLiteral("2026-12-01.txt"))}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        TolMainWindow::setHousekeepingDelayForTesting(50);
+        LogCapture log;
+        TolMainWindow window;
+        QTRY_COMPARE(log.count(QStringLiteral("删除旧日志")), 1);
+        QVERIFY(!QFile::exists(logs.filePath(QStringLiteral("2026-11-01.log"))));
+        QVERIFY(QFile::exists(logs.filePath(QStringLiteral("2026-12-06.log"))));
+        QVERIFY(!QFile::exists(details.filePath(QStringLiteral("11111111111111112026-12-01.txt"))));
+        QTest::qWait(200);
+        QCOMPARE(log.count(QStringLiteral("删除旧日志")), 1);
+        TolMainWindow::setHousekeepingDelayForTesting(300000);
+        Clock::resetForTesting();
+    }
+};
+
+QTEST_MAIN(TestAssembly)
+#include "tst_assembly.moc"
