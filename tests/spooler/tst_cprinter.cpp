@@ -224,7 +224,7 @@ void TstCPrinter::portNumberRoundTrip()
     quint16 read = 1234;
     QVERIFY(m_printer.GetPrinterPortNum(QStringLiteral("Office"), read));
     QCOMPARE(uint(read), port);
-    QCOMPARE(log.startingWith(QStringLiteral("373_")),
+    QCOMPARE(log.linesStartingWith(QStringLiteral("373_")),
         QStringList { QStringLiteral("373_CPrinter Office port is %1").arg(port) });
 }
 
@@ -365,7 +365,7 @@ void TstCPrinter::renameKeepsPortDriverAndData()
     QVERIFY(m_printer.RenamePrinter(QStringLiteral("Office"), QStringLiteral("前台 Printer")));
     QVERIFY(log.hasLine(QStringLiteral("676_CPrinter RenamePrinter"), QtDebugMsg));
     QVERIFY(
-        log.startingWith(QStringLiteral("676_")).value(0).contains(QStringLiteral("Office;前台 Printer")));
+        log.linesStartingWith(QStringLiteral("676_")).value(0).contains(QStringLiteral("Office;前台 Printer")));
 
     QVERIFY(!printerExists(QStringLiteral("Office")));
     QString serial;
@@ -499,7 +499,7 @@ void TstCPrinter::addCloudPrinterCommandLines()
     const QString withInf
         = QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b \"Office Printer\" /f \"") + inf
         + QStringLiteral("\" /r \"REDadez001\" /m \"Varn VN-210K\" /u");
-    QCOMPARE(log.startingWith(QStringLiteral("197_")),
+    QCOMPARE(log.linesStartingWith(QStringLiteral("197_")),
         QStringList { QStringLiteral("197_CPrinter cmd is ") + withInf });
     QVERIFY(log.hasLine(QStringLiteral("180_CPrinter addCloudPrinter"), QtDebugMsg));
 
@@ -508,7 +508,7 @@ void TstCPrinter::addCloudPrinterCommandLines()
         QStringLiteral("前台"), QStringLiteral("REDadez002"), QString::fromLatin1(kDriver), inf, false));
     const QString withoutInf = QStringLiteral(
         "RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b \"前台\" /r \"REDadez002\" /m \"Varn VN-210K\"");
-    QCOMPARE(log.startingWith(QStringLiteral("197_")).value(1),
+    QCOMPARE(log.linesStartingWith(QStringLiteral("197_")).value(1),
         QStringLiteral("197_CPrinter cmd is ") + withoutInf);
 
     // What the installer got: the same arguments (it writes them quoted only where needed).
@@ -607,7 +607,7 @@ void TstCPrinter::printTestPage()
     QCOMPARE(rundllLines(),
         QStringList { QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /k /n \"Front Desk\"") });
     QCOMPARE(queuedDocuments(QStringLiteral("Front Desk")), QStringList { QStringLiteral("测试页") });
-    QCOMPARE(log.startingWith(QStringLiteral("430_")).size(), 1);
+    QCOMPARE(log.linesStartingWith(QStringLiteral("430_")).size(), 1);
     QVERIFY(log.hasLine(QStringLiteral("430_CPrinter"), QtDebugMsg));
 }
 

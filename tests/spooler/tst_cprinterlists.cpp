@@ -64,7 +64,7 @@ void TstCPrinterLists::emptySpoolerListsNoPrinters()
     QVERIFY(printers.isEmpty());
     QCOMPARE(winsim::callCount("EnumPrintersW"), 1);
     QVERIFY(log.hasLine(QStringLiteral("115_CPrinter EnumPrinters GetLastError() == "), QtCriticalMsg));
-    QVERIFY(log.startingWith(QStringLiteral("115_")).value(0).endsWith(QStringLiteral("|| pcbNeeded == 0")));
+    QVERIFY(log.linesStartingWith(QStringLiteral("115_")).value(0).endsWith(QStringLiteral("|| pcbNeeded == 0")));
 }
 
 void TstCPrinterLists::printersInTheSpoolersOrder()
@@ -89,7 +89,7 @@ void TstCPrinterLists::printersInTheSpoolersOrder()
     QCOMPARE(seen, QStringList({ QStringLiteral("Office@LPT1:"), QStringLiteral("前台@FILE:") }));
 
     // The log lists them in the order the list holds them.
-    QStringList logged = log.startingWith(QStringLiteral("134_"));
+    QStringList logged = log.linesStartingWith(QStringLiteral("134_"));
     QCOMPARE(logged.size(), 2);
     for (int i = 0; i < printers.size(); ++i) {
         QCOMPARE(logged.at(i),
@@ -152,7 +152,7 @@ void TstCPrinterLists::enumerationReadFailures()
     QCOMPARE(count, 0);
     QVERIFY(buffer == nullptr);
     QVERIFY2(
-        log.hasLine(message, QtCriticalMsg), qPrintable(log.startingWith(QString()).join(QLatin1Char('\n'))));
+        log.hasLine(message, QtCriticalMsg), qPrintable(log.linesStartingWith(QString()).join(QLatin1Char('\n'))));
 }
 
 void TstCPrinterLists::portsOfAFreshMachine()
@@ -166,7 +166,7 @@ void TstCPrinterLists::portsOfAFreshMachine()
         names.append(QString::fromUtf16(port.pPortName));
     names.sort();
     QCOMPARE(names, QStringList({ QStringLiteral("FILE:"), QStringLiteral("LPT1:") }));
-    QCOMPARE(log.startingWith(QStringLiteral("171_CPrinter port name: ")).size(), 2);
+    QCOMPARE(log.linesStartingWith(QStringLiteral("171_CPrinter port name: ")).size(), 2);
     QVERIFY(log.hasLine(QStringLiteral("171_CPrinter port name: LPT1:"), QtInfoMsg));
     delete[] buffer;
 }
@@ -197,7 +197,7 @@ void TstCPrinterLists::driverVersionFromTheFirstEnvironmentThatHasIt()
 
     QCOMPARE(m_printer.GetDriverVersion(QString::fromLatin1(kDriver)), QStringLiteral("3.1.0.7"));
     QCOMPARE(log.countStartingWith(QStringLiteral("631_CPrinter RegOpenKeyEx error code:")), 1);
-    QCOMPARE(log.startingWith(QStringLiteral("620_CPrinter GetDriverRegInfo keypath:")),
+    QCOMPARE(log.linesStartingWith(QStringLiteral("620_CPrinter GetDriverRegInfo keypath:")),
         QStringList({ QStringLiteral("620_CPrinter GetDriverRegInfo keypath: ")
                 + keyPath(QStringLiteral("Windows x64"), QString::fromLatin1(kDriver)),
             QStringLiteral("620_CPrinter GetDriverRegInfo keypath: ")
@@ -217,7 +217,7 @@ void TstCPrinterLists::driverVersionWhenNotInstalled()
     LogCapture log;
     QVERIFY(m_printer.GetDriverVersion(QString::fromLatin1(kDriver)).isEmpty());
     QCOMPARE(log.countStartingWith(QStringLiteral("631_CPrinter RegOpenKeyEx error code: 2")), 3);
-    QCOMPARE(log.startingWith(QStringLiteral("620_")).value(2),
+    QCOMPARE(log.linesStartingWith(QStringLiteral("620_")).value(2),
         QStringLiteral("620_CPrinter GetDriverRegInfo keypath: ")
             + keyPath(QStringLiteral("Windows IA64"), QString::fromLatin1(kDriver)));
 }

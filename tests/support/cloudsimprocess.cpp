@@ -12,11 +12,11 @@ CloudSimProcess::~CloudSimProcess()
     stop();
 }
 
-bool CloudSimProcess::start(const QStringList &arguments)
+bool CloudSimProcess::start(const QStringList &arguments, quint16 port)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(COURIER_BIN_DIR "/cloudsim"),
-                    QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet"),
+                    QStringList{QStringLiteral("--port"), QString::number(port), QStringLiteral("--quiet"),
                                 QStringLiteral("--jobs-dir"), m_jobsDir.path()}
                         + arguments);
     if (!m_process.waitForStarted(10000))

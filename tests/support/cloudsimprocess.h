@@ -13,9 +13,9 @@ class CloudSimProcess
 public:
     ~CloudSimProcess();
 
-    // Starts it with the given flags (--port 0 and a jobs folder of its own are added) and waits for
-    // its first line.
-    bool start(const QStringList &arguments = QStringList());
+    // Starts it with the given flags (a jobs folder of its own is added) on the given port, by default
+    // a free one, and waits for its first line.
+    bool start(const QStringList &arguments = QStringList(), quint16 port = 0);
     void stop();
 
     quint16 port() const { return m_port; }

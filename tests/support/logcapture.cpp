@@ -1,34 +1,27 @@
 #include "logcapture.h"
 
-#include <QMutex>
-#include <QMutexLocker>
-#include <QVector>
+#include <mutex>
 
 namespace {
 
-struct Message
-{
-    QtMsgType type;
-    QString text;
-};
+// std::mutex rather than QMutex: the thread sanitizer cannot see a QMutex locked inside an
+// uninstrumented Qt, and would report the lines as races.
+std::mutex g_mutex;
+QList<LogCapture::Line> g_lines;
 
-QMutex g_mutex;
-QVector<Message> g_messages;
-
-void collect(QtMsgType type, const QMessageLogContext &, const QString &msg)
+void collect(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
-    QMutexLocker locker(&g_mutex);
-    g_messages.append({type, msg});
+    std::lock_guard<std::mutex> locker(g_mutex);
+    g_lines.append({type, text});
 }
 
 template <typename Keep>
-QStringList select(Keep keep)
+QStringList select(const QList<LogCapture::Line> &all, Keep keep)
 {
-    QMutexLocker locker(&g_mutex);
     QStringList found;
-    for (const Message &message : qAsConst(g_messages)) {
-        if (keep(message))
-            found.append(message.text);
+    for (const LogCapture::Line &line : all) {
+        if (keep(line))
+            found.append(line.text);
     }
     return found;
 }
@@ -37,10 +30,7 @@ QStringList select(Keep keep)
 
 LogCapture::LogCapture()
 {
-    {
-        QMutexLocker locker(&g_mutex);
-        g_messages.clear();
-    }
+    clear();
     m_previous = qInstallMessageHandler(collect);
 }
 
@@ -49,27 +39,42 @@ LogCapture::~LogCapture()
     qInstallMessageHandler(m_previous);
 }
 
+QList<LogCapture::Line> LogCapture::entries() const
+{
+    std::lock_guard<std::mutex> locker(g_mutex);
+    return g_lines;
+}
+
 QStringList LogCapture::lines() const
 {
-    return select([](const Message &) { return true; });
+    return select(entries(), [](const Line &) { return true; });
 }
 
 QStringList LogCapture::lines(QtMsgType type) const
 {
-    return select([type](const Message &m) { return m.type == type; });
+    return select(entries(), [type](const Line &line) { return line.type == type; });
 }
 
 QStringList LogCapture::linesContaining(const QString &text) const
 {
-    return select([&text](const Message &m) { return m.text.contains(text); });
+    return select(entries(), [&text](const Line &line) { return line.text.contains(text); });
 }
 
 QStringList LogCapture::linesStartingWith(const QString &prefix) const
 {
-    return select([&prefix](const Message &m) { return m.text.startsWith(prefix); });
+    return select(entries(), [&prefix](const Line &line) { return line.text.startsWith(prefix); });
 }
 
-int LogCapture::count(const QString &text) const
+bool LogCapture::hasLine(const QString &prefix, QtMsgType type) const
 {
-    return linesContaining(text).size();
+    const QList<Line> all = entries();
+    return std::any_of(all.cbegin(), all.cend(), [&](const Line &line) {
+        return line.type == type && line.text.startsWith(prefix);
+    });
+}
+
+void LogCapture::clear()
+{
+    std::lock_guard<std::mutex> locker(g_mutex);
+    g_lines.clear();
 }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -14,23 +15,16 @@ bool copyReplacing(const QString &from, const QString &to)
     return QFile::copy(from, to);
 }
 
-} // namespace
-
-namespace ProgramFolder {
-
-QString portLibraryPath()
-{
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kPortLibrary);
-}
-
-bool installInto(const QDir &program)
+// The files an installation has beside the program, except the program itself.
+bool installBeside(const QDir &program)
 {
     const QDir built(QStringLiteral(COURIER_BIN_DIR));
     if (!copyReplacing(built.filePath(QLatin1String(kPortLibrary)), program.filePath(QLatin1String(kPortLibrary))))
         return false;
-    if (!program.mkpath(QStringLiteral("Driver")) || !program.mkpath(QStringLiteral("logs"))
-        || !program.mkpath(QStringLiteral("details")))
-        return false;
+    for (const char *folder : {"Driver", "logs", "details"}) {
+        if (!program.mkpath(QLatin1String(folder)))
+            return false;
+    }
     const QDir driver(built.filePath(QStringLiteral("Driver")));
     for (const QString &name : driver.entryList(QDir::Files)) {
         if (!copyReplacing(driver.filePath(name), program.filePath(QStringLiteral("Driver/")) + name))
@@ -39,24 +33,75 @@ bool installInto(const QDir &program)
     return true;
 }
 
+} // namespace
+
+namespace ProgramFolder {
+
+QString path()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString filePath(const QString &name)
+{
+    return QDir(path()).filePath(name);
+}
+
 bool install()
 {
-    return installInto(QDir(QCoreApplication::applicationDirPath()));
+    return installBeside(QDir(path()));
 }
 
 bool installProgram(const QString &folder)
 {
     const QDir program(folder);
-    if (!program.mkpath(QStringLiteral(".")) || !installInto(program))
+    if (!program.mkpath(QStringLiteral(".")) || !installBeside(program))
         return false;
     const QString target = program.filePath(QStringLiteral("PrintCourier"));
     return copyReplacing(QStringLiteral(COURIER_BIN_DIR "/PrintCourier"), target)
         && QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner);
 }
 
+bool remove(const QString &name)
+{
+    const QString target = filePath(name);
+    QFile::remove(target);
+    return !QFileInfo(target).isSymLink() && !QFileInfo::exists(target);
+}
+
 bool removePortLibrary()
 {
-    return QFile::remove(portLibraryPath());
+    return remove(QLatin1String(kPortLibrary));
+}
+
+bool linkFile(const QString &target, const QString &name)
+{
+    return remove(name) && QFile::link(target, filePath(name));
+}
+
+bool link(const QString &fromBin, const QString &name)
+{
+    return linkFile(QStringLiteral(COURIER_BIN_DIR "/") + fromBin, name);
+}
+
+bool placePortLibrary()
+{
+    return link(QLatin1String(kPortLibrary), QLatin1String(kPortLibrary));
+}
+
+QString driverInfPath()
+{
+    return path() + QStringLiteral("\\Driver\\VarnPtr.INF");
+}
+
+bool writeFakeRundll32(const QString &script)
+{
+    QFile file(filePath(QStringLiteral("RUNDLL32")));
+    if (!remove(QStringLiteral("RUNDLL32")) || !file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QByteArrayLiteral("#!/bin/sh\n") + script.toUtf8() + '\n');
+    file.close();
+    return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 } // namespace ProgramFolder
