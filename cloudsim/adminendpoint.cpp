@@ -51,32 +51,28 @@ AdminEndpoint::AdminEndpoint(httplib::Server &server, SimState &state)
                 handler(req, res);
         };
     };
-    server.Get("/admin/config", guarded([this](const httplib::Request &, httplib::Response &res) {
-        getConfig(res);
-    }));
-    server.Post("/admin/config", [this](const httplib::Request &req, httplib::Response &res,
-                                        const httplib::ContentReader &reader) {
-        const std::string body = readBody(req, reader);
-        if (!refuseRemote(req, res))
-            postConfig(body, res);
-    });
-    server.Post("/admin/reset", [this](const httplib::Request &req, httplib::Response &res,
-                                       const httplib::ContentReader &reader) {
-        readBody(req, reader);
-        if (!refuseRemote(req, res))
-            postReset(res);
-    });
-    server.Get("/admin/jobs", guarded([this](const httplib::Request &, httplib::Response &res) {
-        getJobs(res);
-    }));
-    server.Get("/admin/jobs/([^/]+)", guarded([this](const httplib::Request &req, httplib::Response &res) {
-        getJob(req, res);
-    }));
+    server.Get("/admin/config",
+        guarded([this](const httplib::Request &, httplib::Response &res) { getConfig(res); }));
+    server.Post("/admin/config",
+        [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+            const std::string body = readBody(req, reader);
+            if (!refuseRemote(req, res))
+                postConfig(body, res);
+        });
+    server.Post("/admin/reset",
+        [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+            readBody(req, reader);
+            if (!refuseRemote(req, res))
+                postReset(res);
+        });
+    server.Get(
+        "/admin/jobs", guarded([this](const httplib::Request &, httplib::Response &res) { getJobs(res); }));
+    server.Get("/admin/jobs/([^/]+)",
+        guarded([this](const httplib::Request &req, httplib::Response &res) { getJob(req, res); }));
     server.Get("/admin/jobs/([^/]+)/data",
-               guarded([this](const httplib::Request &req, httplib::Response &res) { getJobData(req, res); }));
-    server.Get("/admin/stats", guarded([this](const httplib::Request &, httplib::Response &res) {
-        getStats(res);
-    }));
+        guarded([this](const httplib::Request &req, httplib::Response &res) { getJobData(req, res); }));
+    server.Get(
+        "/admin/stats", guarded([this](const httplib::Request &, httplib::Response &res) { getStats(res); }));
 }
 
 void AdminEndpoint::getConfig(httplib::Response &res)
@@ -143,13 +139,13 @@ void AdminEndpoint::getJobData(const httplib::Request &req, httplib::Response &r
     }
     // Streamed, since a job can be larger than anyone wants to copy into one answer.
     res.set_content_provider(static_cast<size_t>(st.st_size), "application/octet-stream",
-                             [in](size_t offset, size_t length, httplib::DataSink &sink) {
-                                 char buf[64 * 1024];
-                                 if (std::fseek(in.get(), static_cast<long>(offset), SEEK_SET) != 0)
-                                     return false;
-                                 const size_t n = std::fread(buf, 1, std::min(length, sizeof buf), in.get());
-                                 return n > 0 && sink.write(buf, n);
-                             });
+        [in](size_t offset, size_t length, httplib::DataSink &sink) {
+            char buf[64 * 1024];
+            if (std::fseek(in.get(), static_cast<long>(offset), SEEK_SET) != 0)
+                return false;
+            const size_t n = std::fread(buf, 1, std::min(length, sizeof buf), in.get());
+            return n > 0 && sink.write(buf, n);
+        });
 }
 
 void AdminEndpoint::getStats(httplib::Response &res)

@@ -10,7 +10,7 @@ constexpr size_t SliceBytes = 3 * 512 * 1024;
 
 std::array<signed char, 256> makeTable()
 {
-    std::array<signed char, 256> t{};
+    std::array<signed char, 256> t {};
     t.fill(-1);
     const char *alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (int i = 0; i < 64; ++i)

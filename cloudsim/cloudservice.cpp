@@ -48,8 +48,7 @@ bool parseObject(std::string_view body, const httplib::Request &req, httplib::Re
 {
     if (!isJsonContentType(req)) {
         CloudService::sendError(res, 400, 4000,
-                                "Content-Type must be application/json, not \""
-                                    + req.get_header_value("Content-Type") + "\"");
+            "Content-Type must be application/json, not \"" + req.get_header_value("Content-Type") + "\"");
         return false;
     }
     bool ok = false;
@@ -63,8 +62,8 @@ bool parseObject(std::string_view body, const httplib::Request &req, httplib::Re
 }
 
 // The print body's members, checked for the types the service insists on.
-bool readPrintRequest(const JsonValue &body, std::string *serial, const JsonValue **printData,
-                      std::string *error)
+bool readPrintRequest(
+    const JsonValue &body, std::string *serial, const JsonValue **printData, std::string *error)
 {
     const JsonValue *tv = body.member("tvNumber");
     if (!tv || !tv->isArray() || tv->items().size() != 1 || !tv->items()[0].isString()) {
@@ -76,7 +75,7 @@ bool readPrintRequest(const JsonValue &body, std::string *serial, const JsonValu
         *error = "tvNumber holds an unacceptable serial number";
         return false;
     }
-    for (const char *flag : {"taskPersist", "async"}) {
+    for (const char *flag : { "taskPersist", "async" }) {
         const JsonValue *v = body.member(flag);
         if (!v || !v->isBool()) {
             *error = std::string(flag) + " must be a boolean";
@@ -99,10 +98,14 @@ bool readPrintRequest(const JsonValue &body, std::string *serial, const JsonValu
 const char *deviceMessage(int64_t code)
 {
     switch (code) {
-    case 0: return "success";
-    case 1001: return "设备不存在";
-    case 4002: return "设备未绑定";
-    default: return "error";
+    case 0:
+        return "success";
+    case 1001:
+        return "设备不存在";
+    case 4002:
+        return "设备未绑定";
+    default:
+        return "error";
     }
 }
 
@@ -113,12 +116,13 @@ CloudService::CloudService(httplib::Server &server, SimState &state, uint64_t ma
     , m_maxBody(maxBody)
 {
     server.Post("/v1.1/transparentPrinting",
-                [this](const httplib::Request &req, httplib::Response &res,
-                       const httplib::ContentReader &reader) { handlePrint(req, res, reader); });
+        [this](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+            handlePrint(req, res, reader);
+        });
     server.Get("/v1.1/printResult",
-               [this](const httplib::Request &req, httplib::Response &res) { handleResult(req, res); });
+        [this](const httplib::Request &req, httplib::Response &res) { handleResult(req, res); });
     server.Post("/v1.1/getNumberStatu",
-                [this](const httplib::Request &req, httplib::Response &res) { handleState(req, res); });
+        [this](const httplib::Request &req, httplib::Response &res) { handleState(req, res); });
 }
 
 void CloudService::sendJson(httplib::Response &res, int status, const std::string &body)
@@ -135,30 +139,39 @@ void CloudService::sendError(httplib::Response &res, int status, int code, const
 }
 
 bool CloudService::suffer(SimState &state, const FaultPlan &plan, Exchange exchange,
-                          const httplib::Request &req, httplib::Response &res)
+    const httplib::Request &req, httplib::Response &res)
 {
     if (!state.waitFor(plan.delayMs)) {
         sendError(res, 503, 503, "the service is stopping");
         return true;
     }
     switch (plan.fault) {
-    case Fault::None: return false;
-    case Fault::NotFound: sendError(res, 404, 404, "not found"); break;
-    case Fault::TooLarge: sendError(res, 413, 413, "request entity too large"); break;
-    case Fault::ServerError: sendError(res, 500, 500, "internal server error"); break;
+    case Fault::None:
+        return false;
+    case Fault::NotFound:
+        sendError(res, 404, 404, "not found");
+        break;
+    case Fault::TooLarge:
+        sendError(res, 413, 413, "request entity too large");
+        break;
+    case Fault::ServerError:
+        sendError(res, 500, 500, "internal server error");
+        break;
     case Fault::NotJson:
         res.status = 200;
         res.set_content("<html><body><h1>Service temporarily unavailable</h1></body></html>\n",
-                        "text/html;charset=UTF-8");
+            "text/html;charset=UTF-8");
         break;
-    case Fault::EmptyArray: sendJson(res, 200, "[]"); break;
+    case Fault::EmptyArray:
+        sendJson(res, 200, "[]");
+        break;
     case Fault::Drop:
         if (dropConnection(req.local_port, req.remote_port)) {
             std::fprintf(stderr, "cloudsim: %s: dropped the connection from port %d\n",
-                         exchangeName(exchange), req.remote_port);
+                exchangeName(exchange), req.remote_port);
         } else {
-            std::fprintf(stderr, "cloudsim: %s: could not find the connection to drop\n",
-                         exchangeName(exchange));
+            std::fprintf(
+                stderr, "cloudsim: %s: could not find the connection to drop\n", exchangeName(exchange));
             sendError(res, 500, 500, "could not drop the connection");
         }
         break;
@@ -166,8 +179,8 @@ bool CloudService::suffer(SimState &state, const FaultPlan &plan, Exchange excha
     return true;
 }
 
-void CloudService::handlePrint(const httplib::Request &req, httplib::Response &res,
-                               const httplib::ContentReader &reader)
+void CloudService::handlePrint(
+    const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader)
 {
     ExchangeScope scope(m_state, Exchange::Print);
 

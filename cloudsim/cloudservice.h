@@ -20,14 +20,14 @@ public:
 
     // Answers in place of the proper answer when the plan says so (after its delay); returns true
     // when the request has been dealt with.
-    static bool suffer(SimState &state, const FaultPlan &plan, Exchange exchange,
-                       const httplib::Request &req, httplib::Response &res);
+    static bool suffer(SimState &state, const FaultPlan &plan, Exchange exchange, const httplib::Request &req,
+        httplib::Response &res);
     static void sendJson(httplib::Response &res, int status, const std::string &body);
     static void sendError(httplib::Response &res, int status, int code, const std::string &msg);
 
 private:
-    void handlePrint(const httplib::Request &req, httplib::Response &res,
-                     const httplib::ContentReader &reader);
+    void handlePrint(
+        const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader);
     void handleResult(const httplib::Request &req, httplib::Response &res);
     void handleState(const httplib::Request &req, httplib::Response &res);
 

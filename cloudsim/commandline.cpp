@@ -53,10 +53,20 @@ bool parseByteSize(const std::string &text, uint64_t *out)
     std::string digits = text;
     unsigned shift = 0;
     switch (digits.back()) {
-    case 'K': case 'k': shift = 10; break;
-    case 'M': case 'm': shift = 20; break;
-    case 'G': case 'g': shift = 30; break;
-    default: break;
+    case 'K':
+    case 'k':
+        shift = 10;
+        break;
+    case 'M':
+    case 'm':
+        shift = 20;
+        break;
+    case 'G':
+    case 'g':
+        shift = 30;
+        break;
+    default:
+        break;
     }
     if (shift)
         digits.pop_back();
@@ -67,8 +77,8 @@ bool parseByteSize(const std::string &text, uint64_t *out)
     return true;
 }
 
-bool parseCommandLine(const std::vector<std::string> &args, StartupOptions *options, SimConfig *config,
-                      std::string *error)
+bool parseCommandLine(
+    const std::vector<std::string> &args, StartupOptions *options, SimConfig *config, std::string *error)
 {
     std::vector<std::string> configTexts;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -114,13 +124,15 @@ bool parseCommandLine(const std::vector<std::string> &args, StartupOptions *opti
             if (ok)
                 config->defaultDevice = *state;
         } else if (flag == "--print-fault" || flag == "--result-fault" || flag == "--state-fault") {
-            ExchangeBehaviour &b = flag[2] == 'p' ? config->print : flag[2] == 'r' ? config->result
-                                                                                : config->state;
+            ExchangeBehaviour &b = flag[2] == 'p' ? config->print
+                : flag[2] == 'r'                  ? config->result
+                                                  : config->state;
             if (!setFault(value, &b, error))
                 return false;
         } else if (flag == "--print-delay" || flag == "--result-delay" || flag == "--state-delay") {
-            ExchangeBehaviour &b = flag[2] == 'p' ? config->print : flag[2] == 'r' ? config->result
-                                                                                : config->state;
+            ExchangeBehaviour &b = flag[2] == 'p' ? config->print
+                : flag[2] == 'r'                  ? config->result
+                                                  : config->state;
             ok = parseInt(value, 0, INT64_MAX, &b.delayMs);
         } else if (flag == "--job-id-prefix") {
             config->jobIdPrefix = value;

@@ -19,8 +19,8 @@ struct StartupOptions
 
 // Reads the command line into the startup options and the initial behaviour. Returns false with
 // *error set on an unknown flag or a bad value.
-bool parseCommandLine(const std::vector<std::string> &args, StartupOptions *options, SimConfig *config,
-                      std::string *error);
+bool parseCommandLine(
+    const std::vector<std::string> &args, StartupOptions *options, SimConfig *config, std::string *error);
 
 // Accepts a plain number of bytes or one with a K, M or G suffix (powers of 1024).
 bool parseByteSize(const std::string &text, uint64_t *out);

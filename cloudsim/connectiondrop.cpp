@@ -22,8 +22,8 @@ int portOf(const sockaddr_storage &addr)
 
 bool matches(int fd, int localPort, int remotePort)
 {
-    sockaddr_storage local{};
-    sockaddr_storage peer{};
+    sockaddr_storage local {};
+    sockaddr_storage peer {};
     socklen_t localLen = sizeof local;
     socklen_t peerLen = sizeof peer;
     if (::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localLen) != 0

@@ -29,14 +29,14 @@ std::string formatLocal(const char *format, bool withMillis)
 {
     const auto now = std::chrono::system_clock::now();
     const std::time_t secs = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
+    std::tm tm {};
     localtime_r(&secs, &tm);
     char buf[64];
     std::strftime(buf, sizeof buf, format, &tm);
     std::string out = buf;
     if (withMillis) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count()
-            % 1000;
+        const auto ms
+            = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
         char frac[8];
         std::snprintf(frac, sizeof frac, ".%03d", static_cast<int>(ms));
         out += frac;
@@ -91,8 +91,8 @@ std::string JobStore::newJobId(const std::string &prefix)
     }
 }
 
-bool JobStore::storeBytes(JobRecord *job, std::string_view base64, std::string *error,
-                          bool *storageFailed) const
+bool JobStore::storeBytes(
+    JobRecord *job, std::string_view base64, std::string *error, bool *storageFailed) const
 {
     *storageFailed = false;
     std::FILE *out = nullptr;
@@ -157,7 +157,7 @@ void JobStore::appendIndexLine(const JobRecord &job)
     if (!m_index)
         return;
     std::fprintf(m_index, "%s\t%s\t%llu\t%s\t%08x\n", job.id.c_str(), job.serial.c_str(),
-                 static_cast<unsigned long long>(job.size), job.time.c_str(), job.crc32);
+        static_cast<unsigned long long>(job.size), job.time.c_str(), job.crc32);
     std::fflush(m_index);
 }
 

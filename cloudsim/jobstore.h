@@ -42,8 +42,7 @@ public:
     // Decodes the Base64 job into the job's file (if kept) and fills size, CRC-32 and file.
     // Touches nothing but that file, so it may run while other calls are made. On failure
     // *storageFailed tells a fault of ours (the disk) from malformed Base64.
-    bool storeBytes(JobRecord *job, std::string_view base64, std::string *error,
-                    bool *storageFailed) const;
+    bool storeBytes(JobRecord *job, std::string_view base64, std::string *error, bool *storageFailed) const;
     void add(JobRecord job);
     JobRecord *find(const std::string &id);
     const std::vector<std::string> &order() const { return m_order; }

@@ -81,11 +81,21 @@ std::string unescape(std::string_view raw)
         }
         const char e = raw[++i];
         switch (e) {
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
         case 'u': {
             unsigned long cp = static_cast<unsigned long>(readHex4(raw, i + 1));
             i += 4;
@@ -97,7 +107,9 @@ std::string unescape(std::string_view raw)
             appendUtf8(out, cp);
             break;
         }
-        default: out += e; break; // " \ /
+        default:
+            out += e;
+            break; // " \ /
         }
     }
     return out;
@@ -108,7 +120,10 @@ std::string unescape(std::string_view raw)
 class JsonParser
 {
 public:
-    explicit JsonParser(std::string_view text) : m_s(text) {}
+    explicit JsonParser(std::string_view text)
+        : m_s(text)
+    {
+    }
 
     bool parseDocument(JsonValue *out)
     {
@@ -133,8 +148,8 @@ private:
 
     void skipSpace()
     {
-        while (m_p < m_s.size()
-               && (m_s[m_p] == ' ' || m_s[m_p] == '\t' || m_s[m_p] == '\n' || m_s[m_p] == '\r'))
+        while (
+            m_p < m_s.size() && (m_s[m_p] == ' ' || m_s[m_p] == '\t' || m_s[m_p] == '\n' || m_s[m_p] == '\r'))
             ++m_p;
     }
 
@@ -153,8 +168,10 @@ private:
         if (m_p >= m_s.size())
             return fail("unexpected end");
         switch (m_s[m_p]) {
-        case '{': return parseObject(out, depth);
-        case '[': return parseArray(out, depth);
+        case '{':
+            return parseObject(out, depth);
+        case '[':
+            return parseArray(out, depth);
         case '"':
             out->m_type = JsonValue::Type::String;
             return parseString(&out->m_raw, &out->m_escaped);
@@ -168,7 +185,8 @@ private:
         case 'n':
             out->m_type = JsonValue::Type::Null;
             return literal("null");
-        default: return parseNumber(out);
+        default:
+            return parseNumber(out);
         }
     }
 
@@ -310,8 +328,7 @@ private:
             JsonValue value;
             if (!parseValue(&value, depth + 1))
                 return false;
-            out->m_members->emplace_back(escaped ? unescape(rawKey) : std::string(rawKey),
-                                         std::move(value));
+            out->m_members->emplace_back(escaped ? unescape(rawKey) : std::string(rawKey), std::move(value));
             skipSpace();
             if (m_p >= m_s.size())
                 return fail("unterminated object");

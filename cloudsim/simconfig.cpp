@@ -8,28 +8,28 @@
 
 namespace {
 
-constexpr std::array<std::pair<Fault, const char *>, 7> FaultNames{{
-    {Fault::None, "none"},
-    {Fault::NotFound, "404"},
-    {Fault::TooLarge, "413"},
-    {Fault::ServerError, "500"},
-    {Fault::NotJson, "non-json"},
-    {Fault::EmptyArray, "empty-array"},
-    {Fault::Drop, "drop"},
-}};
+constexpr std::array<std::pair<Fault, const char *>, 7> FaultNames { {
+    { Fault::None, "none" },
+    { Fault::NotFound, "404" },
+    { Fault::TooLarge, "413" },
+    { Fault::ServerError, "500" },
+    { Fault::NotJson, "non-json" },
+    { Fault::EmptyArray, "empty-array" },
+    { Fault::Drop, "drop" },
+} };
 
-constexpr std::array<std::pair<DeviceState, const char *>, 4> DeviceStateNames{{
-    {DeviceState::Unknown, "unknown"},
-    {DeviceState::Online, "online"},
-    {DeviceState::Offline, "offline"},
-    {DeviceState::Unbound, "unbound"},
-}};
+constexpr std::array<std::pair<DeviceState, const char *>, 4> DeviceStateNames { {
+    { DeviceState::Unknown, "unknown" },
+    { DeviceState::Online, "online" },
+    { DeviceState::Offline, "offline" },
+    { DeviceState::Unbound, "unbound" },
+} };
 
-constexpr std::array<std::pair<ResultShape, const char *>, 3> ResultShapeNames{{
-    {ResultShape::Object, "object"},
-    {ResultShape::Text, "text"},
-    {ResultShape::EmptyObject, "empty-object"},
-}};
+constexpr std::array<std::pair<ResultShape, const char *>, 3> ResultShapeNames { {
+    { ResultShape::Object, "object" },
+    { ResultShape::Text, "text" },
+    { ResultShape::EmptyObject, "empty-object" },
+} };
 
 template<typename E, size_t N>
 const char *nameOf(const std::array<std::pair<E, const char *>, N> &names, E value)
@@ -183,16 +183,28 @@ void writeBehaviour(const ExchangeBehaviour &b, JsonWriter &out)
 const char *exchangeName(Exchange exchange)
 {
     switch (exchange) {
-    case Exchange::Print: return "print";
-    case Exchange::Result: return "result";
-    case Exchange::State: return "state";
+    case Exchange::Print:
+        return "print";
+    case Exchange::Result:
+        return "result";
+    case Exchange::State:
+        return "state";
     }
     return "";
 }
 
-const char *faultName(Fault fault) { return nameOf(FaultNames, fault); }
-const char *deviceStateName(DeviceState state) { return nameOf(DeviceStateNames, state); }
-const char *resultShapeName(ResultShape shape) { return nameOf(ResultShapeNames, shape); }
+const char *faultName(Fault fault)
+{
+    return nameOf(FaultNames, fault);
+}
+const char *deviceStateName(DeviceState state)
+{
+    return nameOf(DeviceStateNames, state);
+}
+const char *resultShapeName(ResultShape shape)
+{
+    return nameOf(ResultShapeNames, shape);
+}
 
 std::optional<Fault> faultFromName(const std::string &name)
 {

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr Exchange AllExchanges[] = {Exchange::Print, Exchange::Result, Exchange::State};
+constexpr Exchange AllExchanges[] = { Exchange::Print, Exchange::Result, Exchange::State };
 
 std::string hex8(uint32_t v)
 {
@@ -91,8 +91,8 @@ void SimState::stop()
     m_wake.notify_all();
 }
 
-std::optional<std::string> SimState::acceptJob(const std::string &serial, std::string_view base64,
-                                               std::string *error, bool *storageFailed)
+std::optional<std::string> SimState::acceptJob(
+    const std::string &serial, std::string_view base64, std::string *error, bool *storageFailed)
 {
     JobRecord job;
     {
@@ -117,9 +117,12 @@ std::string SimState::finalStatusFor(const std::string &serial) const
     switch (device.state) {
     case DeviceState::Online:
         return device.finalStatus.empty() ? m_config.finalStatus : device.finalStatus;
-    case DeviceState::Offline: return "离线";
-    case DeviceState::Unbound: return "设备未绑定";
-    case DeviceState::Unknown: break;
+    case DeviceState::Offline:
+        return "离线";
+    case DeviceState::Unbound:
+        return "设备未绑定";
+    case DeviceState::Unknown:
+        break;
     }
     return "设备不存在";
 }

@@ -57,8 +57,8 @@ public:
 
     // Accepts a job: decodes and keeps its bytes. Returns the job id, or nothing with *error set;
     // *storageFailed tells a fault of this service (disk) from a malformed job.
-    std::optional<std::string> acceptJob(const std::string &serial, std::string_view base64,
-                                         std::string *error, bool *storageFailed);
+    std::optional<std::string> acceptJob(
+        const std::string &serial, std::string_view base64, std::string *error, bool *storageFailed);
     ResultAnswer queryResult(const std::string &jobId);
     DeviceAnswer queryDevice(const std::string &serial);
 

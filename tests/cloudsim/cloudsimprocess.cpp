@@ -23,8 +23,8 @@ QString CloudSimProcess::program()
 bool CloudSimProcess::start(const QStringList &arguments)
 {
     m_process.setProgram(program());
-    m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")}
-                           + arguments);
+    m_process.setArguments(
+        QStringList { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet") } + arguments);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start();
     if (!m_process.waitForStarted(10000))
@@ -62,13 +62,13 @@ QString CloudSimProcess::baseUrl() const
 }
 
 HttpResult CloudSimProcess::send(const QByteArray &verb, const QString &pathAndQuery, const QByteArray &body,
-                                 const QByteArray &contentType, int timeoutMs)
+    const QByteArray &contentType, int timeoutMs)
 {
     QNetworkRequest request(QUrl::fromUserInput(baseUrl() + pathAndQuery));
     if (!contentType.isEmpty())
         request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
-    QNetworkReply *reply = verb == "GET" ? m_manager.get(request)
-                                         : m_manager.sendCustomRequest(request, verb, body);
+    QNetworkReply *reply
+        = verb == "GET" ? m_manager.get(request) : m_manager.sendCustomRequest(request, verb, body);
     QSignalSpy finished(reply, &QNetworkReply::finished);
     HttpResult result;
     result.finished = reply->isFinished() || finished.wait(timeoutMs);
@@ -85,7 +85,7 @@ HttpResult CloudSimProcess::send(const QByteArray &verb, const QString &pathAndQ
 HttpResult CloudSimProcess::postJob(const QString &serial, const QByteArray &job)
 {
     QJsonObject body;
-    body.insert(QStringLiteral("tvNumber"), QJsonArray{serial});
+    body.insert(QStringLiteral("tvNumber"), QJsonArray { serial });
     body.insert(QStringLiteral("taskPersist"), false);
     body.insert(QStringLiteral("async"), true);
     body.insert(QStringLiteral("dataType"), QStringLiteral("base64"));

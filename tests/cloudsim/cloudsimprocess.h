@@ -43,8 +43,9 @@ public:
     QString baseUrl() const;
 
     // One request through a QNetworkAccessManager; waits up to timeoutMs for it to finish.
-    HttpResult send(const QByteArray &verb, const QString &pathAndQuery, const QByteArray &body = QByteArray(),
-                    const QByteArray &contentType = "application/json;charset=UTF-8", int timeoutMs = 15000);
+    HttpResult send(const QByteArray &verb, const QString &pathAndQuery,
+        const QByteArray &body = QByteArray(),
+        const QByteArray &contentType = "application/json;charset=UTF-8", int timeoutMs = 15000);
 
     // The protocol's three exchanges, shaped as the program sends them.
     HttpResult postJob(const QString &serial, const QByteArray &job);

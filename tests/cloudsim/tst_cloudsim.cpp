@@ -45,7 +45,7 @@ QJsonValue dataOf(const HttpResult &result)
 
 QJsonObject statusObject(const QString &serial, const QString &status)
 {
-    return QJsonObject{{serial, status}};
+    return QJsonObject { { serial, status } };
 }
 
 QJsonObject exchangeStats(CloudSimProcess &sim, const char *exchange)
@@ -94,11 +94,11 @@ private:
 void TestCloudSim::initTestCase()
 {
     QVERIFY(m_jobsDir.isValid());
-    QVERIFY2(m_sim.start({QStringLiteral("--jobs-dir"), m_jobsDir.path(),
-                          QStringLiteral("--device"), Online + QStringLiteral("=online"),
-                          QStringLiteral("--device"), Offline + QStringLiteral("=offline"),
-                          QStringLiteral("--device"), Unbound + QStringLiteral("=unbound")}),
-             qPrintable(m_sim.process().readAllStandardError()));
+    QVERIFY2(m_sim.start({ QStringLiteral("--jobs-dir"), m_jobsDir.path(), QStringLiteral("--device"),
+                 Online + QStringLiteral("=online"), QStringLiteral("--device"),
+                 Offline + QStringLiteral("=offline"), QStringLiteral("--device"),
+                 Unbound + QStringLiteral("=unbound") }),
+        qPrintable(m_sim.process().readAllStandardError()));
 }
 
 void TestCloudSim::init()
@@ -147,9 +147,11 @@ void TestCloudSim::printThenPollUntilFinal()
     QCOMPARE(job.value(QStringLiteral("queries")).toInt(), 4);
     QCOMPARE(job.value(QStringLiteral("finalStatus")).toString(), QStringLiteral("打印成功"));
 
-    const HttpResult single = m_sim.send("GET", QStringLiteral("/admin/jobs/") + id, QByteArray(), QByteArray());
+    const HttpResult single
+        = m_sim.send("GET", QStringLiteral("/admin/jobs/") + id, QByteArray(), QByteArray());
     QCOMPARE(CloudSimProcess::objectOf(single), job);
-    const HttpResult data = m_sim.send("GET", QStringLiteral("/admin/jobs/%1/data").arg(id), QByteArray(), QByteArray());
+    const HttpResult data
+        = m_sim.send("GET", QStringLiteral("/admin/jobs/%1/data").arg(id), QByteArray(), QByteArray());
     QCOMPARE(data.body, QByteArray("abc"));
 
     const QString second = jobIdOf(m_sim.postJob(Online, "abc"));
@@ -181,7 +183,8 @@ void TestCloudSim::jobBytesArriveUnchanged()
     QVERIFY(file.readAll() == job);
     const QJsonObject record = m_sim.jobs().at(0).toObject();
     QCOMPARE(record.value(QStringLiteral("size")).toInt(), job.size());
-    const HttpResult data = m_sim.send("GET", QStringLiteral("/admin/jobs/%1/data").arg(id), QByteArray(), QByteArray());
+    const HttpResult data
+        = m_sim.send("GET", QStringLiteral("/admin/jobs/%1/data").arg(id), QByteArray(), QByteArray());
     QCOMPARE(data.error, QNetworkReply::NoError);
     QVERIFY(data.body == job);
 }
@@ -199,8 +202,9 @@ void TestCloudSim::finalStatus_data()
                                     << QJsonValue(statusObject(Unbound, QStringLiteral("设备未绑定")));
     QTest::newRow("unknown device") << QByteArray() << Unknown << 2
                                     << QJsonValue(statusObject(Unknown, QStringLiteral("设备不存在")));
-    QTest::newRow("unknown taken as online") << QByteArray(R"({"defaultDevice":"online"})") << Unknown << 2
-                                             << QJsonValue(statusObject(Unknown, QStringLiteral("打印成功")));
+    QTest::newRow("unknown taken as online")
+        << QByteArray(R"({"defaultDevice":"online"})") << Unknown << 2
+        << QJsonValue(statusObject(Unknown, QStringLiteral("打印成功")));
     QTest::newRow("service-wide text") << QByteArray(R"({"finalStatus":"缺纸"})") << Online << 2
                                        << QJsonValue(statusObject(Online, QStringLiteral("缺纸")));
     QTest::newRow("device's own text")
@@ -208,10 +212,10 @@ void TestCloudSim::finalStatus_data()
         << Online << 2 << QJsonValue(statusObject(Online, QStringLiteral("卡纸")));
     QTest::newRow("offline beats the text") << QByteArray(R"({"finalStatus":"缺纸"})") << Offline << 2
                                             << QJsonValue(statusObject(Offline, QStringLiteral("离线")));
-    QTest::newRow("plain text shape") << QByteArray(R"({"resultShape":"text"})") << Offline << 2
-                                      << QJsonValue(QStringLiteral("离线"));
-    QTest::newRow("object without the serial") << QByteArray(R"({"resultShape":"empty-object"})") << Online << 2
-                                               << QJsonValue(QJsonObject());
+    QTest::newRow("plain text shape")
+        << QByteArray(R"({"resultShape":"text"})") << Offline << 2 << QJsonValue(QStringLiteral("离线"));
+    QTest::newRow("object without the serial")
+        << QByteArray(R"({"resultShape":"empty-object"})") << Online << 2 << QJsonValue(QJsonObject());
     QTest::newRow("no pending answers") << QByteArray(R"({"pendingPolls":0})") << Online << 0
                                         << QJsonValue(statusObject(Online, QStringLiteral("打印成功")));
     QTest::newRow("five pending answers") << QByteArray(R"({"pendingPolls":5})") << Online << 5
@@ -248,7 +252,7 @@ void TestCloudSim::deviceStateCountsWhenTheJobEnds()
 
 void TestCloudSim::unknownAndEncodedJobIds()
 {
-    for (const QString &id : {QStringLiteral("no-such-job"), QString()}) {
+    for (const QString &id : { QStringLiteral("no-such-job"), QString() }) {
         const QJsonObject answer = CloudSimProcess::objectOf(m_sim.queryResult(id));
         QCOMPARE(answer.value(QStringLiteral("code")).toInt(), 4004);
         QCOMPARE(answer.value(QStringLiteral("data")), QJsonValue(QStringLiteral("任务不存在")));
@@ -276,8 +280,8 @@ void TestCloudSim::deviceState_data()
     QTest::newRow("offline") << QByteArray() << Offline << 0 << QJsonValue(QStringLiteral("17"));
     QTest::newRow("unbound") << QByteArray() << Unbound << 4002 << QJsonValue(QJsonValue::Undefined);
     QTest::newRow("unknown") << QByteArray() << Unknown << 1001 << QJsonValue(QJsonValue::Undefined);
-    QTest::newRow("unknown, default offline") << QByteArray(R"({"defaultDevice":"offline"})") << Unknown << 0
-                                              << QJsonValue(QStringLiteral("17"));
+    QTest::newRow("unknown, default offline")
+        << QByteArray(R"({"defaultDevice":"offline"})") << Unknown << 0 << QJsonValue(QStringLiteral("17"));
     QTest::newRow("registered at run time") << QByteArray(R"({"devices":{"FFFFFFFFFFFFFFFF":"online"}})")
                                             << Unknown << 0 << QJsonValue(QStringLiteral("1"));
     QTest::newRow("forgotten at run time") << QByteArray(R"({"devices":{"0123456789ABCDEF":"unknown"}})")
@@ -317,15 +321,15 @@ void TestCloudSim::faults_data()
         QNetworkReply::NetworkError error;
         QByteArray body; // checked when not empty
     } faults[] = {
-        {"404", QNetworkReply::ContentNotFoundError, QByteArray()},
+        { "404", QNetworkReply::ContentNotFoundError, QByteArray() },
         // The client tells an oversized job from every other failure by this error.
-        {"413", QNetworkReply::UnknownContentError, QByteArray()},
-        {"500", QNetworkReply::InternalServerError, QByteArray()},
-        {"non-json", QNetworkReply::NoError, QByteArray("<html>")},
-        {"empty-array", QNetworkReply::NoError, QByteArray("[]")},
-        {"drop", QNetworkReply::RemoteHostClosedError, QByteArray()},
+        { "413", QNetworkReply::UnknownContentError, QByteArray() },
+        { "500", QNetworkReply::InternalServerError, QByteArray() },
+        { "non-json", QNetworkReply::NoError, QByteArray("<html>") },
+        { "empty-array", QNetworkReply::NoError, QByteArray("[]") },
+        { "drop", QNetworkReply::RemoteHostClosedError, QByteArray() },
     };
-    for (const char *exchange : {"print", "result", "state"}) {
+    for (const char *exchange : { "print", "result", "state" }) {
         for (const auto &f : faults) {
             QTest::addRow("%s %s", exchange, f.fault)
                 << QString::fromLatin1(exchange) << QString::fromLatin1(f.fault) << f.error << f.body;
@@ -342,7 +346,7 @@ void TestCloudSim::faults()
 
     const QString id = jobIdOf(m_sim.postJob(Online, "job"));
     QVERIFY(!id.isEmpty());
-    const QJsonObject config{{exchange, QJsonObject{{QStringLiteral("fault"), fault}}}};
+    const QJsonObject config { { exchange, QJsonObject { { QStringLiteral("fault"), fault } } } };
     QCOMPARE(m_sim.configure(QJsonDocument(config).toJson()), 200);
 
     const HttpResult result = exchange == QLatin1String("print") ? m_sim.postJob(Online, "job")
@@ -414,22 +418,25 @@ void TestCloudSim::requestChecks_data()
     const QString state = QStringLiteral("/v1.1/getNumberStatu");
     const QByteArray json = "application/json;charset=UTF-8";
     auto printBody = [](const char *members) {
-        return QByteArray(R"({"tvNumber":["0123456789ABCDEF"],"taskPersist":false,"async":true,)") + members + '}';
+        return QByteArray(R"({"tvNumber":["0123456789ABCDEF"],"taskPersist":false,"async":true,)") + members
+            + '}';
     };
 
-    QTest::newRow("escaped Base64 is fine") << print << json << printBody(R"("dataType":"base64","printData":"\/\/\/\/")")
-                                            << 200;
+    QTest::newRow("escaped Base64 is fine")
+        << print << json << printBody(R"("dataType":"base64","printData":"\/\/\/\/")") << 200;
     QTest::newRow("plain text type") << print << QByteArray("text/plain")
                                      << printBody(R"("dataType":"base64","printData":"YWJj")") << 400;
     QTest::newRow("not JSON") << print << json << QByteArray("{\"tvNumber\":") << 400;
     QTest::newRow("array body") << print << json << QByteArray("[]") << 400;
     QTest::newRow("serial as a string")
         << print << json
-        << QByteArray(R"({"tvNumber":"0123456789ABCDEF","taskPersist":false,"async":true,"dataType":"base64","printData":""})")
+        << QByteArray(R"({"tvNumber":"0123456789ABCDEF","taskPersist":false,"async":true,)"
+                      R"("dataType":"base64","printData":""})")
         << 400;
     QTest::newRow("two serials")
         << print << json
-        << QByteArray(R"({"tvNumber":["0123456789ABCDEF","1111111111111111"],"taskPersist":false,"async":true,"dataType":"base64","printData":""})")
+        << QByteArray(R"({"tvNumber":["0123456789ABCDEF","1111111111111111"],"taskPersist":false,)"
+                      R"("async":true,"dataType":"base64","printData":""})")
         << 400;
     QTest::newRow("no taskPersist")
         << print << json
@@ -437,20 +444,25 @@ void TestCloudSim::requestChecks_data()
         << 400;
     QTest::newRow("async as a string")
         << print << json
-        << QByteArray(R"({"tvNumber":["0123456789ABCDEF"],"taskPersist":false,"async":"true","dataType":"base64","printData":""})")
+        << QByteArray(R"({"tvNumber":["0123456789ABCDEF"],"taskPersist":false,"async":"true",)"
+                      R"("dataType":"base64","printData":""})")
         << 400;
-    QTest::newRow("other data type") << print << json << printBody(R"("dataType":"hex","printData":"616263")") << 400;
-    QTest::newRow("Base64 cut short") << print << json << printBody(R"("dataType":"base64","printData":"YWJ")") << 400;
-    QTest::newRow("Base64 padding inside") << print << json << printBody(R"("dataType":"base64","printData":"YQ==YWJj")")
-                                           << 400;
-    QTest::newRow("Base64 with a line break") << print << json
-                                              << printBody(R"("dataType":"base64","printData":"YWJj\nYWJj")") << 400;
-    QTest::newRow("URL-safe Base64") << print << json << printBody(R"("dataType":"base64","printData":"__8-")") << 400;
+    QTest::newRow("other data type") << print << json << printBody(R"("dataType":"hex","printData":"616263")")
+                                     << 400;
+    QTest::newRow("Base64 cut short")
+        << print << json << printBody(R"("dataType":"base64","printData":"YWJ")") << 400;
+    QTest::newRow("Base64 padding inside")
+        << print << json << printBody(R"("dataType":"base64","printData":"YQ==YWJj")") << 400;
+    QTest::newRow("Base64 with a line break")
+        << print << json << printBody(R"("dataType":"base64","printData":"YWJj\nYWJj")") << 400;
+    QTest::newRow("URL-safe Base64") << print << json
+                                     << printBody(R"("dataType":"base64","printData":"__8-")") << 400;
     QTest::newRow("deep nesting") << print << json << QByteArray(5000, '[') + QByteArray(5000, ']') << 400;
-    QTest::newRow("state serial as an array") << state << json << QByteArray(R"({"tvNumber":["0123456789ABCDEF"]})")
-                                              << 400;
+    QTest::newRow("state serial as an array")
+        << state << json << QByteArray(R"({"tvNumber":["0123456789ABCDEF"]})") << 400;
     QTest::newRow("state without serial") << state << json << QByteArray("{}") << 400;
-    QTest::newRow("state serial with a tab") << state << json << QByteArray(R"({"tvNumber":"0123\t4567"})") << 400;
+    QTest::newRow("state serial with a tab")
+        << state << json << QByteArray(R"({"tvNumber":"0123\t4567"})") << 400;
 }
 
 void TestCloudSim::requestChecks()
@@ -473,22 +485,22 @@ void TestCloudSim::requestChecks()
         QCOMPARE(result.error, QNetworkReply::ProtocolInvalidOperationError);
         QVERIFY(!CloudSimProcess::objectOf(result).value(QStringLiteral("msg")).toString().isEmpty());
         QCOMPARE(jobs.size(), 0);
-        QCOMPARE(QDir(m_jobsDir.path()).entryList({QStringLiteral("*.bin")}, QDir::Files).size(), 0);
+        QCOMPARE(QDir(m_jobsDir.path()).entryList({ QStringLiteral("*.bin") }, QDir::Files).size(), 0);
     }
 }
 
 void TestCloudSim::tooLargeBodiesAre413()
 {
     CloudSimProcess small;
-    QVERIFY(small.start({QStringLiteral("--max-body"), QStringLiteral("2K"), QStringLiteral("--default-device"),
-                         QStringLiteral("online")}));
+    QVERIFY(small.start({ QStringLiteral("--max-body"), QStringLiteral("2K"),
+        QStringLiteral("--default-device"), QStringLiteral("online") }));
     const HttpResult big = small.postJob(Online, randomBytes(4096, 1));
     QCOMPARE(big.status, 413);
     QCOMPARE(big.error, QNetworkReply::UnknownContentError);
     QCOMPARE(small.jobs().size(), 0);
 
-    const HttpResult bigState = small.send("POST", QStringLiteral("/v1.1/getNumberStatu"),
-                                           R"({"tvNumber":")" + QByteArray(3000, 'A') + "\"}");
+    const HttpResult bigState = small.send(
+        "POST", QStringLiteral("/v1.1/getNumberStatu"), R"({"tvNumber":")" + QByteArray(3000, 'A') + "\"}");
     QCOMPARE(bigState.status, 413);
 
     // The refusal leaves the service in order for the next job.
@@ -499,7 +511,8 @@ void TestCloudSim::tooLargeBodiesAre413()
 
 void TestCloudSim::adminConfigIsAllOrNothing()
 {
-    const QByteArray before = m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()).body;
+    const QByteArray before
+        = m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()).body;
     QCOMPARE(m_sim.configure("{not json"), 400);
     QCOMPARE(m_sim.configure(R"({"pendingPolls":9,"noSuchMember":1})"), 400);
     QCOMPARE(m_sim.configure(R"({"pendingPolls":9,"print":{"fault":"teapot"}})"), 400);
@@ -513,13 +526,14 @@ void TestCloudSim::adminConfigIsAllOrNothing()
         m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()));
     QCOMPARE(after.value(QStringLiteral("pendingPolls")).toInt(), 9);
     QCOMPARE(after.value(QStringLiteral("print")).toObject().value(QStringLiteral("fault")).toString(),
-             QStringLiteral("empty-array"));
+        QStringLiteral("empty-array"));
     QCOMPARE(m_sim.send("GET", QStringLiteral("/admin/nothing"), QByteArray(), QByteArray()).status, 404);
 }
 
 void TestCloudSim::resetForgetsJobsAndRestoresStart()
 {
-    const QByteArray start = m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()).body;
+    const QByteArray start
+        = m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()).body;
     const QString id = jobIdOf(m_sim.postJob(Online, "job"));
     QVERIFY(QFile::exists(jobFile(id)));
     QCOMPARE(m_sim.configure(R"({"finalStatus":"x","devices":{"FFFFFFFFFFFFFFFF":"online"}})"), 200);
@@ -546,21 +560,21 @@ void TestCloudSim::resetForgetsJobsAndRestoresStart()
 void TestCloudSim::commandLine()
 {
     QProcess help;
-    help.start(CloudSimProcess::program(), {QStringLiteral("--help")});
+    help.start(CloudSimProcess::program(), { QStringLiteral("--help") });
     QVERIFY(help.waitForFinished(10000));
     QCOMPARE(help.exitCode(), 0);
     const QString usage = QString::fromUtf8(help.readAllStandardOutput());
-    for (const char *flag : {"--port", "--jobs-dir", "--max-body", "--pending-polls", "--final-status",
-                             "--result-shape", "--device", "--default-device", "--print-fault", "--result-fault",
-                             "--state-fault", "--print-delay", "--result-delay", "--state-delay",
-                             "--job-id-prefix", "--config", "--quiet"})
+    for (const char *flag :
+        { "--port", "--jobs-dir", "--max-body", "--pending-polls", "--final-status", "--result-shape",
+            "--device", "--default-device", "--print-fault", "--result-fault", "--state-fault",
+            "--print-delay", "--result-delay", "--state-delay", "--job-id-prefix", "--config", "--quiet" })
         QVERIFY2(usage.contains(QLatin1String(flag)), flag);
 
-    for (const QStringList &bad : {QStringList{QStringLiteral("--frobnicate")},
-                                   QStringList{QStringLiteral("--print-fault"), QStringLiteral("418")},
-                                   QStringList{QStringLiteral("--port"), QStringLiteral("70000")},
-                                   QStringList{QStringLiteral("--config"), QStringLiteral("{\"x\":1}")},
-                                   QStringList{QStringLiteral("--pending-polls")}}) {
+    for (const QStringList &bad : { QStringList { QStringLiteral("--frobnicate") },
+             QStringList { QStringLiteral("--print-fault"), QStringLiteral("418") },
+             QStringList { QStringLiteral("--port"), QStringLiteral("70000") },
+             QStringList { QStringLiteral("--config"), QStringLiteral("{\"x\":1}") },
+             QStringList { QStringLiteral("--pending-polls") } }) {
         QProcess refused;
         refused.start(CloudSimProcess::program(), bad);
         QVERIFY(refused.waitForFinished(10000));
@@ -569,12 +583,12 @@ void TestCloudSim::commandLine()
     }
 
     CloudSimProcess flagged;
-    QVERIFY(flagged.start({QStringLiteral("--result-fault"), QStringLiteral("500"), QStringLiteral("--state-fault"),
-                           QStringLiteral("404"), QStringLiteral("--print-delay"), QStringLiteral("20"),
-                           QStringLiteral("--default-device"), QStringLiteral("online"), QStringLiteral("--result-shape"),
-                           QStringLiteral("text"), QStringLiteral("--final-status"), QStringLiteral("缺纸"),
-                           QStringLiteral("--job-id-prefix"), QStringLiteral("T-"), QStringLiteral("--config"),
-                           R"({"pendingPolls":0})"}));
+    QVERIFY(flagged.start({ QStringLiteral("--result-fault"), QStringLiteral("500"),
+        QStringLiteral("--state-fault"), QStringLiteral("404"), QStringLiteral("--print-delay"),
+        QStringLiteral("20"), QStringLiteral("--default-device"), QStringLiteral("online"),
+        QStringLiteral("--result-shape"), QStringLiteral("text"), QStringLiteral("--final-status"),
+        QStringLiteral("缺纸"), QStringLiteral("--job-id-prefix"), QStringLiteral("T-"),
+        QStringLiteral("--config"), R"({"pendingPolls":0})" }));
     const QString id = jobIdOf(flagged.postJob(Unknown, "job"));
     QVERIFY(id.startsWith(QStringLiteral("T-")));
     QCOMPARE(flagged.queryResult(id).error, QNetworkReply::InternalServerError);
@@ -584,6 +598,13 @@ void TestCloudSim::commandLine()
     const QJsonObject config = CloudSimProcess::objectOf(
         flagged.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()));
     QCOMPARE(config.value(QStringLiteral("print")).toObject().value(QStringLiteral("delayMs")).toInt(), 20);
+    // A second instance on a port that is taken refuses to start rather than share it.
+    QProcess second;
+    second.start(CloudSimProcess::program(), {QStringLiteral("--port"), QString::number(flagged.port())});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY(second.readAllStandardOutput().isEmpty());
+
     // A stop request ends the process normally, even with a keep-alive connection still open.
     QCOMPARE(flagged.stop(), 0);
 }

@@ -20,13 +20,14 @@ QByteArray decodeAll(const QByteArray &text, int *slices = nullptr, std::string 
     QByteArray out;
     int count = 0;
     std::string why;
-    const bool ok = decodeBase64(std::string_view(text.constData(), size_t(text.size())),
-                                 [&](const char *data, size_t n) {
-                                     out.append(data, int(n));
-                                     ++count;
-                                     return true;
-                                 },
-                                 &why);
+    const bool ok = decodeBase64(
+        std::string_view(text.constData(), size_t(text.size())),
+        [&](const char *data, size_t n) {
+            out.append(data, int(n));
+            ++count;
+            return true;
+        },
+        &why);
     if (slices)
         *slices = count;
     if (error)
@@ -70,7 +71,7 @@ void TestCloudSimCodec::base64MatchesQt_data()
         QTest::addRow("%d bytes", size) << size;
     // Around the decoder's slice of 1.5 MiB.
     const int slice = 3 * 512 * 1024;
-    for (int size : {slice - 1, slice, slice + 1, slice + 2, 2 * slice + 4})
+    for (int size : { slice - 1, slice, slice + 1, slice + 2, 2 * slice + 4 })
         QTest::addRow("%d bytes", size) << size;
 }
 
@@ -78,7 +79,7 @@ void TestCloudSimCodec::base64MatchesQt()
 {
     QFETCH(int, size);
     QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator{quint32(size)};
+    QRandomGenerator generator { quint32(size) };
     for (int i = 0; i < size; ++i)
         bytes[i] = char(generator.bounded(256));
     const QByteArray text = bytes.toBase64();
@@ -121,8 +122,9 @@ void TestCloudSimCodec::base64StopsWhenTheSinkDoes()
     const QByteArray text = QByteArray(4 * 1024 * 1024, 'x').toBase64();
     int calls = 0;
     std::string error;
-    QVERIFY(!decodeBase64(std::string_view(text.constData(), size_t(text.size())),
-                          [&](const char *, size_t) { return ++calls < 2; }, &error));
+    QVERIFY(!decodeBase64(
+        std::string_view(text.constData(), size_t(text.size())),
+        [&](const char *, size_t) { return ++calls < 2; }, &error));
     QCOMPARE(calls, 2);
     QVERIFY(!error.empty());
 }
@@ -183,16 +185,17 @@ void TestCloudSimCodec::jsonRefuses()
 
 void TestCloudSimCodec::jsonPlainStringsAreNotCopied()
 {
-    const QByteArray text = QJsonDocument(QJsonObject{{QStringLiteral("printData"), QStringLiteral("YWJj")},
-                                                      {QStringLiteral("n"), QStringLiteral("a\nb")}})
-                                .toJson();
+    const QByteArray text
+        = QJsonDocument(QJsonObject { { QStringLiteral("printData"), QStringLiteral("YWJj") },
+                            { QStringLiteral("n"), QStringLiteral("a\nb") } })
+              .toJson();
     bool ok = false;
     const JsonValue value = parse(text, &ok);
     QVERIFY(ok);
     const JsonValue *data = value.member("printData");
     QVERIFY(!data->hasEscapes());
     QVERIFY(data->rawText().data() >= text.constData()
-            && data->rawText().data() + data->rawText().size() <= text.constData() + text.size());
+        && data->rawText().data() + data->rawText().size() <= text.constData() + text.size());
     QCOMPARE(std::string(data->rawText()), std::string("YWJj"));
     QVERIFY(value.member("n")->hasEscapes());
     QCOMPARE(value.member("n")->toText(), std::string("a\nb"));
@@ -237,12 +240,14 @@ void TestCloudSimCodec::writerOutputIsReadByQt()
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(out.text()), &error);
     QCOMPARE(error.error, QJsonParseError::NoError);
-    const QJsonObject expected{
-        {QStringLiteral("code"), 0},
-        {QStringLiteral("msg"), QStringLiteral("引号\" 反斜杠\\ 控制\x01\x1f 换行\n\t")},
-        {QStringLiteral("data"), QJsonObject{{QStringLiteral("0123456789ABCDEF"), QStringLiteral("正在打印")}}},
-        {QStringLiteral("list"), QJsonArray{true, false, QJsonValue(), -7, 7, QJsonObject(), QJsonArray()}},
-        {QStringLiteral("last"), QStringLiteral("x")},
+    const QJsonObject expected {
+        { QStringLiteral("code"), 0 },
+        { QStringLiteral("msg"), QStringLiteral("引号\" 反斜杠\\ 控制\x01\x1f 换行\n\t") },
+        { QStringLiteral("data"),
+            QJsonObject { { QStringLiteral("0123456789ABCDEF"), QStringLiteral("正在打印") } } },
+        { QStringLiteral("list"),
+            QJsonArray { true, false, QJsonValue(), -7, 7, QJsonObject(), QJsonArray() } },
+        { QStringLiteral("last"), QStringLiteral("x") },
     };
     QCOMPARE(document.object(), expected);
 }
@@ -254,8 +259,8 @@ void TestCloudSimCodec::configChangesAreAllOrNothing()
     bool ok = false;
     QVERIFY(config.apply(parse(R"({"devices":{"A":"online","B":{"state":"offline","code":7}},
                                    "print":{"fault":"drop","skip":2,"count":1}})",
-                               &ok),
-                         &error));
+                             &ok),
+        &error));
     QCOMPARE(int(config.devices.size()), 2);
     QCOMPARE(int(config.device("B").state), int(DeviceState::Offline));
     QCOMPARE(*config.device("B").code, int64_t(7));
@@ -292,16 +297,16 @@ void TestCloudSimCodec::commandLine_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("ok");
     QTest::newRow("nothing") << QStringList() << true;
-    QTest::newRow("sizes") << QStringList{"--max-body", "512M", "--port", "0"} << true;
-    QTest::newRow("zero size") << QStringList{"--max-body", "0"} << false;
-    QTest::newRow("size with junk") << QStringList{"--max-body", "12X"} << false;
-    QTest::newRow("negative delay") << QStringList{"--state-delay", "-5"} << false;
-    QTest::newRow("device without state") << QStringList{"--device", "ABC"} << false;
-    QTest::newRow("device unknown") << QStringList{"--device", "ABC=unknown"} << false;
-    QTest::newRow("bad shape") << QStringList{"--result-shape", "list"} << false;
-    QTest::newRow("bad prefix") << QStringList{"--job-id-prefix", "a/b"} << false;
-    QTest::newRow("config not JSON") << QStringList{"--config", "{"} << false;
-    QTest::newRow("stray word") << QStringList{"serve", "now"} << false;
+    QTest::newRow("sizes") << QStringList { "--max-body", "512M", "--port", "0" } << true;
+    QTest::newRow("zero size") << QStringList { "--max-body", "0" } << false;
+    QTest::newRow("size with junk") << QStringList { "--max-body", "12X" } << false;
+    QTest::newRow("negative delay") << QStringList { "--state-delay", "-5" } << false;
+    QTest::newRow("device without state") << QStringList { "--device", "ABC" } << false;
+    QTest::newRow("device unknown") << QStringList { "--device", "ABC=unknown" } << false;
+    QTest::newRow("bad shape") << QStringList { "--result-shape", "list" } << false;
+    QTest::newRow("bad prefix") << QStringList { "--job-id-prefix", "a/b" } << false;
+    QTest::newRow("config not JSON") << QStringList { "--config", "{" } << false;
+    QTest::newRow("stray word") << QStringList { "serve", "now" } << false;
 }
 
 void TestCloudSimCodec::commandLine()
