@@ -62,6 +62,7 @@ class TestCloudSim : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanupTestCase();
 
     void printThenPollUntilFinal();
     void jobBytesArriveUnchanged_data();
@@ -104,6 +105,14 @@ void TestCloudSim::initTestCase()
 void TestCloudSim::init()
 {
     QVERIFY(m_sim.reset());
+}
+
+void TestCloudSim::cleanupTestCase()
+{
+    QCOMPARE(m_sim.stop(), 0);
+    // In sanitizer builds the service reports what it found on stderr.
+    const QByteArray errors = m_sim.process().readAllStandardError();
+    QVERIFY2(!errors.contains("Sanitizer") && !errors.contains("runtime error"), errors.constData());
 }
 
 QStringList TestCloudSim::indexLines() const
