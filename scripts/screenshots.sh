@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Takes pictures of the program's pages under a virtual display (Xvfb): the printer list with
+# cards, the add form, the job history with rows and a message dialog. They land in
+# build/screenshots/ (not committed).
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${COURIER_BUILD_DIR:-$here/build}"
+
+"$here/scripts/setup.sh"
+cmake --build "$build" --target courier_screenshots
+
+export PATH="$build/bin:$PATH"
+out="$build/screenshots"
+xvfb-run -a -s "-screen 0 1280x800x24" "$build/tools/screenshots/courier_screenshots" "$out"
+echo "screenshots: $out"

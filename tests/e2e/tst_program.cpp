@@ -1,0 +1,152 @@
+#include "cloudsimprocess.h"
+#include "courierconstants.h"
+#include "programfolder.h"
+#include "spoolerfixture.h"
+#include "winsim/winsimcontrol.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+const char kSerial[] = "A1B2C3D4E5F60718";
+
+// Whether something listens on 127.0.0.1:port, as the kernel reports it (without connecting, which
+// the program would take for a print job).
+bool listensOn(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields.at(1) == local && fields.at(3) == "0A")
+            return true;
+    }
+    return false;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// The real program, as a process of its own, against the cloud stand-in at the program's own
+// service address and winsim: what a user sees when printing from an application.
+class TestProgram : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_folder;
+    CloudSimProcess m_sim;
+    QProcess m_program;
+
+    QString path(const QString &name) const { return m_folder.filePath(name); }
+
+    void startProgram(QProcess &process, const QStringList &arguments = QStringList())
+    {
+        process.setWorkingDirectory(m_folder.path());
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(path(QStringLiteral("PrintCourier")), arguments);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_folder.isValid());
+        QVERIFY(ProgramFolder::installProgram(m_folder.path()));
+        const QUrl service(QStringLiteral(COURIER_CLOUD_SERVICE_BASE));
+        QVERIFY2(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("1"), QStringLiteral("--device"),
+                              QLatin1String(kSerial) + QStringLiteral("=online")},
+                             quint16(service.port())),
+                 "the cloud stand-in could not take the program's service address");
+        QVERIFY(winsim::reset());
+        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Office"), 1, QLatin1String(kSerial)));
+    }
+
+    void cleanupTestCase()
+    {
+        m_program.kill();
+        m_program.waitForFinished();
+        winsim::reset();
+    }
+
+    void listsAndListensAtStartUp()
+    {
+        startProgram(m_program);
+        QVERIFY(m_program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(listensOn(8101), 20000);
+    }
+
+    void printFromAnApplication()
+    {
+        QByteArray job(1024 * 1024, Qt::Uninitialized);
+        QRandomGenerator generator(42);
+        generator.fillRange(reinterpret_cast<quint32 *>(job.data()), job.size() / 4);
+        QFile file(path(QStringLiteral("big.bin")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(job);
+        file.close();
+
+        QProcess print;
+        print.start(QStringLiteral(COURIER_BIN_DIR "/winsim"),
+                    {QStringLiteral("print"), QStringLiteral("Office"), file.fileName(), QStringLiteral("--document"),
+                     QStringLiteral("年度报告.pdf")});
+        QVERIFY(print.waitForFinished(20000));
+        QCOMPARE(print.exitCode(), 0);
+
+        QJsonArray jobs;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (jobs = m_sim.adminGet(QStringLiteral("/admin/jobs")).object().value(QStringLiteral("jobs")).toArray(),
+             jobs.size() == 1),
+            30000);
+        const QJsonObject received = jobs.at(0).toObject();
+        QCOMPARE(received.value(QStringLiteral("serial")).toString(), QLatin1String(kSerial));
+        QCOMPARE(m_sim.jobData(received.value(QStringLiteral("jobId")).toString()), job);
+
+        // The card follows the job to its end and records it once.
+        const QString details = path(QStringLiteral("details/")) + QLatin1String(kSerial)
+            + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".txt");
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(details).endsWith("!+!"), 30000);
+        const QStringList records = QString::fromUtf8(readFile(details)).split(QStringLiteral("!+!"),
+                                                                               Qt::SkipEmptyParts);
+        QCOMPARE(records.size(), 1);
+        const QStringList fields = records.at(0).split(QLatin1Char(';'));
+        QCOMPARE(fields.size(), 5);
+        QCOMPARE(fields.at(0), QStringLiteral("年度报告.pdf"));
+        QCOMPARE(fields.at(2), QStringLiteral("打印成功"));
+        QCOMPARE(fields.at(3), QString::number(job.size()));
+
+        const QString log = QString::fromUtf8(readFile(path(QStringLiteral("logs/"))
+                                                       + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
+                                                       + QStringLiteral(".log")));
+        QVERIFY(log.contains(QStringLiteral("24_PrinterServer incomingConnection")));
+    }
+
+    void secondStartLeavesTheFirst()
+    {
+        QProcess second;
+        startProgram(second, {QStringLiteral("--again")});
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(m_program.state(), QProcess::Running);
+        QVERIFY(listensOn(8101));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"
