@@ -321,9 +321,13 @@ void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument j
         return;
     }
     if (jd.isEmpty() || jd.isArray()) {
+        // The service took the job, so it keeps its record even though its result cannot be read:
+        // the history must not lose a job the service was given.
         qDebug() << "Invalid receive json";
         m_testSpinner->stopAnimation();
         stopFollowing();
+        showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
+        recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
         m_queryInFlight = false;
         return;
     }
