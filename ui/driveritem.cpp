@@ -104,10 +104,14 @@ void DriverItem::on_DevStateTimeout()
 void DriverItem::devStateReceive(QNetworkReply *reply)
 {
     if (reply->error() == QNetworkReply::NoError) {
-        const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
+        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+        const QJsonObject answer = document.object();
         qDebug() << answer;
         const int code = answer.value(QStringLiteral("code")).toInt();
-        if (code == 1001 || code == 4002) {
+        if (!document.isObject()) {
+            // A page that is no JSON object (a proxy's error page, say) says nothing about the
+            // device; taken as an empty answer it would show the device online.
+        } else if (code == 1001 || code == 4002) {
             m_form.stateEdit->setText(QStringLiteral("离线"));
             m_devStateTimer->setInterval(10000);
         } else if (code == 0) {
