@@ -254,8 +254,16 @@ void DriverItem::stopFollowing()
 {
     m_stateTimer->stop();
     emit portBusy(false);
-    if (m_stateThread)
-        m_stateThread->deleteLater();
+    dropStateThread();
+}
+
+void DriverItem::dropStateThread()
+{
+    if (!m_stateThread)
+        return;
+    // A query it still has open was given up on; its late answer must not end a later job.
+    disconnect(m_stateThread, nullptr, this, nullptr);
+    m_stateThread->deleteLater();
     m_stateThread = nullptr;
 }
 
@@ -278,8 +286,7 @@ void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument j
             jsonText(answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("tolvixId")));
         // The listener holds further jobs back while one is followed; should one come all the same,
         // the newer job is followed and the older poller goes.
-        if (m_stateThread)
-            m_stateThread->deleteLater();
+        dropStateThread();
         m_queryInFlight = false;
         m_stateThread = new StateThread(cloudServiceBase(), jobId, nullptr);
         connect(m_stateThread, &StateThread::stateResule, this, &DriverItem::onStateResut);
@@ -306,9 +313,19 @@ void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument j
 
 void DriverItem::on_StateTimeout()
 {
-    if (m_queryInFlight || !m_stateThread)
+    if (!m_stateThread)
         return;
+    if (m_queryInFlight) {
+        // The post had its bounded wait; a result query left unanswered would keep the port busy
+        // for good, and every later job of the printer would wait behind it.
+        if (m_queryStarted.hasExpired(cloudReplyTimeoutMs())) {
+            qDebug() << QStringLiteral("Result query unanswered after %1 ms").arg(m_queryStarted.elapsed());
+            onStateResut(QNetworkReply::OperationCanceledError, QJsonDocument());
+        }
+        return;
+    }
     m_queryInFlight = true;
+    m_queryStarted.start();
     m_stateThread->query();
 }
 

@@ -4,6 +4,7 @@
 #include "driverinfo.h"
 #include "driveritemform.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -61,6 +62,7 @@ private:
     bool changeName(const QString &name);
     void endJob(const QString &result, const QString &dialogText);
     void stopFollowing();
+    void dropStateThread();
     void recordJob(const QString &result, const QString &handledAt);
     void showTestPageMessage(const QString &text);
 
@@ -72,6 +74,8 @@ private:
     QString m_jobneed;
     qint32 m_jobSize = 0;
     bool m_queryInFlight = false;
+    // When the outstanding result query was sent.
+    QElapsedTimer m_queryStarted;
     DriverItemForm m_form;
     QPointer<StateThread> m_stateThread;
     QTimer *m_stateTimer = nullptr;
