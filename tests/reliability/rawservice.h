@@ -1,0 +1,63 @@
+#ifndef RAWSERVICE_H
+#define RAWSERVICE_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+// A cloud print service on loopback written straight onto TCP, for the answers the service
+// stand-in does not give: bodies of several MiB, and answers cut off by a connection reset after
+// the headers and half the body. It keeps the job bytes of every print request it is sent.
+class RawService : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Answer {
+        Normal, // the job id for a print, the final status for a result, online for a device
+        HugeJson, // the normal answer with a member of several MiB beside it
+        HugeGarbage, // several MiB that are not JSON, with status 200
+        ResetMidway, // the headers and half the body, then a connection reset
+        Custom, // the body set with setCustomBody, with status 200
+    };
+
+    explicit RawService(QObject *parent = nullptr);
+
+    bool listen();
+    QString base() const;
+
+    void setPrintAnswer(Answer answer) { m_printAnswer = answer; }
+    void setResultAnswer(Answer answer) { m_resultAnswer = answer; }
+    void setStateAnswer(Answer answer) { m_stateAnswer = answer; }
+    void setCustomBody(const QByteArray &body) { m_customBody = body; }
+
+    // The decoded job of every print request, in the order they came.
+    QList<QByteArray> jobs() const { return m_jobs; }
+    int requests(const QByteArray &path) const { return m_requests.value(path); }
+    void clear();
+
+    // The size of the huge answers.
+    static constexpr int kHugeBytes = 6 * 1024 * 1024;
+
+private:
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const QByteArray &path, const QByteArray &body);
+    QByteArray normalBody(const QByteArray &path) const;
+
+    QTcpServer m_server;
+    Answer m_printAnswer = Answer::Normal;
+    Answer m_resultAnswer = Answer::Normal;
+    Answer m_stateAnswer = Answer::Normal;
+    QByteArray m_customBody;
+    QString m_lastSerial;
+    QByteArray m_lastQuery;
+    QList<QByteArray> m_jobs;
+    QMap<QByteArray, int> m_requests;
+    QMap<QTcpSocket *, QByteArray> m_buffers;
+};
+
+#endif // RAWSERVICE_H

@@ -1,0 +1,47 @@
+#ifndef RELIABILITYRIG_H
+#define RELIABILITYRIG_H
+
+#include <QByteArrayList>
+#include <QJsonArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class CloudSimProcess;
+class DriverItem;
+class PrinterServer;
+class TolMainWindow;
+
+// What the reliability suites share: finding the assembled window's parts, reading back what the
+// service stand-in, the detail files and task.db hold, and the leak checks every case ends with.
+namespace Rig {
+
+// The cards of the window's list, top to bottom.
+QList<DriverItem *> cards(TolMainWindow &window);
+
+// The listener that serves a card's printer (a child of the window or of the card).
+PrinterServer *serverFor(TolMainWindow &window, DriverItem *card);
+
+// Today's job records of a printer, each split into its fields by the history dialog's own parser.
+QList<QStringList> records(const QString &serial);
+
+// The jobs the service stand-in has been sent, oldest first.
+QJsonArray serviceJobs(CloudSimProcess &sim);
+
+// The rows of task.db as "name|serial|port", read through a connection of the suite's own.
+QStringList storedRows();
+
+// A loopback port that nothing listens on: connections to it are refused.
+quint16 deadPort();
+
+// Waits until no object that only lives for one job (receivers, cloud clients, network replies,
+// result pollers, workers) is left. Returns the leftovers when some are still there.
+QString waitForJobObjectsGone(int timeoutMs = 10000);
+
+// A job's bytes that say which job they are: they start with the tag and run to size bytes of a
+// pattern that differs from job to job.
+QByteArray jobBytes(const QString &tag, int size);
+
+} // namespace Rig
+
+#endif // RELIABILITYRIG_H

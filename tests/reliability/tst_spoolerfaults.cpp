@@ -1,0 +1,275 @@
+#include "cloudsimprocess.h"
+#include "detailfile.h"
+#include "dialogwatcher.h"
+#include "driveritem.h"
+#include "figures.h"
+#include "jobaccount.h"
+#include "liveobjects.h"
+#include "logcapture.h"
+#include "portwatch.h"
+#include "printerserver.h"
+#include "programfolder.h"
+#include "relaysettings.h"
+#include "reliabilityrig.h"
+#include "spoolerfixture.h"
+#include "tolmainwindow.h"
+#include "winsim/winsimcontrol.h"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+// The spooler's side of a job connection behaving badly, against the assembled program: a
+// connection that never ends, one that ends before it began, a job in crumbs, several connections
+// at once. Bare loopback sockets play the spooler where winsim's despooler would behave.
+namespace {
+
+const char kPrinter[] = "Relay";
+const char kSerial[] = "1A2B3C4D5E6F7081";
+const quint16 kPort = 8101;
+// The receiver's wait for the end of a job, shortened so that "never" takes a second and a half.
+const int kReceiveLimitMs = 1500;
+
+std::unique_ptr<QTcpSocket> connectToPrinter()
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, kPort);
+    if (!socket->waitForConnected(5000))
+        return nullptr;
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return socket;
+}
+
+} // namespace
+
+class TestSpoolerFaults : public QObject
+{
+    Q_OBJECT
+
+private:
+    LiveObjects m_live;
+    CloudSimProcess m_sim;
+    Figures m_figures;
+
+    QList<QByteArray> serviceJobs()
+    {
+        QList<QByteArray> jobs;
+        for (const QJsonValue &job : Rig::serviceJobs(m_sim))
+            jobs.append(m_sim.jobData(job.toObject().value(QStringLiteral("jobId")).toString()));
+        return jobs;
+    }
+
+    // Ends a case: the port is free and takes a job from the spooler as usual, and nothing of the
+    // case's jobs is left behind.
+    void finishCase(PortWatch &watch, Figures::Row row, int recordsBefore)
+    {
+        QTRY_VERIFY(!watch.isBusy());
+        row.busyAfterOutcomeMs = watch.longestBusyAfterOutcomeMs();
+        QVERIFY(m_sim.reset());
+        const QByteArray next = Rig::jobBytes(row.tried + QStringLiteral(" next"), 600);
+        QVERIFY(winsim::submitJob(kPrinter, std::string("next.txt"), std::vector<uint8_t>(next.begin(), next.end())));
+        QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), recordsBefore + 1, 20000);
+        QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).last()), QStringLiteral("打印成功"));
+        QCOMPARE(serviceJobs(), QList<QByteArray>{next});
+        QTRY_VERIFY(!watch.isBusy());
+        QCOMPARE(Rig::waitForJobObjectsGone(), QString());
+        row.leakedHandles = winsim::openHandleCount();
+        QCOMPARE(row.leakedHandles, 0);
+        QCOMPARE(row.duplicated, 0);
+        QCOMPARE(row.lost, 0);
+        QCOMPARE(row.unrecorded, 0);
+        m_figures.add(row);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        registerDriverInfoMetaType();
+        QVERIFY(ProgramFolder::install());
+        QVERIFY(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("0"),
+                             QStringLiteral("--default-device"), QStringLiteral("online")}));
+        setCloudServiceBaseForTesting(m_sim.baseUrl());
+        setJobReceiveTimeoutForTesting(kReceiveLimitMs);
+    }
+
+    void init()
+    {
+        QVERIFY(m_sim.reset());
+        QVERIFY(winsim::reset());
+        QFile::remove(detailFilePath(QLatin1String(kSerial)));
+        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QLatin1String(kPrinter), 1, QLatin1String(kSerial)));
+    }
+
+    void cleanupTestCase()
+    {
+        winsim::reset();
+        resetRelaySettingsForTesting();
+        QVERIFY(m_figures.write(QStringLiteral("20-spoolerfaults"),
+                                QStringLiteral("The spooler's connection misbehaves")));
+    }
+
+    void connectionNeverCloses_data();
+    void connectionNeverCloses();
+    void closesHavingSentNothing();
+    void jobInTinyPieces();
+    void connectionsArriveTogether();
+};
+
+void TestSpoolerFaults::connectionNeverCloses_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("connects, sends nothing, never closes") << 0;
+    QTest::newRow("sends 4 KiB, never closes") << 4096;
+}
+
+// A job that never ends is not sent half-way: the receiver gives up, the card records the failure
+// and frees the port, and the connection is closed on the spooler.
+void TestSpoolerFaults::connectionNeverCloses()
+{
+    QFETCH(int, size);
+    LogCapture log;
+    TolMainWindow window;
+    DriverItem *card = Rig::cards(window).value(0);
+    QVERIFY(card);
+    PortWatch watch(Rig::serverFor(window, card), card);
+    DialogWatcher dialogs;
+
+    const SentJob job{QString(), Rig::jobBytes(QStringLiteral("never closes"), size)};
+    std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
+    QVERIFY(spooler);
+    QSignalSpy closed(spooler.get(), &QTcpSocket::disconnected);
+    spooler->write(job.bytes);
+    QVERIFY(job.bytes.isEmpty() || spooler->waitForBytesWritten(5000));
+
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 15000);
+    const QStringList record = Rig::records(QLatin1String(kSerial)).first();
+    QCOMPARE(record.size(), 4);
+    QCOMPARE(recordResult(record), QStringLiteral("打印失败:网络访问异常"));
+    QCOMPARE(recordSize(record), QString::number(size));
+    QVERIFY(closed.count() > 0 || closed.wait(5000));
+    QVERIFY(Rig::serviceJobs(m_sim).isEmpty());
+    QCOMPARE(log.linesContaining(QStringLiteral("bytes not posted")).size(), 1);
+    QVERIFY(dialogs.messages().isEmpty());
+
+    Figures::Row row = accountJobs({job}, serviceJobs(), Rig::records(QLatin1String(kSerial)));
+    row.tried = QString::fromLatin1(QTest::currentDataTag());
+    row.outcome = recordResult(record) + QStringLiteral(", nothing posted, connection closed");
+    finishCase(watch, row, 1);
+}
+
+// An empty job is still a job: it is posted with no data and recorded with size 0.
+void TestSpoolerFaults::closesHavingSentNothing()
+{
+    TolMainWindow window;
+    DriverItem *card = Rig::cards(window).value(0);
+    QVERIFY(card);
+    PortWatch watch(Rig::serverFor(window, card), card);
+
+    std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
+    QVERIFY(spooler);
+    spooler->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 15000);
+    const QStringList record = Rig::records(QLatin1String(kSerial)).first();
+    QCOMPARE(record.size(), 4);
+    QCOMPARE(record.at(0), QString());
+    QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
+    QCOMPARE(recordSize(record), QStringLiteral("0"));
+    const QList<QByteArray> received = serviceJobs();
+    QCOMPARE(received.size(), 1);
+    QVERIFY(received.first().isEmpty());
+
+    Figures::Row row = accountJobs({{QString(), QByteArray()}}, received, Rig::records(QLatin1String(kSerial)));
+    row.tried = QStringLiteral("connects and closes having sent nothing");
+    row.outcome = QStringLiteral("posted empty, 打印成功, size 0");
+    finishCase(watch, row, 1);
+}
+
+// Bytes that come a few at a time are one job, in order.
+void TestSpoolerFaults::jobInTinyPieces()
+{
+    TolMainWindow window;
+    DriverItem *card = Rig::cards(window).value(0);
+    QVERIFY(card);
+    PortWatch watch(Rig::serverFor(window, card), card);
+
+    // Crumbs take a while; the receiver waits for the end of the job as long as the program does.
+    setJobReceiveTimeoutForTesting(30000);
+    const SentJob job{QString(), Rig::jobBytes(QStringLiteral("tiny pieces"), 3001)};
+    std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
+    QVERIFY(spooler);
+    int offset = 0;
+    int pieces = 0;
+    QTimer trickle;
+    trickle.setInterval(1);
+    connect(&trickle, &QTimer::timeout, spooler.get(), [&] {
+        const int n = 1 + pieces % 5;
+        spooler->write(job.bytes.mid(offset, n));
+        spooler->flush();
+        offset += n;
+        ++pieces;
+        if (offset >= job.bytes.size()) {
+            trickle.stop();
+            spooler->disconnectFromHost();
+        }
+    });
+    trickle.start();
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 30000);
+    setJobReceiveTimeoutForTesting(kReceiveLimitMs);
+    QVERIFY(pieces >= 1000);
+    const QStringList record = Rig::records(QLatin1String(kSerial)).first();
+    QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
+    QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
+    QCOMPARE(serviceJobs(), QList<QByteArray>{job.bytes});
+
+    Figures::Row row = accountJobs({job}, serviceJobs(), Rig::records(QLatin1String(kSerial)));
+    row.tried = QStringLiteral("sends a job in %1 pieces of 1 to 5 bytes").arg(pieces);
+    row.outcome = QStringLiteral("one job, bytes in order, 打印成功");
+    finishCase(watch, row, 1);
+}
+
+// Connections that arrive while the port is busy wait their turn, and each is served once, in the
+// order they came.
+void TestSpoolerFaults::connectionsArriveTogether()
+{
+    TolMainWindow window;
+    DriverItem *card = Rig::cards(window).value(0);
+    QVERIFY(card);
+    PortWatch watch(Rig::serverFor(window, card), card);
+
+    const int count = 6;
+    QList<SentJob> sent;
+    std::vector<std::unique_ptr<QTcpSocket>> spoolers;
+    for (int i = 0; i < count; ++i) {
+        // Sizes differ, so that the records, which carry no description here, tell the jobs apart.
+        sent.append({QString(), Rig::jobBytes(QStringLiteral("together %1").arg(i), 1000 + 37 * i)});
+        spoolers.push_back(connectToPrinter());
+        QVERIFY(spoolers.back());
+        spoolers.back()->write(sent.last().bytes);
+        QVERIFY(spoolers.back()->waitForBytesWritten(5000));
+        spoolers.back()->disconnectFromHost();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), count, 60000);
+    const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
+    const QList<QByteArray> received = serviceJobs();
+    QCOMPARE(received.size(), count);
+    for (int i = 0; i < count; ++i) {
+        QVERIFY2(received.at(i) == sent.at(i).bytes, qPrintable(QStringLiteral("job %1").arg(i)));
+        QCOMPARE(recordSize(records.at(i)), QString::number(sent.at(i).bytes.size()));
+        QCOMPARE(recordResult(records.at(i)), QStringLiteral("打印成功"));
+    }
+    QCOMPARE(watch.receiversStarted(), count);
+
+    Figures::Row row = accountJobs(sent, received, records);
+    row.tried = QStringLiteral("%1 connections at once").arg(count);
+    row.outcome = QStringLiteral("served one at a time in arrival order, each 打印成功");
+    finishCase(watch, row, count);
+}
+
+QTEST_MAIN(TestSpoolerFaults)
+#include "tst_spoolerfaults.moc"
