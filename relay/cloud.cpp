@@ -26,25 +26,38 @@ bool Cloud::request(const QByteArray &data, int size, const QString &jobneed)
 {
     m_jobneed = jobneed;
     m_jobSize = size;
-
-    const QUrl url = QUrl::fromUserInput(m_url);
-    if (!url.isValid()) {
-        qDebug().noquote() << QStringLiteral("28_Cloud Invalid URL: %1: %2").arg(m_url, url.errorString());
+    if (!requestUrl().isValid())
         return false;
-    }
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json;charset=UTF-8"));
-
     const QByteArray body = printRequestBody(m_driverInfo.cloud_sn, data);
     if (body.isNull()) {
         qDebug() << "29_Cloud cannot build the print body for" << data.size() << "bytes";
         return false;
     }
-    // The manager shares the body instead of copying it; once this returns, the only full copy of
-    // the job left here is the caller's.
+    return requestBody(body, size, jobneed);
+}
+
+bool Cloud::requestBody(const QByteArray &body, int size, const QString &jobneed)
+{
+    m_jobneed = jobneed;
+    m_jobSize = size;
+    const QUrl url = requestUrl();
+    if (!url.isValid())
+        return false;
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json;charset=UTF-8"));
+    // The manager shares the body instead of copying it (a byte array of known size needs no
+    // buffering), and hands it to its HTTP thread 16 KiB at a time.
     m_reply = m_manager->post(request, body);
     qDebug() << "45_Cloud request post to:" << url << ",and m_reply=" << m_reply;
     return true;
+}
+
+QUrl Cloud::requestUrl() const
+{
+    const QUrl url = QUrl::fromUserInput(m_url);
+    if (!url.isValid())
+        qDebug().noquote() << QStringLiteral("28_Cloud Invalid URL: %1: %2").arg(m_url, url.errorString());
+    return url;
 }
 
 QNetworkReply *Cloud::reply() const

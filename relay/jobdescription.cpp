@@ -52,8 +52,10 @@ DWORD queuedJobCount(HANDLE printer)
 }
 } // namespace
 
-QString currentJobDescription(const QString &printerName)
+QString currentJobDescription(const QString &printerName, qint64 *jobBytes)
 {
+    if (jobBytes)
+        *jobBytes = 0;
     // OpenPrinterW wants a writable name.
     QString name = printerName;
     HANDLE handle = nullptr;
@@ -88,6 +90,8 @@ QString currentJobDescription(const QString &printerName)
                                  .arg((job.Submitted.wHour + 8) % 24, 2, 10, zero)
                                  .arg(job.Submitted.wMinute, 2, 10, zero)
                                  .arg(job.Submitted.wSecond, 2, 10, zero);
+        if (jobBytes)
+            *jobBytes = qint64(job.Size);
         return textOf(job.pDocument) + QLatin1Char(';') + time;
     }
     return QString();

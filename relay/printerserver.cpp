@@ -1,6 +1,7 @@
 #include "printerserver.h"
 
 #include "jobdescription.h"
+#include "listenerlink.h"
 #include "printerthread.h"
 
 #include <QDebug>
@@ -10,6 +11,7 @@
 PrinterServer::PrinterServer(const DriverInfo &driverInfo, QObject *parent)
     : QTcpServer(parent)
     , m_driverInfo(driverInfo)
+    , m_link(std::make_shared<ListenerLink>(this))
     , m_busyTimer(new QTimer(this))
 {
     // Results cross into the GUI thread queued; string-based connections look the types up by name.
@@ -24,6 +26,8 @@ PrinterServer::PrinterServer(const DriverInfo &driverInfo, QObject *parent)
 
 PrinterServer::~PrinterServer()
 {
+    // Receivers still posting keep the lock; their results have nowhere to go from here on.
+    m_link->detach();
     m_busyTimer->stop();
     // Connections that never got their turn are closed rather than left open on the spooler.
     while (!m_waitingDescriptors.isEmpty()) {
@@ -78,12 +82,17 @@ void PrinterServer::incomingConnection(qintptr socketDescriptor)
 
 void PrinterServer::startReceiver(qintptr socketDescriptor)
 {
-    const QString description = currentJobDescription(m_driverInfo.printer_name);
-    PrinterThread *receiver = new PrinterThread(socketDescriptor, m_driverInfo, description, &m_mutex);
+    qint64 expectedBytes = 0;
+    const QString description = currentJobDescription(m_driverInfo.printer_name, &expectedBytes);
+    const std::shared_ptr<ListenerLink> link = m_link;
+    PrinterThread *receiver = new PrinterThread(
+        socketDescriptor, m_driverInfo, description, std::shared_ptr<QMutex>(link, link->postLock()));
+    receiver->setExpectedJobBytes(expectedBytes);
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
+    // Runs in the receiver's thread, through the link: this listener may be gone by then.
     connect(
-        receiver, &PrinterThread::cloudResult, this,
-        [this](QNetworkReply::NetworkError error, const QJsonDocument &jd) { emit cloudResule(error, jd); },
+        receiver, &PrinterThread::cloudResult, receiver,
+        [link](QNetworkReply::NetworkError error, const QJsonDocument &jd) { link->deliver(error, jd); },
         Qt::DirectConnection);
     emit portBusy(true);
     receiver->start(QThread::InheritPriority);

@@ -4,11 +4,13 @@
 #include "driverinfo.h"
 
 #include <QJsonDocument>
-#include <QMutex>
 #include <QNetworkReply>
 #include <QQueue>
 #include <QTcpServer>
 
+#include <memory>
+
+class ListenerLink;
 class QTimer;
 
 // Listens on a cloud printer's loopback port for the spooler's job connections and hands each one
@@ -38,7 +40,9 @@ private:
     void startReceiver(qintptr socketDescriptor);
 
     DriverInfo m_driverInfo;
-    QMutex m_mutex;
+    // The printer's post lock and the receivers' way back here; receivers keep it alive after this
+    // listener has gone.
+    std::shared_ptr<ListenerLink> m_link;
     QTimer *m_busyTimer = nullptr;
     bool m_portBusy = false;
     qintptr m_pendingDescriptor = -1;

@@ -11,15 +11,15 @@
 #include <QUrl>
 
 #include <limits>
-#include <new>
 
 PrinterThread::PrinterThread(qintptr socketDescriptor, const DriverInfo &driverInfo,
-    const QString &jobDescription, QMutex *mutex, QObject *parent)
+    const QString &jobDescription, std::shared_ptr<QMutex> mutex, QObject *parent)
     : QThread(parent)
     , m_socketDescriptor(socketDescriptor)
     , m_driverInfo(driverInfo)
+    , m_body(driverInfo.cloud_sn)
     , m_jobDescription(jobDescription)
-    , m_mutex(mutex)
+    , m_mutex(std::move(mutex))
 {
     qDebug() << "12_PrinterThread init" << QThread::currentThread();
 }
@@ -28,6 +28,11 @@ PrinterThread::~PrinterThread()
 {
     qDebug().noquote() << "18_PrinterThread" << QThread::currentThread()
                        << QStringLiteral("%1 printComplete").arg(m_driverInfo.cloud_sn);
+}
+
+void PrinterThread::setExpectedJobBytes(qint64 bytes)
+{
+    m_expectedBytes = bytes;
 }
 
 void PrinterThread::run()
@@ -50,6 +55,11 @@ void PrinterThread::run()
         reportUnposted(QNetworkReply::ProtocolUnknownError);
         return;
     }
+
+    // A job the spooler announced gets its whole body at once. Memory short of that is no reason
+    // to give up yet: the body grows as the bytes come.
+    if (m_expectedBytes > 0 && m_expectedBytes <= maxJobBytes())
+        m_body.reserveFor(m_expectedBytes);
 
     m_cloud = new Cloud(urlText, m_driverInfo);
     connect(
@@ -78,7 +88,7 @@ void PrinterThread::run()
                                   .arg(m_received);
         // Tearing the socket down would report a disconnection; it must not post the job after all.
         socket->disconnect();
-        m_data = QByteArray();
+        m_body.clear();
         if (m_cloud)
             m_cloud->deleteLater();
         reportUnposted(QNetworkReply::TimeoutError);
@@ -90,33 +100,30 @@ void PrinterThread::run()
 
 void PrinterThread::collect(QTcpSocket *socket)
 {
-    const QByteArray chunk = socket->readAll();
-    m_received += chunk.size();
-    if (m_tooLarge)
-        return;
-    if (m_received > maxJobBytes()) {
-        m_tooLarge = true;
-        m_data = QByteArray();
-        qDebug().noquote()
-            << "61_PrinterThread" << QThread::currentThread()
-            << QStringLiteral("job larger than %1 bytes, reading it to its end unkept").arg(maxJobBytes());
-        return;
-    }
-    try {
-        // Grow by doubling, but never past the bound: the byte array's own rounding would reserve
-        // close to 2 GiB for a job just over 1 GiB.
-        const qint64 needed = qint64(m_data.size()) + chunk.size();
-        if (needed > m_data.capacity()) {
-            const qint64 doubled = qMax<qint64>(needed, qint64(m_data.capacity()) * 2);
-            m_data.reserve(int(qMin(doubled, qMax(needed, maxJobBytes()))));
+    // Read in slices that stay in the cache while they are encoded.
+    char slice[64 * 1024];
+    for (;;) {
+        const qint64 n = socket->read(slice, qint64(sizeof slice));
+        if (n <= 0)
+            return;
+        m_received += n;
+        if (m_tooLarge)
+            continue;
+        if (m_received > maxJobBytes()) {
+            dropJob(
+                QStringLiteral("job larger than %1 bytes, reading it to its end unkept").arg(maxJobBytes()));
+        } else if (!m_body.append(slice, n)) {
+            dropJob(QStringLiteral("no memory for the body after %1 bytes, reading the job to its end unkept")
+                        .arg(m_received));
         }
-        m_data.append(chunk);
-    } catch (const std::bad_alloc &) {
-        m_tooLarge = true;
-        m_data = QByteArray();
-        qDebug() << "62_PrinterThread" << QThread::currentThread() << "out of memory after" << m_received
-                 << "bytes, reading the job to its end unkept";
     }
+}
+
+void PrinterThread::dropJob(const QString &why)
+{
+    m_tooLarge = true;
+    m_body.clear();
+    qDebug().noquote() << "61_PrinterThread" << QThread::currentThread() << why;
 }
 
 void PrinterThread::onSocketDisconnected(QTcpSocket *socket)
@@ -141,11 +148,10 @@ void PrinterThread::onSocketDisconnected(QTcpSocket *socket)
         << "59_PrinterThread" << QThread::currentThread()
         << QStringLiteral("%1, port: %2 disconnect").arg(m_driverInfo.printer_name).arg(socket->localPort());
 
-    const bool posted = m_cloud->request(m_data, jobSize(), m_jobDescription);
-    // The body now holds the job; the raw bytes are no longer needed.
-    m_data = QByteArray();
+    // The body moves on to the client; the manager keeps the one copy until the post is done.
+    const bool posted = m_cloud->requestBody(m_body.finish(), jobSize(), m_jobDescription);
     if (!posted) {
-        // The URL passed the same check in run(), so only a body too large for memory lands here.
+        // The URL passed the same check in run(), so only a body that could not be finished lands here.
         m_mutex->unlock();
         m_cloud->deleteLater();
         reportUnposted(QNetworkReply::UnknownContentError);

@@ -1,4 +1,5 @@
 #include "printbody.h"
+#include "printbodywriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,6 +40,11 @@ private slots:
     void serialsNeedingEscapes_data();
     void serialsNeedingEscapes();
     void base64Lengths();
+    void writerInSlicesMatchesQt();
+    void multiMegabyteJobInSlices_data();
+    void multiMegabyteJobInSlices();
+    void writerStartsAfreshAfterFinishAndClear();
+    void bodiesBeyondAByteArrayAreRefused();
 };
 
 void TestPrintBody::abcJob()
@@ -105,6 +111,91 @@ void TestPrintBody::base64Lengths()
     // The largest job the receiver keeps still fits, with its JSON, in one byte array.
     QCOMPARE(base64Length(qint64(1) << 30), qint64(1431655768));
     QVERIFY(base64Length(qint64(1) << 30) + 200 < std::numeric_limits<int>::max());
+}
+
+namespace {
+// Feeds `job` to the writer in slices of random length, many of them shorter than one Base64 group,
+// so that every way a group can straddle two slices is taken.
+void appendInSlices(PrintBodyWriter &writer, const QByteArray &job, QRandomGenerator &generator, int longest)
+{
+    int at = 0;
+    while (at < job.size()) {
+        const int length = qMin(job.size() - at,
+            generator.bounded(4) == 0 ? generator.bounded(longest + 1) : generator.bounded(6));
+        QVERIFY(writer.append(job.constData() + at, length));
+        at += length;
+    }
+}
+} // namespace
+
+void TestPrintBody::writerInSlicesMatchesQt()
+{
+    const QString serial = QStringLiteral("00AB00CD00EF0012");
+    QRandomGenerator generator(20240301);
+    for (int size = 0; size <= 4200; ++size) {
+        const QByteArray job = randomBytes(size, quint32(size) * 3u + 1u);
+        PrintBodyWriter writer(serial);
+        appendInSlices(writer, job, generator, 700);
+        QCOMPARE(writer.jobBytes(), qint64(size));
+        const QByteArray body = writer.finish();
+        QVERIFY2(body == qtBody(serial, job), qPrintable(QStringLiteral("job of %1 bytes").arg(size)));
+        QCOMPARE(qint64(body.size()), writer.bodyBytesFor(size));
+    }
+}
+
+void TestPrintBody::multiMegabyteJobInSlices_data()
+{
+    QTest::addColumn<qint64>("reserved");
+    // What the spooler announces need not be what arrives.
+    QTest::newRow("nothing announced") << qint64(0);
+    QTest::newRow("announced exactly") << qint64((5 << 20) + 2);
+    QTest::newRow("announced too little") << qint64(1 << 20);
+    QTest::newRow("announced too much") << qint64(9 << 20);
+}
+
+void TestPrintBody::multiMegabyteJobInSlices()
+{
+    QFETCH(qint64, reserved);
+    const QString serial = QStringLiteral("F00DF00DF00DF00D");
+    const QByteArray job = randomBytes((5 << 20) + 2, 99);
+    PrintBodyWriter writer(serial);
+    if (reserved > 0)
+        QVERIFY(writer.reserveFor(reserved));
+    // Slices as a socket hands them out: mostly large, some odd.
+    QRandomGenerator generator(7);
+    for (int at = 0; at < job.size();) {
+        const int length = qMin(job.size() - at, generator.bounded(2) ? 65536 : generator.bounded(1, 70000));
+        QVERIFY(writer.append(job.constData() + at, length));
+        at += length;
+    }
+    QVERIFY(writer.finish() == qtBody(serial, job));
+}
+
+void TestPrintBody::writerStartsAfreshAfterFinishAndClear()
+{
+    const QString serial = QStringLiteral("0123456789ABCDEF");
+    PrintBodyWriter writer(serial);
+    QVERIFY(writer.append("abcd", 4));
+    QCOMPARE(writer.finish(), qtBody(serial, "abcd"));
+    // A finished writer is empty again; two bytes left over from a dropped job must not leak in.
+    QCOMPARE(writer.jobBytes(), qint64(0));
+    QVERIFY(writer.append("xy", 2));
+    writer.clear();
+    QVERIFY(writer.append("abc", 3));
+    QCOMPARE(writer.finish(), qtBody(serial, "abc"));
+    QCOMPARE(writer.finish(), qtBody(serial, QByteArray()));
+}
+
+void TestPrintBody::bodiesBeyondAByteArrayAreRefused()
+{
+    PrintBodyWriter writer(QStringLiteral("0123456789ABCDEF"));
+    // The largest job the receiver keeps has room; half as much again has not, and asking for it
+    // leaves the writer as it was.
+    QVERIFY(writer.bodyBytesFor(qint64(1) << 30) <= PrintBodyWriter::maxBodyBytes());
+    QVERIFY(!writer.reserveFor(qint64(3) << 29));
+    QVERIFY(!writer.failed());
+    QVERIFY(writer.append("abc", 3));
+    QCOMPARE(writer.finish(), qtBody(QStringLiteral("0123456789ABCDEF"), "abc"));
 }
 
 QTEST_GUILESS_MAIN(TestPrintBody)

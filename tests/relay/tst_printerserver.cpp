@@ -1,3 +1,4 @@
+#include "cloudsimprocess.h"
 #include "httpcapturepeer.h"
 #include "logcapture.h"
 #include "printerserver.h"
@@ -8,6 +9,7 @@
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
@@ -54,6 +56,7 @@ private slots:
     void connectionsWhileBusyAreAllServedInOrder();
     void newRecordReachesTheNextReceiverOnly();
     void destructionClosesWaitingConnections();
+    void listenerDeletedMidPostLeavesTheReceiverSafe();
 
 private:
     // A spooler connection that sends `job` and closes; returns once the server has accepted it.
@@ -64,12 +67,14 @@ private:
     HttpCapturePeer *m_service = nullptr;
     ResultSink *m_sink = nullptr;
     std::vector<std::unique_ptr<QTcpSocket>> m_clients;
+    CloudSimProcess m_cloudsim;
 };
 
 void TestPrinterServer::initTestCase()
 {
     // A spooler without printers: the listener finds no printing job to describe.
     QVERIFY(winsim::reset());
+    QVERIFY(m_cloudsim.start());
 }
 
 void TestPrinterServer::init()
@@ -207,6 +212,43 @@ void TestPrinterServer::destructionClosesWaitingConnections()
     // The spooler learns at once that nobody will take its job.
     QTRY_COMPARE(waiting->state(), QAbstractSocket::UnconnectedState);
     QVERIFY(m_service->requests().isEmpty());
+}
+
+void TestPrinterServer::listenerDeletedMidPostLeavesTheReceiverSafe()
+{
+    // The stand-in answers late, so the printer's listener goes while its receiver is posting.
+    QVERIFY(m_cloudsim.reset());
+    QVERIFY(m_cloudsim.configure(R"({"print": {"delayMs": 700}})"));
+    setCloudServiceBaseForTesting(m_cloudsim.base());
+    // As an added printer's listener is: a child of its card, which goes after the printer's removal.
+    auto *card = new QObject;
+    auto *server = new PrinterServer(printer(), card);
+    QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+    ResultSink cardSink;
+    connect(server, &PrinterServer::cloudResule, &cardSink, &ResultSink::onResult, Qt::QueuedConnection);
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
+    QVERIFY(client.waitForConnected());
+    client.write("a job whose printer is deleted meanwhile");
+    QVERIFY(client.waitForBytesWritten());
+    client.disconnectFromHost();
+    // The receiver now holds the printer's post lock and waits for the answer.
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("45_Cloud request post to:")), 1, 5000);
+
+    QPointer<QObject> cardAlive(card);
+    card->deleteLater();
+    QTRY_VERIFY(cardAlive.isNull());
+    QVERIFY(m_log->lines().contains(QStringLiteral("Back Office 18_PrinterServer destruct")));
+
+    // The answer comes to a receiver whose listener is gone: it unlocks, passes the result nowhere
+    // and finishes as always. The result would have been queued before the receiver's last word.
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("printComplete")), 1, 5000);
+    QCOMPARE(cardSink.results.size(), 0);
+    QCOMPARE(m_cloudsim.jobs().size(), 1);
+    QCOMPARE(m_log->count(QStringLiteral("Timeout occur")), 0);
+    // The lock went with the last receiver that held a share, and it was free by then.
+    QCOMPARE(m_log->count(QStringLiteral("destroying locked mutex")), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPrinterServer)

@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 const QString kSerial = QStringLiteral("00AB00CD00EF0012");
 const QString kJobneed = QStringLiteral("invoice.docx;01:05:09");
@@ -61,16 +63,19 @@ private slots:
     void unusableDescriptorStillReports();
     void oversizedJobIsReadToItsEndAndRefused();
     void postsOfOnePrinterAreSerialised();
+    void announcedSizeIsOnlyAHint_data();
+    void announcedSizeIsOnlyAHint();
 
 private:
     // Connects `client` to the loopback listener and starts a receiver on the accepted connection.
-    QPointer<PrinterThread> startReceiver(QTcpSocket &client, const QString &jobneed = kJobneed);
+    QPointer<PrinterThread> startReceiver(
+        QTcpSocket &client, const QString &jobneed = kJobneed, qint64 expectedBytes = 0);
     void sendInPieces(QTcpSocket &client, const QByteArray &job, int pieces);
 
     DescriptorServer *m_listener = nullptr;
     HttpCapturePeer *m_service = nullptr;
     ResultSink *m_sink = nullptr;
-    QMutex m_mutex;
+    std::shared_ptr<QMutex> m_mutex = std::make_shared<QMutex>();
     CloudSimProcess m_cloudsim;
 };
 
@@ -98,11 +103,12 @@ void TestPrinterThread::cleanup()
     delete m_service;
     delete m_listener;
     // Every test leaves the printer's lock free.
-    QVERIFY(m_mutex.try_lock());
-    m_mutex.unlock();
+    QVERIFY(m_mutex->try_lock());
+    m_mutex->unlock();
 }
 
-QPointer<PrinterThread> TestPrinterThread::startReceiver(QTcpSocket &client, const QString &jobneed)
+QPointer<PrinterThread> TestPrinterThread::startReceiver(
+    QTcpSocket &client, const QString &jobneed, qint64 expectedBytes)
 {
     qintptr descriptor = -1;
     QSignalSpy accepted(m_listener, &DescriptorServer::accepted);
@@ -110,7 +116,8 @@ QPointer<PrinterThread> TestPrinterThread::startReceiver(QTcpSocket &client, con
     client.connectToHost(QHostAddress::LocalHost, m_listener->serverPort());
     if (!accepted.wait() || !client.waitForConnected())
         return nullptr;
-    auto *receiver = new PrinterThread(descriptor, printer(), jobneed, &m_mutex);
+    auto *receiver = new PrinterThread(descriptor, printer(), jobneed, m_mutex);
+    receiver->setExpectedJobBytes(expectedBytes);
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
     connect(receiver, &PrinterThread::cloudResult, m_sink, &ResultSink::onResult, Qt::QueuedConnection);
     receiver->start();
@@ -274,7 +281,7 @@ void TestPrinterThread::invalidServiceUrlStillReports()
 void TestPrinterThread::unusableDescriptorStillReports()
 {
     LogCapture log;
-    QPointer<PrinterThread> receiver = new PrinterThread(-1, printer(), kJobneed, &m_mutex);
+    QPointer<PrinterThread> receiver = new PrinterThread(-1, printer(), kJobneed, m_mutex);
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
     connect(receiver, &PrinterThread::cloudResult, m_sink, &ResultSink::onResult, Qt::QueuedConnection);
     int socketErrors = 0;
@@ -326,7 +333,7 @@ void TestPrinterThread::oversizedJobIsReadToItsEndAndRefused()
 void TestPrinterThread::postsOfOnePrinterAreSerialised()
 {
     // While an earlier post of the printer is unresolved the lock is held; a finished job waits.
-    m_mutex.lock();
+    m_mutex->lock();
     QTcpSocket client;
     QPointer<PrinterThread> receiver = startReceiver(client);
     QVERIFY(receiver);
@@ -335,10 +342,39 @@ void TestPrinterThread::postsOfOnePrinterAreSerialised()
 
     QSignalSpy requests(m_service, &HttpCapturePeer::requestReceived);
     QVERIFY(!requests.wait(500));
-    m_mutex.unlock();
+    m_mutex->unlock();
     QVERIFY(requests.wait());
     QVERIFY(m_sink->waitFor(1));
     QCOMPARE(postedJob(m_service->requests().first()), QByteArray("second job"));
+    QTRY_VERIFY(receiver.isNull());
+}
+
+void TestPrinterThread::announcedSizeIsOnlyAHint_data()
+{
+    QTest::addColumn<qint64>("announced");
+    QTest::addColumn<int>("sent");
+    QTest::newRow("as announced") << qint64(200001) << 200001;
+    QTest::newRow("more than announced") << qint64(1000) << 200001;
+    QTest::newRow("less than announced") << qint64(5 << 20) << 200001;
+    QTest::newRow("nothing after an announcement") << qint64(4096) << 0;
+}
+
+void TestPrinterThread::announcedSizeIsOnlyAHint()
+{
+    QFETCH(qint64, announced);
+    QFETCH(int, sent);
+    const QByteArray job = patternedJob(sent);
+    QTcpSocket client;
+    QPointer<PrinterThread> receiver = startReceiver(client, kJobneed, announced);
+    QVERIFY(receiver);
+    sendInPieces(client, job, 17);
+    client.disconnectFromHost();
+
+    QVERIFY(m_sink->waitFor(1));
+    QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
+    QCOMPARE(m_sink->jobSize(0), sent);
+    QCOMPARE(m_service->requests().size(), 1);
+    QVERIFY(postedJob(m_service->requests().first()) == job);
     QTRY_VERIFY(receiver.isNull());
 }
 

@@ -36,6 +36,7 @@ private slots:
     void jobDescriptionFromTheSpooler();
     void noDescriptionWhenNothingPrints();
     void backToBackJobsWaitForTheFirstResult();
+    void spoolerAnnouncesTheJobSize();
 
 private:
     // Follows the job of result i to its final status, as the printer card does, and returns it.
@@ -78,7 +79,7 @@ void TestRelayFlow::cleanup()
         for (const QString &line : m_log->lines())
             fprintf(stderr, "  log: %s\n", qPrintable(line));
     }
-    // Receivers still at work would outlive the listener's lock.
+    // Receivers still at work would log into a capture that is gone.
     QVERIFY(QTest::qWaitFor(
         [this] { return m_log->count(QStringLiteral("printComplete")) >= m_sink->results.size(); }, 20000));
     delete m_server;
@@ -177,6 +178,39 @@ void TestRelayFlow::backToBackJobsWaitForTheFirstResult()
     QCOMPARE(m_sink->jobSize(1), 6);
     QCOMPARE(followToFinalStatus(1), QStringLiteral("打印成功"));
     QCOMPARE(m_service.jobs().size(), 2);
+}
+
+void TestRelayFlow::spoolerAnnouncesTheJobSize()
+{
+    // The card still follows an earlier job, so the spooler's connection waits and the job stays
+    // "printing" while we look at it.
+    m_server->on_PortBusy(true);
+    QByteArray job(300001, Qt::Uninitialized);
+    for (int i = 0; i < job.size(); ++i)
+        job[i] = char(i % 251);
+    QVERIFY(printJob(kPrinter, QStringLiteral("plot.prn"), job, utc(2, 30, 0)) != 0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("24_PrinterServer incomingConnection")), 1, 15000);
+    qint64 announced = -1;
+    QCOMPARE(currentJobDescription(kPrinter, &announced), QStringLiteral("plot.prn;10:30:00"));
+    QCOMPARE(announced, qint64(job.size()));
+    qint64 nothing = -1;
+    QCOMPARE(currentJobDescription(QStringLiteral("No Such Printer"), &nothing), QString());
+    QCOMPARE(nothing, qint64(0));
+
+    // The receiver that gets the announcement relays the job unchanged.
+    m_server->on_PortBusy(false);
+    QVERIFY(m_sink->waitFor(1, 15000));
+    QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
+    QCOMPARE(m_sink->jobSize(0), job.size());
+    QCOMPARE(m_sink->jobneed(0), QStringLiteral("plot.prn;10:30:00"));
+    const QString jobId = m_sink->results.first()
+                              .document.object()
+                              .value(QStringLiteral("data"))
+                              .toObject()
+                              .value(QStringLiteral("tolvixId"))
+                              .toString();
+    QVERIFY(m_service.jobData(jobId) == job);
+    QCOMPARE(winsim::openHandleCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestRelayFlow)

@@ -1,0 +1,35 @@
+#ifndef BENCHCHILD_H
+#define BENCHCHILD_H
+
+#include <QString>
+
+// The measured parts of the benchmark, each run as a child process of it so that its peak memory is
+// its own. Each one reports on stdout, one line per fact, words separated by spaces:
+//   limit:   "ready PORT IDLE_RSS", then "done NS JOB_BYTES BODY_BYTES PEAK_RSS"
+//   relay:   "ready PORT IDLE_RSS", then "done NS ERROR JOB_SIZE JOB_ID PEAK_RSS RECEIVED_NS"
+//   shell:   "done NS EXIT_CODE PEAK_RSS_OF_LARGEST_PROCESS"
+//   startup: "startup CONSTRUCT_NS RSS_BEFORE RSS_AFTER PEAK_RSS CARDS LISTENING"
+//   post:    "done START_NS END_NS HTTP_STATUS"
+// NS are monotonic clock readings (see procstats.h), sizes in bytes. A line "error TEXT" ends a child
+// that could not do its part.
+
+// Receives one connection on loopback and Base64-encodes it into a body, nothing else: how fast this
+// machine can possibly take a job in.
+int runLimitChild();
+// The program's own listener, receiver and cloud client relaying one job to the stand-in at `base`.
+int runRelayChild(int argc, char **argv, const QString &base);
+// A shell command line, timed to its end, with the peak memory of its largest process.
+int runShellChild(const QString &command);
+// The main window's construction over a spooler with `printers` cloud printers.
+int runStartupChild(int argc, char **argv, int printers, const QString &base);
+
+// Posts the finished body of a job of `jobBytes` to the stand-in at `base` and times it to the answer,
+// to take the upload apart: `how` is "raw" (a plain blocking socket, the floor), "qnam" (the network
+// access manager as the cloud client uses it) or "qnam-sync" (the same with the manager's synchronous
+// mode, which hands the body to the HTTP thread without the per-slice trips between threads).
+int runPostChild(int argc, char **argv, const QString &how, const QString &base, qint64 jobBytes);
+
+// The cloud serial number the benchmark's printers post for.
+QString benchSerial();
+
+#endif // BENCHCHILD_H

@@ -1,0 +1,548 @@
+#include "benchrunner.h"
+
+#include "benchchild.h"
+#include "benchjob.h"
+#include "loopbacksender.h"
+#include "printbodywriter.h"
+#include "procstats.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <QTcpServer>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+constexpr qint64 kMiB = 1 << 20;
+constexpr qint64 kGiB = qint64(1) << 30;
+// Generous: a 1 GiB job through a slow machine's pipeline still ends well inside it.
+constexpr int kJobTimeoutMs = 10 * 60 * 1000;
+
+double toMiB(qint64 bytes)
+{
+    return double(bytes) / kMiB;
+}
+
+QString quoted(const QString &path)
+{
+    return QLatin1Char('\'') + QString(path).replace(QLatin1Char('\''), QLatin1String("'\\''"))
+        + QLatin1Char('\'');
+}
+
+// A port nobody listens on right now, for a listener the benchmark does not start itself.
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QJsonValue figureJson(bool ok, double seconds, qint64 peakBytes, qint64 jobBytes)
+{
+    if (!ok)
+        return QJsonValue();
+    QJsonObject figure { { QStringLiteral("s"), seconds } };
+    if (peakBytes > 0) {
+        figure.insert(QStringLiteral("peak_mib"), toMiB(peakBytes));
+        figure.insert(QStringLiteral("peak_per_job"), double(peakBytes) / double(jobBytes));
+    }
+    return figure;
+}
+} // namespace
+
+BenchRunner::BenchRunner(const Options &options)
+    : m_options(options)
+    , m_out(stdout)
+{
+}
+
+int BenchRunner::run()
+{
+    if (!prepare())
+        return 2;
+
+    m_out << "PrintCourier relay benchmark: " << QThread::idealThreadCount() << " cores, "
+          << QSysInfo::prettyProductName() << ", Qt " << qVersion() << "\n"
+          << "limit: loopback receive + Base64 into the body, nothing else; naive: "
+          << (m_listener.isEmpty() ? QStringLiteral("not run (needs socat or nc, base64, curl)")
+                                   : m_listener + QStringLiteral(" to a file, base64, curl POST"))
+          << "; relay: listener, receiver and cloud client of the program.\n"
+          << "Times run from the sender's first byte to the stand-in's answer (it answers once it has the "
+             "whole body and decoded it); median of "
+          << m_options.runs << " run(s), peak = largest peak RSS of the process doing the work.\n\n";
+    m_out << QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+                 .arg(QStringLiteral("job"), -9)
+                 .arg(QStringLiteral("path"), -6)
+                 .arg(QStringLiteral("seconds"), 9)
+                 .arg(QStringLiteral("MB/s"), 8)
+                 .arg(QStringLiteral("peak MiB"), 9)
+                 .arg(QStringLiteral("peak/job"), 9);
+    m_out.flush();
+
+    for (int mib : m_options.sizesMiB) {
+        const BenchJob job(mib * kMiB);
+        const QString label = QStringLiteral("%1 MiB").arg(mib);
+        const Figure limit = repeated(job, &BenchRunner::limitRun);
+        printRow(label, QStringLiteral("limit"), limit, job.size());
+        Figure naive;
+        if (!m_listener.isEmpty()) {
+            naive = repeated(job, &BenchRunner::naiveRun);
+            printRow(QString(), QStringLiteral("naive"), naive, job.size());
+        }
+        const Figure relay = repeated(job, &BenchRunner::relayOnce);
+        printRow(QString(), QStringLiteral("relay"), relay, job.size());
+        if (m_options.uploadDetail) {
+            for (const QString &how :
+                { QStringLiteral("raw"), QStringLiteral("qnam"), QStringLiteral("qnam-sync") }) {
+                QList<Figure> runs;
+                for (int i = 0; i < qMax(1, m_options.runs); ++i)
+                    runs.append(postRun(job, how));
+                std::sort(runs.begin(), runs.end(),
+                    [](const Figure &a, const Figure &b) { return a.seconds < b.seconds; });
+                const Figure post = runs.at(runs.size() / 2);
+                if (!post.ok) {
+                    printRow(QString(), how, post, job.size());
+                    continue;
+                }
+                m_out << QStringLiteral("%1 %2 %3 %4   (finished body only: %5 MB/s of body)\n")
+                             .arg(QString(), -9)
+                             .arg(QStringLiteral("post ") + how, -15)
+                             .arg(post.seconds, 0, 'f', 3)
+                             .arg(QString(), 0)
+                             .arg(double(PrintBodyWriter(benchSerial()).bodyBytesFor(job.size())) / 1e6
+                                     / post.seconds,
+                                 0, 'f', 0);
+            }
+        }
+
+        QJsonObject entry { { QStringLiteral("mib"), mib },
+            { QStringLiteral("limit"), figureJson(limit.ok, limit.seconds, limit.peakBytes, job.size()) },
+            { QStringLiteral("naive"), figureJson(naive.ok, naive.seconds, naive.peakBytes, job.size()) },
+            { QStringLiteral("relay"), figureJson(relay.ok, relay.seconds, relay.peakBytes, job.size()) } };
+        QString ratios;
+        if (relay.ok && limit.ok) {
+            entry.insert(QStringLiteral("relay_vs_limit"), relay.seconds / limit.seconds);
+            ratios += QStringLiteral("relay/limit %1").arg(relay.seconds / limit.seconds, 0, 'f', 2);
+        }
+        if (relay.ok && naive.ok) {
+            entry.insert(QStringLiteral("relay_vs_naive"), relay.seconds / naive.seconds);
+            ratios += QStringLiteral("  relay/naive %1").arg(relay.seconds / naive.seconds, 0, 'f', 2);
+        }
+        if (!ratios.isEmpty())
+            m_out << QStringLiteral("%1 %2\n").arg(QString(), -9).arg(ratios);
+        m_out.flush();
+        m_jobs.append(entry);
+    }
+
+    if (m_options.gibibyte) {
+        m_out << "\n";
+        const BenchJob whole(kGiB);
+        const Figure relayed = relayRun(whole, false);
+        printRow(QStringLiteral("1 GiB"), QStringLiteral("relay"), relayed, whole.size());
+        m_gib.insert(
+            QStringLiteral("whole"), figureJson(relayed.ok, relayed.seconds, relayed.peakBytes, kGiB));
+        const BenchJob over(kGiB + 1);
+        const Figure refused = relayRun(over, true);
+        m_out << QStringLiteral("%1 %2 %3 s, peak %4 MiB: %5\n")
+                     .arg(QStringLiteral("1 GiB+1"), -9)
+                     .arg(QStringLiteral("relay"), -6)
+                     .arg(refused.seconds, 0, 'f', 3)
+                     .arg(toMiB(refused.peakBytes), 0, 'f', 1)
+                     .arg(refused.ok ? QStringLiteral("refused (error 299), nothing posted")
+                                     : QStringLiteral("FAILED: ") + refused.failure);
+        m_gib.insert(
+            QStringLiteral("refused"), figureJson(refused.ok, refused.seconds, refused.peakBytes, kGiB + 1));
+        m_out.flush();
+    }
+
+    if (m_options.printers > 0)
+        runStartup();
+
+    // The targets, read from this run only.
+    m_out << "\n";
+    for (const QJsonValue &value : qAsConst(m_jobs)) {
+        const QJsonObject entry = value.toObject();
+        const int mib = entry.value(QStringLiteral("mib")).toInt();
+        if (mib < 128)
+            continue;
+        const double peak = entry.value(QStringLiteral("relay"))
+                                .toObject()
+                                .value(QStringLiteral("peak_per_job"))
+                                .toDouble(-1);
+        if (peak > 0)
+            m_out << QStringLiteral("target %1 MiB: relay peak %2 x job (at most 2.5): %3\n")
+                         .arg(mib)
+                         .arg(peak, 0, 'f', 2)
+                         .arg(peak <= 2.5 ? QStringLiteral("met") : QStringLiteral("MISSED"));
+        const double vsNaive = entry.value(QStringLiteral("relay_vs_naive")).toDouble(-1);
+        if (vsNaive > 0)
+            m_out << QStringLiteral("target %1 MiB: relay/naive %2 (at most 1.0): %3\n")
+                         .arg(mib)
+                         .arg(vsNaive, 0, 'f', 2)
+                         .arg(vsNaive <= 1.0 ? QStringLiteral("met") : QStringLiteral("MISSED"));
+    }
+    if (m_gib.contains(QStringLiteral("whole")))
+        m_out << "target 1 GiB relays whole, larger refused: "
+              << (m_gib.value(QStringLiteral("whole")).isObject()
+                             && m_gib.value(QStringLiteral("refused")).isObject()
+                         ? "met"
+                         : "MISSED")
+              << "\n";
+    if (m_startup.contains(QStringLiteral("s"))) {
+        const double seconds = m_startup.value(QStringLiteral("s")).toDouble();
+        m_out << QStringLiteral("target %1 printers: window constructed in %2 s (under 1): %3\n")
+                     .arg(m_startup.value(QStringLiteral("printers")).toInt())
+                     .arg(seconds, 0, 'f', 3)
+                     .arg(seconds < 1.0 ? QStringLiteral("met") : QStringLiteral("MISSED"));
+    }
+
+    const QJsonObject result { { QStringLiteral("cores"), QThread::idealThreadCount() },
+        { QStringLiteral("runs"), m_options.runs }, { QStringLiteral("jobs"), m_jobs },
+        { QStringLiteral("gib"), m_gib }, { QStringLiteral("startup"), m_startup },
+        { QStringLiteral("ok"), m_allOk } };
+    m_out << "RESULT " << QJsonDocument(result).toJson(QJsonDocument::Compact) << "\n";
+    m_out.flush();
+    return m_allOk ? 0 : 1;
+}
+
+bool BenchRunner::prepare()
+{
+    if (!m_work.isValid()) {
+        m_out << "error: no temporary folder\n";
+        return false;
+    }
+    // The children's spooler is a winsim of the benchmark's own, never the user's; widgets need no screen.
+    qputenv("WINSIM_ROOT", QFile::encodeName(m_work.filePath(QStringLiteral("winsim"))));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    if (!m_standIn.start(QCoreApplication::applicationDirPath() + QStringLiteral("/cloudsim"))) {
+        m_out << "error: " << m_standIn.error() << "\n";
+        return false;
+    }
+
+    if (m_options.naive && !QStandardPaths::findExecutable(QStringLiteral("base64")).isEmpty()
+        && !QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty()) {
+        if (!QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty())
+            m_listener = QStringLiteral("socat");
+        else if (!QStandardPaths::findExecutable(QStringLiteral("nc")).isEmpty())
+            m_listener = QStringLiteral("nc");
+    }
+    if (!m_listener.isEmpty()) {
+        // The JSON around the Base64 text, exactly as the relay writes it.
+        const QByteArray empty = PrintBodyWriter(benchSerial()).finish();
+        const int split = empty.indexOf("\"printData\": \"") + int(qstrlen("\"printData\": \""));
+        QFile head(m_work.filePath(QStringLiteral("head.json")));
+        QFile tail(m_work.filePath(QStringLiteral("tail.json")));
+        if (!head.open(QIODevice::WriteOnly) || !tail.open(QIODevice::WriteOnly)
+            || head.write(empty.left(split)) != split
+            || tail.write(empty.mid(split)) != empty.size() - split) {
+            m_out << "error: cannot write the naive pipeline's files\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+BenchRunner::Figure BenchRunner::repeated(const BenchJob &job, Figure (BenchRunner::*once)(const BenchJob &))
+{
+    QList<Figure> figures;
+    qint64 peak = -1;
+    for (int i = 0; i < qMax(1, m_options.runs); ++i) {
+        const Figure figure = (this->*once)(job);
+        if (!figure.ok)
+            return figure;
+        peak = qMax(peak, figure.peakBytes);
+        figures.append(figure);
+    }
+    std::sort(figures.begin(), figures.end(),
+        [](const Figure &a, const Figure &b) { return a.seconds < b.seconds; });
+    Figure median = figures.at(figures.size() / 2);
+    median.peakBytes = peak;
+    return median;
+}
+
+BenchRunner::Figure BenchRunner::limitRun(const BenchJob &job)
+{
+    Figure figure;
+    QProcess child;
+    if (!startChild(child, { QStringLiteral("limit") }, &figure.failure))
+        return figure;
+    const QList<QByteArray> ready = awaitLine(child, "ready", 10000, &figure.failure);
+    if (ready.size() < 2)
+        return figure;
+    LoopbackSender sender(job, quint16(ready.at(1).toUInt()));
+    sender.start();
+    const QList<QByteArray> done = awaitLine(child, "done", kJobTimeoutMs, &figure.failure);
+    const bool sent = sender.wait();
+    finishChild(child);
+    if (done.size() < 5)
+        return figure;
+    if (!sent || done.at(2).toLongLong() != job.size()) {
+        figure.failure = QStringLiteral("received %1 of %2 bytes %3")
+                             .arg(QString::fromUtf8(done.at(2)))
+                             .arg(job.size())
+                             .arg(sender.error());
+        return figure;
+    }
+    figure.seconds = double(done.at(1).toLongLong() - sender.firstByteNs()) / 1e9;
+    figure.peakBytes = done.at(4).toLongLong();
+    figure.ok = true;
+    return figure;
+}
+
+QString BenchRunner::naiveCommand(quint16 port) const
+{
+    const QString job = quoted(m_work.filePath(QStringLiteral("naive-job.bin")));
+    const QString body = quoted(m_work.filePath(QStringLiteral("naive-body.json")));
+    const QString answer = quoted(m_work.filePath(QStringLiteral("naive-answer.json")));
+    const QString listen = m_listener == QLatin1String("socat")
+        ? QStringLiteral("socat -u TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr OPEN:%2,creat,trunc")
+              .arg(port)
+              .arg(job)
+        : QStringLiteral("nc -d -l 127.0.0.1 %1 > %2").arg(port).arg(job);
+    return QStringLiteral("set -e; %1; { cat %2; base64 -w0 %3; cat %4; } > %5; "
+                          "curl -sS -f -o %6 -H 'Content-Type: application/json;charset=UTF-8' "
+                          "--data-binary @%5 %7/v1.1/transparentPrinting; rm -f %3 %5")
+        .arg(listen, quoted(m_work.filePath(QStringLiteral("head.json"))), job,
+            quoted(m_work.filePath(QStringLiteral("tail.json"))), body, answer, m_standIn.base());
+}
+
+BenchRunner::Figure BenchRunner::naiveRun(const BenchJob &job)
+{
+    Figure figure;
+    const QString answerPath = m_work.filePath(QStringLiteral("naive-answer.json"));
+    QFile::remove(answerPath);
+    const quint16 port = freePort();
+    QProcess child;
+    if (!startChild(child, { QStringLiteral("shell"), naiveCommand(port) }, &figure.failure))
+        return figure;
+    LoopbackSender sender(job, port);
+    sender.start();
+    const QList<QByteArray> done = awaitLine(child, "done", kJobTimeoutMs, &figure.failure);
+    const bool sent = sender.wait();
+    finishChild(child);
+    if (done.size() < 4)
+        return figure;
+    if (!sent || done.at(2) != "0") {
+        figure.failure
+            = QStringLiteral("pipeline exit code %1 %2").arg(QString::fromUtf8(done.at(2)), sender.error());
+        return figure;
+    }
+    QFile answerFile(answerPath);
+    answerFile.open(QIODevice::ReadOnly);
+    const QString jobId = QJsonDocument::fromJson(answerFile.readAll())
+                              .object()
+                              .value(QStringLiteral("data"))
+                              .toObject()
+                              .value(QStringLiteral("tolvixId"))
+                              .toString();
+    if (!verifyAtStandIn(job, jobId, &figure.failure))
+        return figure;
+    figure.seconds = double(done.at(1).toLongLong() - sender.firstByteNs()) / 1e9;
+    figure.peakBytes = done.at(3).toLongLong();
+    figure.ok = true;
+    return figure;
+}
+
+BenchRunner::Figure BenchRunner::relayRun(const BenchJob &job, bool refusalExpected)
+{
+    Figure figure;
+    const int jobsBefore = refusalExpected ? m_standIn.jobCount() : 0;
+    QProcess child;
+    if (!startChild(child, { QStringLiteral("relay"), m_standIn.base() }, &figure.failure))
+        return figure;
+    const QList<QByteArray> ready = awaitLine(child, "ready", 10000, &figure.failure);
+    if (ready.size() < 2)
+        return figure;
+    LoopbackSender sender(job, quint16(ready.at(1).toUInt()));
+    sender.start();
+    const QList<QByteArray> done = awaitLine(child, "done", kJobTimeoutMs, &figure.failure);
+    const bool sent = sender.wait();
+    finishChild(child);
+    if (done.size() < 6)
+        return figure;
+    figure.seconds = double(done.at(1).toLongLong() - sender.firstByteNs()) / 1e9;
+    figure.peakBytes = done.at(5).toLongLong();
+    if (done.size() > 6 && done.at(6).toLongLong() > 0)
+        figure.inSeconds = double(done.at(6).toLongLong() - sender.firstByteNs()) / 1e9;
+    const int error = done.at(2).toInt();
+    const qint64 reportedSize = done.at(3).toLongLong();
+    if (!sent) {
+        figure.failure = sender.error();
+        return figure;
+    }
+    if (refusalExpected) {
+        if (error != 299 || m_standIn.jobCount() != jobsBefore) {
+            figure.failure = QStringLiteral("not refused: error %1, %2 jobs at the stand-in before, %3 after")
+                                 .arg(error)
+                                 .arg(jobsBefore)
+                                 .arg(m_standIn.jobCount());
+            return figure;
+        }
+        figure.ok = true;
+        return figure;
+    }
+    if (error != 0 || reportedSize != job.size()) {
+        figure.failure = QStringLiteral("relay error %1, job size %2").arg(error).arg(reportedSize);
+        return figure;
+    }
+    figure.ok = verifyAtStandIn(job, QString::fromUtf8(done.at(4)), &figure.failure);
+    return figure;
+}
+
+BenchRunner::Figure BenchRunner::postRun(const BenchJob &job, const QString &how)
+{
+    Figure figure;
+    QProcess child;
+    if (!startChild(child, { QStringLiteral("post"), how, m_standIn.base(), QString::number(job.size()) },
+            &figure.failure))
+        return figure;
+    const QList<QByteArray> done = awaitLine(child, "done", kJobTimeoutMs, &figure.failure);
+    finishChild(child);
+    if (done.size() < 4)
+        return figure;
+    if (done.at(3) != "200") {
+        figure.failure = QStringLiteral("HTTP status %1").arg(QString::fromUtf8(done.at(3)));
+        return figure;
+    }
+    figure.seconds = double(done.at(2).toLongLong() - done.at(1).toLongLong()) / 1e9;
+    figure.ok = true;
+    return figure;
+}
+
+void BenchRunner::runStartup()
+{
+    const int printers = m_options.printers;
+    m_out << "\n";
+    QProcess child;
+    QString failure;
+    QList<QByteArray> figures;
+    if (startChild(
+            child, { QStringLiteral("startup"), QString::number(printers), m_standIn.base() }, &failure))
+        figures = awaitLine(child, "startup", 5 * 60 * 1000, &failure);
+    finishChild(child);
+    if (figures.size() < 7 || figures.at(5).toInt() != printers) {
+        if (failure.isEmpty())
+            failure = QStringLiteral("%1 cards for %2 printers")
+                          .arg(QString::fromUtf8(figures.value(5)))
+                          .arg(printers);
+        m_out << "start-up with " << printers << " printers: FAILED: " << failure << "\n";
+        m_allOk = false;
+        return;
+    }
+    const double seconds = double(figures.at(1).toLongLong()) / 1e9;
+    const qint64 grown = figures.at(3).toLongLong() - figures.at(2).toLongLong();
+    m_out << QStringLiteral(
+        "start-up with %1 printers: window constructed in %2 s; resident memory %3 -> %4 MiB "
+        "(+%5 MiB, %6 KiB a printer), peak %7 MiB; %8 cards, %9 listening\n")
+                 .arg(printers)
+                 .arg(seconds, 0, 'f', 3)
+                 .arg(toMiB(figures.at(2).toLongLong()), 0, 'f', 1)
+                 .arg(toMiB(figures.at(3).toLongLong()), 0, 'f', 1)
+                 .arg(toMiB(grown), 0, 'f', 1)
+                 .arg(double(grown) / 1024 / printers, 0, 'f', 1)
+                 .arg(toMiB(figures.at(4).toLongLong()), 0, 'f', 1)
+                 .arg(QString::fromUtf8(figures.at(5)), QString::fromUtf8(figures.at(6)));
+    m_out.flush();
+    m_startup = QJsonObject { { QStringLiteral("printers"), printers }, { QStringLiteral("s"), seconds },
+        { QStringLiteral("rss_growth_mib"), toMiB(grown) },
+        { QStringLiteral("peak_mib"), toMiB(figures.at(4).toLongLong()) },
+        { QStringLiteral("cards"), figures.at(5).toInt() },
+        { QStringLiteral("listening"), figures.at(6).toInt() } };
+}
+
+bool BenchRunner::startChild(QProcess &child, const QStringList &arguments, QString *failure)
+{
+    child.setProgram(QCoreApplication::applicationFilePath());
+    child.setArguments(QStringList { QStringLiteral("--child") } + arguments);
+    child.start();
+    if (child.waitForStarted())
+        return true;
+    *failure = child.errorString();
+    return false;
+}
+
+QList<QByteArray> BenchRunner::awaitLine(
+    QProcess &child, const QByteArray &tag, int timeoutMs, QString *failure)
+{
+    const qint64 deadline = monotonicNs() + qint64(timeoutMs) * 1000000;
+    for (;;) {
+        while (child.canReadLine()) {
+            const QByteArray line = child.readLine().trimmed();
+            if (line.startsWith("error ")) {
+                *failure = QString::fromUtf8(line.mid(6));
+                return {};
+            }
+            const QList<QByteArray> words = line.split(' ');
+            if (words.first() == tag)
+                return words;
+        }
+        const qint64 left = (deadline - monotonicNs()) / 1000000;
+        if (left <= 0 || child.state() == QProcess::NotRunning
+            || !child.waitForReadyRead(int(qMin<qint64>(left, 1000)))) {
+            if (child.canReadLine())
+                continue;
+            if (left <= 0 || child.state() == QProcess::NotRunning) {
+                *failure = QStringLiteral("no \"%1\" from the child; its last words: %2")
+                               .arg(QString::fromUtf8(tag),
+                                   QString::fromLocal8Bit(child.readAllStandardError().right(600)));
+                return {};
+            }
+        }
+    }
+}
+
+void BenchRunner::finishChild(QProcess &child)
+{
+    child.closeWriteChannel();
+    if (!child.waitForFinished(30000)) {
+        child.kill();
+        child.waitForFinished(5000);
+    }
+}
+
+bool BenchRunner::verifyAtStandIn(const BenchJob &job, const QString &jobId, QString *failure)
+{
+    const QJsonObject kept = m_standIn.job(jobId);
+    const qint64 size = qint64(kept.value(QStringLiteral("size")).toDouble(-1));
+    const QString crc = kept.value(QStringLiteral("crc32")).toString();
+    const QString expected = QStringLiteral("%1").arg(job.crc32(), 8, 16, QLatin1Char('0'));
+    if (size == job.size() && crc == expected)
+        return true;
+    *failure = QStringLiteral("the stand-in has job \"%1\" as %2 bytes, CRC-32 %3; sent %4 bytes, CRC-32 %5")
+                   .arg(jobId)
+                   .arg(size)
+                   .arg(crc, QString::number(job.size()), expected);
+    return false;
+}
+
+void BenchRunner::printRow(const QString &job, const QString &path, const Figure &figure, qint64 jobBytes)
+{
+    if (!figure.ok) {
+        m_out << QStringLiteral("%1 %2 FAILED: %3\n").arg(job, -9).arg(path, -6).arg(figure.failure);
+        m_out.flush();
+        m_allOk = false;
+        return;
+    }
+    m_out << QStringLiteral("%1 %2 %3 %4 %5 %6")
+                 .arg(job, -9)
+                 .arg(path, -6)
+                 .arg(figure.seconds, 9, 'f', 3)
+                 .arg(double(jobBytes) / 1e6 / figure.seconds, 8, 'f', 0)
+                 .arg(toMiB(figure.peakBytes), 9, 'f', 1)
+                 .arg(double(figure.peakBytes) / double(jobBytes), 9, 'f', 2);
+    if (figure.inSeconds >= 0)
+        m_out << QStringLiteral("   (job in after %1 s, then post and answer %2 s)")
+                     .arg(figure.inSeconds, 0, 'f', 3)
+                     .arg(figure.seconds - figure.inSeconds, 0, 'f', 3);
+    m_out << "\n";
+    m_out.flush();
+}

@@ -1,0 +1,43 @@
+#include "procstats.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <time.h>
+
+namespace {
+qint64 statusField(const char *name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(name) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key)) {
+            // "VmHWM:     12345 kB"
+            const QByteArray kib = line.mid(key.size()).trimmed().split(' ').value(0);
+            bool ok = false;
+            const qint64 value = kib.toLongLong(&ok);
+            return ok ? value * 1024 : -1;
+        }
+    }
+    return -1;
+}
+} // namespace
+
+qint64 monotonicNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+qint64 peakResidentBytes()
+{
+    return statusField("VmHWM");
+}
+
+qint64 residentBytes()
+{
+    return statusField("VmRSS");
+}
