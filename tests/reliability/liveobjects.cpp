@@ -68,6 +68,21 @@ int LiveObjects::count(const char *className)
     return found;
 }
 
+int LiveObjects::total()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return int(g_objects.size());
+}
+
+QMap<QByteArray, int> LiveObjects::census()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    QMap<QByteArray, int> counts;
+    for (QObject *object : g_objects)
+        ++counts[QByteArray(object->metaObject()->className())];
+    return counts;
+}
+
 QObject *LiveObjects::newest(const char *className)
 {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -2,6 +2,7 @@
 #define LIVEOBJECTS_H
 
 #include <QByteArrayList>
+#include <QMap>
 #include <QString>
 
 class QObject;
@@ -21,6 +22,10 @@ public:
     // right now cannot be looked at safely, so ask once the threads that own such objects are done
     // (the receivers' objects go with their threads; wait for "PrinterThread" to reach 0 first).
     static int count(const char *className);
+    // All objects alive, of every kind.
+    static int total();
+    // How many objects of each class are alive, by class name.
+    static QMap<QByteArray, int> census();
     // The newest object alive that inherits the class, or null.
     static QObject *newest(const char *className);
     // "PrinterThread 1, QNetworkReply 2" for the kinds that have objects left; empty when none.
