@@ -326,6 +326,14 @@ bool CPrinter::EnumPrinters(QList<PRINTER_INFO_2W> &printers, BYTE *&buffer)
     return true;
 }
 
+bool CPrinter::HasNoPrinters()
+{
+    DWORD needed = 0;
+    DWORD returned = 0;
+    // With nothing to list the size query succeeds at once and asks for no buffer.
+    return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned) && needed == 0;
+}
+
 bool CPrinter::EnumPorts(QList<PORT_INFO_2W> &ports, BYTE *&buffer)
 {
     SpoolerEnumeration<PORT_INFO_2W> listing(

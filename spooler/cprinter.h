@@ -41,6 +41,9 @@ public:
     // On true the records' texts point into buffer, which the caller frees with delete[] when it
     // is done with the list.
     bool EnumPrinters(QList<PRINTER_INFO_2W> &printers, BYTE *&buffer);
+    // Whether the spooler says it has no local printer at all: EnumPrinters fails for such a
+    // spooler too, and a caller may need to tell that apart from a listing that went wrong.
+    bool HasNoPrinters();
     bool EnumPorts(QList<PORT_INFO_2W> &ports, BYTE *&buffer);
     bool EnumPrinterDrivers(QList<DRIVER_INFO_3W> &drivers, BYTE *&buffer);
 

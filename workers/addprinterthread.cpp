@@ -61,8 +61,17 @@ QString AddPrinterThread::provision()
 
     QList<PRINTER_INFO_2W> printers;
     BufferOwner printerBuffer;
-    if (!m_printer.EnumPrinters(printers, printerBuffer.buffer))
+    if (!m_printer.EnumPrinters(printers, printerBuffer.buffer)) {
         printers.clear();
+        // Without the list neither a duplicate nor a port in use can be seen: going on would put
+        // the new printer on another printer's port, whose jobs it would then take, or mark an
+        // existing printer of the same name with this serial. Only a spooler that has no printer
+        // at all lists nothing without anything being wrong.
+        if (!m_printer.HasNoPrinters()) {
+            qDebug() << "62_AddPrinterThread EnumPrinters failed, the ports in use are unknown";
+            return QStringLiteral("添加打印机失败，无法添加端口");
+        }
+    }
     QStringList usedPorts;
     for (const PRINTER_INFO_2W &printer : printers) {
         const QString name = fromWide(printer.pPrinterName);
