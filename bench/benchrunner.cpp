@@ -89,36 +89,31 @@ int BenchRunner::run()
     for (int mib : m_options.sizesMiB) {
         const BenchJob job(mib * kMiB);
         const QString label = QStringLiteral("%1 MiB").arg(mib);
-        const Figure limit = repeated(job, &BenchRunner::limitRun);
+        const Figure limit = repeated([&] { return limitRun(job); });
         printRow(label, QStringLiteral("limit"), limit, job.size());
         Figure naive;
         if (!m_listener.isEmpty()) {
-            naive = repeated(job, &BenchRunner::naiveRun);
+            naive = repeated([&] { return naiveRun(job); });
             printRow(QString(), QStringLiteral("naive"), naive, job.size());
         }
-        const Figure relay = repeated(job, &BenchRunner::relayOnce);
+        const Figure relay = repeated([&] { return relayRun(job, false); });
         printRow(QString(), QStringLiteral("relay"), relay, job.size());
+        QJsonObject posts;
         if (m_options.uploadDetail) {
+            const qint64 bodyBytes = PrintBodyWriter(benchSerial()).bodyBytesFor(job.size());
             for (const QString &how :
                 { QStringLiteral("raw"), QStringLiteral("qnam"), QStringLiteral("qnam-sync") }) {
-                QList<Figure> runs;
-                for (int i = 0; i < qMax(1, m_options.runs); ++i)
-                    runs.append(postRun(job, how));
-                std::sort(runs.begin(), runs.end(),
-                    [](const Figure &a, const Figure &b) { return a.seconds < b.seconds; });
-                const Figure post = runs.at(runs.size() / 2);
+                const Figure post = repeated([&] { return postRun(job, how); });
                 if (!post.ok) {
-                    printRow(QString(), how, post, job.size());
+                    printRow(QString(), QStringLiteral("post ") + how, post, job.size());
                     continue;
                 }
-                m_out << QStringLiteral("%1 %2 %3 %4   (finished body only: %5 MB/s of body)\n")
+                m_out << QStringLiteral("%1 %2 %3   (the finished body alone: %4 MB/s of body)\n")
                              .arg(QString(), -9)
                              .arg(QStringLiteral("post ") + how, -15)
                              .arg(post.seconds, 0, 'f', 3)
-                             .arg(QString(), 0)
-                             .arg(double(PrintBodyWriter(benchSerial()).bodyBytesFor(job.size())) / 1e6
-                                     / post.seconds,
-                                 0, 'f', 0);
+                             .arg(double(bodyBytes) / 1e6 / post.seconds, 0, 'f', 0);
+                posts.insert(how, post.seconds);
             }
         }
 
@@ -126,6 +121,8 @@ int BenchRunner::run()
             { QStringLiteral("limit"), figureJson(limit.ok, limit.seconds, limit.peakBytes, job.size()) },
             { QStringLiteral("naive"), figureJson(naive.ok, naive.seconds, naive.peakBytes, job.size()) },
             { QStringLiteral("relay"), figureJson(relay.ok, relay.seconds, relay.peakBytes, job.size()) } };
+        if (!posts.isEmpty())
+            entry.insert(QStringLiteral("post_s"), posts);
         QString ratios;
         if (relay.ok && limit.ok) {
             entry.insert(QStringLiteral("relay_vs_limit"), relay.seconds / limit.seconds);
@@ -251,12 +248,12 @@ bool BenchRunner::prepare()
     return true;
 }
 
-BenchRunner::Figure BenchRunner::repeated(const BenchJob &job, Figure (BenchRunner::*once)(const BenchJob &))
+BenchRunner::Figure BenchRunner::repeated(const std::function<Figure()> &once)
 {
     QList<Figure> figures;
     qint64 peak = -1;
     for (int i = 0; i < qMax(1, m_options.runs); ++i) {
-        const Figure figure = (this->*once)(job);
+        const Figure figure = once();
         if (!figure.ok)
             return figure;
         peak = qMax(peak, figure.peakBytes);

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <functional>
+
 class BenchJob;
 
 // Runs the relay benchmark: for each job size the machine's limit, the naive shell pipeline and the
@@ -48,8 +50,8 @@ private:
     Figure limitRun(const BenchJob &job);
     Figure naiveRun(const BenchJob &job);
     Figure relayRun(const BenchJob &job, bool refusalExpected);
-    Figure repeated(const BenchJob &job, Figure (BenchRunner::*once)(const BenchJob &));
-    Figure relayOnce(const BenchJob &job) { return relayRun(job, false); }
+    // The median of the configured number of runs, with the largest peak of them; the first failure.
+    Figure repeated(const std::function<Figure()> &once);
     Figure postRun(const BenchJob &job, const QString &how);
     void runStartup();
 

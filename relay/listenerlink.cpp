@@ -2,8 +2,6 @@
 
 #include "printerserver.h"
 
-#include <QMutexLocker>
-
 ListenerLink::ListenerLink(PrinterServer *server)
     : m_server(server)
 {
@@ -13,13 +11,13 @@ void ListenerLink::deliver(QNetworkReply::NetworkError error, const QJsonDocumen
 {
     // The listener's destructor waits on this lock, so it cannot be torn down mid-emission. The card
     // takes the signal queued, so the emission is quick and never waits for the GUI thread.
-    QMutexLocker locker(&m_serverLock);
+    std::lock_guard<std::mutex> locker(m_serverLock);
     if (m_server)
         emit m_server->cloudResule(error, jd);
 }
 
 void ListenerLink::detach()
 {
-    QMutexLocker locker(&m_serverLock);
+    std::lock_guard<std::mutex> locker(m_serverLock);
     m_server = nullptr;
 }
