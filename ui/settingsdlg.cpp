@@ -179,7 +179,7 @@ void SettingsDlg::on_Timeout()
 QList<QStringList> SettingsDlg::spoolerJobRows() const
 {
     QList<QStringList> rows;
-    for (const SpoolerJob &job : queuedJobs(m_printerName)) {
+    for (const SpoolerJob &job : queuedJobs(m_printerName).value_or(QList<SpoolerJob>())) {
         rows.append({job.document,
                      job.printing ? QStringLiteral("正在处理") : QStringLiteral("打印排队中"),
                      QStringLiteral("----"), chinaTimeOfDay(job.submitted), QStringLiteral("--:--:--")});

@@ -2,50 +2,53 @@
 
 #include "win32.h"
 
-#include <memory>
 #include <vector>
 
 namespace {
 
-struct PrinterHandle
+// Closes the printer on every path out of the query.
+class PrinterHandle
 {
-    HANDLE handle = nullptr;
+public:
     ~PrinterHandle()
     {
         if (handle)
             ClosePrinter(handle);
     }
+    HANDLE handle = nullptr;
 };
 
 QString fromWide(const WCHAR *text)
 {
-    return text ? QString::fromUtf16(reinterpret_cast<const ushort *>(text)) : QString();
+    return text ? QString::fromUtf16(reinterpret_cast<const char16_t *>(text)) : QString();
 }
 
-// Two-call read of a spooler record into a buffer of the size the spooler asks for.
+// Two-call read of a spooler record into a buffer of the size the spooler asks for, aligned for the
+// records the spooler writes into it. Empty when there is nothing to read or the read fails.
 template <typename Call>
-std::vector<BYTE> readSized(Call call)
+std::vector<quint64> readSized(Call call)
 {
     DWORD needed = 0;
     if (call(nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
         return {};
-    std::vector<BYTE> buffer(needed);
-    if (!call(buffer.data(), needed, &needed))
+    std::vector<quint64> buffer((needed + sizeof(quint64) - 1) / sizeof(quint64), 0);
+    if (!call(reinterpret_cast<LPBYTE>(buffer.data()), needed, &needed))
         return {};
     return buffer;
 }
 
 } // namespace
 
-QList<SpoolerJob> queuedJobs(const QString &printerName)
+std::optional<QList<SpoolerJob>> queuedJobs(const QString &printerName)
 {
-    QList<SpoolerJob> jobs;
-    std::u16string wideName = printerName.toStdU16String();
+    // OpenPrinterW wants a writable name.
+    QString name = printerName;
     PrinterHandle printer;
-    if (!OpenPrinterW(reinterpret_cast<LPWSTR>(wideName.data()), &printer.handle, nullptr))
-        return jobs;
+    if (!OpenPrinterW(reinterpret_cast<LPWSTR>(name.data()), &printer.handle, nullptr))
+        return std::nullopt;
 
-    const std::vector<BYTE> info = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
+    QList<SpoolerJob> jobs;
+    const std::vector<quint64> info = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
         return GetPrinterW(printer.handle, 2, buffer, size, needed);
     });
     if (info.empty())
@@ -55,7 +58,7 @@ QList<SpoolerJob> queuedJobs(const QString &printerName)
         return jobs;
 
     DWORD returned = 0;
-    const std::vector<BYTE> list = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
+    const std::vector<quint64> list = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
         return EnumJobsW(printer.handle, 0, jobCount, 2, buffer, size, needed, &returned);
     });
     const auto *records = reinterpret_cast<const JOB_INFO_2W *>(list.data());
@@ -65,6 +68,7 @@ QList<SpoolerJob> queuedJobs(const QString &printerName)
         job.printing = (records[i].Status & JOB_STATUS_PRINTING) != 0;
         const SYSTEMTIME &t = records[i].Submitted;
         job.submitted = QTime(t.wHour, t.wMinute, t.wSecond);
+        job.size = qint64(records[i].Size);
         jobs.append(job);
     }
     return jobs;
@@ -72,7 +76,9 @@ QList<SpoolerJob> queuedJobs(const QString &printerName)
 
 QString chinaTimeOfDay(const QTime &utc)
 {
-    const auto twoDigits = [](int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    const QLatin1Char zero('0');
     return QStringLiteral("%1:%2:%3")
-        .arg(twoDigits((utc.hour() + 8) % 24), twoDigits(utc.minute()), twoDigits(utc.second()));
+        .arg((utc.hour() + 8) % 24, 2, 10, zero)
+        .arg(utc.minute(), 2, 10, zero)
+        .arg(utc.second(), 2, 10, zero);
 }
