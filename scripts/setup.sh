@@ -12,7 +12,8 @@ packages=(
   libsqlite3-dev libcpp-httplib-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   xvfb xauth x11-utils imagemagick xdotool fonts-noto-cjk
-  curl
+  curl socat
+  clang libclang-rt-14-dev
 )
 
 missing=()
