@@ -206,7 +206,10 @@ typedef struct _JOB_INFO_2W
 #define SERVICE_ACCEPT_STOP 0x00000001
 #define SERVICE_WIN32_OWN_PROCESS 0x00000010
 
-typedef enum _SC_STATUS_TYPE { SC_STATUS_PROCESS_INFO = 0 } SC_STATUS_TYPE;
+// A caller may pass any level, and the call must be able to refuse it: with int beneath it, every
+// int is a value of the type (with one enumerator only 0 would be, and the level's check itself
+// would be undefined for any other).
+typedef enum _SC_STATUS_TYPE : int { SC_STATUS_PROCESS_INFO = 0 } SC_STATUS_TYPE;
 
 typedef struct _SERVICE_STATUS
 {
