@@ -16,6 +16,15 @@ class TolMainWindow;
 // service stand-in, the detail files and task.db hold, and the leak checks every case ends with.
 namespace Rig {
 
+// Printers the suites set up themselves use port indices from 901 on (ports 9001 and up), away
+// from the ones other suites use; printers added from the form take the lowest free index, as the
+// program chooses.
+constexpr int kFirstIndex = 901;
+constexpr quint16 portOfIndex(int index)
+{
+    return quint16(8100 + index);
+}
+
 // The cards of the window's list, top to bottom.
 QList<DriverItem *> cards(TolMainWindow &window);
 

@@ -280,12 +280,12 @@ void TestBadInput::cardSerials_data()
 void TestBadInput::cardSerials()
 {
     QFETCH(QString, serial);
-    QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), 1, QLatin1String(kSerial)));
+    QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), Rig::kFirstIndex, QLatin1String(kSerial)));
     DriverInfo info;
     info.printer_name = QStringLiteral("Card");
     info.cloud_sn = QLatin1String(kSerial);
-    info.port_name = QStringLiteral("REDadez001");
-    info.port_num = 8101;
+    info.port_name = QStringLiteral("REDadez901");
+    info.port_num = Rig::portOfIndex(Rig::kFirstIndex);
     QVERIFY(insertPrinterRecord(info));
     DriverItem card(info);
     QSignalSpy changed(&card, &DriverItem::driverInfoChanged);
@@ -299,7 +299,7 @@ void TestBadInput::cardSerials()
     QCOMPARE(changed.count(), 0);
     QCOMPARE(card.driverInfo().cloud_sn, QLatin1String(kSerial));
     QCOMPARE(spoolerSerial(QStringLiteral("Card")), QLatin1String(kSerial));
-    QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Card|%1|8101").arg(QLatin1String(kSerial))});
+    QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial))});
     m_cardLines << QStringLiteral("serial %1: %2").arg(shown(serial), expected);
 }
 
@@ -315,12 +315,12 @@ void TestBadInput::cardNames_data()
 void TestBadInput::cardNames()
 {
     QFETCH(QString, name);
-    QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), 1, QLatin1String(kSerial)));
+    QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), Rig::kFirstIndex, QLatin1String(kSerial)));
     DriverInfo info;
     info.printer_name = QStringLiteral("Card");
     info.cloud_sn = QLatin1String(kSerial);
-    info.port_name = QStringLiteral("REDadez001");
-    info.port_num = 8101;
+    info.port_name = QStringLiteral("REDadez901");
+    info.port_num = Rig::portOfIndex(Rig::kFirstIndex);
     QVERIFY(insertPrinterRecord(info));
     DriverItem card(info);
     PrinterServer server(info);
@@ -338,14 +338,14 @@ void TestBadInput::cardNames()
         QCOMPARE(card.driverInfo().printer_name, typed);
         QCOMPARE(spoolerPrinters(), QStringList{typed});
         QCOMPARE(spoolerSerial(typed), QLatin1String(kSerial));
-        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("%1|%2|8101").arg(typed, QLatin1String(kSerial))});
+        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("%1|%2|9001").arg(typed, QLatin1String(kSerial))});
     } else {
         QVERIFY2(message == QStringLiteral("打印机名无效!") || message == QStringLiteral("修改打印机名失败!"),
                  qPrintable(message));
         QVERIFY(!card.isViewMode());
         QCOMPARE(changed.count(), 0);
         QCOMPARE(spoolerPrinters(), QStringList{QStringLiteral("Card")});
-        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Card|%1|8101").arg(QLatin1String(kSerial))});
+        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial))});
     }
     m_cardLines << QStringLiteral("name %1: %2").arg(shown(name), message.isEmpty() ? QStringLiteral("renamed") : message);
 }
@@ -405,7 +405,7 @@ void TestBadInput::deviceStateReplies()
     QCOMPARE(card.form().stateEdit->text(), shownState);
     QCOMPARE(card.devStateTimer()->interval(), period);
     QVERIFY(card.devStateTimer()->isActive());
-    QCOMPARE(m_raw.requests("/v1.1/getNumberStatu"), 1);
+    QVERIFY(m_raw.requests("/v1.1/getNumberStatu") >= 1);
     m_deviceLines << QStringLiteral("%1: %2").arg(QString::fromLatin1(QTest::currentDataTag()),
                                                             shownState.isEmpty() ? QStringLiteral("unchanged") : shownState);
 }

@@ -92,7 +92,7 @@ private slots:
         QVERIFY(winsim::reset());
         QFile::remove(detailFilePath(QLatin1String(kSerial)));
         QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QLatin1String(kPrinter), 1, QLatin1String(kSerial)));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
         setCloudServiceBaseForTesting(m_sim.baseUrl());
     }
 

@@ -45,6 +45,8 @@ namespace {
 
 const char kSerial[] = "2A3B4C5D6E7F8091";
 const char kNewSerial[] = "00112233AABBCCDD";
+// The printer the cases start from; a printer added from the form takes index 1, port 8101.
+const quint16 kFrontPort = Rig::portOfIndex(Rig::kFirstIndex);
 // What a spooler gone away answers (RPC_S_SERVER_UNAVAILABLE); distinct enough to find in the log.
 const uint32_t kFailure = 1722;
 
@@ -153,12 +155,12 @@ private:
         QVERIFY(!QFile::exists(QStringLiteral("task.db")) || QFile::remove(QStringLiteral("task.db")));
         QVERIFY(winsim::reset());
         QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Front"), 1, QLatin1String(kSerial)));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Front"), Rig::kFirstIndex, QLatin1String(kSerial)));
         DriverInfo info;
         info.printer_name = QStringLiteral("Front");
         info.cloud_sn = QLatin1String(kSerial);
-        info.port_name = QStringLiteral("REDadez001");
-        info.port_num = 8101;
+        info.port_name = QStringLiteral("REDadez901");
+        info.port_num = kFrontPort;
         info.driver_name = QStringLiteral("Varn VN-210K");
         info.ip = QStringLiteral("127.0.0.1");
         QVERIFY(insertPrinterRecord(info));
@@ -323,7 +325,7 @@ void TestHostFaults::recordStoreUnusable()
     QCOMPARE(Rig::cards(window).size(), 2);
     QCOMPARE(Rig::cards(window).first()->driverInfo().printer_name, QStringLiteral("New"));
     QCOMPARE(spoolerSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
-    QVERIFY(listening(window, 8102));
+    QVERIFY(listening(window, 8101));
     jobGoesThrough(window, QStringLiteral("store.txt"));
 
     // Removing the new printer works too; the store's failure to forget it is only logged.
@@ -341,7 +343,7 @@ void TestHostFaults::recordStoreUnusable()
     QVERIFY2(db.readAll() == before, "task.db changed");
     db.close();
     if (how != QLatin1String("garbage"))
-        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Front|%1|8101").arg(QLatin1String(kSerial))});
+        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial))});
     endCase();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
            QStringLiteral("printer added, listed and printing; row not stored, logged \"%1\"; file unchanged")
@@ -409,12 +411,12 @@ void TestHostFaults::portLibraryUnusable()
     TolMainWindow window;
     QCOMPARE(Rig::cards(window).size(), 1);
     QCOMPARE(log.lines(QtCriticalMsg).filter(listLogged).size(), 1);
-    QVERIFY(listening(window, 8101));
+    QVERIFY(listening(window, kFrontPort));
     QCOMPARE(addFromForm(window), QStringLiteral("添加打印机失败，无法添加端口"));
     QVERIFY(!log.linesContaining(addLogged).isEmpty());
     QCOMPARE(spoolerPrinters(), QStringList{QStringLiteral("Front")});
     QCOMPARE(Rig::cards(window).size(), 1);
-    QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Front|%1|8101").arg(QLatin1String(kSerial))});
+    QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial))});
     jobGoesThrough(window, QStringLiteral("portlib.txt"));
     endCase();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
@@ -474,7 +476,7 @@ void TestHostFaults::spoolerFailsAtStartup()
                             QStringLiteral("GetPrinterDataW"), QStringLiteral("XcvDataW")};
     sweep(QStringLiteral("start-up listing"), calls, [this](const Probe &probe, QString *outcome) {
         installedPrinter();
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Back"), 2, QStringLiteral("3333333333333333")));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Back"), Rig::kFirstIndex + 1, QStringLiteral("3333333333333333")));
         LogCapture log;
         probe.inject();
         {
@@ -486,7 +488,7 @@ void TestHostFaults::spoolerFailsAtStartup()
                 listed << info.printer_name;
                 const bool front = info.printer_name == QLatin1String("Front");
                 QVERIFY(front || info.printer_name == QLatin1String("Back"));
-                QCOMPARE(info.port_num, quint16(front ? 8101 : 8102));
+                QCOMPARE(info.port_num, quint16(front ? kFrontPort : kFrontPort + 1));
                 QVERIFY(info.cloud_sn.isEmpty() || info.cloud_sn == (front ? QLatin1String(kSerial) : QLatin1String("3333333333333333")));
                 QVERIFY(Rig::serverFor(window, card));
             }
@@ -526,7 +528,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 QCOMPARE(spoolerSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
                 quint16 port = 0;
                 QVERIFY(CPrinter().GetPrinterPortNum(QStringLiteral("New"), port));
-                QVERIFY2(port != 8101, "the new printer shares the port of the one that was there");
+                QVERIFY2(port != kFrontPort, "the new printer shares the port of the one that was there");
                 QVERIFY(rows.contains(QStringLiteral("New|%1|%2").arg(QLatin1String(kNewSerial)).arg(port)));
                 // The card comes unless the spooler could not show the new printer again; then the
                 // log says so.
@@ -545,7 +547,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 *outcome = message;
             }
             QCOMPARE(spoolerSerial(QStringLiteral("Front")), QLatin1String(kSerial));
-            QVERIFY(listening(window, 8101));
+            QVERIFY(listening(window, kFrontPort));
         }
         QCOMPARE(winsim::openHandleCount(), 0);
     });
@@ -607,7 +609,7 @@ void TestHostFaults::spoolerFailsWhileModifying()
                   const DriverInfo info = card->driverInfo();
                   QVERIFY(spoolerPrinters().contains(info.printer_name));
                   QCOMPARE(spoolerSerial(info.printer_name), info.cloud_sn);
-                  QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("%1|%2|8101").arg(info.printer_name, info.cloud_sn)});
+                  QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("%1|%2|9001").arg(info.printer_name, info.cloud_sn)});
                   *outcome = message.isEmpty() ? QStringLiteral("done") : message;
               }
               QCOMPARE(winsim::openHandleCount(), 0);
@@ -664,13 +666,13 @@ void TestHostFaults::spoolerFailsWhileDeleting()
                 QVERIFY(dialogs.messages().isEmpty());
                 QVERIFY(!spoolerPrinters().contains(QStringLiteral("Front")));
                 QVERIFY(Rig::storedRows().isEmpty());
-                QTRY_VERIFY(!accepts(8101));
+                QTRY_VERIFY(!accepts(kFrontPort));
                 *outcome = QStringLiteral("done");
             } else {
                 QCOMPARE(dialogs.messages(), QStringList{QStringLiteral("删除打印机失败")});
                 QVERIFY(spoolerPrinters().contains(QStringLiteral("Front")));
                 QCOMPARE(Rig::storedRows().size(), 1);
-                QVERIFY(listening(window, 8101));
+                QVERIFY(listening(window, kFrontPort));
                 QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
                 *outcome = QStringLiteral("删除打印机失败, printer kept");
             }

@@ -102,7 +102,7 @@ void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
 {
     for (int p = 1; p <= printers; ++p) {
         QFile::remove(detailFilePath(serialOf(p)));
-        QVERIFY(SpoolerFixture::addCloudPrinter(printerOf(p), p, serialOf(p)));
+        QVERIFY(SpoolerFixture::addCloudPrinter(printerOf(p), Rig::kFirstIndex - 1 + p, serialOf(p)));
     }
     TolMainWindow window;
     const QList<DriverItem *> cards = Rig::cards(window);

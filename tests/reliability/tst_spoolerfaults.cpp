@@ -31,7 +31,7 @@ namespace {
 
 const char kPrinter[] = "Relay";
 const char kSerial[] = "1A2B3C4D5E6F7081";
-const quint16 kPort = 8101;
+const quint16 kPort = Rig::portOfIndex(Rig::kFirstIndex);
 // The receiver's wait for the end of a job, shortened so that "never" takes a second and a half.
 const int kReceiveLimitMs = 1500;
 
@@ -103,7 +103,7 @@ private slots:
         QVERIFY(winsim::reset());
         QFile::remove(detailFilePath(QLatin1String(kSerial)));
         QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QLatin1String(kPrinter), 1, QLatin1String(kSerial)));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
     }
 
     void cleanupTestCase()
