@@ -83,10 +83,10 @@ void settle()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// The file as the history dialog reads it.
 QString detailText()
 {
-    QFile file(detailFilePath(QLatin1String(kSerial)));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return readDetailRecords(QLatin1String(kSerial));
 }
 
 void clearDetails()
