@@ -240,6 +240,8 @@ private slots:
     void init()
     {
         QVERIFY(m_sim.reset());
+        // A run that died half-way may have left the file immutable.
+        setImmutable(QStringLiteral("task.db"), false);
         QFile::remove(QStringLiteral("task.db"));
         QFile::remove(detailFilePath(QLatin1String(kSerial)));
         QFile::remove(detailFilePath(QLatin1String(kNewSerial)));
