@@ -39,9 +39,11 @@ step_asan() {
         -DCOURIER_SANITIZE=address,undefined \
         -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
     ninja -C "$asan_dir" -j"$jobs"
+    local asan="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:strict_init_order=1"
     # Whole allocation stacks (Qt has no frame pointers), so that a leak suppression names the
     # library that allocated, not just the first frame.
-    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:strict_init_order=1:fast_unwind_on_malloc=0:malloc_context_size=40" \
+    asan+=":fast_unwind_on_malloc=0:malloc_context_size=40"
+    ASAN_OPTIONS="$asan" \
     LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp" \
         ctest --test-dir "$asan_dir" --output-on-failure --no-tests=error -j"$jobs"
@@ -85,7 +87,8 @@ step_fuzz() {
             ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" \
             UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp" \
             QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 \
-                "$exe" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+                "$exe" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=4096 \
+                -print_final_stats=1 \
                 -artifact_prefix="$work/findings/" "$work/corpus" "$here/tests/fuzz/corpus/$target"
         ) || {
             echo "fuzz_$target found a failing input; see $work/findings" >&2

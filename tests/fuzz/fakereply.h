@@ -10,7 +10,8 @@ class FakeReply : public QNetworkReply
 {
     Q_OBJECT
 public:
-    FakeReply(QNetworkReply::NetworkError error, int status, const QByteArray &body, QObject *parent = nullptr);
+    FakeReply(
+        QNetworkReply::NetworkError error, int status, const QByteArray &body, QObject *parent = nullptr);
 
     void abort() override { }
     bool isSequential() const override { return true; }

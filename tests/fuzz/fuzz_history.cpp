@@ -50,13 +50,14 @@ void checkTable(SettingsDlg &dialog)
 {
     const QList<QStringList> records = parseDetailRecords(readDetailRecords(QLatin1String(kSerial)));
     QTableWidget *table = dialog.table();
-    check(table->rowCount() == records.size(), "one row per record, and no queued rows for a missing printer");
-    static const int fieldOfColumn[] = {-1, 0, 2, 3, 1, 4};
+    check(
+        table->rowCount() == records.size(), "one row per record, and no queued rows for a missing printer");
+    static const int fieldOfColumn[] = { -1, 0, 2, 3, 1, 4 };
     for (int row = 0; row < records.size(); ++row) {
         check(cell(table, row, 0) == QString::number(row + 1), "rows are numbered from 1");
         for (int column = 1; column < 6; ++column) {
             check(cell(table, row, column) == records.at(row).value(fieldOfColumn[column]),
-                  "each field stands in its column");
+                "each field stands in its column");
         }
     }
 }
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     static QTemporaryDir winsimRoot;
     qputenv("WINSIM_ROOT", winsimRoot.path().toUtf8());
     static int qtArgc = 1;
-    static char *qtArgv[] = {(*argv)[0], nullptr};
+    static char *qtArgv[] = { (*argv)[0], nullptr };
     auto *app = new QApplication(qtArgc, qtArgv);
     qInstallMessageHandler(quiet);
     winsim::reset();

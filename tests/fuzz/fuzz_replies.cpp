@@ -36,11 +36,16 @@ const int kJobSize = 1234;
 const char kHandledAt[] = "10:00:01";
 
 const QNetworkReply::NetworkError kErrors[] = {
-    QNetworkReply::NoError, QNetworkReply::NoError, QNetworkReply::NoError, QNetworkReply::NoError,
-    QNetworkReply::UnknownContentError, QNetworkReply::ContentNotFoundError,
-    QNetworkReply::OperationCanceledError, QNetworkReply::RemoteHostClosedError,
+    QNetworkReply::NoError,
+    QNetworkReply::NoError,
+    QNetworkReply::NoError,
+    QNetworkReply::NoError,
+    QNetworkReply::UnknownContentError,
+    QNetworkReply::ContentNotFoundError,
+    QNetworkReply::OperationCanceledError,
+    QNetworkReply::RemoteHostClosedError,
 };
-const int kStatuses[] = {200, 200, 201, 204, 400, 404, 413, 500};
+const int kStatuses[] = { 200, 200, 201, 204, 400, 404, 413, 500 };
 
 struct Harness
 {
@@ -101,7 +106,7 @@ void checkOneRecord()
     const QString head = QLatin1String(kJobneed) + QLatin1Char(';');
     const QString tail = QStringLiteral(";%1;%2!+!").arg(kJobSize).arg(QLatin1String(kHandledAt));
     check(text.startsWith(head) && text.endsWith(tail) && text.size() >= head.size() + tail.size(),
-          "a job that ended has exactly its own record");
+        "a job that ended has exactly its own record");
 }
 
 void checkFollowing(DriverItem *card)
@@ -113,9 +118,9 @@ void checkFollowing(DriverItem *card)
 // The card takes up a job as a successful post hands it over.
 void startFollowing(Harness &h)
 {
-    QJsonObject answer{{QStringLiteral("jobneed"), QLatin1String(kJobneed)},
-                       {QStringLiteral("jobSize"), kJobSize},
-                       {QStringLiteral("data"), QJsonObject{{QStringLiteral("tolvixId"), QStringLiteral("J1")}}}};
+    QJsonObject answer { { QStringLiteral("jobneed"), QLatin1String(kJobneed) },
+        { QStringLiteral("jobSize"), kJobSize },
+        { QStringLiteral("data"), QJsonObject { { QStringLiteral("tolvixId"), QStringLiteral("J1") } } } };
     h.card->onCloudResut(QNetworkReply::NoError, QJsonDocument(answer));
     settle();
 }
@@ -131,9 +136,9 @@ void printAnswer(Harness &h, QNetworkReply::NetworkError error, int status, cons
         check(e == error, "the network error is passed on");
         check(jd.isObject(), "the print result is an object");
         check(jd.object().value(QStringLiteral("jobneed")).toString() == QLatin1String(kJobneed),
-              "the print result carries the job's own description");
+            "the print result carries the job's own description");
         check(jd.object().value(QStringLiteral("jobSize")).toInt() == kJobSize,
-              "the print result carries the job's own size");
+            "the print result carries the job's own size");
         h.card->onCloudResut(e, jd);
     });
     const int freedBefore = h.portFreed;
@@ -162,10 +167,11 @@ void resultAnswer(Harness &h, QNetworkReply::NetworkError error, int status, con
     settle();
     if (h.portFreed == freedBefore) {
         // Only a status that says the job is still printing keeps the card following it.
-        const QJsonObject data = QJsonDocument::fromJson(body).object().value(QStringLiteral("data")).toObject();
+        const QJsonObject data
+            = QJsonDocument::fromJson(body).object().value(QStringLiteral("data")).toObject();
         check(error == QNetworkReply::NoError
-                  && data.value(QLatin1String(kSerial)).toString().contains(QStringLiteral("正在打印")),
-              "only a job still printing goes on being followed");
+                && data.value(QLatin1String(kSerial)).toString().contains(QStringLiteral("正在打印")),
+            "only a job still printing goes on being followed");
         checkFollowing(h.card);
     } else {
         check(h.portFreed == freedBefore + 1, "a finished job frees its port once");
@@ -183,14 +189,16 @@ void deviceAnswer(Harness &h, QNetworkReply::NetworkError error, int status, con
     settle();
     const QString shown = h.card->form().stateEdit->text();
     check(shown.isEmpty() || shown == QStringLiteral("在线") || shown == QStringLiteral("离线")
-              || shown == QStringLiteral("--"),
-          "the device state is one the card knows");
+            || shown == QStringLiteral("--"),
+        "the device state is one the card knows");
     const int period = h.card->devStateTimer()->interval();
-    check(period == 5000 || period == 10000 || period == 300000, "the device is polled at one of its periods");
+    check(
+        period == 5000 || period == 10000 || period == 300000, "the device is polled at one of its periods");
     if (error != QNetworkReply::NoError)
         check(shown == QStringLiteral("--"), "a failed query shows --");
     else if (!QJsonDocument::fromJson(body).isObject())
-        check(shown == shownBefore && period == periodBefore, "an answer that is no JSON object states nothing");
+        check(shown == shownBefore && period == periodBefore,
+            "an answer that is no JSON object states nothing");
 }
 
 } // namespace
@@ -200,7 +208,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     Q_UNUSED(argc)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static int qtArgc = 1;
-    static char *qtArgv[] = {(*argv)[0], nullptr};
+    static char *qtArgv[] = { (*argv)[0], nullptr };
     auto *app = new QApplication(qtArgc, qtArgv);
     qInstallMessageHandler(quiet);
     registerDriverInfoMetaType();

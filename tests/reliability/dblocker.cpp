@@ -30,8 +30,7 @@ int main(int argc, char **argv)
     }
     std::printf("locked\n");
     std::fflush(stdout);
-    while (std::getchar() != EOF) {
-    }
+    while (std::getchar() != EOF) { }
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     return 0;

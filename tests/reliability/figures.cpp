@@ -23,8 +23,8 @@ bool Figures::write(const QString &suite, const QString &title) const
         QString outcome = row.outcome;
         outcome.replace(QLatin1Char('|'), QStringLiteral("\\|"));
         out << "| " << row.tried << " | " << outcome << " | " << row.sent << " | " << row.delivered << " | "
-            << row.recorded << " | " << row.duplicated << " | " << row.lost << " | " << row.unrecorded << " | "
-            << row.leakedHandles << " | " << row.busyAfterOutcomeMs << " |\n";
+            << row.recorded << " | " << row.duplicated << " | " << row.lost << " | " << row.unrecorded
+            << " | " << row.leakedHandles << " | " << row.busyAfterOutcomeMs << " |\n";
         total.sent += row.sent;
         total.delivered += row.delivered;
         total.recorded += row.recorded;

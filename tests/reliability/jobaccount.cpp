@@ -35,8 +35,8 @@ QString recordSize(const QStringList &record)
     return record.value(record.size() - 2);
 }
 
-Figures::Row accountJobs(const QList<SentJob> &sent, const QList<QByteArray> &atService,
-    const QList<QStringList> &records)
+Figures::Row accountJobs(
+    const QList<SentJob> &sent, const QList<QByteArray> &atService, const QList<QStringList> &records)
 {
     Figures::Row row;
     row.sent = sent.size();
@@ -56,7 +56,8 @@ Figures::Row accountJobs(const QList<SentJob> &sent, const QList<QByteArray> &at
             if (recordIsOf(records.at(i), job)) {
                 ++recordCount;
                 recordMatched[i] = true;
-                recordedAsPrinted = recordedAsPrinted || recordResult(records.at(i)) == QStringLiteral("打印成功");
+                recordedAsPrinted
+                    = recordedAsPrinted || recordResult(records.at(i)) == QStringLiteral("打印成功");
             }
         }
         if (copies > 0)

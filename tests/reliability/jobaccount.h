@@ -18,8 +18,8 @@ struct SentJob
 
 // Settles the account of a case: which sent job reached the service how often, which has how many
 // records, and what is left over on either side.
-Figures::Row accountJobs(const QList<SentJob> &sent, const QList<QByteArray> &atService,
-    const QList<QStringList> &records);
+Figures::Row accountJobs(
+    const QList<SentJob> &sent, const QList<QByteArray> &atService, const QList<QStringList> &records);
 
 // The fields of a record, wherever the job description put them.
 QString recordDocument(const QStringList &record);

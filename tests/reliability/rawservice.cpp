@@ -16,8 +16,8 @@ const QByteArray kStatePath = "/v1.1/getNumberStatu";
 QByteArray response(int status, const QByteArray &body)
 {
     return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error")
-        + "\r\nContent-Type: application/json;charset=UTF-8\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\n\r\n" + body;
+        + "\r\nContent-Type: application/json;charset=UTF-8\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 // A JSON object with one member of several MiB beside the members the program reads.
@@ -137,7 +137,8 @@ void RawService::answer(QTcpSocket *socket, const QByteArray &path, const QByteA
         kind = m_printAnswer;
         const QJsonObject request = QJsonDocument::fromJson(body).object();
         m_lastSerial = request.value(QStringLiteral("tvNumber")).toArray().at(0).toString();
-        m_jobs.append(QByteArray::fromBase64(request.value(QStringLiteral("printData")).toString().toLatin1()));
+        m_jobs.append(
+            QByteArray::fromBase64(request.value(QStringLiteral("printData")).toString().toLatin1()));
     } else if (path == kResultPath) {
         kind = m_resultAnswer;
     }
@@ -164,7 +165,10 @@ void RawService::answer(QTcpSocket *socket, const QByteArray &path, const QByteA
             if (socket->bytesToWrite() > 0)
                 return;
             // Linger with a zero time-out turns the close into a reset.
-            const struct linger reset { 1, 0 };
+            const struct linger reset
+            {
+                1, 0
+            };
             ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
             socket->abort();
         });

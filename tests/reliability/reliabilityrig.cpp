@@ -62,10 +62,12 @@ QStringList storedRows()
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rig-reader"));
         db.setDatabaseName(QStringLiteral("task.db"));
         if (db.open()) {
-            QSqlQuery query(QStringLiteral("select printer_name, cloud_sn, port_num from driver order by id"), db);
+            QSqlQuery query(
+                QStringLiteral("select printer_name, cloud_sn, port_num from driver order by id"), db);
             while (query.next()) {
-                rows << QStringLiteral("%1|%2|%3").arg(query.value(0).toString(), query.value(1).toString(),
-                                                       query.value(2).toString());
+                rows << QStringLiteral("%1|%2|%3")
+                            .arg(query.value(0).toString(), query.value(1).toString(),
+                                query.value(2).toString());
             }
         }
     }
@@ -85,8 +87,8 @@ quint16 deadPort()
 QString waitForJobObjectsGone(int timeoutMs)
 {
     // Receivers first: their threads own the clients and replies, which may still be going away.
-    const QByteArrayList kinds{"PrinterThread", "AddPrinterThread", "RemovePrinterThread", "Cloud",
-                               "StateThread", "QNetworkReply"};
+    const QByteArrayList kinds { "PrinterThread", "AddPrinterThread", "RemovePrinterThread", "Cloud",
+        "StateThread", "QNetworkReply" };
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

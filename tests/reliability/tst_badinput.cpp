@@ -30,10 +30,10 @@ namespace {
 
 const char kSerial[] = "0123456789ABCDEF";
 
-const QStringList kAddMessages{
-    QStringLiteral("添加成功"), QStringLiteral("当前打印机已经存在!"), QStringLiteral("添加打印机失败，无法添加端口"),
-    QStringLiteral("安装驱动失败"), QStringLiteral("添加打印机失败, 打印机名无效"),
-    QStringLiteral("添加打印机失败, 无法设置云序列号"), QStringLiteral("添加打印机失败, 无法设置端口号")};
+const QStringList kAddMessages { QStringLiteral("添加成功"), QStringLiteral("当前打印机已经存在!"),
+    QStringLiteral("添加打印机失败，无法添加端口"), QStringLiteral("安装驱动失败"),
+    QStringLiteral("添加打印机失败, 打印机名无效"), QStringLiteral("添加打印机失败, 无法设置云序列号"),
+    QStringLiteral("添加打印机失败, 无法设置端口号") };
 
 QStringList spoolerPrinters()
 {
@@ -83,33 +83,20 @@ QString shown(const QString &text)
 
 QStringList wrongSerials()
 {
-    return {QString(),
-            QStringLiteral("0123456789ABCDE"),
-            QStringLiteral("0123456789ABCDEG"),
-            QStringLiteral("0123 456789ABCDE"),
-            QStringLiteral("０１２３４５６７８９ＡＢＣＤＥＦ"),
-            QStringLiteral("٠١٢٣٤٥٦٧٨٩ABCDEF"),
-            QStringLiteral("0x23456789ABCDEF"),
-            QStringLiteral("0123456789ABCDEß"),
-            QStringLiteral("0123456789ABCD\tF"),
-            QStringLiteral("'; drop table--"),
-            QStringLiteral("%1%2%3%4%5%6%7%8")};
+    return { QString(), QStringLiteral("0123456789ABCDE"), QStringLiteral("0123456789ABCDEG"),
+        QStringLiteral("0123 456789ABCDE"), QStringLiteral("０１２３４５６７８９ＡＢＣＤＥＦ"),
+        QStringLiteral("٠١٢٣٤٥٦٧٨٩ABCDEF"), QStringLiteral("0x23456789ABCDEF"),
+        QStringLiteral("0123456789ABCDEß"), QStringLiteral("0123456789ABCD\tF"),
+        QStringLiteral("'; drop table--"), QStringLiteral("%1%2%3%4%5%6%7%8") };
 }
 
 QStringList names()
 {
-    return {QStringLiteral("O'Brien"),
-            QStringLiteral("%2%1"),
-            QStringLiteral("x');drop table driver;--"),
-            QStringLiteral("Tab\there"),
-            QStringLiteral("bell\x07"),
-            QStringLiteral("a\\b"),
-            QStringLiteral("a,b"),
-            QStringLiteral("一二三四五六七八九十"),
-            QStringLiteral("一二三四五六七八九十一"),
-            QStringLiteral("😀😀😀😀😀"),
-            QStringLiteral("   "),
-            QStringLiteral("a\"b")};
+    return { QStringLiteral("O'Brien"), QStringLiteral("%2%1"), QStringLiteral("x');drop table driver;--"),
+        QStringLiteral("Tab\there"), QStringLiteral("bell\x07"), QStringLiteral("a\\b"),
+        QStringLiteral("a,b"), QStringLiteral("一二三四五六七八九十"),
+        QStringLiteral("一二三四五六七八九十一"), QStringLiteral("😀😀😀😀😀"), QStringLiteral("   "),
+        QStringLiteral("a\"b") };
 }
 
 } // namespace
@@ -149,8 +136,8 @@ private slots:
     {
         registerDriverInfoMetaType();
         QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("0"),
-                             QStringLiteral("--default-device"), QStringLiteral("online")}));
+        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
+            QStringLiteral("--default-device"), QStringLiteral("online") }));
         QVERIFY(m_raw.listen());
     }
 
@@ -174,7 +161,8 @@ private slots:
     {
         winsim::reset();
         resetRelaySettingsForTesting();
-        addRow(QStringLiteral("add form: serials of every wrong shape"), m_formLines.filter(QStringLiteral("serial ")));
+        addRow(QStringLiteral("add form: serials of every wrong shape"),
+            m_formLines.filter(QStringLiteral("serial ")));
         addRow(QStringLiteral("add form: names"), m_formLines.filter(QStringLiteral("name ")));
         addRow(QStringLiteral("printer card: serials and names"), m_cardLines);
         addRow(QStringLiteral("device-state answers"), m_deviceLines);
@@ -209,12 +197,13 @@ void TestBadInput::formSerials()
     typeInto(window.findChild<QLineEdit *>(QStringLiteral("lineEdit_name")), QStringLiteral("Printer"));
     DialogWatcher dialogs;
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok")), Qt::LeftButton);
-    const QString expected = typed.isEmpty() ? QStringLiteral("请输入云序号!") : QStringLiteral("云序号输入错误!");
-    QCOMPARE(dialogs.messages(), QStringList{expected});
+    const QString expected
+        = typed.isEmpty() ? QStringLiteral("请输入云序号!") : QStringLiteral("云序号输入错误!");
+    QCOMPARE(dialogs.messages(), QStringList { expected });
     QVERIFY(winsim::rundllCommandLines().empty());
     QCOMPARE(winsim::callCount("XcvDataW"), 0);
     QVERIFY(spoolerPrinters().isEmpty());
-    QCOMPARE(spoolerPorts(), (QStringList{QStringLiteral("LPT1:"), QStringLiteral("FILE:")}));
+    QCOMPARE(spoolerPorts(), (QStringList { QStringLiteral("LPT1:"), QStringLiteral("FILE:") }));
     QVERIFY(!QFile::exists(QStringLiteral("task.db")));
     QVERIFY(Rig::cards(window).isEmpty());
     m_formLines << QStringLiteral("serial %1: %2").arg(shown(serial), expected);
@@ -251,9 +240,10 @@ void TestBadInput::formNames()
         QCOMPARE(shownMessage, message);
 
     if (shownMessage == QStringLiteral("添加成功")) {
-        QCOMPARE(spoolerPrinters(), QStringList{typed});
+        QCOMPARE(spoolerPrinters(), QStringList { typed });
         QCOMPARE(spoolerSerial(typed), QLatin1String(kSerial));
-        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("%1|%2|8101").arg(typed, QLatin1String(kSerial))});
+        QCOMPARE(Rig::storedRows(),
+            QStringList { QStringLiteral("%1|%2|8101").arg(typed, QLatin1String(kSerial)) });
         const QList<DriverItem *> cards = Rig::cards(window);
         QCOMPARE(cards.size(), 1);
         QCOMPARE(cards.first()->driverInfo().printer_name, typed);
@@ -280,7 +270,8 @@ void TestBadInput::cardSerials_data()
 void TestBadInput::cardSerials()
 {
     QFETCH(QString, serial);
-    QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), Rig::kFirstIndex, QLatin1String(kSerial)));
+    QVERIFY(
+        SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), Rig::kFirstIndex, QLatin1String(kSerial)));
     DriverInfo info;
     info.printer_name = QStringLiteral("Card");
     info.cloud_sn = QLatin1String(kSerial);
@@ -293,13 +284,14 @@ void TestBadInput::cardSerials()
     const QString typed = typeInto(card.form().serialEdit, serial);
     DialogWatcher dialogs;
     card.onModifyClicked();
-    const QString expected = typed.isEmpty() ? QStringLiteral("请输入云序号!") : QStringLiteral("云序号输入错误!");
-    QCOMPARE(dialogs.messages(), QStringList{expected});
+    const QString expected
+        = typed.isEmpty() ? QStringLiteral("请输入云序号!") : QStringLiteral("云序号输入错误!");
+    QCOMPARE(dialogs.messages(), QStringList { expected });
     QVERIFY(!card.isViewMode());
     QCOMPARE(changed.count(), 0);
     QCOMPARE(card.driverInfo().cloud_sn, QLatin1String(kSerial));
     QCOMPARE(spoolerSerial(QStringLiteral("Card")), QLatin1String(kSerial));
-    QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial))});
+    QCOMPARE(Rig::storedRows(), QStringList { QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial)) });
     m_cardLines << QStringLiteral("serial %1: %2").arg(shown(serial), expected);
 }
 
@@ -315,7 +307,8 @@ void TestBadInput::cardNames_data()
 void TestBadInput::cardNames()
 {
     QFETCH(QString, name);
-    QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), Rig::kFirstIndex, QLatin1String(kSerial)));
+    QVERIFY(
+        SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), Rig::kFirstIndex, QLatin1String(kSerial)));
     DriverInfo info;
     info.printer_name = QStringLiteral("Card");
     info.cloud_sn = QLatin1String(kSerial);
@@ -336,18 +329,21 @@ void TestBadInput::cardNames()
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).value<DriverInfo>().printer_name, typed);
         QCOMPARE(card.driverInfo().printer_name, typed);
-        QCOMPARE(spoolerPrinters(), QStringList{typed});
+        QCOMPARE(spoolerPrinters(), QStringList { typed });
         QCOMPARE(spoolerSerial(typed), QLatin1String(kSerial));
-        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("%1|%2|9001").arg(typed, QLatin1String(kSerial))});
+        QCOMPARE(Rig::storedRows(),
+            QStringList { QStringLiteral("%1|%2|9001").arg(typed, QLatin1String(kSerial)) });
     } else {
         QVERIFY2(message == QStringLiteral("打印机名无效!") || message == QStringLiteral("修改打印机名失败!"),
-                 qPrintable(message));
+            qPrintable(message));
         QVERIFY(!card.isViewMode());
         QCOMPARE(changed.count(), 0);
-        QCOMPARE(spoolerPrinters(), QStringList{QStringLiteral("Card")});
-        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial))});
+        QCOMPARE(spoolerPrinters(), QStringList { QStringLiteral("Card") });
+        QCOMPARE(
+            Rig::storedRows(), QStringList { QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial)) });
     }
-    m_cardLines << QStringLiteral("name %1: %2").arg(shown(name), message.isEmpty() ? QStringLiteral("renamed") : message);
+    m_cardLines << QStringLiteral("name %1: %2")
+                       .arg(shown(name), message.isEmpty() ? QStringLiteral("renamed") : message);
 }
 
 void TestBadInput::deviceStateReplies_data()
@@ -359,26 +355,29 @@ void TestBadInput::deviceStateReplies_data()
     const int custom = int(RawService::Answer::Custom);
     QTest::newRow("online") << custom << QByteArray(R"({"code":0,"msg":"success","data":"1"})")
                             << QStringLiteral("在线") << 300000;
-    QTest::newRow("offline, data 17") << custom << QByteArray(R"({"code":0,"data":"17"})") << QStringLiteral("离线")
-                                      << 10000;
-    QTest::newRow("code 1001") << custom << QByteArray(R"({"code":1001,"msg":"设备不存在"})") << QStringLiteral("离线")
-                               << 10000;
-    QTest::newRow("code 4002 beside data 1") << custom << QByteArray(R"({"code":4002,"data":"1"})")
-                                             << QStringLiteral("离线") << 10000;
-    QTest::newRow("code 1001.0") << custom << QByteArray(R"({"code":1001.0})") << QStringLiteral("离线") << 10000;
-    QTest::newRow("code 2 states nothing") << custom << QByteArray(R"({"code":2,"data":"1"})") << QString() << 5000;
+    QTest::newRow("offline, data 17")
+        << custom << QByteArray(R"({"code":0,"data":"17"})") << QStringLiteral("离线") << 10000;
+    QTest::newRow("code 1001") << custom << QByteArray(R"({"code":1001,"msg":"设备不存在"})")
+                               << QStringLiteral("离线") << 10000;
+    QTest::newRow("code 4002 beside data 1")
+        << custom << QByteArray(R"({"code":4002,"data":"1"})") << QStringLiteral("离线") << 10000;
+    QTest::newRow("code 1001.0") << custom << QByteArray(R"({"code":1001.0})") << QStringLiteral("离线")
+                                 << 10000;
+    QTest::newRow("code 2 states nothing")
+        << custom << QByteArray(R"({"code":2,"data":"1"})") << QString() << 5000;
     QTest::newRow("code -1 states nothing") << custom << QByteArray(R"({"code":-1})") << QString() << 5000;
-    QTest::newRow("an HTML page") << custom << QByteArray("<html><body>502 Bad Gateway</body></html>") << QString()
-                                  << 5000;
+    QTest::newRow("an HTML page") << custom << QByteArray("<html><body>502 Bad Gateway</body></html>")
+                                  << QString() << 5000;
     QTest::newRow("[]") << custom << QByteArray("[]") << QString() << 5000;
     QTest::newRow("null") << custom << QByteArray("null") << QString() << 5000;
     QTest::newRow("a bare string") << custom << QByteArray(R"("在线")") << QString() << 5000;
     QTest::newRow("an empty body") << custom << QByteArray() << QString() << 5000;
-    QTest::newRow("several MiB of JSON, online") << int(RawService::Answer::HugeJson) << QByteArray()
-                                                  << QStringLiteral("在线") << 300000;
-    QTest::newRow("several MiB, not JSON") << int(RawService::Answer::HugeGarbage) << QByteArray() << QString() << 5000;
-    QTest::newRow("reset mid-answer") << int(RawService::Answer::ResetMidway) << QByteArray() << QStringLiteral("--")
-                                      << 5000;
+    QTest::newRow("several MiB of JSON, online")
+        << int(RawService::Answer::HugeJson) << QByteArray() << QStringLiteral("在线") << 300000;
+    QTest::newRow("several MiB, not JSON")
+        << int(RawService::Answer::HugeGarbage) << QByteArray() << QString() << 5000;
+    QTest::newRow("reset mid-answer")
+        << int(RawService::Answer::ResetMidway) << QByteArray() << QStringLiteral("--") << 5000;
 }
 
 // Whatever the device-state query brings back, the card shows one of its states, or nothing new,
@@ -407,7 +406,7 @@ void TestBadInput::deviceStateReplies()
     QVERIFY(card.devStateTimer()->isActive());
     QVERIFY(m_raw.requests("/v1.1/getNumberStatu") >= 1);
     m_deviceLines << QStringLiteral("%1: %2").arg(QString::fromLatin1(QTest::currentDataTag()),
-                                                            shownState.isEmpty() ? QStringLiteral("unchanged") : shownState);
+        shownState.isEmpty() ? QStringLiteral("unchanged") : shownState);
 }
 
 QTEST_MAIN(TestBadInput)

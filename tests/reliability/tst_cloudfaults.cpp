@@ -37,7 +37,7 @@ const QString kNetworkFailure = QStringLiteral("打印失败:网络访问异常"
 
 QJsonObject fault(const char *exchange, const QJsonObject &behaviour)
 {
-    return QJsonObject{{QLatin1String(exchange), behaviour}};
+    return QJsonObject { { QLatin1String(exchange), behaviour } };
 }
 
 } // namespace
@@ -79,8 +79,8 @@ private slots:
     {
         registerDriverInfoMetaType();
         QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("0"),
-                             QStringLiteral("--default-device"), QStringLiteral("online")}));
+        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
+            QStringLiteral("--default-device"), QStringLiteral("online") }));
         QVERIFY(m_raw.listen());
         setCloudReplyTimeoutForTesting(kReplyLimitMs);
     }
@@ -92,7 +92,8 @@ private slots:
         QVERIFY(winsim::reset());
         QFile::remove(detailFilePath(QLatin1String(kSerial)));
         QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
+        QVERIFY(SpoolerFixture::addCloudPrinter(
+            QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
         setCloudServiceBaseForTesting(m_sim.baseUrl());
     }
 
@@ -101,7 +102,8 @@ private slots:
         // Despoolers of a case that failed half-way would keep trying the closed ports.
         winsim::reset();
         resetRelaySettingsForTesting();
-        QVERIFY(m_figures.write(QStringLiteral("10-cloudfaults"), QStringLiteral("The cloud service misbehaves")));
+        QVERIFY(m_figures.write(
+            QStringLiteral("10-cloudfaults"), QStringLiteral("The cloud service misbehaves")));
     }
 
     void postFaults_data();
@@ -117,33 +119,41 @@ void TestCloudFaults::postFaults_data()
     const int late = kReplyLimitMs + 1500;
     const int normal = int(RawService::Answer::Normal);
     QTest::newRow("post: connection refused")
-        << "dead" << "" << QJsonObject() << normal << normal << kNetworkFailure << 0 << "69_Cloud receive err";
-    QTest::newRow("post: answer after the limit")
-        << "sim" << "" << fault("print", {{"delayMs", late}}) << normal << normal << kNetworkFailure << 1
-        << "Timeout occur";
-    QTest::newRow("post: 404") << "sim" << "" << fault("print", {{"fault", "404"}}) << normal << normal
+        << "dead"
+        << "" << QJsonObject() << normal << normal << kNetworkFailure << 0 << "69_Cloud receive err";
+    QTest::newRow("post: answer after the limit") << "sim"
+                                                  << "" << fault("print", { { "delayMs", late } }) << normal
+                                                  << normal << kNetworkFailure << 1 << "Timeout occur";
+    QTest::newRow("post: 404") << "sim"
+                               << "" << fault("print", { { "fault", "404" } }) << normal << normal
                                << kNetworkFailure << 0 << "code: 203";
-    QTest::newRow("post: 413") << "sim" << "" << fault("print", {{"fault", "413"}}) << normal << normal
+    QTest::newRow("post: 413") << "sim"
+                               << "" << fault("print", { { "fault", "413" } }) << normal << normal
                                << QStringLiteral("打印失败:打印文件过大") << 0 << "code: 299";
-    QTest::newRow("post: 500") << "sim" << "" << fault("print", {{"fault", "500"}}) << normal << normal
+    QTest::newRow("post: 500") << "sim"
+                               << "" << fault("print", { { "fault", "500" } }) << normal << normal
                                << kNetworkFailure << 0 << "code: 401";
     // An answer without a job id is followed with an empty one, which the service does not know.
-    QTest::newRow("post: not JSON") << "sim" << "" << fault("print", {{"fault", "non-json"}}) << normal << normal
+    QTest::newRow("post: not JSON") << "sim"
+                                    << "" << fault("print", { { "fault", "non-json" } }) << normal << normal
                                     << QStringLiteral("任务不存在") << 0 << "56_Cloud get QJsonDocument()";
-    QTest::newRow("post: []") << "sim" << "" << fault("print", {{"fault", "empty-array"}}) << normal << normal
+    QTest::newRow("post: []") << "sim"
+                              << "" << fault("print", { { "fault", "empty-array" } }) << normal << normal
                               << QStringLiteral("任务不存在") << 0 << "56_Cloud get QJsonDocument([])";
     QTest::newRow("post: closed without an answer")
-        << "sim" << "" << fault("print", {{"fault", "drop"}, {"count", -1}}) << normal << normal << kNetworkFailure
-        << 0 << "69_Cloud receive err";
-    QTest::newRow("post: several MiB of JSON")
-        << "raw" << "" << QJsonObject() << int(RawService::Answer::HugeJson) << normal
-        << QStringLiteral("打印成功") << 1 << "";
+        << "sim"
+        << "" << fault("print", { { "fault", "drop" }, { "count", -1 } }) << normal << normal
+        << kNetworkFailure << 0 << "69_Cloud receive err";
+    QTest::newRow("post: several MiB of JSON") << "raw"
+                                               << "" << QJsonObject() << int(RawService::Answer::HugeJson)
+                                               << normal << QStringLiteral("打印成功") << 1 << "";
     QTest::newRow("post: several MiB, not JSON")
-        << "raw" << "" << QJsonObject() << int(RawService::Answer::HugeGarbage) << normal
+        << "raw"
+        << "" << QJsonObject() << int(RawService::Answer::HugeGarbage) << normal
         << QStringLiteral("任务不存在") << 1 << "";
-    QTest::newRow("post: reset mid-answer")
-        << "raw" << "" << QJsonObject() << int(RawService::Answer::ResetMidway) << normal << kNetworkFailure << 1
-        << "69_Cloud receive err";
+    QTest::newRow("post: reset mid-answer") << "raw"
+                                            << "" << QJsonObject() << int(RawService::Answer::ResetMidway)
+                                            << normal << kNetworkFailure << 1 << "69_Cloud receive err";
 }
 
 void TestCloudFaults::resultFaults_data()
@@ -151,32 +161,43 @@ void TestCloudFaults::resultFaults_data()
     addCaseColumns();
     const int late = kReplyLimitMs + 1500;
     const int normal = int(RawService::Answer::Normal);
-    QTest::newRow("result: connection refused")
-        << "sim" << "dead" << QJsonObject() << normal << normal << kNetworkFailure << 1 << "43_StateThread receive err";
+    QTest::newRow("result: connection refused") << "sim"
+                                                << "dead" << QJsonObject() << normal << normal
+                                                << kNetworkFailure << 1 << "43_StateThread receive err";
     QTest::newRow("result: answer after the limit")
-        << "sim" << "" << fault("result", {{"delayMs", late}}) << normal << normal << kNetworkFailure << 1
+        << "sim"
+        << "" << fault("result", { { "delayMs", late } }) << normal << normal << kNetworkFailure << 1
         << "Result query unanswered";
-    QTest::newRow("result: 404") << "sim" << "" << fault("result", {{"fault", "404"}}) << normal << normal
+    QTest::newRow("result: 404") << "sim"
+                                 << "" << fault("result", { { "fault", "404" } }) << normal << normal
                                  << kNetworkFailure << 1 << "code: 203";
-    QTest::newRow("result: 413") << "sim" << "" << fault("result", {{"fault", "413"}}) << normal << normal
+    QTest::newRow("result: 413") << "sim"
+                                 << "" << fault("result", { { "fault", "413" } }) << normal << normal
                                  << kNetworkFailure << 1 << "code: 299";
-    QTest::newRow("result: 500") << "sim" << "" << fault("result", {{"fault", "500"}}) << normal << normal
+    QTest::newRow("result: 500") << "sim"
+                                 << "" << fault("result", { { "fault", "500" } }) << normal << normal
                                  << kNetworkFailure << 1 << "code: 401";
-    QTest::newRow("result: not JSON") << "sim" << "" << fault("result", {{"fault", "non-json"}}) << normal << normal
-                                      << kNetworkFailure << 1 << "Invalid receive json";
-    QTest::newRow("result: []") << "sim" << "" << fault("result", {{"fault", "empty-array"}}) << normal << normal
+    QTest::newRow("result: not JSON") << "sim"
+                                      << "" << fault("result", { { "fault", "non-json" } }) << normal
+                                      << normal << kNetworkFailure << 1 << "Invalid receive json";
+    QTest::newRow("result: []") << "sim"
+                                << "" << fault("result", { { "fault", "empty-array" } }) << normal << normal
                                 << kNetworkFailure << 1 << "Invalid receive json";
     QTest::newRow("result: closed without an answer")
-        << "sim" << "" << fault("result", {{"fault", "drop"}, {"count", -1}}) << normal << normal
+        << "sim"
+        << "" << fault("result", { { "fault", "drop" }, { "count", -1 } }) << normal << normal
         << kNetworkFailure << 1 << "43_StateThread receive err";
     QTest::newRow("result: several MiB of JSON")
-        << "raw" << "" << QJsonObject() << normal << int(RawService::Answer::HugeJson)
-        << QStringLiteral("打印成功") << 1 << "";
+        << "raw"
+        << "" << QJsonObject() << normal << int(RawService::Answer::HugeJson) << QStringLiteral("打印成功")
+        << 1 << "";
     QTest::newRow("result: several MiB, not JSON")
-        << "raw" << "" << QJsonObject() << normal << int(RawService::Answer::HugeGarbage) << kNetworkFailure << 1
+        << "raw"
+        << "" << QJsonObject() << normal << int(RawService::Answer::HugeGarbage) << kNetworkFailure << 1
         << "Invalid receive json";
     QTest::newRow("result: reset mid-answer")
-        << "raw" << "" << QJsonObject() << normal << int(RawService::Answer::ResetMidway) << kNetworkFailure << 1
+        << "raw"
+        << "" << QJsonObject() << normal << int(RawService::Answer::ResetMidway) << kNetworkFailure << 1
         << "43_StateThread receive err";
 }
 
@@ -222,9 +243,9 @@ void TestCloudFaults::runCase()
             Qt::DirectConnection);
     }
 
-    const SentJob job{QStringLiteral("fault.txt"), Rig::jobBytes(tried, 5000)};
-    QVERIFY(winsim::submitJob(kPrinter, job.document.toStdString(),
-                              std::vector<uint8_t>(job.bytes.begin(), job.bytes.end())));
+    const SentJob job { QStringLiteral("fault.txt"), Rig::jobBytes(tried, 5000) };
+    QVERIFY(winsim::submitJob(
+        kPrinter, job.document.toStdString(), std::vector<uint8_t>(job.bytes.begin(), job.bytes.end())));
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(record.size(), 5);
@@ -250,7 +271,7 @@ void TestCloudFaults::runCase()
     if (atService > 0)
         QVERIFY(received.first() == job.bytes);
 
-    Figures::Row row = accountJobs({job}, received, Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = accountJobs({ job }, received, Rig::records(QLatin1String(kSerial)));
     row.tried = tried;
     row.outcome = recorded;
     row.busyAfterOutcomeMs = watch.longestBusyAfterOutcomeMs();
@@ -260,14 +281,14 @@ void TestCloudFaults::runCase()
     disconnect(redirect);
     setCloudServiceBaseForTesting(m_sim.baseUrl());
     QVERIFY(m_sim.reset());
-    const SentJob next{QStringLiteral("after.txt"), Rig::jobBytes(tried + QStringLiteral(" after"), 700)};
-    QVERIFY(winsim::submitJob(kPrinter, next.document.toStdString(),
-                              std::vector<uint8_t>(next.bytes.begin(), next.bytes.end())));
+    const SentJob next { QStringLiteral("after.txt"), Rig::jobBytes(tried + QStringLiteral(" after"), 700) };
+    QVERIFY(winsim::submitJob(
+        kPrinter, next.document.toStdString(), std::vector<uint8_t>(next.bytes.begin(), next.bytes.end())));
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 2, 20000);
     const QStringList nextRecord = Rig::records(QLatin1String(kSerial)).last();
     QCOMPARE(recordDocument(nextRecord), next.document);
     QCOMPARE(recordResult(nextRecord), QStringLiteral("打印成功"));
-    QCOMPARE(simJobs(), QList<QByteArray>{next.bytes});
+    QCOMPARE(simJobs(), QList<QByteArray> { next.bytes });
     QTRY_VERIFY(!watch.isBusy());
 
     QCOMPARE(Rig::waitForJobObjectsGone(), QString());
@@ -291,16 +312,17 @@ void TestCloudFaults::jobsBackToBack()
     PortWatch watch(server, card);
     QList<SentJob> sent;
     for (int i = 0; i < 3; ++i) {
-        sent.append({QStringLiteral("back-%1.txt").arg(i), Rig::jobBytes(QStringLiteral("back %1").arg(i), 900 + i)});
+        sent.append({ QStringLiteral("back-%1.txt").arg(i),
+            Rig::jobBytes(QStringLiteral("back %1").arg(i), 900 + i) });
         QVERIFY(winsim::submitJob(kPrinter, sent.last().document.toStdString(),
-                                  std::vector<uint8_t>(sent.last().bytes.begin(), sent.last().bytes.end())));
+            std::vector<uint8_t>(sent.last().bytes.begin(), sent.last().bytes.end())));
     }
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 3, 30000);
     QTRY_VERIFY(!watch.isBusy());
     const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
     for (int i = 0; i < 3; ++i)
         QCOMPARE(recordDocument(records.at(i)), sent.at(i).document);
-    QCOMPARE(simJobs(), (QList<QByteArray>{sent.at(0).bytes, sent.at(1).bytes, sent.at(2).bytes}));
+    QCOMPARE(simJobs(), (QList<QByteArray> { sent.at(0).bytes, sent.at(1).bytes, sent.at(2).bytes }));
     // The listener looks for a free port once a second.
     QVERIFY2(watch.longestHoldBackMs() <= 1500, qPrintable(QString::number(watch.longestHoldBackMs())));
 

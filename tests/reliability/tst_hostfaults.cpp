@@ -21,15 +21,15 @@
 #include "winsim/winsimcontrol.h"
 
 #include <QDir>
-#include <QJsonArray>
-#include <QTcpSocket>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <fcntl.h>
@@ -51,10 +51,10 @@ const quint16 kFrontPort = Rig::portOfIndex(Rig::kFirstIndex);
 const uint32_t kFailure = 1722;
 
 // The messages the add worker and the window may show for an add, by the program's own table.
-const QStringList kAddMessages{
-    QStringLiteral("添加成功"), QStringLiteral("当前打印机已经存在!"), QStringLiteral("添加打印机失败，无法添加端口"),
-    QStringLiteral("安装驱动失败"), QStringLiteral("添加打印机失败, 打印机名无效"),
-    QStringLiteral("添加打印机失败, 无法设置云序列号"), QStringLiteral("添加打印机失败, 无法设置端口号")};
+const QStringList kAddMessages { QStringLiteral("添加成功"), QStringLiteral("当前打印机已经存在!"),
+    QStringLiteral("添加打印机失败，无法添加端口"), QStringLiteral("安装驱动失败"),
+    QStringLiteral("添加打印机失败, 打印机名无效"), QStringLiteral("添加打印机失败, 无法设置云序列号"),
+    QStringLiteral("添加打印机失败, 无法设置端口号") };
 
 QStringList spoolerPrinters()
 {
@@ -112,8 +112,9 @@ void pressAdd(TolMainWindow &window)
 // printer-data lines give the thread's last error, which a failed read does not set).
 bool logNamesFailure(const LogCapture &log)
 {
-    return !log.linesContaining(QString::number(kFailure)).isEmpty() || !log.linesContaining(QStringLiteral("= 2")).isEmpty()
-        || !log.lines(QtCriticalMsg).isEmpty() || !log.linesContaining(QStringLiteral("failed")).isEmpty();
+    return !log.linesContaining(QString::number(kFailure)).isEmpty()
+        || !log.linesContaining(QStringLiteral("= 2")).isEmpty() || !log.lines(QtCriticalMsg).isEmpty()
+        || !log.linesContaining(QStringLiteral("failed")).isEmpty();
 }
 
 // Sets a file's immutable attribute, which even an administrator's writes respect.
@@ -155,7 +156,8 @@ private:
         QVERIFY(!QFile::exists(QStringLiteral("task.db")) || QFile::remove(QStringLiteral("task.db")));
         QVERIFY(winsim::reset());
         QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Front"), Rig::kFirstIndex, QLatin1String(kSerial)));
+        QVERIFY(SpoolerFixture::addCloudPrinter(
+            QStringLiteral("Front"), Rig::kFirstIndex, QLatin1String(kSerial)));
         DriverInfo info;
         info.printer_name = QStringLiteral("Front");
         info.cloud_sn = QLatin1String(kSerial);
@@ -174,7 +176,8 @@ private:
         const int before = Rig::records(QLatin1String(kSerial)).size();
         const QByteArray bytes = Rig::jobBytes(document, 1500);
         QVERIFY(m_sim.reset());
-        QVERIFY(winsim::submitJob("Front", document.toStdString(), std::vector<uint8_t>(bytes.begin(), bytes.end())));
+        QVERIFY(winsim::submitJob(
+            "Front", document.toStdString(), std::vector<uint8_t>(bytes.begin(), bytes.end())));
         QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), before + 1, 20000);
         QCOMPARE(recordDocument(Rig::records(QLatin1String(kSerial)).last()), document);
         QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).last()), QStringLiteral("打印成功"));
@@ -232,8 +235,8 @@ private slots:
     {
         registerDriverInfoMetaType();
         QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("0"),
-                             QStringLiteral("--default-device"), QStringLiteral("online")}));
+        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
+            QStringLiteral("--default-device"), QStringLiteral("online") }));
         setCloudServiceBaseForTesting(m_sim.baseUrl());
     }
 
@@ -260,10 +263,12 @@ private slots:
     {
         winsim::reset();
         resetRelaySettingsForTesting();
-        m_figures.note(QStringLiteral("Spooler calls failing in turn (error %1), one run per call the scenario makes: %2")
+        m_figures.note(QStringLiteral(
+            "Spooler calls failing in turn (error %1), one run per call the scenario makes: %2")
                            .arg(kFailure)
                            .arg(m_sweepLines.join(QStringLiteral("; "))));
-        QVERIFY(m_figures.write(QStringLiteral("40-hostfaults"), QStringLiteral("The machine fails the program")));
+        QVERIFY(m_figures.write(
+            QStringLiteral("40-hostfaults"), QStringLiteral("The machine fails the program")));
     }
 
     void recordStoreUnusable_data();
@@ -283,9 +288,12 @@ void TestHostFaults::recordStoreUnusable_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("task.db read-only") << "read-only" << "Insert printer error";
-    QTest::newRow("task.db locked by another process") << "locked" << "Insert printer error";
-    QTest::newRow("task.db is not a database") << "garbage" << "Create table driver error";
+    QTest::newRow("task.db read-only") << "read-only"
+                                       << "Insert printer error";
+    QTest::newRow("task.db locked by another process") << "locked"
+                                                       << "Insert printer error";
+    QTest::newRow("task.db is not a database") << "garbage"
+                                               << "Create table driver error";
 }
 
 // The record store is the program's own list, never read back: a store that cannot be written
@@ -309,7 +317,7 @@ void TestHostFaults::recordStoreUnusable()
             QSKIP("this file system cannot make task.db read-only for this user");
         QVERIFY(!writable(QStringLiteral("task.db")));
     } else {
-        locker.start(QStringLiteral(DBLOCKER_PATH), {QStringLiteral("task.db")});
+        locker.start(QStringLiteral(DBLOCKER_PATH), { QStringLiteral("task.db") });
         QVERIFY(locker.waitForReadyRead(10000));
         QCOMPARE(locker.readLine().trimmed(), QByteArray("locked"));
     }
@@ -345,12 +353,13 @@ void TestHostFaults::recordStoreUnusable()
     QVERIFY2(db.readAll() == before, "task.db changed");
     db.close();
     if (how != QLatin1String("garbage"))
-        QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial))});
+        QCOMPARE(
+            Rig::storedRows(), QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
     endCase();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
-           QStringLiteral("printer added, listed and printing; row not stored, logged \"%1\"; file unchanged")
-               .arg(logged),
-           1);
+        QStringLiteral("printer added, listed and printing; row not stored, logged \"%1\"; file unchanged")
+            .arg(logged),
+        1);
 }
 
 // Without logs/ and details/ the program runs and relays as ever; it writes neither, and creates
@@ -367,12 +376,14 @@ void TestHostFaults::foldersMissing()
         QVERIFY(card);
         PortWatch watch(Rig::serverFor(window, card), card);
         const QByteArray bytes = Rig::jobBytes(QStringLiteral("no folders"), 2500);
-        QVERIFY(winsim::submitJob("Front", std::string("nofolders.txt"), std::vector<uint8_t>(bytes.begin(), bytes.end())));
+        QVERIFY(winsim::submitJob(
+            "Front", std::string("nofolders.txt"), std::vector<uint8_t>(bytes.begin(), bytes.end())));
         QTRY_COMPARE_WITH_TIMEOUT(Rig::serviceJobs(m_sim).size(), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(watch.jobsEnded(), 1, 20000);
         QVERIFY(!watch.isBusy());
-        QVERIFY(m_sim.jobData(Rig::serviceJobs(m_sim).at(0).toObject().value(QStringLiteral("jobId")).toString())
-                == bytes);
+        QVERIFY(
+            m_sim.jobData(Rig::serviceJobs(m_sim).at(0).toObject().value(QStringLiteral("jobId")).toString())
+            == bytes);
         // The card still answers for its history: empty, since nothing could be kept.
         SettingsDlg history(QStringLiteral("Front"), QLatin1String(kSerial));
         QCOMPARE(history.table()->rowCount(), 0);
@@ -382,9 +393,9 @@ void TestHostFaults::foldersMissing()
     QVERIFY(!program.exists(QStringLiteral("details")));
     endCase();
     addRow(QStringLiteral("logs/ and details/ missing"),
-           QStringLiteral("job sent once, port freed; no log and no record can be written (the installation "
-                          "provides both folders), neither folder created"),
-           1, false);
+        QStringLiteral("job sent once, port freed; no log and no record can be written (the installation "
+                       "provides both folders), neither folder created"),
+        1, false);
 }
 
 void TestHostFaults::portLibraryUnusable_data()
@@ -392,8 +403,9 @@ void TestHostFaults::portLibraryUnusable_data()
     QTest::addColumn<bool>("hollow");
     QTest::addColumn<QString>("addLogged");
     QTest::addColumn<QString>("listLogged");
-    QTest::newRow("port library missing") << false << "44_CPrinter addStandardTcpPort load Quayport.dll failed"
-                                          << "464_CPrinter GetConfigStandardTcpPort load Quayport.dll failed";
+    QTest::newRow("port library missing")
+        << false << "44_CPrinter addStandardTcpPort load Quayport.dll failed"
+        << "464_CPrinter GetConfigStandardTcpPort load Quayport.dll failed";
     QTest::newRow("port library lacking its exports") << true << "32_CPrinter resolve Quayport.dll failed"
                                                       << "444_CPrinter resolve Quayport.dll failed";
 }
@@ -407,7 +419,8 @@ void TestHostFaults::portLibraryUnusable()
     QFETCH(QString, listLogged);
     QVERIFY(ProgramFolder::removePortLibrary());
     if (hollow)
-        QVERIFY(ProgramFolder::linkFile(QStringLiteral(HOLLOW_QUAYPORT_PATH), QStringLiteral("libQuayport.so")));
+        QVERIFY(
+            ProgramFolder::linkFile(QStringLiteral(HOLLOW_QUAYPORT_PATH), QStringLiteral("libQuayport.so")));
 
     LogCapture log;
     TolMainWindow window;
@@ -416,13 +429,15 @@ void TestHostFaults::portLibraryUnusable()
     QVERIFY(listening(window, kFrontPort));
     QCOMPARE(addFromForm(window), QStringLiteral("添加打印机失败，无法添加端口"));
     QVERIFY(!log.linesContaining(addLogged).isEmpty());
-    QCOMPARE(spoolerPrinters(), QStringList{QStringLiteral("Front")});
+    QCOMPARE(spoolerPrinters(), QStringList { QStringLiteral("Front") });
     QCOMPARE(Rig::cards(window).size(), 1);
-    QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial))});
+    QCOMPARE(Rig::storedRows(), QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
     jobGoesThrough(window, QStringLiteral("portlib.txt"));
     endCase();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
-           QStringLiteral("add refused with \"添加打印机失败，无法添加端口\"; existing printer listed and printing"), 1);
+        QStringLiteral(
+            "add refused with \"添加打印机失败，无法添加端口\"; existing printer listed and printing"),
+        1);
 }
 
 void TestHostFaults::sweep(const QString &name, const QStringList &calls, const Scenario &scenario)
@@ -437,7 +452,7 @@ void TestHostFaults::sweep(const QString &name, const QStringList &calls, const 
                 into[call] = winsim::callCount(call.toStdString());
         };
         QMap<QString, int> after;
-        scenario(Probe{[&] { count(before); }, [&] { count(after); }}, &outcome);
+        scenario(Probe { [&] { count(before); }, [&] { count(after); } }, &outcome);
         if (QTest::currentTestFailed())
             return;
         for (const QString &call : calls)
@@ -448,7 +463,7 @@ void TestHostFaults::sweep(const QString &name, const QStringList &calls, const 
     for (const QString &call : calls) {
         for (int nth = 1; nth <= made.value(call); ++nth) {
             QString outcome;
-            scenario(Probe{[&] { winsim::failCall(call.toStdString(), nth, kFailure); }, [] {}}, &outcome);
+            scenario(Probe { [&] { winsim::failCall(call.toStdString(), nth, kFailure); }, [] {} }, &outcome);
             if (QTest::currentTestFailed()) {
                 qWarning().noquote() << name << "failed with" << call << "call" << nth << "failing";
                 return;
@@ -461,7 +476,10 @@ void TestHostFaults::sweep(const QString &name, const QStringList &calls, const 
     QVERIFY2(runs > 0, "the scenario makes none of the calls");
     m_sweepLines << QStringLiteral("%1 %2 runs").arg(name).arg(runs);
     Figures::Row row;
-    row.tried = QStringLiteral("%1: each of %2 spooler calls failing (%3 runs)").arg(name).arg(calls.size()).arg(runs);
+    row.tried = QStringLiteral("%1: each of %2 spooler calls failing (%3 runs)")
+                    .arg(name)
+                    .arg(calls.size())
+                    .arg(runs);
     failures.removeDuplicates();
     row.outcome = QStringLiteral("%1 runs ended as when nothing fails; otherwise: %2")
                       .arg(runs - failures.size())
@@ -474,11 +492,12 @@ void TestHostFaults::sweep(const QString &name, const QStringList &calls, const 
 // line saying why; nothing else changes.
 void TestHostFaults::spoolerFailsAtStartup()
 {
-    const QStringList calls{QStringLiteral("EnumPrintersW"), QStringLiteral("OpenPrinterW"),
-                            QStringLiteral("GetPrinterDataW"), QStringLiteral("XcvDataW")};
+    const QStringList calls { QStringLiteral("EnumPrintersW"), QStringLiteral("OpenPrinterW"),
+        QStringLiteral("GetPrinterDataW"), QStringLiteral("XcvDataW") };
     sweep(QStringLiteral("start-up listing"), calls, [this](const Probe &probe, QString *outcome) {
         installedPrinter();
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Back"), Rig::kFirstIndex + 1, QStringLiteral("3333333333333333")));
+        QVERIFY(SpoolerFixture::addCloudPrinter(
+            QStringLiteral("Back"), Rig::kFirstIndex + 1, QStringLiteral("3333333333333333")));
         LogCapture log;
         probe.inject();
         {
@@ -491,7 +510,8 @@ void TestHostFaults::spoolerFailsAtStartup()
                 const bool front = info.printer_name == QLatin1String("Front");
                 QVERIFY(front || info.printer_name == QLatin1String("Back"));
                 QCOMPARE(info.port_num, quint16(front ? kFrontPort : kFrontPort + 1));
-                QVERIFY(info.cloud_sn.isEmpty() || info.cloud_sn == (front ? QLatin1String(kSerial) : QLatin1String("3333333333333333")));
+                QVERIFY(info.cloud_sn.isEmpty()
+                    || info.cloud_sn == (front ? QLatin1String(kSerial) : QLatin1String("3333333333333333")));
                 QVERIFY(Rig::serverFor(window, card));
             }
             *outcome = listed.join(QLatin1Char('+'));
@@ -510,11 +530,10 @@ void TestHostFaults::spoolerFailsAtStartup()
 // the spooler, in task.db and in the list, and a failure leaves no row and no card.
 void TestHostFaults::spoolerFailsWhileAdding()
 {
-    const QStringList calls{QStringLiteral("EnumPrintersW"), QStringLiteral("EnumPortsW"),
-                            QStringLiteral("EnumPrinterDriversW"), QStringLiteral("OpenPrinterW"),
-                            QStringLiteral("GetPrinterDataW"), QStringLiteral("SetPrinterDataW"),
-                            QStringLiteral("XcvDataW"), QStringLiteral("RegOpenKeyExW"),
-                            QStringLiteral("RegQueryValueExW"), QStringLiteral("GetPrinterW")};
+    const QStringList calls { QStringLiteral("EnumPrintersW"), QStringLiteral("EnumPortsW"),
+        QStringLiteral("EnumPrinterDriversW"), QStringLiteral("OpenPrinterW"),
+        QStringLiteral("GetPrinterDataW"), QStringLiteral("SetPrinterDataW"), QStringLiteral("XcvDataW"),
+        QStringLiteral("RegOpenKeyExW"), QStringLiteral("RegQueryValueExW"), QStringLiteral("GetPrinterW") };
     sweep(QStringLiteral("adding a printer"), calls, [this](const Probe &probe, QString *outcome) {
         installedPrinter();
         LogCapture log;
@@ -541,9 +560,11 @@ void TestHostFaults::spoolerFailsWhileAdding()
                     QCOMPARE(cards.size(), 1);
                     QVERIFY(logNamesFailure(log));
                 }
-                *outcome = cards.size() == 2 ? QStringLiteral("done") : QStringLiteral("added, no card until restart");
+                *outcome = cards.size() == 2 ? QStringLiteral("done")
+                                             : QStringLiteral("added, no card until restart");
             } else {
-                QVERIFY2(rows.size() == 1, qPrintable(message + QLatin1Char(' ') + rows.join(QLatin1Char(','))));
+                QVERIFY2(
+                    rows.size() == 1, qPrintable(message + QLatin1Char(' ') + rows.join(QLatin1Char(','))));
                 QCOMPARE(cards.size(), 1);
                 QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
                 *outcome = message;
@@ -558,7 +579,8 @@ void TestHostFaults::spoolerFailsWhileAdding()
 // Printing: whatever the spooler cannot tell about the job, the job is sent and recorded once.
 void TestHostFaults::spoolerFailsWhilePrinting()
 {
-    const QStringList calls{QStringLiteral("OpenPrinterW"), QStringLiteral("GetPrinterW"), QStringLiteral("EnumJobsW")};
+    const QStringList calls { QStringLiteral("OpenPrinterW"), QStringLiteral("GetPrinterW"),
+        QStringLiteral("EnumJobsW") };
     sweep(QStringLiteral("printing a job"), calls, [this](const Probe &probe, QString *outcome) {
         installedPrinter();
         QFile::remove(detailFilePath(QLatin1String(kSerial)));
@@ -567,15 +589,17 @@ void TestHostFaults::spoolerFailsWhilePrinting()
             TolMainWindow window;
             probe.inject();
             const QByteArray bytes = Rig::jobBytes(QStringLiteral("sweep print"), 1200);
-            QVERIFY(winsim::submitJob("Front", std::string("sweep.txt"), std::vector<uint8_t>(bytes.begin(), bytes.end())));
+            QVERIFY(winsim::submitJob(
+                "Front", std::string("sweep.txt"), std::vector<uint8_t>(bytes.begin(), bytes.end())));
             QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
             probe.settled();
             const QStringList record = Rig::records(QLatin1String(kSerial)).first();
             QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
             QCOMPARE(recordSize(record), QString::number(bytes.size()));
             QTRY_COMPARE(Rig::serviceJobs(m_sim).size(), 1);
-            *outcome = recordDocument(record) == QLatin1String("sweep.txt") ? QStringLiteral("done")
-                                                                             : QStringLiteral("recorded without its document name");
+            *outcome = recordDocument(record) == QLatin1String("sweep.txt")
+                ? QStringLiteral("done")
+                : QStringLiteral("recorded without its document name");
             QCOMPARE(Rig::waitForJobObjectsGone(), QString());
         }
         QCOMPARE(winsim::openHandleCount(), 0);
@@ -586,42 +610,44 @@ void TestHostFaults::spoolerFailsWhilePrinting()
 // the spooler refused, and a refusal is told with the card's own message.
 void TestHostFaults::spoolerFailsWhileModifying()
 {
-    const QStringList calls{QStringLiteral("OpenPrinterW"), QStringLiteral("SetPrinterDataW"),
-                            QStringLiteral("GetPrinterW"), QStringLiteral("SetPrinterW")};
-    const QStringList messages{QStringLiteral("打印机名无效!"), QStringLiteral("修改云序号失败!"),
-                               QStringLiteral("修改打印机名失败!")};
-    sweep(QStringLiteral("renaming and changing the serial"), calls,
-          [&](const Probe &probe, QString *outcome) {
-              installedPrinter();
-              {
-                  TolMainWindow window;
-                  DriverItem *card = Rig::cards(window).value(0);
-                  QVERIFY(card);
-                  card->onModifyClicked();
-                  card->form().serialEdit->setText(QLatin1String(kNewSerial));
-                  card->form().nameEdit->setText(QStringLiteral("Renamed"));
-                  DialogWatcher dialogs;
-                  probe.inject();
-                  card->onModifyClicked();
-                  probe.settled();
-                  QVERIFY(dialogs.messages().size() <= 1);
-                  const QString message = dialogs.messages().value(0);
-                  QVERIFY2(message.isEmpty() || messages.contains(message), qPrintable(message));
-                  QCOMPARE(card->isViewMode(), message.isEmpty());
-                  const DriverInfo info = card->driverInfo();
-                  QVERIFY(spoolerPrinters().contains(info.printer_name));
-                  QCOMPARE(spoolerSerial(info.printer_name), info.cloud_sn);
-                  QCOMPARE(Rig::storedRows(), QStringList{QStringLiteral("%1|%2|9001").arg(info.printer_name, info.cloud_sn)});
-                  *outcome = message.isEmpty() ? QStringLiteral("done") : message;
-              }
-              QCOMPARE(winsim::openHandleCount(), 0);
-          });
+    const QStringList calls { QStringLiteral("OpenPrinterW"), QStringLiteral("SetPrinterDataW"),
+        QStringLiteral("GetPrinterW"), QStringLiteral("SetPrinterW") };
+    const QStringList messages { QStringLiteral("打印机名无效!"), QStringLiteral("修改云序号失败!"),
+        QStringLiteral("修改打印机名失败!") };
+    sweep(
+        QStringLiteral("renaming and changing the serial"), calls, [&](const Probe &probe, QString *outcome) {
+            installedPrinter();
+            {
+                TolMainWindow window;
+                DriverItem *card = Rig::cards(window).value(0);
+                QVERIFY(card);
+                card->onModifyClicked();
+                card->form().serialEdit->setText(QLatin1String(kNewSerial));
+                card->form().nameEdit->setText(QStringLiteral("Renamed"));
+                DialogWatcher dialogs;
+                probe.inject();
+                card->onModifyClicked();
+                probe.settled();
+                QVERIFY(dialogs.messages().size() <= 1);
+                const QString message = dialogs.messages().value(0);
+                QVERIFY2(message.isEmpty() || messages.contains(message), qPrintable(message));
+                QCOMPARE(card->isViewMode(), message.isEmpty());
+                const DriverInfo info = card->driverInfo();
+                QVERIFY(spoolerPrinters().contains(info.printer_name));
+                QCOMPARE(spoolerSerial(info.printer_name), info.cloud_sn);
+                QCOMPARE(Rig::storedRows(),
+                    QStringList { QStringLiteral("%1|%2|9001").arg(info.printer_name, info.cloud_sn) });
+                *outcome = message.isEmpty() ? QStringLiteral("done") : message;
+            }
+            QCOMPARE(winsim::openHandleCount(), 0);
+        });
 }
 
 // The history dialog shows the queued jobs it can read, and nothing when it cannot.
 void TestHostFaults::spoolerFailsInHistory()
 {
-    const QStringList calls{QStringLiteral("OpenPrinterW"), QStringLiteral("GetPrinterW"), QStringLiteral("EnumJobsW")};
+    const QStringList calls { QStringLiteral("OpenPrinterW"), QStringLiteral("GetPrinterW"),
+        QStringLiteral("EnumJobsW") };
     sweep(QStringLiteral("job history"), calls, [this](const Probe &probe, QString *outcome) {
         installedPrinter();
         QVERIFY(winsim::pausePrinter("Front"));
@@ -648,8 +674,9 @@ void TestHostFaults::spoolerFailsInHistory()
 // user is told "删除打印机失败".
 void TestHostFaults::spoolerFailsWhileDeleting()
 {
-    const QStringList calls{QStringLiteral("OpenPrinterW"), QStringLiteral("GetPrinterW"), QStringLiteral("SetPrinterW"),
-                            QStringLiteral("DeletePrinterConnectionW"), QStringLiteral("DeletePrinter")};
+    const QStringList calls { QStringLiteral("OpenPrinterW"), QStringLiteral("GetPrinterW"),
+        QStringLiteral("SetPrinterW"), QStringLiteral("DeletePrinterConnectionW"),
+        QStringLiteral("DeletePrinter") };
     sweep(QStringLiteral("deleting a printer"), calls, [this](const Probe &probe, QString *outcome) {
         installedPrinter();
         QVERIFY(winsim::pausePrinter("Front"));
@@ -671,7 +698,7 @@ void TestHostFaults::spoolerFailsWhileDeleting()
                 QTRY_VERIFY(!accepts(kFrontPort));
                 *outcome = QStringLiteral("done");
             } else {
-                QCOMPARE(dialogs.messages(), QStringList{QStringLiteral("删除打印机失败")});
+                QCOMPARE(dialogs.messages(), QStringList { QStringLiteral("删除打印机失败") });
                 QVERIFY(spoolerPrinters().contains(QStringLiteral("Front")));
                 QCOMPARE(Rig::storedRows().size(), 1);
                 QVERIFY(listening(window, kFrontPort));

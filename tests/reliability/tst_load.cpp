@@ -47,7 +47,10 @@ QString grownKinds(const QMap<QByteArray, int> &before)
     const QMap<QByteArray, int> now = LiveObjects::census();
     for (auto it = now.begin(); it != now.end(); ++it) {
         if (it.value() > before.value(it.key()))
-            grown << QStringLiteral("%1 %2 -> %3").arg(QString::fromLatin1(it.key())).arg(before.value(it.key())).arg(it.value());
+            grown << QStringLiteral("%1 %2 -> %3")
+                         .arg(QString::fromLatin1(it.key()))
+                         .arg(before.value(it.key()))
+                         .arg(it.value());
     }
     return grown.join(QStringLiteral(", "));
 }
@@ -75,8 +78,8 @@ private slots:
     {
         registerDriverInfoMetaType();
         QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("0"),
-                             QStringLiteral("--default-device"), QStringLiteral("online")}));
+        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
+            QStringLiteral("--default-device"), QStringLiteral("online") }));
         setCloudServiceBaseForTesting(m_sim.baseUrl());
     }
 
@@ -95,7 +98,10 @@ private slots:
     }
 
     void burstToOnePrinter() { runLoad(QStringLiteral("a burst of 200 jobs to one printer"), 1, 200); }
-    void twentyPrintersAtOnce() { runLoad(QStringLiteral("20 printers printing at once, 40 jobs each"), 20, 40); }
+    void twentyPrintersAtOnce()
+    {
+        runLoad(QStringLiteral("20 printers printing at once, 40 jobs each"), 20, 40);
+    }
 };
 
 void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
@@ -131,10 +137,10 @@ void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
     for (int j = 0; j < jobsPerPrinter; ++j) {
         for (int p = 1; p <= printers; ++p) {
             const QString document = QStringLiteral("p%1-job%2.prn").arg(p).arg(j, 3, 10, QLatin1Char('0'));
-            const SentJob job{document, Rig::jobBytes(document, 200 + (j * 977 + p * 131) % 12000)};
+            const SentJob job { document, Rig::jobBytes(document, 200 + (j * 977 + p * 131) % 12000) };
             sent[serialOf(p)].append(job);
             QVERIFY(winsim::submitJob(printerOf(p).toStdString(), document.toStdString(),
-                                      std::vector<uint8_t>(job.bytes.begin(), job.bytes.end())));
+                std::vector<uint8_t>(job.bytes.begin(), job.bytes.end())));
         }
     }
     const auto recordCount = [&] {
@@ -174,7 +180,8 @@ void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
         QCOMPARE(theirs.size(), mine.size());
         QCOMPARE(records.size(), mine.size());
         for (int j = 0; j < mine.size(); ++j) {
-            QVERIFY2(theirs.at(j) == mine.at(j).bytes, qPrintable(QStringLiteral("%1 job %2").arg(serial).arg(j)));
+            QVERIFY2(
+                theirs.at(j) == mine.at(j).bytes, qPrintable(QStringLiteral("%1 job %2").arg(serial).arg(j)));
             QCOMPARE(recordDocument(records.at(j)), mine.at(j).document);
             QCOMPARE(recordResult(records.at(j)), QStringLiteral("打印成功"));
             QCOMPARE(recordSize(records.at(j)), QString::number(mine.at(j).bytes.size()));

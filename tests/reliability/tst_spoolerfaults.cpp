@@ -72,10 +72,11 @@ private:
         row.busyAfterOutcomeMs = watch.longestBusyAfterOutcomeMs();
         QVERIFY(m_sim.reset());
         const QByteArray next = Rig::jobBytes(row.tried + QStringLiteral(" next"), 600);
-        QVERIFY(winsim::submitJob(kPrinter, std::string("next.txt"), std::vector<uint8_t>(next.begin(), next.end())));
+        QVERIFY(winsim::submitJob(
+            kPrinter, std::string("next.txt"), std::vector<uint8_t>(next.begin(), next.end())));
         QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), recordsBefore + 1, 20000);
         QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).last()), QStringLiteral("打印成功"));
-        QCOMPARE(serviceJobs(), QList<QByteArray>{next});
+        QCOMPARE(serviceJobs(), QList<QByteArray> { next });
         QTRY_VERIFY(!watch.isBusy());
         QCOMPARE(Rig::waitForJobObjectsGone(), QString());
         row.leakedHandles = winsim::openHandleCount();
@@ -91,8 +92,8 @@ private slots:
     {
         registerDriverInfoMetaType();
         QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("0"),
-                             QStringLiteral("--default-device"), QStringLiteral("online")}));
+        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
+            QStringLiteral("--default-device"), QStringLiteral("online") }));
         setCloudServiceBaseForTesting(m_sim.baseUrl());
         setJobReceiveTimeoutForTesting(kReceiveLimitMs);
     }
@@ -103,15 +104,16 @@ private slots:
         QVERIFY(winsim::reset());
         QFile::remove(detailFilePath(QLatin1String(kSerial)));
         QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
+        QVERIFY(SpoolerFixture::addCloudPrinter(
+            QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
     }
 
     void cleanupTestCase()
     {
         winsim::reset();
         resetRelaySettingsForTesting();
-        QVERIFY(m_figures.write(QStringLiteral("20-spoolerfaults"),
-                                QStringLiteral("The spooler's connection misbehaves")));
+        QVERIFY(m_figures.write(
+            QStringLiteral("20-spoolerfaults"), QStringLiteral("The spooler's connection misbehaves")));
     }
 
     void connectionNeverCloses_data();
@@ -140,7 +142,7 @@ void TestSpoolerFaults::connectionNeverCloses()
     PortWatch watch(Rig::serverFor(window, card), card);
     DialogWatcher dialogs;
 
-    const SentJob job{QString(), Rig::jobBytes(QStringLiteral("never closes"), size)};
+    const SentJob job { QString(), Rig::jobBytes(QStringLiteral("never closes"), size) };
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
     QVERIFY(spooler);
     QSignalSpy closed(spooler.get(), &QTcpSocket::disconnected);
@@ -157,7 +159,7 @@ void TestSpoolerFaults::connectionNeverCloses()
     QCOMPARE(log.linesContaining(QStringLiteral("bytes not posted")).size(), 1);
     QVERIFY(dialogs.messages().isEmpty());
 
-    Figures::Row row = accountJobs({job}, serviceJobs(), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = accountJobs({ job }, serviceJobs(), Rig::records(QLatin1String(kSerial)));
     row.tried = QString::fromLatin1(QTest::currentDataTag());
     row.outcome = recordResult(record) + QStringLiteral(", nothing posted, connection closed");
     finishCase(watch, row, 1);
@@ -184,7 +186,8 @@ void TestSpoolerFaults::closesHavingSentNothing()
     QCOMPARE(received.size(), 1);
     QVERIFY(received.first().isEmpty());
 
-    Figures::Row row = accountJobs({{QString(), QByteArray()}}, received, Rig::records(QLatin1String(kSerial)));
+    Figures::Row row
+        = accountJobs({ { QString(), QByteArray() } }, received, Rig::records(QLatin1String(kSerial)));
     row.tried = QStringLiteral("connects and closes having sent nothing");
     row.outcome = QStringLiteral("posted empty, 打印成功, size 0");
     finishCase(watch, row, 1);
@@ -200,7 +203,7 @@ void TestSpoolerFaults::jobInTinyPieces()
 
     // Crumbs take a while; the receiver waits for the end of the job as long as the program does.
     setJobReceiveTimeoutForTesting(30000);
-    const SentJob job{QString(), Rig::jobBytes(QStringLiteral("tiny pieces"), 3001)};
+    const SentJob job { QString(), Rig::jobBytes(QStringLiteral("tiny pieces"), 3001) };
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
     QVERIFY(spooler);
     int offset = 0;
@@ -225,9 +228,9 @@ void TestSpoolerFaults::jobInTinyPieces()
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
-    QCOMPARE(serviceJobs(), QList<QByteArray>{job.bytes});
+    QCOMPARE(serviceJobs(), QList<QByteArray> { job.bytes });
 
-    Figures::Row row = accountJobs({job}, serviceJobs(), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = accountJobs({ job }, serviceJobs(), Rig::records(QLatin1String(kSerial)));
     row.tried = QStringLiteral("sends a job in %1 pieces of 1 to 5 bytes").arg(pieces);
     row.outcome = QStringLiteral("one job, bytes in order, 打印成功");
     finishCase(watch, row, 1);
@@ -247,7 +250,7 @@ void TestSpoolerFaults::connectionsArriveTogether()
     std::vector<std::unique_ptr<QTcpSocket>> spoolers;
     for (int i = 0; i < count; ++i) {
         // Sizes differ, so that the records, which carry no description here, tell the jobs apart.
-        sent.append({QString(), Rig::jobBytes(QStringLiteral("together %1").arg(i), 1000 + 37 * i)});
+        sent.append({ QString(), Rig::jobBytes(QStringLiteral("together %1").arg(i), 1000 + 37 * i) });
         spoolers.push_back(connectToPrinter());
         QVERIFY(spoolers.back());
         spoolers.back()->write(sent.last().bytes);
