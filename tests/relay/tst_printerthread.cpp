@@ -110,12 +110,11 @@ void TestPrinterThread::cleanup()
 QPointer<PrinterThread> TestPrinterThread::startReceiver(
     QTcpSocket &client, const QString &jobneed, qint64 expectedBytes)
 {
-    qintptr descriptor = -1;
     QSignalSpy accepted(m_listener, &DescriptorServer::accepted);
-    connect(m_listener, &DescriptorServer::accepted, &client, [&descriptor](qintptr d) { descriptor = d; });
     client.connectToHost(QHostAddress::LocalHost, m_listener->serverPort());
     if (!accepted.wait() || !client.waitForConnected())
         return nullptr;
+    const qintptr descriptor = accepted.takeFirst().at(0).value<qintptr>();
     auto *receiver = new PrinterThread(descriptor, printer(), jobneed, m_mutex);
     receiver->setExpectedJobBytes(expectedBytes);
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
