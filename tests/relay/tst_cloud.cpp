@@ -177,8 +177,8 @@ void TestCloud::serviceKeepsTheJob()
     QByteArray job(100000, Qt::Uninitialized);
     for (int i = 0; i < job.size(); ++i)
         job[i] = char(i % 251);
-    const QList<QVariant> first = post(m_service.base(), job);
-    const QList<QVariant> second = post(m_service.base(), "second");
+    const QList<QVariant> first = post(m_service.baseUrl(), job);
+    const QList<QVariant> second = post(m_service.baseUrl(), "second");
     QVERIFY(!first.isEmpty() && !second.isEmpty());
     QCOMPARE(first.at(0).value<QNetworkReply::NetworkError>(), QNetworkReply::NoError);
 
@@ -220,7 +220,7 @@ void TestCloud::serviceFaults()
     QFETCH(int, error);
     QVERIFY(m_service.configure(QStringLiteral(R"({"print": {"fault": "%1"}})").arg(fault).toUtf8()));
     LogCapture log;
-    const QList<QVariant> result = post(m_service.base(), "abc");
+    const QList<QVariant> result = post(m_service.baseUrl(), "abc");
     QVERIFY(m_service.configure(R"({"print": {"fault": "none"}})"));
     QVERIFY(!result.isEmpty());
 
@@ -251,7 +251,7 @@ void TestCloud::bodyOverTheServiceLimitGives299()
 {
     CloudSimProcess small;
     QVERIFY(small.start({ QStringLiteral("--max-body"), QStringLiteral("4K") }));
-    const QList<QVariant> result = post(small.base(), QByteArray(20000, 'x'));
+    const QList<QVariant> result = post(small.baseUrl(), QByteArray(20000, 'x'));
     QVERIFY(!result.isEmpty());
     QCOMPARE(result.at(0).value<QNetworkReply::NetworkError>(), QNetworkReply::UnknownContentError);
     QCOMPARE(

@@ -219,7 +219,7 @@ void TestPrinterServer::listenerDeletedMidPostLeavesTheReceiverSafe()
     // The stand-in answers late, so the printer's listener goes while its receiver is posting.
     QVERIFY(m_cloudsim.reset());
     QVERIFY(m_cloudsim.configure(R"({"print": {"delayMs": 700}})"));
-    setCloudServiceBaseForTesting(m_cloudsim.base());
+    setCloudServiceBaseForTesting(m_cloudsim.baseUrl());
     // As an added printer's listener is: a child of its card, which goes after the printer's removal.
     auto *card = new QObject;
     auto *server = new PrinterServer(printer(), card);

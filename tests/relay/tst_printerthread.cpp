@@ -134,7 +134,7 @@ void TestPrinterThread::sendInPieces(QTcpSocket &client, const QByteArray &job, 
 
 void TestPrinterThread::jobInManyPiecesIsPostedOnceInOrder()
 {
-    setCloudServiceBaseForTesting(m_cloudsim.base());
+    setCloudServiceBaseForTesting(m_cloudsim.baseUrl());
     QVERIFY(m_cloudsim.reset());
     LogCapture log;
     const QByteArray job = patternedJob(300000);
@@ -191,7 +191,7 @@ void TestPrinterThread::emptyJobPostsEmptyData()
     QCOMPARE(m_sink->jobSize(0), 0);
     QTRY_VERIFY(receiver.isNull());
 
-    setCloudServiceBaseForTesting(m_cloudsim.base());
+    setCloudServiceBaseForTesting(m_cloudsim.baseUrl());
     QVERIFY(m_cloudsim.reset());
     QTcpSocket second;
     receiver = startReceiver(second);
@@ -208,7 +208,7 @@ void TestPrinterThread::emptyJobPostsEmptyData()
 void TestPrinterThread::serviceThatNeverAnswersIsAborted()
 {
     setCloudReplyTimeoutForTesting(300);
-    setCloudServiceBaseForTesting(m_cloudsim.base());
+    setCloudServiceBaseForTesting(m_cloudsim.baseUrl());
     QVERIFY(m_cloudsim.reset());
     QVERIFY(m_cloudsim.configure(R"({"print": {"delayMs": 5000}})"));
     LogCapture log;

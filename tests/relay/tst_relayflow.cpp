@@ -59,7 +59,7 @@ void TestRelayFlow::init()
 {
     m_log = new LogCapture;
     QVERIFY(m_service.reset());
-    setCloudServiceBaseForTesting(m_service.base());
+    setCloudServiceBaseForTesting(m_service.baseUrl());
     DriverInfo info;
     info.printer_name = kPrinter;
     info.cloud_sn = kSerial;
@@ -67,8 +67,9 @@ void TestRelayFlow::init()
     info.ip = QStringLiteral("127.0.0.1");
     m_server = new PrinterServer(info);
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
-    QString error;
-    QVERIFY2(setUpCloudPrinter(kPrinter, m_server->serverPort(), &error), qPrintable(error));
+    const quint16 port = m_server->serverPort();
+    QVERIFY(SpoolerFixture::freshMachineWithDriver());
+    QVERIFY(SpoolerFixture::addPrinterOnPort(kPrinter, QStringLiteral("REDadez_%1").arg(port), port));
     m_sink = new ResultSink;
     connect(m_server, &PrinterServer::cloudResule, m_sink, &ResultSink::onResult, Qt::QueuedConnection);
 }
@@ -96,7 +97,7 @@ QString TestRelayFlow::followToFinalStatus(int i)
                               .toObject()
                               .value(QStringLiteral("tolvixId"))
                               .toString();
-    StateThread state(m_service.base(), jobId);
+    StateThread state(m_service.baseUrl(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
     for (int round = 0; round < 10; ++round) {
         state.query();
@@ -135,7 +136,7 @@ void TestRelayFlow::jobDescriptionFromTheSpooler()
     QFETCH(QString, document);
     QFETCH(QDateTime, submitted);
     QFETCH(QString, jobneed);
-    QVERIFY(printJob(kPrinter, document, "PCL job bytes", submitted) != 0);
+    QVERIFY(SpoolerFixture::printJob(kPrinter, document, "PCL job bytes", submitted) != 0);
     QVERIFY(m_sink->waitFor(1, 15000));
     QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
     QCOMPARE(m_sink->jobneed(0), jobneed);
@@ -149,7 +150,7 @@ void TestRelayFlow::noDescriptionWhenNothingPrints()
     QCOMPARE(currentJobDescription(QStringLiteral("No Such Printer")), QString());
     // Queued but not printing: the spooler holds the job of a paused printer.
     QVERIFY(winsim::pausePrinter(kPrinter.toStdString()));
-    QVERIFY(printJob(kPrinter, QStringLiteral("held.txt"), "held", utc(12, 0, 0)) != 0);
+    QVERIFY(SpoolerFixture::printJob(kPrinter, QStringLiteral("held.txt"), "held", utc(12, 0, 0)) != 0);
     QCOMPARE(currentJobDescription(kPrinter), QString());
     QCOMPARE(winsim::openHandleCount(), 0);
     QVERIFY(m_log->count(QStringLiteral("24_PrinterServer incomingConnection")) == 0);
@@ -157,8 +158,8 @@ void TestRelayFlow::noDescriptionWhenNothingPrints()
 
 void TestRelayFlow::backToBackJobsWaitForTheFirstResult()
 {
-    QVERIFY(printJob(kPrinter, QStringLiteral("one.txt"), "first", utc(1, 0, 0)) != 0);
-    QVERIFY(printJob(kPrinter, QStringLiteral("two.txt"), "second", utc(1, 0, 1)) != 0);
+    QVERIFY(SpoolerFixture::printJob(kPrinter, QStringLiteral("one.txt"), "first", utc(1, 0, 0)) != 0);
+    QVERIFY(SpoolerFixture::printJob(kPrinter, QStringLiteral("two.txt"), "second", utc(1, 0, 1)) != 0);
     QVERIFY(m_sink->waitFor(1, 15000));
     QCOMPARE(m_sink->jobneed(0), QStringLiteral("one.txt;09:00:00"));
 
@@ -188,7 +189,7 @@ void TestRelayFlow::spoolerAnnouncesTheJobSize()
     QByteArray job(300001, Qt::Uninitialized);
     for (int i = 0; i < job.size(); ++i)
         job[i] = char(i % 251);
-    QVERIFY(printJob(kPrinter, QStringLiteral("plot.prn"), job, utc(2, 30, 0)) != 0);
+    QVERIFY(SpoolerFixture::printJob(kPrinter, QStringLiteral("plot.prn"), job, utc(2, 30, 0)) != 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("24_PrinterServer incomingConnection")), 1, 15000);
     qint64 announced = -1;
     QCOMPARE(currentJobDescription(kPrinter, &announced), QStringLiteral("plot.prn;10:30:00"));

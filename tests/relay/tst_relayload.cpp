@@ -30,7 +30,7 @@ private:
 void TestRelayLoad::initTestCase()
 {
     QVERIFY(m_service.start());
-    setCloudServiceBaseForTesting(m_service.base());
+    setCloudServiceBaseForTesting(m_service.baseUrl());
     DriverInfo info;
     info.printer_name = QStringLiteral("Busy Printer");
     info.cloud_sn = QStringLiteral("0123456789ABCDEF");

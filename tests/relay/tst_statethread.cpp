@@ -71,7 +71,7 @@ void TestStateThread::init()
 
 QString TestStateThread::postJob()
 {
-    Cloud *cloud = new Cloud(m_service.base() + QStringLiteral("/v1.1/transparentPrinting"), printer());
+    Cloud *cloud = new Cloud(m_service.baseUrl() + QStringLiteral("/v1.1/transparentPrinting"), printer());
     QSignalSpy posted(cloud, &Cloud::cloudResule);
     if (!cloud->request("job", 3, QStringLiteral("a;01:02:03")) || !posted.wait())
         return QString();
@@ -89,7 +89,7 @@ void TestStateThread::pollsUntilTheStatusIsFinal()
     QVERIFY(!jobId.isEmpty());
     LogCapture log;
     {
-        StateThread state(m_service.base(), jobId);
+        StateThread state(m_service.baseUrl(), jobId);
         QSignalSpy answers(&state, &StateThread::stateResule);
         for (int round = 0; round < 3; ++round) {
             state.query();
@@ -118,7 +118,7 @@ void TestStateThread::oneQueryOutstandingAtATime()
                            .value(QStringLiteral("requests"))
                            .toInt();
 
-    StateThread state(m_service.base(), jobId);
+    StateThread state(m_service.baseUrl(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
     // Ticks that fall due while an answer is outstanding send nothing.
     state.query();
@@ -156,7 +156,7 @@ void TestStateThread::failedQueryIsReportedOnce()
                            .toInt();
     LogCapture log;
 
-    StateThread state(m_service.base(), jobId);
+    StateThread state(m_service.baseUrl(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
     state.query();
     QVERIFY(answers.wait());
@@ -196,7 +196,7 @@ void TestStateThread::answersThatAreNoObject()
     QVERIFY(!jobId.isEmpty());
     QVERIFY(m_service.configure(QStringLiteral(R"({"result": {"fault": "%1"}})").arg(fault).toUtf8()));
 
-    StateThread state(m_service.base(), jobId);
+    StateThread state(m_service.baseUrl(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
     state.query();
     QVERIFY(answers.wait());

@@ -69,7 +69,12 @@ QByteArray CloudSimProcess::request(const QByteArray &method, const QString &pat
 
 bool CloudSimProcess::configure(const QJsonObject &config)
 {
-    return !request("POST", QStringLiteral("/admin/config"), QJsonDocument(config).toJson()).isEmpty();
+    return configure(QJsonDocument(config).toJson());
+}
+
+bool CloudSimProcess::configure(const QByteArray &json)
+{
+    return !request("POST", QStringLiteral("/admin/config"), json).isEmpty();
 }
 
 bool CloudSimProcess::reset()
@@ -80,6 +85,16 @@ bool CloudSimProcess::reset()
 QJsonDocument CloudSimProcess::adminGet(const QString &path)
 {
     return QJsonDocument::fromJson(request("GET", path, QByteArray()));
+}
+
+QJsonArray CloudSimProcess::jobs()
+{
+    return adminGet(QStringLiteral("/admin/jobs")).object().value(QStringLiteral("jobs")).toArray();
+}
+
+QJsonObject CloudSimProcess::stats()
+{
+    return adminGet(QStringLiteral("/admin/stats")).object();
 }
 
 QByteArray CloudSimProcess::jobData(const QString &jobId)

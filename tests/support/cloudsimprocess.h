@@ -1,6 +1,8 @@
 #ifndef CLOUDSIMPROCESS_H
 #define CLOUDSIMPROCESS_H
 
+#include <QByteArray>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -22,10 +24,15 @@ public:
     // Scheme, host and port, as the program's clients want the service's base.
     QString baseUrl() const;
 
-    // The admin interface: change behaviour, forget jobs, read what arrived.
+    // The admin interface: change behaviour, forget jobs, read what arrived. configure() is false
+    // when the stand-in refused the change.
     bool configure(const QJsonObject &config);
+    bool configure(const QByteArray &json);
     bool reset();
     QJsonDocument adminGet(const QString &path);
+    // The jobs it was sent, oldest first, and its counters.
+    QJsonArray jobs();
+    QJsonObject stats();
     QByteArray jobData(const QString &jobId);
 
 private:

@@ -8,8 +8,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace SpoolerFixture {
+
+bool freshMachineWithDriver()
+{
+    return winsim::reset() && winsim::installDriver(COURIER_DRIVER_NAME, "Windows x64", "1.0.0.0");
+}
 
 bool addMonitorPort(const QString &name, unsigned number)
 {
@@ -37,17 +45,31 @@ bool addMonitorPort(const QString &name, unsigned number)
     return ok && status == 0;
 }
 
+bool addPrinterOnPort(const QString &printer, const QString &port, unsigned number)
+{
+    return addMonitorPort(port, number)
+        && winsim::addPrinter(printer.toStdString(), port.toStdString(), COURIER_DRIVER_NAME);
+}
+
 bool addCloudPrinter(const QString &printer, int index, const QString &serial)
 {
     const QString port = QStringLiteral("REDadez%1").arg(index, 3, 10, QLatin1Char('0'));
-    if (!addMonitorPort(port, unsigned(8100 + index)))
-        return false;
-    if (!winsim::addPrinter(printer.toStdString(), port.toStdString(), COURIER_DRIVER_NAME))
+    if (!addPrinterOnPort(printer, port, unsigned(8100 + index)))
         return false;
     if (serial.isEmpty())
         return true;
     CPrinter spooler;
     return spooler.SetCloudPrinterId(printer, serial) == 0 && spooler.SetPrinterPortNum(printer, quint16(8100 + index));
+}
+
+quint32 printJob(
+    const QString &printer, const QString &document, const QByteArray &data, const QDateTime &submittedUtc)
+{
+    std::optional<std::string> name;
+    if (!document.isNull())
+        name = document.toStdString();
+    const std::vector<uint8_t> bytes(data.begin(), data.end());
+    return winsim::submitJob(printer.toStdString(), name, bytes, submittedUtc.toMSecsSinceEpoch());
 }
 
 } // namespace SpoolerFixture
