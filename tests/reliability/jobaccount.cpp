@@ -1,5 +1,8 @@
 #include "jobaccount.h"
 
+#include "winsim/winsimcontrol.h"
+
+#include <QTest>
 #include <QVector>
 
 namespace {
@@ -78,4 +81,14 @@ Figures::Row accountJobs(
     for (bool matched : recordMatched)
         row.duplicated += matched ? 0 : 1;
     return row;
+}
+
+void closeAccount(Figures &figures, Figures::Row row)
+{
+    row.leakedHandles = winsim::openHandleCount();
+    QCOMPARE(row.leakedHandles, 0);
+    QCOMPARE(row.duplicated, 0);
+    QCOMPARE(row.lost, 0);
+    QCOMPARE(row.unrecorded, 0);
+    figures.add(row);
 }

@@ -1,15 +1,24 @@
 #include "reliabilityrig.h"
 
 #include "cloudsimprocess.h"
+#include "cprinter.h"
 #include "detailfile.h"
 #include "detailrecordparser.h"
+#include "driverinfo.h"
 #include "driveritem.h"
 #include "liveobjects.h"
 #include "printerserver.h"
+#include "programfolder.h"
+#include "relaysettings.h"
+#include "spoolerfixture.h"
 #include "tolmainwindow.h"
+#include "widetext.h"
+#include "winsim/winsimcontrol.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QLayout>
 #include <QScrollArea>
@@ -21,6 +30,64 @@
 #include <QVariant>
 
 namespace Rig {
+
+bool startSuite(CloudSimProcess &sim)
+{
+    registerDriverInfoMetaType();
+    if (!ProgramFolder::install())
+        return false;
+    if (!sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
+            QStringLiteral("--default-device"), QStringLiteral("online") }))
+        return false;
+    setCloudServiceBaseForTesting(sim.baseUrl());
+    return true;
+}
+
+bool freshCase(CloudSimProcess &sim)
+{
+    setCloudServiceBaseForTesting(sim.baseUrl());
+    return sim.reset() && SpoolerFixture::freshMachineWithDriver();
+}
+
+bool addUnusedPrinter(const QString &printer, int index, const QString &serial)
+{
+    QFile::remove(detailFilePath(serial));
+    return SpoolerFixture::addCloudPrinter(printer, index, serial);
+}
+
+void endSuite()
+{
+    // Despoolers of a case that failed half-way would keep trying the closed ports.
+    winsim::reset();
+    resetRelaySettingsForTesting();
+}
+
+QStringList addMessages()
+{
+    return { QStringLiteral("添加成功"), QStringLiteral("当前打印机已经存在!"),
+        QStringLiteral("添加打印机失败，无法添加端口"), QStringLiteral("安装驱动失败"),
+        QStringLiteral("添加打印机失败, 打印机名无效"), QStringLiteral("添加打印机失败, 无法设置云序列号"),
+        QStringLiteral("添加打印机失败, 无法设置端口号") };
+}
+
+QStringList spoolerPrinters()
+{
+    QStringList names;
+    QList<PRINTER_INFO_2W> printers;
+    BYTE *buffer = nullptr;
+    CPrinter().EnumPrinters(printers, buffer);
+    for (const PRINTER_INFO_2W &printer : printers)
+        names << fromWide(printer.pPrinterName);
+    delete[] buffer;
+    return names;
+}
+
+QString spoolerSerial(const QString &printer)
+{
+    QString serial;
+    CPrinter().GetCloudPrinterId(printer, serial);
+    return serial;
+}
 
 QList<DriverItem *> cards(TolMainWindow &window)
 {
@@ -50,9 +117,24 @@ QList<QStringList> records(const QString &serial)
     return parseDetailRecords(readDetailRecords(serial));
 }
 
-QJsonArray serviceJobs(CloudSimProcess &sim)
+QList<QByteArray> serviceJobData(CloudSimProcess &sim)
 {
-    return sim.adminGet(QStringLiteral("/admin/jobs")).object().value(QStringLiteral("jobs")).toArray();
+    QList<QByteArray> jobs;
+    for (const QJsonValue &job : sim.jobs())
+        jobs.append(sim.jobData(job.toObject().value(QStringLiteral("jobId")).toString()));
+    return jobs;
+}
+
+void jobGoesThrough(CloudSimProcess &sim, const QString &printer, const QString &serial, const SentJob &job,
+    int recordsBefore)
+{
+    QVERIFY(sim.reset());
+    QVERIFY(SpoolerFixture::printJob(printer, job.document, job.bytes));
+    QTRY_COMPARE_WITH_TIMEOUT(records(serial).size(), recordsBefore + 1, 20000);
+    const QStringList record = records(serial).last();
+    QCOMPARE(recordDocument(record), job.document);
+    QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
+    QCOMPARE(serviceJobData(sim), QList<QByteArray> { job.bytes });
 }
 
 QStringList storedRows()

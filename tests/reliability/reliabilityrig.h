@@ -1,8 +1,9 @@
 #ifndef RELIABILITYRIG_H
 #define RELIABILITYRIG_H
 
+#include "jobaccount.h"
+
 #include <QByteArrayList>
-#include <QJsonArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,6 +26,27 @@ constexpr quint16 portOfIndex(int index)
     return quint16(8100 + index);
 }
 
+// A suite's start: the program's folder beside the suite, the service stand-in running with every
+// device online and results final at the first query, and the program pointed at it.
+bool startSuite(CloudSimProcess &sim);
+
+// A case's start: the program pointed at the stand-in, which holds no jobs, and a freshly
+// installed spooler with the supported driver.
+bool freshCase(CloudSimProcess &sim);
+
+// A cloud printer (see SpoolerFixture::addCloudPrinter) whose serial has no job records yet.
+bool addUnusedPrinter(const QString &printer, int index, const QString &serial);
+
+// A suite's end: no printer left for a despooler to keep trying, the relay's timings as built.
+void endSuite();
+
+// The messages the add worker and the window may show for an add, by the program's own table.
+QStringList addMessages();
+
+// The spooler's printers, and the serial a printer carries there.
+QStringList spoolerPrinters();
+QString spoolerSerial(const QString &printer);
+
 // The cards of the window's list, top to bottom.
 QList<DriverItem *> cards(TolMainWindow &window);
 
@@ -34,8 +56,14 @@ PrinterServer *serverFor(TolMainWindow &window, DriverItem *card);
 // Today's job records of a printer, each split into its fields by the history dialog's own parser.
 QList<QStringList> records(const QString &serial);
 
-// The jobs the service stand-in has been sent, oldest first.
-QJsonArray serviceJobs(CloudSimProcess &sim);
+// The bytes of every job the service stand-in has been sent, oldest first.
+QList<QByteArray> serviceJobData(CloudSimProcess &sim);
+
+// A job printed from an application goes through the printer as usual: the stand-in, reset first,
+// receives it alone, and the serial's records, recordsBefore of them so far, gain one of it reading
+// "打印成功" and no other. Fails the running test otherwise.
+void jobGoesThrough(CloudSimProcess &sim, const QString &printer, const QString &serial, const SentJob &job,
+    int recordsBefore);
 
 // The rows of task.db as "name|serial|port", read through a connection of the suite's own.
 QStringList storedRows();

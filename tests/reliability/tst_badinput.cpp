@@ -6,7 +6,6 @@
 #include "liveobjects.h"
 #include "printerrecordstore.h"
 #include "printerserver.h"
-#include "programfolder.h"
 #include "rawservice.h"
 #include "relaysettings.h"
 #include "reliabilityrig.h"
@@ -30,23 +29,6 @@ namespace {
 
 const char kSerial[] = "0123456789ABCDEF";
 
-const QStringList kAddMessages { QStringLiteral("添加成功"), QStringLiteral("当前打印机已经存在!"),
-    QStringLiteral("添加打印机失败，无法添加端口"), QStringLiteral("安装驱动失败"),
-    QStringLiteral("添加打印机失败, 打印机名无效"), QStringLiteral("添加打印机失败, 无法设置云序列号"),
-    QStringLiteral("添加打印机失败, 无法设置端口号") };
-
-QStringList spoolerPrinters()
-{
-    QStringList names;
-    QList<PRINTER_INFO_2W> printers;
-    BYTE *buffer = nullptr;
-    CPrinter().EnumPrinters(printers, buffer);
-    for (const PRINTER_INFO_2W &printer : printers)
-        names << fromWide(printer.pPrinterName);
-    delete[] buffer;
-    return names;
-}
-
 QStringList spoolerPorts()
 {
     QStringList names;
@@ -59,11 +41,15 @@ QStringList spoolerPorts()
     return names;
 }
 
-QString spoolerSerial(const QString &printer)
+// The printer a card case starts from, in the spooler and in task.db.
+bool installCardPrinter(DriverInfo *info)
 {
-    QString serial;
-    CPrinter().GetCloudPrinterId(printer, serial);
-    return serial;
+    info->printer_name = QStringLiteral("Card");
+    info->cloud_sn = QLatin1String(kSerial);
+    info->port_name = QStringLiteral("REDadez901");
+    info->port_num = Rig::portOfIndex(Rig::kFirstIndex);
+    return SpoolerFixture::addCloudPrinter(info->printer_name, Rig::kFirstIndex, info->cloud_sn)
+        && insertPrinterRecord(*info);
 }
 
 // Text as it shows in a report: control characters named.
@@ -134,20 +120,14 @@ private:
 private slots:
     void initTestCase()
     {
-        registerDriverInfoMetaType();
-        QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
-            QStringLiteral("--default-device"), QStringLiteral("online") }));
+        QVERIFY(Rig::startSuite(m_sim));
         QVERIFY(m_raw.listen());
     }
 
     void init()
     {
-        setCloudServiceBaseForTesting(m_sim.baseUrl());
-        QVERIFY(m_sim.reset());
+        QVERIFY(Rig::freshCase(m_sim));
         m_raw.clear();
-        QVERIFY(winsim::reset());
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
         QFile::remove(QStringLiteral("task.db"));
     }
 
@@ -159,8 +139,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        winsim::reset();
-        resetRelaySettingsForTesting();
+        Rig::endSuite();
         addRow(QStringLiteral("add form: serials of every wrong shape"),
             m_formLines.filter(QStringLiteral("serial ")));
         addRow(QStringLiteral("add form: names"), m_formLines.filter(QStringLiteral("name ")));
@@ -202,7 +181,7 @@ void TestBadInput::formSerials()
     QCOMPARE(dialogs.messages(), QStringList { expected });
     QVERIFY(winsim::rundllCommandLines().empty());
     QCOMPARE(winsim::callCount("XcvDataW"), 0);
-    QVERIFY(spoolerPrinters().isEmpty());
+    QVERIFY(Rig::spoolerPrinters().isEmpty());
     QCOMPARE(spoolerPorts(), (QStringList { QStringLiteral("LPT1:"), QStringLiteral("FILE:") }));
     QVERIFY(!QFile::exists(QStringLiteral("task.db")));
     QVERIFY(Rig::cards(window).isEmpty());
@@ -240,8 +219,8 @@ void TestBadInput::formNames()
         QCOMPARE(shownMessage, message);
 
     if (shownMessage == QStringLiteral("添加成功")) {
-        QCOMPARE(spoolerPrinters(), QStringList { typed });
-        QCOMPARE(spoolerSerial(typed), QLatin1String(kSerial));
+        QCOMPARE(Rig::spoolerPrinters(), QStringList { typed });
+        QCOMPARE(Rig::spoolerSerial(typed), QLatin1String(kSerial));
         QCOMPARE(Rig::storedRows(),
             QStringList { QStringLiteral("%1|%2|8101").arg(typed, QLatin1String(kSerial)) });
         const QList<DriverItem *> cards = Rig::cards(window);
@@ -250,13 +229,14 @@ void TestBadInput::formNames()
         QCOMPARE(cards.first()->form().nameEdit->text(), typed);
         QVERIFY(Rig::serverFor(window, cards.first()));
     } else {
-        QVERIFY2(message == shownMessage || kAddMessages.contains(shownMessage), qPrintable(shownMessage));
+        QVERIFY2(
+            message == shownMessage || Rig::addMessages().contains(shownMessage), qPrintable(shownMessage));
         QVERIFY(Rig::storedRows().isEmpty());
         QVERIFY(Rig::cards(window).isEmpty());
         // The worker leaves what it made before the failure (the port, perhaps the printer); it
         // never leaves a printer marked with the serial.
-        for (const QString &printer : spoolerPrinters())
-            QCOMPARE(spoolerSerial(printer), QString());
+        for (const QString &printer : Rig::spoolerPrinters())
+            QCOMPARE(Rig::spoolerSerial(printer), QString());
     }
     m_formLines << QStringLiteral("name %1: %2").arg(shown(name), shownMessage);
 }
@@ -270,14 +250,8 @@ void TestBadInput::cardSerials_data()
 void TestBadInput::cardSerials()
 {
     QFETCH(QString, serial);
-    QVERIFY(
-        SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), Rig::kFirstIndex, QLatin1String(kSerial)));
     DriverInfo info;
-    info.printer_name = QStringLiteral("Card");
-    info.cloud_sn = QLatin1String(kSerial);
-    info.port_name = QStringLiteral("REDadez901");
-    info.port_num = Rig::portOfIndex(Rig::kFirstIndex);
-    QVERIFY(insertPrinterRecord(info));
+    QVERIFY(installCardPrinter(&info));
     DriverItem card(info);
     QSignalSpy changed(&card, &DriverItem::driverInfoChanged);
     card.onModifyClicked();
@@ -290,7 +264,7 @@ void TestBadInput::cardSerials()
     QVERIFY(!card.isViewMode());
     QCOMPARE(changed.count(), 0);
     QCOMPARE(card.driverInfo().cloud_sn, QLatin1String(kSerial));
-    QCOMPARE(spoolerSerial(QStringLiteral("Card")), QLatin1String(kSerial));
+    QCOMPARE(Rig::spoolerSerial(QStringLiteral("Card")), QLatin1String(kSerial));
     QCOMPARE(Rig::storedRows(), QStringList { QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial)) });
     m_cardLines << QStringLiteral("serial %1: %2").arg(shown(serial), expected);
 }
@@ -307,14 +281,8 @@ void TestBadInput::cardNames_data()
 void TestBadInput::cardNames()
 {
     QFETCH(QString, name);
-    QVERIFY(
-        SpoolerFixture::addCloudPrinter(QStringLiteral("Card"), Rig::kFirstIndex, QLatin1String(kSerial)));
     DriverInfo info;
-    info.printer_name = QStringLiteral("Card");
-    info.cloud_sn = QLatin1String(kSerial);
-    info.port_name = QStringLiteral("REDadez901");
-    info.port_num = Rig::portOfIndex(Rig::kFirstIndex);
-    QVERIFY(insertPrinterRecord(info));
+    QVERIFY(installCardPrinter(&info));
     DriverItem card(info);
     PrinterServer server(info);
     connect(&card, &DriverItem::driverInfoChanged, &server, &PrinterServer::onDriverInfoChanged);
@@ -329,8 +297,8 @@ void TestBadInput::cardNames()
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).value<DriverInfo>().printer_name, typed);
         QCOMPARE(card.driverInfo().printer_name, typed);
-        QCOMPARE(spoolerPrinters(), QStringList { typed });
-        QCOMPARE(spoolerSerial(typed), QLatin1String(kSerial));
+        QCOMPARE(Rig::spoolerPrinters(), QStringList { typed });
+        QCOMPARE(Rig::spoolerSerial(typed), QLatin1String(kSerial));
         QCOMPARE(Rig::storedRows(),
             QStringList { QStringLiteral("%1|%2|9001").arg(typed, QLatin1String(kSerial)) });
     } else {
@@ -338,7 +306,7 @@ void TestBadInput::cardNames()
             qPrintable(message));
         QVERIFY(!card.isViewMode());
         QCOMPARE(changed.count(), 0);
-        QCOMPARE(spoolerPrinters(), QStringList { QStringLiteral("Card") });
+        QCOMPARE(Rig::spoolerPrinters(), QStringList { QStringLiteral("Card") });
         QCOMPARE(
             Rig::storedRows(), QStringList { QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial)) });
     }

@@ -1,5 +1,4 @@
 #include "cloudsimprocess.h"
-#include "detailfile.h"
 #include "dialogwatcher.h"
 #include "driveritem.h"
 #include "figures.h"
@@ -8,7 +7,6 @@
 #include "logcapture.h"
 #include "portwatch.h"
 #include "printerserver.h"
-#include "programfolder.h"
 #include "rawservice.h"
 #include "relaysettings.h"
 #include "reliabilityrig.h"
@@ -16,7 +14,6 @@
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
-#include <QFile>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QTest>
@@ -52,14 +49,6 @@ private:
     RawService m_raw;
     Figures m_figures;
 
-    QList<QByteArray> simJobs()
-    {
-        QList<QByteArray> jobs;
-        for (const QJsonValue &job : Rig::serviceJobs(m_sim))
-            jobs.append(m_sim.jobData(job.toObject().value(QStringLiteral("jobId")).toString()));
-        return jobs;
-    }
-
     void addCaseColumns()
     {
         QTest::addColumn<QString>("postTo");
@@ -77,31 +66,21 @@ private:
 private slots:
     void initTestCase()
     {
-        registerDriverInfoMetaType();
-        QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
-            QStringLiteral("--default-device"), QStringLiteral("online") }));
+        QVERIFY(Rig::startSuite(m_sim));
         QVERIFY(m_raw.listen());
         setCloudReplyTimeoutForTesting(kReplyLimitMs);
     }
 
     void init()
     {
-        QVERIFY(m_sim.reset());
+        QVERIFY(Rig::freshCase(m_sim));
         m_raw.clear();
-        QVERIFY(winsim::reset());
-        QFile::remove(detailFilePath(QLatin1String(kSerial)));
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(
-            QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
-        setCloudServiceBaseForTesting(m_sim.baseUrl());
+        QVERIFY(Rig::addUnusedPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
     }
 
     void cleanupTestCase()
     {
-        // Despoolers of a case that failed half-way would keep trying the closed ports.
-        winsim::reset();
-        resetRelaySettingsForTesting();
+        Rig::endSuite();
         QVERIFY(m_figures.write(
             QStringLiteral("10-cloudfaults"), QStringLiteral("The cloud service misbehaves")));
     }
@@ -244,8 +223,7 @@ void TestCloudFaults::runCase()
     }
 
     const SentJob job { QStringLiteral("fault.txt"), Rig::jobBytes(tried, 5000) };
-    QVERIFY(winsim::submitJob(
-        kPrinter, job.document.toStdString(), std::vector<uint8_t>(job.bytes.begin(), job.bytes.end())));
+    QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(record.size(), 5);
@@ -264,8 +242,8 @@ void TestCloudFaults::runCase()
     if (raw) {
         received = m_raw.jobs();
     } else {
-        QTRY_COMPARE_WITH_TIMEOUT(Rig::serviceJobs(m_sim).size(), atService, 10000);
-        received = simJobs();
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), atService, 10000);
+        received = Rig::serviceJobData(m_sim);
     }
     QCOMPARE(received.size(), atService);
     if (atService > 0)
@@ -280,24 +258,14 @@ void TestCloudFaults::runCase()
     // happened, and the faulty job gains no second record on the way.
     disconnect(redirect);
     setCloudServiceBaseForTesting(m_sim.baseUrl());
-    QVERIFY(m_sim.reset());
     const SentJob next { QStringLiteral("after.txt"), Rig::jobBytes(tried + QStringLiteral(" after"), 700) };
-    QVERIFY(winsim::submitJob(
-        kPrinter, next.document.toStdString(), std::vector<uint8_t>(next.bytes.begin(), next.bytes.end())));
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 2, 20000);
-    const QStringList nextRecord = Rig::records(QLatin1String(kSerial)).last();
-    QCOMPARE(recordDocument(nextRecord), next.document);
-    QCOMPARE(recordResult(nextRecord), QStringLiteral("打印成功"));
-    QCOMPARE(simJobs(), QList<QByteArray> { next.bytes });
+    Rig::jobGoesThrough(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial), next, 1);
+    if (QTest::currentTestFailed())
+        return;
     QTRY_VERIFY(!watch.isBusy());
 
     QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-    row.leakedHandles = winsim::openHandleCount();
-    QCOMPARE(row.leakedHandles, 0);
-    QCOMPARE(row.duplicated, 0);
-    QCOMPARE(row.lost, 0);
-    QCOMPARE(row.unrecorded, 0);
-    m_figures.add(row);
+    closeAccount(m_figures, row);
 }
 
 // Two jobs sent back to back at the program's own pace: the second waits, unread, until the first
@@ -314,19 +282,19 @@ void TestCloudFaults::jobsBackToBack()
     for (int i = 0; i < 3; ++i) {
         sent.append({ QStringLiteral("back-%1.txt").arg(i),
             Rig::jobBytes(QStringLiteral("back %1").arg(i), 900 + i) });
-        QVERIFY(winsim::submitJob(kPrinter, sent.last().document.toStdString(),
-            std::vector<uint8_t>(sent.last().bytes.begin(), sent.last().bytes.end())));
+        QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), sent.last().document, sent.last().bytes));
     }
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 3, 30000);
     QTRY_VERIFY(!watch.isBusy());
     const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
     for (int i = 0; i < 3; ++i)
         QCOMPARE(recordDocument(records.at(i)), sent.at(i).document);
-    QCOMPARE(simJobs(), (QList<QByteArray> { sent.at(0).bytes, sent.at(1).bytes, sent.at(2).bytes }));
+    QCOMPARE(Rig::serviceJobData(m_sim),
+        (QList<QByteArray> { sent.at(0).bytes, sent.at(1).bytes, sent.at(2).bytes }));
     // The listener looks for a free port once a second.
     QVERIFY2(watch.longestHoldBackMs() <= 1500, qPrintable(QString::number(watch.longestHoldBackMs())));
 
-    Figures::Row row = accountJobs(sent, simJobs(), records);
+    Figures::Row row = accountJobs(sent, Rig::serviceJobData(m_sim), records);
     row.tried = QStringLiteral("three jobs back to back at the program's own pace");
     row.outcome = QStringLiteral("打印成功, in order; next job taken %1 ms after the port was free")
                       .arg(watch.longestHoldBackMs());

@@ -12,19 +12,15 @@
 #include "printerrecordstore.h"
 #include "printerserver.h"
 #include "programfolder.h"
-#include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "tolmainwindow.h"
-#include "widetext.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -49,31 +45,6 @@ const char kNewSerial[] = "00112233AABBCCDD";
 const quint16 kFrontPort = Rig::portOfIndex(Rig::kFirstIndex);
 // What a spooler gone away answers (RPC_S_SERVER_UNAVAILABLE); distinct enough to find in the log.
 const uint32_t kFailure = 1722;
-
-// The messages the add worker and the window may show for an add, by the program's own table.
-const QStringList kAddMessages { QStringLiteral("添加成功"), QStringLiteral("当前打印机已经存在!"),
-    QStringLiteral("添加打印机失败，无法添加端口"), QStringLiteral("安装驱动失败"),
-    QStringLiteral("添加打印机失败, 打印机名无效"), QStringLiteral("添加打印机失败, 无法设置云序列号"),
-    QStringLiteral("添加打印机失败, 无法设置端口号") };
-
-QStringList spoolerPrinters()
-{
-    QStringList names;
-    QList<PRINTER_INFO_2W> printers;
-    BYTE *buffer = nullptr;
-    CPrinter().EnumPrinters(printers, buffer);
-    for (const PRINTER_INFO_2W &printer : printers)
-        names << fromWide(printer.pPrinterName);
-    delete[] buffer;
-    return names;
-}
-
-QString spoolerSerial(const QString &printer)
-{
-    QString serial;
-    CPrinter().GetCloudPrinterId(printer, serial);
-    return serial;
-}
 
 // Whether anything takes connections on the port. Only for ports that should be closed: on a
 // printer's open port the probe would be a job.
@@ -154,8 +125,7 @@ private:
     void installedPrinter()
     {
         QVERIFY(!QFile::exists(QStringLiteral("task.db")) || QFile::remove(QStringLiteral("task.db")));
-        QVERIFY(winsim::reset());
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::freshMachineWithDriver());
         QVERIFY(SpoolerFixture::addCloudPrinter(
             QStringLiteral("Front"), Rig::kFirstIndex, QLatin1String(kSerial)));
         DriverInfo info;
@@ -173,17 +143,9 @@ private:
     {
         DriverItem *card = Rig::cards(window).value(0);
         QVERIFY(card);
-        const int before = Rig::records(QLatin1String(kSerial)).size();
-        const QByteArray bytes = Rig::jobBytes(document, 1500);
-        QVERIFY(m_sim.reset());
-        QVERIFY(winsim::submitJob(
-            "Front", document.toStdString(), std::vector<uint8_t>(bytes.begin(), bytes.end())));
-        QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), before + 1, 20000);
-        QCOMPARE(recordDocument(Rig::records(QLatin1String(kSerial)).last()), document);
-        QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).last()), QStringLiteral("打印成功"));
-        const QJsonArray jobs = Rig::serviceJobs(m_sim);
-        QCOMPARE(jobs.size(), 1);
-        QVERIFY(m_sim.jobData(jobs.at(0).toObject().value(QStringLiteral("jobId")).toString()) == bytes);
+        const SentJob job { document, Rig::jobBytes(document, 1500) };
+        Rig::jobGoesThrough(m_sim, QStringLiteral("Front"), QLatin1String(kSerial), job,
+            Rig::records(QLatin1String(kSerial)).size());
     }
 
     // Adds "New" from the form and returns the one message the user was shown.
@@ -231,14 +193,7 @@ private:
     void sweep(const QString &name, const QStringList &calls, const Scenario &scenario);
 
 private slots:
-    void initTestCase()
-    {
-        registerDriverInfoMetaType();
-        QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
-            QStringLiteral("--default-device"), QStringLiteral("online") }));
-        setCloudServiceBaseForTesting(m_sim.baseUrl());
-    }
+    void initTestCase() { QVERIFY(Rig::startSuite(m_sim)); }
 
     void init()
     {
@@ -261,8 +216,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        winsim::reset();
-        resetRelaySettingsForTesting();
+        Rig::endSuite();
         m_figures.note(QStringLiteral(
             "Spooler calls failing in turn (error %1), one run per call the scenario makes: %2")
                            .arg(kFailure)
@@ -334,7 +288,7 @@ void TestHostFaults::recordStoreUnusable()
     // Provisioned and listed; the new card is at the top and its listener takes jobs.
     QCOMPARE(Rig::cards(window).size(), 2);
     QCOMPARE(Rig::cards(window).first()->driverInfo().printer_name, QStringLiteral("New"));
-    QCOMPARE(spoolerSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
+    QCOMPARE(Rig::spoolerSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
     QVERIFY(listening(window, 8101));
     jobGoesThrough(window, QStringLiteral("store.txt"));
 
@@ -342,7 +296,7 @@ void TestHostFaults::recordStoreUnusable()
     DialogWatcher dialogs;
     Rig::cards(window).first()->onDeleteClicked();
     QTRY_COMPARE_WITH_TIMEOUT(Rig::cards(window).size(), 1, 20000);
-    QVERIFY(!spoolerPrinters().contains(QStringLiteral("New")));
+    QVERIFY(!Rig::spoolerPrinters().contains(QStringLiteral("New")));
     QVERIFY(dialogs.messages().isEmpty());
 
     if (locker.state() != QProcess::NotRunning) {
@@ -376,14 +330,11 @@ void TestHostFaults::foldersMissing()
         QVERIFY(card);
         PortWatch watch(Rig::serverFor(window, card), card);
         const QByteArray bytes = Rig::jobBytes(QStringLiteral("no folders"), 2500);
-        QVERIFY(winsim::submitJob(
-            "Front", std::string("nofolders.txt"), std::vector<uint8_t>(bytes.begin(), bytes.end())));
-        QTRY_COMPARE_WITH_TIMEOUT(Rig::serviceJobs(m_sim).size(), 1, 20000);
+        QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("nofolders.txt"), bytes));
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(watch.jobsEnded(), 1, 20000);
         QVERIFY(!watch.isBusy());
-        QVERIFY(
-            m_sim.jobData(Rig::serviceJobs(m_sim).at(0).toObject().value(QStringLiteral("jobId")).toString())
-            == bytes);
+        QVERIFY(Rig::serviceJobData(m_sim).value(0) == bytes);
         // The card still answers for its history: empty, since nothing could be kept.
         SettingsDlg history(QStringLiteral("Front"), QLatin1String(kSerial));
         QCOMPARE(history.table()->rowCount(), 0);
@@ -429,7 +380,7 @@ void TestHostFaults::portLibraryUnusable()
     QVERIFY(listening(window, kFrontPort));
     QCOMPARE(addFromForm(window), QStringLiteral("添加打印机失败，无法添加端口"));
     QVERIFY(!log.linesContaining(addLogged).isEmpty());
-    QCOMPARE(spoolerPrinters(), QStringList { QStringLiteral("Front") });
+    QCOMPARE(Rig::spoolerPrinters(), QStringList { QStringLiteral("Front") });
     QCOMPARE(Rig::cards(window).size(), 1);
     QCOMPARE(Rig::storedRows(), QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
     jobGoesThrough(window, QStringLiteral("portlib.txt"));
@@ -542,11 +493,11 @@ void TestHostFaults::spoolerFailsWhileAdding()
             probe.inject();
             const QString message = addFromForm(window);
             probe.settled();
-            QVERIFY2(kAddMessages.contains(message), qPrintable(message));
+            QVERIFY2(Rig::addMessages().contains(message), qPrintable(message));
             const QStringList rows = Rig::storedRows();
             QList<DriverItem *> cards = Rig::cards(window);
             if (message == QStringLiteral("添加成功")) {
-                QCOMPARE(spoolerSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
+                QCOMPARE(Rig::spoolerSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
                 quint16 port = 0;
                 QVERIFY(CPrinter().GetPrinterPortNum(QStringLiteral("New"), port));
                 QVERIFY2(port != kFrontPort, "the new printer shares the port of the one that was there");
@@ -569,7 +520,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
                 *outcome = message;
             }
-            QCOMPARE(spoolerSerial(QStringLiteral("Front")), QLatin1String(kSerial));
+            QCOMPARE(Rig::spoolerSerial(QStringLiteral("Front")), QLatin1String(kSerial));
             QVERIFY(listening(window, kFrontPort));
         }
         QCOMPARE(winsim::openHandleCount(), 0);
@@ -589,14 +540,13 @@ void TestHostFaults::spoolerFailsWhilePrinting()
             TolMainWindow window;
             probe.inject();
             const QByteArray bytes = Rig::jobBytes(QStringLiteral("sweep print"), 1200);
-            QVERIFY(winsim::submitJob(
-                "Front", std::string("sweep.txt"), std::vector<uint8_t>(bytes.begin(), bytes.end())));
+            QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("sweep.txt"), bytes));
             QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
             probe.settled();
             const QStringList record = Rig::records(QLatin1String(kSerial)).first();
             QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
             QCOMPARE(recordSize(record), QString::number(bytes.size()));
-            QTRY_COMPARE(Rig::serviceJobs(m_sim).size(), 1);
+            QTRY_COMPARE(m_sim.jobs().size(), 1);
             *outcome = recordDocument(record) == QLatin1String("sweep.txt")
                 ? QStringLiteral("done")
                 : QStringLiteral("recorded without its document name");
@@ -633,8 +583,8 @@ void TestHostFaults::spoolerFailsWhileModifying()
                 QVERIFY2(message.isEmpty() || messages.contains(message), qPrintable(message));
                 QCOMPARE(card->isViewMode(), message.isEmpty());
                 const DriverInfo info = card->driverInfo();
-                QVERIFY(spoolerPrinters().contains(info.printer_name));
-                QCOMPARE(spoolerSerial(info.printer_name), info.cloud_sn);
+                QVERIFY(Rig::spoolerPrinters().contains(info.printer_name));
+                QCOMPARE(Rig::spoolerSerial(info.printer_name), info.cloud_sn);
                 QCOMPARE(Rig::storedRows(),
                     QStringList { QStringLiteral("%1|%2|9001").arg(info.printer_name, info.cloud_sn) });
                 *outcome = message.isEmpty() ? QStringLiteral("done") : message;
@@ -693,13 +643,13 @@ void TestHostFaults::spoolerFailsWhileDeleting()
             probe.settled();
             if (Rig::cards(window).isEmpty()) {
                 QVERIFY(dialogs.messages().isEmpty());
-                QVERIFY(!spoolerPrinters().contains(QStringLiteral("Front")));
+                QVERIFY(!Rig::spoolerPrinters().contains(QStringLiteral("Front")));
                 QVERIFY(Rig::storedRows().isEmpty());
                 QTRY_VERIFY(!accepts(kFrontPort));
                 *outcome = QStringLiteral("done");
             } else {
                 QCOMPARE(dialogs.messages(), QStringList { QStringLiteral("删除打印机失败") });
-                QVERIFY(spoolerPrinters().contains(QStringLiteral("Front")));
+                QVERIFY(Rig::spoolerPrinters().contains(QStringLiteral("Front")));
                 QCOMPARE(Rig::storedRows().size(), 1);
                 QVERIFY(listening(window, kFrontPort));
                 QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));

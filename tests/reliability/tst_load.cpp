@@ -1,20 +1,15 @@
 #include "cloudsimprocess.h"
-#include "detailfile.h"
 #include "driveritem.h"
 #include "figures.h"
 #include "jobaccount.h"
 #include "liveobjects.h"
 #include "portwatch.h"
 #include "printerserver.h"
-#include "programfolder.h"
-#include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
 #include "tolmainwindow.h"
-#include "winsim/winsimcontrol.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -74,26 +69,12 @@ private:
     void runLoad(const QString &tried, int printers, int jobsPerPrinter);
 
 private slots:
-    void initTestCase()
-    {
-        registerDriverInfoMetaType();
-        QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
-            QStringLiteral("--default-device"), QStringLiteral("online") }));
-        setCloudServiceBaseForTesting(m_sim.baseUrl());
-    }
-
-    void init()
-    {
-        QVERIFY(m_sim.reset());
-        QVERIFY(winsim::reset());
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-    }
+    void initTestCase() { QVERIFY(Rig::startSuite(m_sim)); }
+    void init() { QVERIFY(Rig::freshCase(m_sim)); }
 
     void cleanupTestCase()
     {
-        winsim::reset();
-        resetRelaySettingsForTesting();
+        Rig::endSuite();
         QVERIFY(m_figures.write(QStringLiteral("30-load"), QStringLiteral("Load")));
     }
 
@@ -106,10 +87,8 @@ private slots:
 
 void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
 {
-    for (int p = 1; p <= printers; ++p) {
-        QFile::remove(detailFilePath(serialOf(p)));
-        QVERIFY(SpoolerFixture::addCloudPrinter(printerOf(p), Rig::kFirstIndex - 1 + p, serialOf(p)));
-    }
+    for (int p = 1; p <= printers; ++p)
+        QVERIFY(Rig::addUnusedPrinter(printerOf(p), Rig::kFirstIndex - 1 + p, serialOf(p)));
     TolMainWindow window;
     const QList<DriverItem *> cards = Rig::cards(window);
     QCOMPARE(cards.size(), printers);
@@ -139,8 +118,7 @@ void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
             const QString document = QStringLiteral("p%1-job%2.prn").arg(p).arg(j, 3, 10, QLatin1Char('0'));
             const SentJob job { document, Rig::jobBytes(document, 200 + (j * 977 + p * 131) % 12000) };
             sent[serialOf(p)].append(job);
-            QVERIFY(winsim::submitJob(printerOf(p).toStdString(), document.toStdString(),
-                std::vector<uint8_t>(job.bytes.begin(), job.bytes.end())));
+            QVERIFY(SpoolerFixture::printJob(printerOf(p), document, job.bytes));
         }
     }
     const auto recordCount = [&] {
@@ -162,7 +140,7 @@ void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
 
     // What the service holds, per printer in the order it came.
     QHash<QString, QList<QByteArray>> received;
-    const QJsonArray jobs = Rig::serviceJobs(m_sim);
+    const QJsonArray jobs = m_sim.jobs();
     QCOMPARE(jobs.size(), total);
     for (const QJsonValue &value : jobs) {
         const QJsonObject job = value.toObject();
@@ -209,13 +187,7 @@ void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
                        .arg(tried)
                        .arg(holdBack)
                        .arg(kTickMs));
-
-    row.leakedHandles = winsim::openHandleCount();
-    QCOMPARE(row.leakedHandles, 0);
-    QCOMPARE(row.duplicated, 0);
-    QCOMPARE(row.lost, 0);
-    QCOMPARE(row.unrecorded, 0);
-    m_figures.add(row);
+    closeAccount(m_figures, row);
 }
 
 QTEST_MAIN(TestLoad)

@@ -1,5 +1,4 @@
 #include "cloudsimprocess.h"
-#include "detailfile.h"
 #include "dialogwatcher.h"
 #include "driveritem.h"
 #include "figures.h"
@@ -8,14 +7,10 @@
 #include "logcapture.h"
 #include "portwatch.h"
 #include "printerserver.h"
-#include "programfolder.h"
 #include "relaysettings.h"
 #include "reliabilityrig.h"
-#include "spoolerfixture.h"
 #include "tolmainwindow.h"
-#include "winsim/winsimcontrol.h"
 
-#include <QFile>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -56,62 +51,38 @@ private:
     CloudSimProcess m_sim;
     Figures m_figures;
 
-    QList<QByteArray> serviceJobs()
-    {
-        QList<QByteArray> jobs;
-        for (const QJsonValue &job : Rig::serviceJobs(m_sim))
-            jobs.append(m_sim.jobData(job.toObject().value(QStringLiteral("jobId")).toString()));
-        return jobs;
-    }
-
     // Ends a case: the port is free and takes a job from the spooler as usual, and nothing of the
     // case's jobs is left behind.
     void finishCase(PortWatch &watch, Figures::Row row, int recordsBefore)
     {
         QTRY_VERIFY(!watch.isBusy());
         row.busyAfterOutcomeMs = watch.longestBusyAfterOutcomeMs();
-        QVERIFY(m_sim.reset());
-        const QByteArray next = Rig::jobBytes(row.tried + QStringLiteral(" next"), 600);
-        QVERIFY(winsim::submitJob(
-            kPrinter, std::string("next.txt"), std::vector<uint8_t>(next.begin(), next.end())));
-        QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), recordsBefore + 1, 20000);
-        QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).last()), QStringLiteral("打印成功"));
-        QCOMPARE(serviceJobs(), QList<QByteArray> { next });
+        const SentJob next { QStringLiteral("next.txt"),
+            Rig::jobBytes(row.tried + QStringLiteral(" next"), 600) };
+        Rig::jobGoesThrough(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial), next, recordsBefore);
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY(!watch.isBusy());
         QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-        row.leakedHandles = winsim::openHandleCount();
-        QCOMPARE(row.leakedHandles, 0);
-        QCOMPARE(row.duplicated, 0);
-        QCOMPARE(row.lost, 0);
-        QCOMPARE(row.unrecorded, 0);
-        m_figures.add(row);
+        closeAccount(m_figures, row);
     }
 
 private slots:
     void initTestCase()
     {
-        registerDriverInfoMetaType();
-        QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
-            QStringLiteral("--default-device"), QStringLiteral("online") }));
-        setCloudServiceBaseForTesting(m_sim.baseUrl());
+        QVERIFY(Rig::startSuite(m_sim));
         setJobReceiveTimeoutForTesting(kReceiveLimitMs);
     }
 
     void init()
     {
-        QVERIFY(m_sim.reset());
-        QVERIFY(winsim::reset());
-        QFile::remove(detailFilePath(QLatin1String(kSerial)));
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(
-            QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
+        QVERIFY(Rig::freshCase(m_sim));
+        QVERIFY(Rig::addUnusedPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
     }
 
     void cleanupTestCase()
     {
-        winsim::reset();
-        resetRelaySettingsForTesting();
+        Rig::endSuite();
         QVERIFY(m_figures.write(
             QStringLiteral("20-spoolerfaults"), QStringLiteral("The spooler's connection misbehaves")));
     }
@@ -155,11 +126,11 @@ void TestSpoolerFaults::connectionNeverCloses()
     QCOMPARE(recordResult(record), QStringLiteral("打印失败:网络访问异常"));
     QCOMPARE(recordSize(record), QString::number(size));
     QVERIFY(closed.count() > 0 || closed.wait(5000));
-    QVERIFY(Rig::serviceJobs(m_sim).isEmpty());
+    QVERIFY(m_sim.jobs().isEmpty());
     QCOMPARE(log.linesContaining(QStringLiteral("bytes not posted")).size(), 1);
     QVERIFY(dialogs.messages().isEmpty());
 
-    Figures::Row row = accountJobs({ job }, serviceJobs(), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
     row.tried = QString::fromLatin1(QTest::currentDataTag());
     row.outcome = recordResult(record) + QStringLiteral(", nothing posted, connection closed");
     finishCase(watch, row, 1);
@@ -182,7 +153,7 @@ void TestSpoolerFaults::closesHavingSentNothing()
     QCOMPARE(record.at(0), QString());
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
     QCOMPARE(recordSize(record), QStringLiteral("0"));
-    const QList<QByteArray> received = serviceJobs();
+    const QList<QByteArray> received = Rig::serviceJobData(m_sim);
     QCOMPARE(received.size(), 1);
     QVERIFY(received.first().isEmpty());
 
@@ -228,9 +199,9 @@ void TestSpoolerFaults::jobInTinyPieces()
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
-    QCOMPARE(serviceJobs(), QList<QByteArray> { job.bytes });
+    QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
 
-    Figures::Row row = accountJobs({ job }, serviceJobs(), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
     row.tried = QStringLiteral("sends a job in %1 pieces of 1 to 5 bytes").arg(pieces);
     row.outcome = QStringLiteral("one job, bytes in order, 打印成功");
     finishCase(watch, row, 1);
@@ -259,7 +230,7 @@ void TestSpoolerFaults::connectionsArriveTogether()
     }
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), count, 60000);
     const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
-    const QList<QByteArray> received = serviceJobs();
+    const QList<QByteArray> received = Rig::serviceJobData(m_sim);
     QCOMPARE(received.size(), count);
     for (int i = 0; i < count; ++i) {
         QVERIFY2(received.at(i) == sent.at(i).bytes, qPrintable(QStringLiteral("job %1").arg(i)));

@@ -69,7 +69,8 @@ quint32 printJob(
     if (!document.isNull())
         name = document.toStdString();
     const std::vector<uint8_t> bytes(data.begin(), data.end());
-    return winsim::submitJob(printer.toStdString(), name, bytes, submittedUtc.toMSecsSinceEpoch());
+    return winsim::submitJob(
+        printer.toStdString(), name, bytes, submittedUtc.isValid() ? submittedUtc.toMSecsSinceEpoch() : -1);
 }
 
 } // namespace SpoolerFixture

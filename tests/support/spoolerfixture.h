@@ -24,9 +24,10 @@ bool addPrinterOnPort(const QString &printer, const QString &port, unsigned numb
 bool addCloudPrinter(const QString &printer, int index, const QString &serial = QString());
 
 // Prints a job as an application would: queued with the document name (none when null) and the
-// submission time, then sent by the spooler to the printer's port. Returns the job id, 0 on failure.
-quint32 printJob(
-    const QString &printer, const QString &document, const QByteArray &data, const QDateTime &submittedUtc);
+// submission time (now when invalid), then sent by the spooler to the printer's port. Returns the
+// job id, 0 on failure.
+quint32 printJob(const QString &printer, const QString &document, const QByteArray &data,
+    const QDateTime &submittedUtc = QDateTime());
 
 } // namespace SpoolerFixture
 
