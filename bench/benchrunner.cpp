@@ -220,7 +220,11 @@ bool BenchRunner::prepare()
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    if (!m_standIn.start(QCoreApplication::applicationDirPath() + QStringLiteral("/cloudsim"))) {
+    // The stand-in keeps only each job's size and CRC-32, so that no disk writes enter the
+    // measurements, and takes bodies above the largest job the relay posts.
+    m_standIn.setKeepJobFiles(false);
+    if (!m_standIn.start({ QStringLiteral("--max-body"), QStringLiteral("2G"),
+            QStringLiteral("--default-device"), QStringLiteral("online") })) {
         m_out << "error: " << m_standIn.error() << "\n";
         return false;
     }
@@ -309,7 +313,7 @@ QString BenchRunner::naiveCommand(quint16 port) const
                           "curl -sS -f -o %6 -H 'Content-Type: application/json;charset=UTF-8' "
                           "--data-binary @%5 %7/v1.1/transparentPrinting; rm -f %3 %5")
         .arg(listen, quoted(m_work.filePath(QStringLiteral("head.json"))), job,
-            quoted(m_work.filePath(QStringLiteral("tail.json"))), body, answer, m_standIn.base());
+            quoted(m_work.filePath(QStringLiteral("tail.json"))), body, answer, m_standIn.baseUrl());
 }
 
 BenchRunner::Figure BenchRunner::naiveRun(const BenchJob &job)
@@ -352,9 +356,9 @@ BenchRunner::Figure BenchRunner::naiveRun(const BenchJob &job)
 BenchRunner::Figure BenchRunner::relayRun(const BenchJob &job, bool refusalExpected)
 {
     Figure figure;
-    const int jobsBefore = refusalExpected ? m_standIn.jobCount() : 0;
+    const int jobsBefore = refusalExpected ? m_standIn.jobs().size() : 0;
     QProcess child;
-    if (!startChild(child, { QStringLiteral("relay"), m_standIn.base() }, &figure.failure))
+    if (!startChild(child, { QStringLiteral("relay"), m_standIn.baseUrl() }, &figure.failure))
         return figure;
     const QList<QByteArray> ready = awaitLine(child, "ready", 10000, &figure.failure);
     if (ready.size() < 2)
@@ -377,11 +381,11 @@ BenchRunner::Figure BenchRunner::relayRun(const BenchJob &job, bool refusalExpec
         return figure;
     }
     if (refusalExpected) {
-        if (error != 299 || m_standIn.jobCount() != jobsBefore) {
+        if (error != 299 || m_standIn.jobs().size() != jobsBefore) {
             figure.failure = QStringLiteral("not refused: error %1, %2 jobs at the stand-in before, %3 after")
                                  .arg(error)
                                  .arg(jobsBefore)
-                                 .arg(m_standIn.jobCount());
+                                 .arg(m_standIn.jobs().size());
             return figure;
         }
         figure.ok = true;
@@ -399,7 +403,7 @@ BenchRunner::Figure BenchRunner::postRun(const BenchJob &job, const QString &how
 {
     Figure figure;
     QProcess child;
-    if (!startChild(child, { QStringLiteral("post"), how, m_standIn.base(), QString::number(job.size()) },
+    if (!startChild(child, { QStringLiteral("post"), how, m_standIn.baseUrl(), QString::number(job.size()) },
             &figure.failure))
         return figure;
     const QList<QByteArray> done = awaitLine(child, "done", kJobTimeoutMs, &figure.failure);
@@ -423,7 +427,7 @@ void BenchRunner::runStartup()
     QString failure;
     QList<QByteArray> figures;
     if (startChild(
-            child, { QStringLiteral("startup"), QString::number(printers), m_standIn.base() }, &failure))
+            child, { QStringLiteral("startup"), QString::number(printers), m_standIn.baseUrl() }, &failure))
         figures = awaitLine(child, "startup", 5 * 60 * 1000, &failure);
     finishChild(child);
     if (figures.size() < 7 || figures.at(5).toInt() != printers) {
@@ -508,7 +512,7 @@ void BenchRunner::finishChild(QProcess &child)
 
 bool BenchRunner::verifyAtStandIn(const BenchJob &job, const QString &jobId, QString *failure)
 {
-    const QJsonObject kept = m_standIn.job(jobId);
+    const QJsonObject kept = m_standIn.adminGet(QStringLiteral("/admin/jobs/%1").arg(jobId)).object();
     const qint64 size = qint64(kept.value(QStringLiteral("size")).toDouble(-1));
     const QString crc = kept.value(QStringLiteral("crc32")).toString();
     const QString expected = QStringLiteral("%1").arg(job.crc32(), 8, 16, QLatin1Char('0'));

@@ -1,7 +1,7 @@
 #ifndef BENCHRUNNER_H
 #define BENCHRUNNER_H
 
-#include "standin.h"
+#include "cloudsimprocess.h"
 
 #include <QJsonArray>
 #include <QList>
@@ -65,7 +65,7 @@ private:
     void fail(const QString &what, const Figure &figure);
 
     Options m_options;
-    StandIn m_standIn;
+    CloudSimProcess m_standIn;
     QTemporaryDir m_work;
     QString m_listener; // socat or nc, empty when neither is installed
     QTextStream m_out;

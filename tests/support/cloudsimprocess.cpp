@@ -14,23 +14,28 @@ CloudSimProcess::~CloudSimProcess()
 
 bool CloudSimProcess::start(const QStringList &arguments, quint16 port)
 {
+    const QString program = QStringLiteral(COURIER_BIN_DIR "/cloudsim");
+    QStringList all{QStringLiteral("--port"), QString::number(port), QStringLiteral("--quiet")};
+    if (m_keepJobFiles)
+        all << QStringLiteral("--jobs-dir") << m_jobsDir.path();
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(COURIER_BIN_DIR "/cloudsim"),
-                    QStringList{QStringLiteral("--port"), QString::number(port), QStringLiteral("--quiet"),
-                                QStringLiteral("--jobs-dir"), m_jobsDir.path()}
-                        + arguments);
-    if (!m_process.waitForStarted(10000))
+    m_process.start(program, all + arguments);
+    if (!m_process.waitForStarted(10000)) {
+        m_error = QStringLiteral("%1 does not start: %2").arg(program, m_process.errorString());
         return false;
+    }
     while (!m_process.canReadLine()) {
-        if (!m_process.waitForReadyRead(10000))
+        if (!m_process.waitForReadyRead(10000)) {
+            m_error = QStringLiteral("%1 did not say where it listens").arg(program);
             return false;
+        }
     }
     const QString first = QString::fromUtf8(m_process.readLine()).trimmed();
     const QRegularExpressionMatch match =
         QRegularExpression(QStringLiteral("^listening 127\\.0\\.0\\.1:(\\d+)$")).match(first);
-    if (!match.hasMatch())
-        return false;
-    m_port = quint16(match.captured(1).toUInt());
+    m_port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;
+    if (m_port == 0)
+        m_error = QStringLiteral("unexpected first line from %1: %2").arg(program, first);
     return m_port != 0;
 }
 

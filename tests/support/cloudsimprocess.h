@@ -15,10 +15,15 @@ class CloudSimProcess
 public:
     ~CloudSimProcess();
 
+    // Without job files it keeps only each job's size and CRC-32 and writes nothing to disk; jobData()
+    // then has nothing to give. Set before start().
+    void setKeepJobFiles(bool keep) { m_keepJobFiles = keep; }
+
     // Starts it with the given flags (a jobs folder of its own is added) on the given port, by default
-    // a free one, and waits for its first line.
+    // a free one, and waits for its first line. error() says why it did not start.
     bool start(const QStringList &arguments = QStringList(), quint16 port = 0);
     void stop();
+    QString error() const { return m_error; }
 
     quint16 port() const { return m_port; }
     // Scheme, host and port, as the program's clients want the service's base.
@@ -41,6 +46,8 @@ private:
     QTemporaryDir m_jobsDir;
     QProcess m_process;
     quint16 m_port = 0;
+    bool m_keepJobFiles = true;
+    QString m_error;
 };
 
 #endif // CLOUDSIMPROCESS_H
