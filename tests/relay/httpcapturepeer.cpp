@@ -1,6 +1,8 @@
 #include "httpcapturepeer.h"
 
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpSocket>
 
 HttpCapturePeer::HttpCapturePeer(QObject *parent)
@@ -84,4 +86,10 @@ void HttpCapturePeer::onReadyRead(QTcpSocket *socket)
         + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body;
     socket->write(answer);
     socket->disconnectFromHost();
+}
+
+QByteArray postedJob(const CapturedRequest &request)
+{
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    return QByteArray::fromBase64(body.value(QStringLiteral("printData")).toString().toLatin1());
 }

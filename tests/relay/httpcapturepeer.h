@@ -18,6 +18,9 @@ struct CapturedRequest
     QByteArray body;
 };
 
+// The job bytes a print post carries.
+QByteArray postedJob(const CapturedRequest &request);
+
 // A bare HTTP peer on loopback that keeps every request exactly as it came over the wire, for what
 // the service stand-in cannot show: the raw request line, the headers and the body's bytes. It
 // answers each request with the configured response, or never when told to stay silent.

@@ -16,6 +16,16 @@ int ResultSink::jobSize(int i) const
     return results.at(i).document.object().value(QStringLiteral("jobSize")).toInt(-1);
 }
 
+QString ResultSink::jobId(int i) const
+{
+    return results.at(i)
+        .document.object()
+        .value(QStringLiteral("data"))
+        .toObject()
+        .value(QStringLiteral("tolvixId"))
+        .toString();
+}
+
 void ResultSink::onResult(QNetworkReply::NetworkError error, const QJsonDocument &document)
 {
     results.append({ error, document });

@@ -25,6 +25,8 @@ public:
     // The members the card reads from a result.
     QString jobneed(int i) const;
     int jobSize(int i) const;
+    // The id the service gave the job.
+    QString jobId(int i) const;
 
 public slots:
     void onResult(QNetworkReply::NetworkError error, const QJsonDocument &document);

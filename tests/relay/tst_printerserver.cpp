@@ -30,12 +30,6 @@ DriverInfo printer()
     return info;
 }
 
-QByteArray postedJob(const CapturedRequest &request)
-{
-    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-    return QByteArray::fromBase64(body.value(QStringLiteral("printData")).toString().toLatin1());
-}
-
 QString postedSerial(const CapturedRequest &request)
 {
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();

@@ -39,12 +39,6 @@ QByteArray patternedJob(int size)
         job[i] = char((i * 31 + i / 251) & 0xff);
     return job;
 }
-
-QByteArray postedJob(const CapturedRequest &request)
-{
-    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-    return QByteArray::fromBase64(body.value(QStringLiteral("printData")).toString().toLatin1());
-}
 } // namespace
 
 class TestPrinterThread : public QObject
@@ -148,12 +142,7 @@ void TestPrinterThread::jobInManyPiecesIsPostedOnceInOrder()
     QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
     QCOMPARE(m_sink->jobneed(0), kJobneed);
     QCOMPARE(m_sink->jobSize(0), job.size());
-    const QString jobId = m_sink->results.first()
-                              .document.object()
-                              .value(QStringLiteral("data"))
-                              .toObject()
-                              .value(QStringLiteral("tolvixId"))
-                              .toString();
+    const QString jobId = m_sink->jobId(0);
     const QJsonArray jobs = m_cloudsim.jobs();
     QCOMPARE(jobs.size(), 1);
     QCOMPARE(jobs.first().toObject().value(QStringLiteral("jobId")).toString(), jobId);

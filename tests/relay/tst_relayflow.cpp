@@ -91,13 +91,7 @@ void TestRelayFlow::cleanup()
 
 QString TestRelayFlow::followToFinalStatus(int i)
 {
-    const QString jobId = m_sink->results.at(i)
-                              .document.object()
-                              .value(QStringLiteral("data"))
-                              .toObject()
-                              .value(QStringLiteral("tolvixId"))
-                              .toString();
-    StateThread state(m_service.baseUrl(), jobId);
+    StateThread state(m_service.baseUrl(), m_sink->jobId(i));
     QSignalSpy answers(&state, &StateThread::stateResule);
     for (int round = 0; round < 10; ++round) {
         state.query();
@@ -204,13 +198,7 @@ void TestRelayFlow::spoolerAnnouncesTheJobSize()
     QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
     QCOMPARE(m_sink->jobSize(0), job.size());
     QCOMPARE(m_sink->jobneed(0), QStringLiteral("plot.prn;10:30:00"));
-    const QString jobId = m_sink->results.first()
-                              .document.object()
-                              .value(QStringLiteral("data"))
-                              .toObject()
-                              .value(QStringLiteral("tolvixId"))
-                              .toString();
-    QVERIFY(m_service.jobData(jobId) == job);
+    QVERIFY(m_service.jobData(m_sink->jobId(0)) == job);
     QCOMPARE(winsim::openHandleCount(), 0);
 }
 
