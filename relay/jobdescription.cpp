@@ -1,20 +1,14 @@
 #include "jobdescription.h"
 
 #include "spoolerjobs.h"
-#include "win32.h"
-
-#include <QDebug>
 
 QString currentJobDescription(const QString &printerName, qint64 *jobBytes)
 {
     if (jobBytes)
         *jobBytes = 0;
     const std::optional<QList<SpoolerJob>> jobs = queuedJobs(printerName);
-    if (!jobs) {
-        qDebug() << "70_PrinterServer OpenPrinter failed:" << printerName
-                 << static_cast<unsigned long>(GetLastError());
+    if (!jobs)
         return QString();
-    }
     for (const SpoolerJob &job : *jobs) {
         if (!job.printing)
             continue;

@@ -2,6 +2,8 @@
 
 #include "win32.h"
 
+#include <QDebug>
+
 #include <vector>
 
 namespace {
@@ -24,16 +26,19 @@ QString fromWide(const WCHAR *text)
 }
 
 // Two-call read of a spooler record into a buffer of the size the spooler asks for, aligned for the
-// records the spooler writes into it. Empty when there is nothing to read or the read fails.
+// records the spooler writes into it. Empty when there is nothing to read; nothing when the read
+// fails.
 template <typename Call>
-std::vector<quint64> readSized(Call call)
+std::optional<std::vector<quint64>> readSized(Call call)
 {
     DWORD needed = 0;
-    if (call(nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
-        return {};
+    if (call(nullptr, 0, &needed))
+        return std::vector<quint64>();
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
+        return std::nullopt;
     std::vector<quint64> buffer((needed + sizeof(quint64) - 1) / sizeof(quint64), 0);
     if (!call(reinterpret_cast<LPBYTE>(buffer.data()), needed, &needed))
-        return {};
+        return std::nullopt;
     return buffer;
 }
 
@@ -44,25 +49,34 @@ std::optional<QList<SpoolerJob>> queuedJobs(const QString &printerName)
     // OpenPrinterW wants a writable name.
     QString name = printerName;
     PrinterHandle printer;
-    if (!OpenPrinterW(reinterpret_cast<LPWSTR>(name.data()), &printer.handle, nullptr))
+    // Read the error before the handle closes: closing may set another.
+    const auto unreadable = [&printerName](const char *step) {
+        qDebug() << "queuedJobs" << step << "failed:" << printerName << static_cast<unsigned long>(GetLastError());
         return std::nullopt;
+    };
+    if (!OpenPrinterW(reinterpret_cast<LPWSTR>(name.data()), &printer.handle, nullptr))
+        return unreadable("OpenPrinter");
 
     QList<SpoolerJob> jobs;
-    const std::vector<quint64> info = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
+    const std::optional<std::vector<quint64>> info = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
         return GetPrinterW(printer.handle, 2, buffer, size, needed);
     });
-    if (info.empty())
+    if (!info)
+        return unreadable("GetPrinter");
+    if (info->empty())
         return jobs;
-    const DWORD jobCount = reinterpret_cast<const PRINTER_INFO_2W *>(info.data())->cJobs;
+    const DWORD jobCount = reinterpret_cast<const PRINTER_INFO_2W *>(info->data())->cJobs;
     if (jobCount == 0)
         return jobs;
 
     DWORD returned = 0;
-    const std::vector<quint64> list = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
+    const std::optional<std::vector<quint64>> list = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
         return EnumJobsW(printer.handle, 0, jobCount, 2, buffer, size, needed, &returned);
     });
-    const auto *records = reinterpret_cast<const JOB_INFO_2W *>(list.data());
-    for (DWORD i = 0; !list.empty() && i < returned; ++i) {
+    if (!list)
+        return unreadable("EnumJobs");
+    const auto *records = reinterpret_cast<const JOB_INFO_2W *>(list->data());
+    for (DWORD i = 0; !list->empty() && i < returned; ++i) {
         SpoolerJob job;
         job.document = fromWide(records[i].pDocument);
         job.printing = (records[i].Status & JOB_STATUS_PRINTING) != 0;

@@ -16,7 +16,8 @@ struct SpoolerJob
     qint64 size = 0;       // bytes, as the spooler counts them
 };
 
-// The jobs queued on a printer, in the spooler's order; nothing when the printer cannot be opened.
+// The jobs queued on a printer, in the spooler's order; nothing (and a log line) when the printer
+// cannot be opened or its queue cannot be read.
 std::optional<QList<SpoolerJob>> queuedJobs(const QString &printerName);
 
 // A UTC time of day as the program shows it, in the service's time zone (UTC+8): "hh:mm:ss".

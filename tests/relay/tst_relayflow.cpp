@@ -6,6 +6,7 @@
 #include "resultsink.h"
 #include "spoolerfixture.h"
 #include "statethread.h"
+#include "win32.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QHostAddress>
@@ -147,6 +148,19 @@ void TestRelayFlow::noDescriptionWhenNothingPrints()
     QVERIFY(SpoolerFixture::printJob(kPrinter, QStringLiteral("held.txt"), "held", utc(12, 0, 0)) != 0);
     QCOMPARE(currentJobDescription(kPrinter), QString());
     QCOMPARE(winsim::openHandleCount(), 0);
+
+    // A queue that cannot be read is not an empty one: the log says which step failed and why.
+    QCOMPARE(m_log->count(QStringLiteral("queuedJobs")), 1); // the unknown printer above
+    QVERIFY(m_log->lines().contains(QStringLiteral("queuedJobs OpenPrinter failed: \"No Such Printer\" 1801")));
+    for (const char *call : {"OpenPrinterW", "GetPrinterW", "EnumJobsW"}) {
+        m_log->clear();
+        winsim::failCall(call, 1, ERROR_ACCESS_DENIED);
+        QCOMPARE(currentJobDescription(kPrinter), QString());
+        const QString step = QString::fromLatin1(call).chopped(1);
+        QCOMPARE(m_log->linesContaining(QStringLiteral("queuedJobs")),
+            QStringList(QStringLiteral("queuedJobs %1 failed: \"%2\" 5").arg(step, kPrinter)));
+        QCOMPARE(winsim::openHandleCount(), 0);
+    }
     QVERIFY(m_log->count(QStringLiteral("24_PrinterServer incomingConnection")) == 0);
 }
 
