@@ -28,8 +28,7 @@ QString fromWide(const WCHAR *text)
 // Two-call read of a spooler record into a buffer of the size the spooler asks for, aligned for the
 // records the spooler writes into it. Empty when there is nothing to read; nothing when the read
 // fails.
-template <typename Call>
-std::optional<std::vector<quint64>> readSized(Call call)
+template<typename Call> std::optional<std::vector<quint64>> readSized(Call call)
 {
     DWORD needed = 0;
     if (call(nullptr, 0, &needed))
@@ -51,14 +50,15 @@ std::optional<QList<SpoolerJob>> queuedJobs(const QString &printerName)
     PrinterHandle printer;
     // Read the error before the handle closes: closing may set another.
     const auto unreadable = [&printerName](const char *step) {
-        qDebug() << "queuedJobs" << step << "failed:" << printerName << static_cast<unsigned long>(GetLastError());
+        qDebug() << "queuedJobs" << step << "failed:" << printerName
+                 << static_cast<unsigned long>(GetLastError());
         return std::nullopt;
     };
     if (!OpenPrinterW(reinterpret_cast<LPWSTR>(name.data()), &printer.handle, nullptr))
         return unreadable("OpenPrinter");
 
     QList<SpoolerJob> jobs;
-    const std::optional<std::vector<quint64>> info = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
+    const auto info = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
         return GetPrinterW(printer.handle, 2, buffer, size, needed);
     });
     if (!info)
@@ -70,7 +70,7 @@ std::optional<QList<SpoolerJob>> queuedJobs(const QString &printerName)
         return jobs;
 
     DWORD returned = 0;
-    const std::optional<std::vector<quint64>> list = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
+    const auto list = readSized([&](LPBYTE buffer, DWORD size, LPDWORD needed) {
         return EnumJobsW(printer.handle, 0, jobCount, 2, buffer, size, needed, &returned);
     });
     if (!list)

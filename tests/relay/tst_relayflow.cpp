@@ -151,8 +151,9 @@ void TestRelayFlow::noDescriptionWhenNothingPrints()
 
     // A queue that cannot be read is not an empty one: the log says which step failed and why.
     QCOMPARE(m_log->count(QStringLiteral("queuedJobs")), 1); // the unknown printer above
-    QVERIFY(m_log->lines().contains(QStringLiteral("queuedJobs OpenPrinter failed: \"No Such Printer\" 1801")));
-    for (const char *call : {"OpenPrinterW", "GetPrinterW", "EnumJobsW"}) {
+    QVERIFY(
+        m_log->lines().contains(QStringLiteral("queuedJobs OpenPrinter failed: \"No Such Printer\" 1801")));
+    for (const char *call : { "OpenPrinterW", "GetPrinterW", "EnumJobsW" }) {
         m_log->clear();
         winsim::failCall(call, 1, ERROR_ACCESS_DENIED);
         QCOMPARE(currentJobDescription(kPrinter), QString());
