@@ -91,6 +91,10 @@ bool parseCommandLine(
             options->quiet = true;
             continue;
         }
+        if (flag == "--exit-with-parent") {
+            options->exitWithParent = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             *error = flag.rfind("--", 0) == 0 ? flag + " needs a value" : "unexpected argument " + flag;
             return false;
@@ -194,6 +198,7 @@ query on 127.0.0.1 only, plus an admin interface under /admin/. The first line o
   --config JSON            apply a configuration object as POST /admin/config does (after the
                            other flags; repeatable)
   --quiet                  no request log on stderr
+  --exit-with-parent       stop when the process that started this one ends, however it ends
   --help                   this text
 
 Admin (loopback only): GET/POST /admin/config, POST /admin/reset, GET /admin/jobs,

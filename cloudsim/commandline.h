@@ -14,6 +14,7 @@ struct StartupOptions
     std::string jobsDir;
     uint64_t maxBody = uint64_t(1) << 30;
     bool quiet = false;
+    bool exitWithParent = false;
     bool help = false;
 };
 

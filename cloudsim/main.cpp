@@ -15,8 +15,10 @@
 #include <cstdlib>
 #include <mutex>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +65,14 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    if (options.exitWithParent) {
+        // A test that crashes must not leave its stand-in holding a port for the next one. The
+        // parent may already be gone before the request is made; then it is adopted by init.
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() == 1) {
+            std::fprintf(stderr, "cloudsim: the starting process is gone\n");
+            return 1;
+        }
+    }
 
     SimState state(config, options.jobsDir);
     if (!state.open(&error)) {

@@ -23,8 +23,9 @@ QString CloudSimProcess::program()
 bool CloudSimProcess::start(const QStringList &arguments)
 {
     m_process.setProgram(program());
-    m_process.setArguments(
-        QStringList { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet") } + arguments);
+    m_process.setArguments(QStringList { QStringLiteral("--port"), QStringLiteral("0"),
+                               QStringLiteral("--quiet"), QStringLiteral("--exit-with-parent") }
+        + arguments);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start();
     if (!m_process.waitForStarted(10000))

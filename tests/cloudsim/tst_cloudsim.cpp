@@ -83,6 +83,7 @@ private slots:
     void adminConfigIsAllOrNothing();
     void resetForgetsJobsAndRestoresStart();
     void commandLine();
+    void stopsWithTheProcessThatStartedIt();
 
 private:
     QString jobFile(const QString &id) const { return m_jobsDir.filePath(id + QStringLiteral(".bin")); }
@@ -576,7 +577,8 @@ void TestCloudSim::commandLine()
     for (const char *flag :
         { "--port", "--jobs-dir", "--max-body", "--pending-polls", "--final-status", "--result-shape",
             "--device", "--default-device", "--print-fault", "--result-fault", "--state-fault",
-            "--print-delay", "--result-delay", "--state-delay", "--job-id-prefix", "--config", "--quiet" })
+            "--print-delay", "--result-delay", "--state-delay", "--job-id-prefix", "--config", "--quiet",
+            "--exit-with-parent" })
         QVERIFY2(usage.contains(QLatin1String(flag)), flag);
 
     for (const QStringList &bad : { QStringList { QStringLiteral("--frobnicate") },
@@ -616,6 +618,38 @@ void TestCloudSim::commandLine()
 
     // A stop request ends the process normally, even with a keep-alive connection still open.
     QCOMPARE(flagged.stop(), 0);
+}
+
+void TestCloudSim::stopsWithTheProcessThatStartedIt()
+{
+    // The starter: a shell that runs the stand-in in the background, says its pid and waits. Both
+    // write to the same pipe, so the two lines come in either order.
+    QProcess starter;
+    starter.start(QStringLiteral("/bin/sh"),
+        { QStringLiteral("-c"),
+            QStringLiteral("\"$0\" --port 0 --quiet --exit-with-parent & echo pid $!; wait"),
+            CloudSimProcess::program() });
+    qint64 pid = 0;
+    bool listening = false;
+    while (pid == 0 || !listening) {
+        QVERIFY(starter.canReadLine() || starter.waitForReadyRead(10000));
+        const QString line = QString::fromUtf8(starter.readLine()).trimmed();
+        if (line.startsWith(QLatin1String("pid ")))
+            pid = line.mid(4).toLongLong();
+        listening = listening || line.startsWith(QLatin1String("listening 127.0.0.1:"));
+    }
+    const QString stat = QStringLiteral("/proc/%1/stat").arg(pid);
+    const auto running = [&stat] {
+        QFile file(stat);
+        // A zombie nobody reaps has ended all the same.
+        return file.open(QIODevice::ReadOnly) && !file.readAll().contains(") Z ");
+    };
+    QVERIFY(running());
+
+    // Killed outright, the starter cannot stop anything itself.
+    starter.kill();
+    QVERIFY(starter.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!running(), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestCloudSim)

@@ -15,7 +15,8 @@ CloudSimProcess::~CloudSimProcess()
 bool CloudSimProcess::start(const QStringList &arguments, quint16 port)
 {
     const QString program = QStringLiteral(COURIER_BIN_DIR "/cloudsim");
-    QStringList all{QStringLiteral("--port"), QString::number(port), QStringLiteral("--quiet")};
+    QStringList all { QStringLiteral("--port"), QString::number(port), QStringLiteral("--quiet"),
+        QStringLiteral("--exit-with-parent") };
     if (m_keepJobFiles)
         all << QStringLiteral("--jobs-dir") << m_jobsDir.path();
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
