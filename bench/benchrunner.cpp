@@ -270,30 +270,44 @@ BenchRunner::Figure BenchRunner::repeated(const std::function<Figure()> &once)
     return median;
 }
 
+BenchRunner::Delivery BenchRunner::deliver(
+    const QStringList &arguments, const BenchJob &job, quint16 port, QString *failure)
+{
+    Delivery delivery;
+    QProcess child;
+    if (!startChild(child, arguments, failure))
+        return delivery;
+    if (port == 0) {
+        const QList<QByteArray> ready = awaitLine(child, "ready", 10000, failure);
+        if (ready.size() < 2)
+            return delivery;
+        port = quint16(ready.at(1).toUInt());
+    }
+    LoopbackSender sender(job, port);
+    sender.start();
+    delivery.done = awaitLine(child, "done", kJobTimeoutMs, failure);
+    delivery.sent = sender.wait();
+    delivery.firstByteNs = sender.firstByteNs();
+    delivery.sendError = sender.error();
+    finishChild(child);
+    return delivery;
+}
+
 BenchRunner::Figure BenchRunner::limitRun(const BenchJob &job)
 {
     Figure figure;
-    QProcess child;
-    if (!startChild(child, { QStringLiteral("limit") }, &figure.failure))
-        return figure;
-    const QList<QByteArray> ready = awaitLine(child, "ready", 10000, &figure.failure);
-    if (ready.size() < 2)
-        return figure;
-    LoopbackSender sender(job, quint16(ready.at(1).toUInt()));
-    sender.start();
-    const QList<QByteArray> done = awaitLine(child, "done", kJobTimeoutMs, &figure.failure);
-    const bool sent = sender.wait();
-    finishChild(child);
+    const Delivery delivery = deliver({ QStringLiteral("limit") }, job, 0, &figure.failure);
+    const QList<QByteArray> &done = delivery.done;
     if (done.size() < 5)
         return figure;
-    if (!sent || done.at(2).toLongLong() != job.size()) {
+    if (!delivery.sent || done.at(2).toLongLong() != job.size()) {
         figure.failure = QStringLiteral("received %1 of %2 bytes %3")
                              .arg(QString::fromUtf8(done.at(2)))
                              .arg(job.size())
-                             .arg(sender.error());
+                             .arg(delivery.sendError);
         return figure;
     }
-    figure.seconds = double(done.at(1).toLongLong() - sender.firstByteNs()) / 1e9;
+    figure.seconds = double(done.at(1).toLongLong() - delivery.firstByteNs) / 1e9;
     figure.peakBytes = done.at(4).toLongLong();
     figure.ok = true;
     return figure;
@@ -322,19 +336,14 @@ BenchRunner::Figure BenchRunner::naiveRun(const BenchJob &job)
     const QString answerPath = m_work.filePath(QStringLiteral("naive-answer.json"));
     QFile::remove(answerPath);
     const quint16 port = freePort();
-    QProcess child;
-    if (!startChild(child, { QStringLiteral("shell"), naiveCommand(port) }, &figure.failure))
-        return figure;
-    LoopbackSender sender(job, port);
-    sender.start();
-    const QList<QByteArray> done = awaitLine(child, "done", kJobTimeoutMs, &figure.failure);
-    const bool sent = sender.wait();
-    finishChild(child);
+    const Delivery delivery
+        = deliver({ QStringLiteral("shell"), naiveCommand(port) }, job, port, &figure.failure);
+    const QList<QByteArray> &done = delivery.done;
     if (done.size() < 4)
         return figure;
-    if (!sent || done.at(2) != "0") {
-        figure.failure
-            = QStringLiteral("pipeline exit code %1 %2").arg(QString::fromUtf8(done.at(2)), sender.error());
+    if (!delivery.sent || done.at(2) != "0") {
+        figure.failure = QStringLiteral("pipeline exit code %1 %2")
+                             .arg(QString::fromUtf8(done.at(2)), delivery.sendError);
         return figure;
     }
     QFile answerFile(answerPath);
@@ -347,7 +356,7 @@ BenchRunner::Figure BenchRunner::naiveRun(const BenchJob &job)
                               .toString();
     if (!verifyAtStandIn(job, jobId, &figure.failure))
         return figure;
-    figure.seconds = double(done.at(1).toLongLong() - sender.firstByteNs()) / 1e9;
+    figure.seconds = double(done.at(1).toLongLong() - delivery.firstByteNs) / 1e9;
     figure.peakBytes = done.at(3).toLongLong();
     figure.ok = true;
     return figure;
@@ -357,27 +366,19 @@ BenchRunner::Figure BenchRunner::relayRun(const BenchJob &job, bool refusalExpec
 {
     Figure figure;
     const int jobsBefore = refusalExpected ? m_standIn.jobs().size() : 0;
-    QProcess child;
-    if (!startChild(child, { QStringLiteral("relay"), m_standIn.baseUrl() }, &figure.failure))
-        return figure;
-    const QList<QByteArray> ready = awaitLine(child, "ready", 10000, &figure.failure);
-    if (ready.size() < 2)
-        return figure;
-    LoopbackSender sender(job, quint16(ready.at(1).toUInt()));
-    sender.start();
-    const QList<QByteArray> done = awaitLine(child, "done", kJobTimeoutMs, &figure.failure);
-    const bool sent = sender.wait();
-    finishChild(child);
+    const Delivery delivery
+        = deliver({ QStringLiteral("relay"), m_standIn.baseUrl() }, job, 0, &figure.failure);
+    const QList<QByteArray> &done = delivery.done;
     if (done.size() < 6)
         return figure;
-    figure.seconds = double(done.at(1).toLongLong() - sender.firstByteNs()) / 1e9;
+    figure.seconds = double(done.at(1).toLongLong() - delivery.firstByteNs) / 1e9;
     figure.peakBytes = done.at(5).toLongLong();
     if (done.size() > 6 && done.at(6).toLongLong() > 0)
-        figure.inSeconds = double(done.at(6).toLongLong() - sender.firstByteNs()) / 1e9;
+        figure.inSeconds = double(done.at(6).toLongLong() - delivery.firstByteNs) / 1e9;
     const int error = done.at(2).toInt();
     const qint64 reportedSize = done.at(3).toLongLong();
-    if (!sent) {
-        figure.failure = sender.error();
+    if (!delivery.sent) {
+        figure.failure = delivery.sendError;
         return figure;
     }
     if (refusalExpected) {

@@ -46,6 +46,16 @@ private:
         QString failure;
     };
 
+    // What a child reported after it was sent a job: its "done" line (empty when it never gave
+    // one) and how the sending went.
+    struct Delivery
+    {
+        QList<QByteArray> done;
+        bool sent = false;
+        qint64 firstByteNs = 0;
+        QString sendError;
+    };
+
     bool prepare();
     Figure limitRun(const BenchJob &job);
     Figure naiveRun(const BenchJob &job);
@@ -58,6 +68,9 @@ private:
     bool startChild(QProcess &child, const QStringList &arguments, QString *failure);
     QList<QByteArray> awaitLine(QProcess &child, const QByteArray &tag, int timeoutMs, QString *failure);
     void finishChild(QProcess &child);
+    // Starts a child, plays the spooler towards it on a loopback port (0: the one its "ready" line
+    // names) and waits for its "done" line.
+    Delivery deliver(const QStringList &arguments, const BenchJob &job, quint16 port, QString *failure);
     bool verifyAtStandIn(const BenchJob &job, const QString &jobId, QString *failure);
     QString naiveCommand(quint16 port) const;
 
