@@ -7,6 +7,7 @@
 #include "logcapture.h"
 #include "printerserver.h"
 #include "programfolder.h"
+#include "programstate.h"
 #include "relaysettings.h"
 #include "spoolerfixture.h"
 #include "tolmainwindow.h"
@@ -18,9 +19,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTcpSocket>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -38,32 +36,6 @@ QList<DriverItem *> cards(TolMainWindow &window)
             found.append(card);
     }
     return found;
-}
-
-QStringList storedNames()
-{
-    QStringList names;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
-        db.setDatabaseName(QStringLiteral("task.db"));
-        if (db.open()) {
-            QSqlQuery query(QStringLiteral("select printer_name, cloud_sn, port_num from driver"), db);
-            while (query.next())
-                names << QStringLiteral("%1|%2|%3").arg(query.value(0).toString(), query.value(1).toString(),
-                                                         query.value(2).toString());
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
-    return names;
-}
-
-bool accepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    const bool connected = socket.waitForConnected(2000);
-    socket.abort();
-    return connected;
 }
 
 } // namespace
@@ -153,7 +125,7 @@ private slots:
         QCOMPARE(card->driverInfo().printer_name, QStringLiteral("前台"));
         QCOMPARE(card->driverInfo().cloud_sn, QLatin1String(kSerial));
         QCOMPARE(card->driverInfo().port_num, quint16(8101));
-        QCOMPARE(storedNames(), QStringList{QStringLiteral("前台|00112233AABBCCDD|8101")});
+        QCOMPARE(ProgramState::storedRows(), QStringList{QStringLiteral("前台|00112233AABBCCDD|8101")});
         QString serial;
         QVERIFY(CPrinter().GetCloudPrinterId(QStringLiteral("前台"), serial));
         QCOMPARE(serial, QLatin1String(kSerial));
@@ -188,8 +160,8 @@ private slots:
         dialogs.clear();
         card->onDeleteClicked();
         QTRY_VERIFY_WITH_TIMEOUT(cards(window).isEmpty(), 20000);
-        QTRY_VERIFY(!accepts(8101));
-        QVERIFY(storedNames().isEmpty());
+        QTRY_VERIFY(!ProgramState::acceptsConnections(8101));
+        QVERIFY(ProgramState::storedRows().isEmpty());
         QVERIFY(dialogs.messages().isEmpty());
     }
 
@@ -211,7 +183,7 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("GetPrinterPortNum name: NoPort, port: 0 failed")), 1);
         const QStringList critical = log.lines(QtCriticalMsg);
         QVERIFY2(critical.contains(QStringLiteral("listen ip: 127.0.0.1 port: 8101, failed")), qPrintable(critical.join('\n')));
-        QVERIFY(accepts(8101));
+        QVERIFY(ProgramState::acceptsConnections(8101));
     }
 
     void removalFailureKeepsCard()
@@ -225,7 +197,7 @@ private slots:
         cards(window).first()->onDeleteClicked();
         QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages(), QStringList{QStringLiteral("删除打印机失败")}, 20000);
         QCOMPARE(cards(window).size(), 1);
-        QVERIFY(accepts(8101));
+        QVERIFY(ProgramState::acceptsConnections(8101));
     }
 
     void housekeepingRunsOnce()

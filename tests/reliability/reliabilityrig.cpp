@@ -22,8 +22,6 @@
 #include <QJsonObject>
 #include <QLayout>
 #include <QScrollArea>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
@@ -82,13 +80,6 @@ QStringList spoolerPrinters()
     return names;
 }
 
-QString spoolerSerial(const QString &printer)
-{
-    QString serial;
-    CPrinter().GetCloudPrinterId(printer, serial);
-    return serial;
-}
-
 QList<DriverItem *> cards(TolMainWindow &window)
 {
     QList<DriverItem *> found;
@@ -135,26 +126,6 @@ void jobGoesThrough(CloudSimProcess &sim, const QString &printer, const QString 
     QCOMPARE(recordDocument(record), job.document);
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
     QCOMPARE(serviceJobData(sim), QList<QByteArray> { job.bytes });
-}
-
-QStringList storedRows()
-{
-    QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rig-reader"));
-        db.setDatabaseName(QStringLiteral("task.db"));
-        if (db.open()) {
-            QSqlQuery query(
-                QStringLiteral("select printer_name, cloud_sn, port_num from driver order by id"), db);
-            while (query.next()) {
-                rows << QStringLiteral("%1|%2|%3")
-                            .arg(query.value(0).toString(), query.value(1).toString(),
-                                query.value(2).toString());
-            }
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("rig-reader"));
-    return rows;
 }
 
 quint16 deadPort()

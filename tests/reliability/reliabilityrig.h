@@ -43,9 +43,8 @@ void endSuite();
 // The messages the add worker and the window may show for an add, by the program's own table.
 QStringList addMessages();
 
-// The spooler's printers, and the serial a printer carries there.
+// The spooler's printers, by name.
 QStringList spoolerPrinters();
-QString spoolerSerial(const QString &printer);
 
 // The cards of the window's list, top to bottom.
 QList<DriverItem *> cards(TolMainWindow &window);
@@ -64,9 +63,6 @@ QList<QByteArray> serviceJobData(CloudSimProcess &sim);
 // "打印成功" and no other. Fails the running test otherwise.
 void jobGoesThrough(CloudSimProcess &sim, const QString &printer, const QString &serial, const SentJob &job,
     int recordsBefore);
-
-// The rows of task.db as "name|serial|port", read through a connection of the suite's own.
-QStringList storedRows();
 
 // A loopback port that nothing listens on: connections to it are refused.
 quint16 deadPort();

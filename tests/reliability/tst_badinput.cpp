@@ -6,6 +6,7 @@
 #include "liveobjects.h"
 #include "printerrecordstore.h"
 #include "printerserver.h"
+#include "programstate.h"
 #include "rawservice.h"
 #include "relaysettings.h"
 #include "reliabilityrig.h"
@@ -220,8 +221,8 @@ void TestBadInput::formNames()
 
     if (shownMessage == QStringLiteral("添加成功")) {
         QCOMPARE(Rig::spoolerPrinters(), QStringList { typed });
-        QCOMPARE(Rig::spoolerSerial(typed), QLatin1String(kSerial));
-        QCOMPARE(Rig::storedRows(),
+        QCOMPARE(SpoolerFixture::cloudSerial(typed), QLatin1String(kSerial));
+        QCOMPARE(ProgramState::storedRows(),
             QStringList { QStringLiteral("%1|%2|8101").arg(typed, QLatin1String(kSerial)) });
         const QList<DriverItem *> cards = Rig::cards(window);
         QCOMPARE(cards.size(), 1);
@@ -231,12 +232,12 @@ void TestBadInput::formNames()
     } else {
         QVERIFY2(
             message == shownMessage || Rig::addMessages().contains(shownMessage), qPrintable(shownMessage));
-        QVERIFY(Rig::storedRows().isEmpty());
+        QVERIFY(ProgramState::storedRows().isEmpty());
         QVERIFY(Rig::cards(window).isEmpty());
         // The worker leaves what it made before the failure (the port, perhaps the printer); it
         // never leaves a printer marked with the serial.
         for (const QString &printer : Rig::spoolerPrinters())
-            QCOMPARE(Rig::spoolerSerial(printer), QString());
+            QCOMPARE(SpoolerFixture::cloudSerial(printer), QString());
     }
     m_formLines << QStringLiteral("name %1: %2").arg(shown(name), shownMessage);
 }
@@ -264,8 +265,9 @@ void TestBadInput::cardSerials()
     QVERIFY(!card.isViewMode());
     QCOMPARE(changed.count(), 0);
     QCOMPARE(card.driverInfo().cloud_sn, QLatin1String(kSerial));
-    QCOMPARE(Rig::spoolerSerial(QStringLiteral("Card")), QLatin1String(kSerial));
-    QCOMPARE(Rig::storedRows(), QStringList { QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial)) });
+    QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("Card")), QLatin1String(kSerial));
+    QCOMPARE(ProgramState::storedRows(),
+        QStringList { QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial)) });
     m_cardLines << QStringLiteral("serial %1: %2").arg(shown(serial), expected);
 }
 
@@ -298,8 +300,8 @@ void TestBadInput::cardNames()
         QCOMPARE(changed.at(0).at(0).value<DriverInfo>().printer_name, typed);
         QCOMPARE(card.driverInfo().printer_name, typed);
         QCOMPARE(Rig::spoolerPrinters(), QStringList { typed });
-        QCOMPARE(Rig::spoolerSerial(typed), QLatin1String(kSerial));
-        QCOMPARE(Rig::storedRows(),
+        QCOMPARE(SpoolerFixture::cloudSerial(typed), QLatin1String(kSerial));
+        QCOMPARE(ProgramState::storedRows(),
             QStringList { QStringLiteral("%1|%2|9001").arg(typed, QLatin1String(kSerial)) });
     } else {
         QVERIFY2(message == QStringLiteral("打印机名无效!") || message == QStringLiteral("修改打印机名失败!"),
@@ -307,8 +309,8 @@ void TestBadInput::cardNames()
         QVERIFY(!card.isViewMode());
         QCOMPARE(changed.count(), 0);
         QCOMPARE(Rig::spoolerPrinters(), QStringList { QStringLiteral("Card") });
-        QCOMPARE(
-            Rig::storedRows(), QStringList { QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial)) });
+        QCOMPARE(ProgramState::storedRows(),
+            QStringList { QStringLiteral("Card|%1|9001").arg(QLatin1String(kSerial)) });
     }
     m_cardLines << QStringLiteral("name %1: %2")
                        .arg(shown(name), message.isEmpty() ? QStringLiteral("renamed") : message);

@@ -12,6 +12,7 @@
 #include "printerrecordstore.h"
 #include "printerserver.h"
 #include "programfolder.h"
+#include "programstate.h"
 #include "reliabilityrig.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
@@ -25,7 +26,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <fcntl.h>
@@ -45,17 +45,6 @@ const char kNewSerial[] = "00112233AABBCCDD";
 const quint16 kFrontPort = Rig::portOfIndex(Rig::kFirstIndex);
 // What a spooler gone away answers (RPC_S_SERVER_UNAVAILABLE); distinct enough to find in the log.
 const uint32_t kFailure = 1722;
-
-// Whether anything takes connections on the port. Only for ports that should be closed: on a
-// printer's open port the probe would be a job.
-bool accepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    const bool connected = socket.waitForConnected(2000);
-    socket.abort();
-    return connected;
-}
 
 // Whether one of the window's listeners listens on the port.
 bool listening(TolMainWindow &window, quint16 port)
@@ -288,7 +277,7 @@ void TestHostFaults::recordStoreUnusable()
     // Provisioned and listed; the new card is at the top and its listener takes jobs.
     QCOMPARE(Rig::cards(window).size(), 2);
     QCOMPARE(Rig::cards(window).first()->driverInfo().printer_name, QStringLiteral("New"));
-    QCOMPARE(Rig::spoolerSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
+    QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
     QVERIFY(listening(window, 8101));
     jobGoesThrough(window, QStringLiteral("store.txt"));
 
@@ -307,8 +296,8 @@ void TestHostFaults::recordStoreUnusable()
     QVERIFY2(db.readAll() == before, "task.db changed");
     db.close();
     if (how != QLatin1String("garbage"))
-        QCOMPARE(
-            Rig::storedRows(), QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
+        QCOMPARE(ProgramState::storedRows(),
+            QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
     endCase();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
         QStringLiteral("printer added, listed and printing; row not stored, logged \"%1\"; file unchanged")
@@ -382,7 +371,8 @@ void TestHostFaults::portLibraryUnusable()
     QVERIFY(!log.linesContaining(addLogged).isEmpty());
     QCOMPARE(Rig::spoolerPrinters(), QStringList { QStringLiteral("Front") });
     QCOMPARE(Rig::cards(window).size(), 1);
-    QCOMPARE(Rig::storedRows(), QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
+    QCOMPARE(ProgramState::storedRows(),
+        QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
     jobGoesThrough(window, QStringLiteral("portlib.txt"));
     endCase();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
@@ -494,10 +484,10 @@ void TestHostFaults::spoolerFailsWhileAdding()
             const QString message = addFromForm(window);
             probe.settled();
             QVERIFY2(Rig::addMessages().contains(message), qPrintable(message));
-            const QStringList rows = Rig::storedRows();
+            const QStringList rows = ProgramState::storedRows();
             QList<DriverItem *> cards = Rig::cards(window);
             if (message == QStringLiteral("添加成功")) {
-                QCOMPARE(Rig::spoolerSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
+                QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
                 quint16 port = 0;
                 QVERIFY(CPrinter().GetPrinterPortNum(QStringLiteral("New"), port));
                 QVERIFY2(port != kFrontPort, "the new printer shares the port of the one that was there");
@@ -520,7 +510,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
                 *outcome = message;
             }
-            QCOMPARE(Rig::spoolerSerial(QStringLiteral("Front")), QLatin1String(kSerial));
+            QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("Front")), QLatin1String(kSerial));
             QVERIFY(listening(window, kFrontPort));
         }
         QCOMPARE(winsim::openHandleCount(), 0);
@@ -584,8 +574,8 @@ void TestHostFaults::spoolerFailsWhileModifying()
                 QCOMPARE(card->isViewMode(), message.isEmpty());
                 const DriverInfo info = card->driverInfo();
                 QVERIFY(Rig::spoolerPrinters().contains(info.printer_name));
-                QCOMPARE(Rig::spoolerSerial(info.printer_name), info.cloud_sn);
-                QCOMPARE(Rig::storedRows(),
+                QCOMPARE(SpoolerFixture::cloudSerial(info.printer_name), info.cloud_sn);
+                QCOMPARE(ProgramState::storedRows(),
                     QStringList { QStringLiteral("%1|%2|9001").arg(info.printer_name, info.cloud_sn) });
                 *outcome = message.isEmpty() ? QStringLiteral("done") : message;
             }
@@ -644,13 +634,13 @@ void TestHostFaults::spoolerFailsWhileDeleting()
             if (Rig::cards(window).isEmpty()) {
                 QVERIFY(dialogs.messages().isEmpty());
                 QVERIFY(!Rig::spoolerPrinters().contains(QStringLiteral("Front")));
-                QVERIFY(Rig::storedRows().isEmpty());
-                QTRY_VERIFY(!accepts(kFrontPort));
+                QVERIFY(ProgramState::storedRows().isEmpty());
+                QTRY_VERIFY(!ProgramState::acceptsConnections(kFrontPort));
                 *outcome = QStringLiteral("done");
             } else {
                 QCOMPARE(dialogs.messages(), QStringList { QStringLiteral("删除打印机失败") });
                 QVERIFY(Rig::spoolerPrinters().contains(QStringLiteral("Front")));
-                QCOMPARE(Rig::storedRows().size(), 1);
+                QCOMPARE(ProgramState::storedRows().size(), 1);
                 QVERIFY(listening(window, kFrontPort));
                 QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
                 *outcome = QStringLiteral("删除打印机失败, printer kept");

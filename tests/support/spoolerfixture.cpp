@@ -62,6 +62,13 @@ bool addCloudPrinter(const QString &printer, int index, const QString &serial)
     return spooler.SetCloudPrinterId(printer, serial) == 0 && spooler.SetPrinterPortNum(printer, quint16(8100 + index));
 }
 
+QString cloudSerial(const QString &printer)
+{
+    QString serial;
+    CPrinter().GetCloudPrinterId(printer, serial);
+    return serial;
+}
+
 quint32 printJob(
     const QString &printer, const QString &document, const QByteArray &data, const QDateTime &submittedUtc)
 {

@@ -23,6 +23,9 @@ bool addPrinterOnPort(const QString &printer, const QString &port, unsigned numb
 // CloudPort.
 bool addCloudPrinter(const QString &printer, int index, const QString &serial = QString());
 
+// The serial the spooler keeps as the printer's CloudId; empty when it has none.
+QString cloudSerial(const QString &printer);
+
 // Prints a job as an application would: queued with the document name (none when null) and the
 // submission time (now when invalid), then sent by the spooler to the printer's port. Returns the
 // job id, 0 on failure.

@@ -7,6 +7,7 @@
 #include "driveritem.h"
 #include "printerrecordstore.h"
 #include "programfolder.h"
+#include "programstate.h"
 #include "qcircleprocess.h"
 #include "relaysettings.h"
 #include "spoolerfixture.h"
@@ -17,8 +18,6 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 
@@ -35,30 +34,6 @@ DriverInfo cardInfo(const QString &name = QStringLiteral("P1"), const QString &s
     info.port_num = 8101;
     info.driver_name = QStringLiteral("Varn VN-210K");
     return info;
-}
-
-// The rows of task.db as "name|serial", read through a connection of our own.
-QStringList storedRows()
-{
-    QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
-        db.setDatabaseName(QStringLiteral("task.db"));
-        if (db.open()) {
-            QSqlQuery query(QStringLiteral("select printer_name, cloud_sn from driver"), db);
-            while (query.next())
-                rows << query.value(0).toString() + QLatin1Char('|') + query.value(1).toString();
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
-    return rows;
-}
-
-QString spoolerSerial(const QString &printer)
-{
-    QString serial;
-    CPrinter().GetCloudPrinterId(printer, serial);
-    return serial;
 }
 
 // Waits for the card's next device-state answer to be handled.
@@ -208,8 +183,8 @@ private slots:
         card.onModifyClicked();
         QVERIFY(card.isViewMode());
         QCOMPARE(card.form().serialEdit->text(), QStringLiteral("FEDCBA9876543210"));
-        QCOMPARE(spoolerSerial(QStringLiteral("P1")), QStringLiteral("FEDCBA9876543210"));
-        QCOMPARE(storedRows(), QStringList{QStringLiteral("P1|FEDCBA9876543210")});
+        QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("P1")), QStringLiteral("FEDCBA9876543210"));
+        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")), QStringList{QStringLiteral("P1|FEDCBA9876543210")});
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).value<DriverInfo>().cloud_sn, QStringLiteral("FEDCBA9876543210"));
 
@@ -221,8 +196,8 @@ private slots:
         QVERIFY(card.isViewMode());
         QCOMPARE(changed.count(), 1);
         QCOMPARE(card.driverInfo().printer_name, QStringLiteral("O'Neil"));
-        QCOMPARE(spoolerSerial(QStringLiteral("O'Neil")), QStringLiteral("FEDCBA9876543210"));
-        QCOMPARE(storedRows(), QStringList{QStringLiteral("O'Neil|FEDCBA9876543210")});
+        QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("O'Neil")), QStringLiteral("FEDCBA9876543210"));
+        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")), QStringList{QStringLiteral("O'Neil|FEDCBA9876543210")});
 
         // Both: the serial's change is told first.
         changed.clear();
@@ -236,7 +211,7 @@ private slots:
         QCOMPARE(first.cloud_sn, QStringLiteral("1111111111111111"));
         QCOMPARE(first.printer_name, QStringLiteral("O'Neil"));
         QCOMPARE(second.printer_name, QStringLiteral("Q"));
-        QCOMPARE(storedRows(), QStringList{QStringLiteral("Q|1111111111111111")});
+        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")), QStringList{QStringLiteral("Q|1111111111111111")});
     }
 
     void modifyErrors_data()
@@ -280,8 +255,8 @@ private slots:
         QCOMPARE(dialogs.messages(), QStringList{message});
         QVERIFY(!card.isViewMode());
         QCOMPARE(changed.count(), 0);
-        QCOMPARE(spoolerSerial(QStringLiteral("P1")), QLatin1String(kSerial));
-        QCOMPARE(storedRows(), QStringList{QStringLiteral("P1|") + QLatin1String(kSerial)});
+        QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("P1")), QLatin1String(kSerial));
+        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")), QStringList{QStringLiteral("P1|") + QLatin1String(kSerial)});
     }
 
     void tooLargeRecordsAtOnce()
