@@ -311,7 +311,7 @@ bool CPrinter::EnumPrinters(QList<PRINTER_INFO_2W> &printers, BYTE *&buffer)
 {
     SpoolerEnumeration<PRINTER_INFO_2W> listing(
         [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned);
+            return ::EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned);
         },
         "115_CPrinter EnumPrinters GetLastError() == %lu || pcbNeeded == %lu",
         "126_CPrinter EnumPrinters GetLastError() == %lu");
@@ -331,14 +331,14 @@ bool CPrinter::HasNoPrinters()
     DWORD needed = 0;
     DWORD returned = 0;
     // With nothing to list the size query succeeds at once and asks for no buffer.
-    return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned) && needed == 0;
+    return ::EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned) && needed == 0;
 }
 
 bool CPrinter::EnumPorts(QList<PORT_INFO_2W> &ports, BYTE *&buffer)
 {
     SpoolerEnumeration<PORT_INFO_2W> listing(
         [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return EnumPortsW(nullptr, 2, data, size, needed, returned);
+            return ::EnumPortsW(nullptr, 2, data, size, needed, returned);
         },
         "152_CPrinter EnumPorts GetLastError() == %lu || pcbNeeded == %lu",
         "163_CPrinter EnumPorts GetLastError() == %lu");
@@ -356,7 +356,7 @@ bool CPrinter::EnumPrinterDrivers(QList<DRIVER_INFO_3W> &drivers, BYTE *&buffer)
 {
     SpoolerEnumeration<DRIVER_INFO_3W> listing(
         [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return EnumPrinterDriversW(nullptr, nullptr, 3, data, size, needed, returned);
+            return ::EnumPrinterDriversW(nullptr, nullptr, 3, data, size, needed, returned);
         },
         "479_CPrinter EnumPrinterDrivers GetLastError() == %lu || pcbNeeded == %lu",
         "490_CPrinter EnumPrinterDrivers GetLastError() == %lu");

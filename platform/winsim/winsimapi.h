@@ -299,6 +299,51 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
 } // extern "C"
 
+// The generic names, as the Windows headers map them: functions by macro, records by typedef. With
+// them a member named after an API (CPrinter::EnumPrinters) is renamed here exactly as on Windows,
+// so a call that finds the member instead of the API fails on Linux too.
+#ifdef UNICODE
+#define OpenPrinter OpenPrinterW
+#define GetPrinter GetPrinterW
+#define SetPrinter SetPrinterW
+#define DeletePrinterConnection DeletePrinterConnectionW
+#define EnumPrinters EnumPrintersW
+#define EnumPorts EnumPortsW
+#define EnumPrinterDrivers EnumPrinterDriversW
+#define EnumJobs EnumJobsW
+#define GetPrinterData GetPrinterDataW
+#define SetPrinterData SetPrinterDataW
+#define DeletePrinterDriverEx DeletePrinterDriverExW
+#define RegOpenKeyEx RegOpenKeyExW
+#define RegQueryValueEx RegQueryValueExW
+#define OpenSCManager OpenSCManagerW
+#define OpenService OpenServiceW
+#define EnumDependentServices EnumDependentServicesW
+
+typedef DEVMODEW DEVMODE;
+typedef PDEVMODEW PDEVMODE;
+typedef LPDEVMODEW LPDEVMODE;
+typedef PRINTER_DEFAULTSW PRINTER_DEFAULTS;
+typedef PPRINTER_DEFAULTSW PPRINTER_DEFAULTS;
+typedef LPPRINTER_DEFAULTSW LPPRINTER_DEFAULTS;
+typedef PRINTER_INFO_2W PRINTER_INFO_2;
+typedef PPRINTER_INFO_2W PPRINTER_INFO_2;
+typedef LPPRINTER_INFO_2W LPPRINTER_INFO_2;
+typedef PORT_INFO_2W PORT_INFO_2;
+typedef PPORT_INFO_2W PPORT_INFO_2;
+typedef LPPORT_INFO_2W LPPORT_INFO_2;
+typedef DRIVER_INFO_3W DRIVER_INFO_3;
+typedef PDRIVER_INFO_3W PDRIVER_INFO_3;
+typedef LPDRIVER_INFO_3W LPDRIVER_INFO_3;
+typedef JOB_INFO_2W JOB_INFO_2;
+typedef PJOB_INFO_2W PJOB_INFO_2;
+typedef LPJOB_INFO_2W LPJOB_INFO_2;
+typedef ENUM_SERVICE_STATUSW ENUM_SERVICE_STATUS;
+typedef LPENUM_SERVICE_STATUSW LPENUM_SERVICE_STATUS;
+#endif
+// The monitor channel has only a wide form, and Windows maps it whatever the character set.
+#define XcvData XcvDataW
+
 // On 64-bit hosts the records must match 64-bit Windows byte for byte.
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
 static_assert(sizeof(SYSTEMTIME) == 16, "SYSTEMTIME layout");
