@@ -8,6 +8,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QSysInfo>
 #include <QThread>
 #include <QWidget>
 
@@ -39,9 +40,7 @@ SingleApplication::SingleApplication(int &argc, char **argv, bool guiEnabled)
     , m_key(instanceKey())
 {
     m_lock = new QLockFile(QDir::tempPath() + QLatin1Char('/') + m_key + QStringLiteral(".lock"));
-    // The lock outlives a crashed owner only until its process is gone; tryLock removes stale ones.
-    m_lock->setStaleLockTime(0);
-    m_running = !m_lock->tryLock(0);
+    m_running = !takeInstanceLock(*m_lock);
     if (!m_running)
         startServer();
 }
@@ -63,6 +62,25 @@ QString SingleApplication::instanceKey()
     hash.addData("\n", 1);
     hash.addData(currentUserName().toUtf8());
     return QStringLiteral("PrintCourier-") + QString::fromLatin1(hash.result().toHex().left(16));
+}
+
+bool SingleApplication::takeInstanceLock(QLockFile &lock)
+{
+    // The lock outlives a crashed owner only until its process is gone; tryLock removes stale ones.
+    lock.setStaleLockTime(0);
+    // A lock left by a killed instance whose process id has come round to us looks held by a
+    // live PrintCourier, and the program would never start again. Process ids start afresh after
+    // a reboot (and with every Wine server), so that is no rare event. Nobody but us can be that
+    // process, and we hold nothing yet: the file is stale.
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (lock.getLockInfo(&pid, &host, &application) && pid == QCoreApplication::applicationPid()
+        && host == QSysInfo::machineHostName()) {
+        qDebug() << "SingleApplication lock of an earlier instance with our process id removed";
+        lock.removeStaleLockFile();
+    }
+    return lock.tryLock(0);
 }
 
 bool SingleApplication::isRunning() const

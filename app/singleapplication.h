@@ -26,6 +26,8 @@ public:
 
     // The identity of this program for this user; instances with the same identity are one program.
     static QString instanceKey();
+    // Takes the instance lock; false when a live instance holds it.
+    static bool takeInstanceLock(QLockFile &lock);
 
 signals:
     void messageReceived(const QString &message);

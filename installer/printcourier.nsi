@@ -2,7 +2,9 @@
 ;   makensis -INPUTCHARSET UTF8 -DSTAGE=<laid-out folder> -DICON=<.ico> -DOUTFILE=<setup.exe> -DVERSION=<x.y.z.w>
 ; Silent use: setup.exe /S [/D=C:\folder]  (/D last, unquoted).
 
-Unicode true
+
+; The program is 64-bit only, and so is the installer: it runs where a 32-bit one may not (WoW64 absent).
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma

@@ -1,6 +1,9 @@
 #include "singleapplication.h"
 
+#include <QFile>
+#include <QLockFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
@@ -32,6 +35,28 @@ private slots:
     {
         QVERIFY(!app()->isRunning());
         QVERIFY(!app()->sendMessage(QStringLiteral("to nobody"), 100));
+    }
+
+    // A killed instance leaves its lock file; when a later start gets the same process id (ids
+    // start afresh after a reboot), the file names a live PrintCourier: ours.
+    void lockOfAKilledInstanceWithOurProcessIdIsStale()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString left = dir.filePath(QStringLiteral("left.lock"));
+        {
+            const QString written = dir.filePath(QStringLiteral("writer.lock"));
+            QLockFile writer(written);
+            QVERIFY(writer.tryLock(0));
+            QVERIFY(QFile::copy(written, left));
+        }
+        QLockFile lock(left);
+        QVERIFY(SingleApplication::takeInstanceLock(lock));
+        QVERIFY(lock.isLocked());
+
+        // Held by a live instance, the lock stays taken.
+        QLockFile other(left);
+        QVERIFY(!SingleApplication::takeInstanceLock(other));
     }
 
     void secondStartDeliversMessage()
