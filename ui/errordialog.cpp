@@ -1,5 +1,6 @@
 #include "errordialog.h"
 
+#include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -60,6 +61,8 @@ ErrorDialog::ErrorDialog(const QString &text, QWidget *parent)
 
 void ErrorDialog::showMessage(const QString &text, QWidget *parent)
 {
+    // What the user was told belongs beside the failure that caused it.
+    qInfo() << "ErrorDialog showMessage" << text;
     ErrorDialog dialog(text, parent);
     dialog.exec();
 }
