@@ -11,25 +11,14 @@ packages=(
   qtbase5-dev libqt5sql5-sqlite qttranslations5-l10n
   libsqlite3-dev libcpp-httplib-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   xvfb xauth x11-utils imagemagick xdotool fonts-noto-cjk
   curl socat
   clang libclang-rt-14-dev
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: missing packages and not root; install them or rerun as root" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source "$here/scripts/packages.sh"
+ensure_packages "${packages[@]}"
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${COURIER_BUILD_TYPE:-RelWithDebInfo}" \
