@@ -284,7 +284,7 @@ else
   # Debian's patches are for Linux builds; the kit uses qtbase as released, so the .orig tarball
   # is unpacked as it is rather than through dpkg-source.
   say "unpacking $(basename "$qt_orig")"
-  tar -xf "$qt_orig" -C "$work"
+  tar --no-same-owner -xf "$qt_orig" -C "$work"
   [ -x "$src/configure" ] || die "$(basename "$qt_orig") did not unpack to $src"
 
   # dpkg-source checks the files against the .dsc; apt already checked the .dsc against the
@@ -296,6 +296,9 @@ else
     say "unpacking sqlite3 $sqlite_pick as released (without Debian's patches, like the prebuilt kit)"
     dpkg-source -x --skip-patches "$sqlite_dsc" "$work/sqlite3" > /dev/null
   fi
+  # Extracting outside the downloads folder makes dpkg-source leave copies of the tarballs beside
+  # the tree; the downloads folder keeps the originals.
+  rm -f "$work"/sqlite3_*.orig*.tar.*
 
   # Debian's qtbase tarball leaves out the bundled SQLite, and -qt-sqlite needs it: the
   # amalgamation is generated from Debian's sqlite3 source instead.

@@ -4,6 +4,7 @@
 //   winefixture add-printer NAME SERIAL PORTNUMBER   driver, "REDadez…" port, printer, CloudId, CloudPort
 //   winefixture printers                              one printer name per line (UTF-8)
 //   winefixture quayport DLL                          each export's answer, one "name=result lasterror" line
+//   winefixture resources EXE                         the program's embedded manifest and icon
 //
 // Exit code 0 when every step succeeded; the failing step is printed otherwise.
 #include "quayport.h"
@@ -189,6 +190,30 @@ int probeQuayport(const char *path)
     return 0;
 }
 
+// The resources as the loader sees them: the manifest (resource 1) and an icon group.
+int showResources(const char *path)
+{
+    HMODULE module = LoadLibraryExW(widen(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        return fail("LoadLibraryEx");
+    HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    if (manifest) {
+        const DWORD size = SizeofResource(module, manifest);
+        const char *text = static_cast<const char *>(LockResource(LoadResource(module, manifest)));
+        std::printf("manifest %lu bytes: %.*s\n", static_cast<unsigned long>(size), int(size), text);
+    }
+    bool hasIcon = false;
+    EnumResourceNamesW(module, MAKEINTRESOURCEW(14),
+        [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
+            *reinterpret_cast<bool *>(found) = true;
+            return FALSE;
+        },
+        reinterpret_cast<LONG_PTR>(&hasIcon));
+    std::printf("icon group: %s\n", hasIcon ? "yes" : "no");
+    FreeLibrary(module);
+    return manifest && hasIcon ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -200,6 +225,8 @@ int main(int argc, char **argv)
         return listPrinters();
     if (command == "quayport" && argc == 3)
         return probeQuayport(argv[2]);
-    std::fprintf(stderr, "usage: winefixture add-printer NAME SERIAL PORT | printers | quayport DLL\n");
+    if (command == "resources" && argc == 3)
+        return showResources(argv[2]);
+    std::fprintf(stderr, "usage: winefixture add-printer NAME SERIAL PORT | printers | quayport DLL | resources EXE\n");
     return 2;
 }

@@ -97,6 +97,12 @@ x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -Werror=format -DUNICO
   -I"$here/platform" -I"$here/quayport" -static -o "$fixture" "$here/tests/windows/winefixture.cpp" \
   -lwinspool -ladvapi32 || { fail "building the fixture program"; exit 1; }
 
+# ---- The program's own resources.
+resources="$(wine "$fixture" resources "$win_folder\\PrintCourier.exe" | tr -d '\r')"
+check "manifest asks for administrator rights" \
+  bash -c 'echo "$1" | grep -q "requestedExecutionLevel level=\"requireAdministrator\""' _ "$resources"
+check "program icon embedded" bash -c 'echo "$1" | grep -q "^icon group: yes$"' _ "$resources"
+
 # ---- The port library under the Windows loader.
 probe="$(wine "$fixture" quayport "$win_folder\\Quayport.dll" | tr -d '\r')"
 echo "$probe" | sed 's/^/windows:   /'
