@@ -9,11 +9,28 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QTextStream>
 
+#include <atomic>
 #include <cstdlib>
 
 namespace {
+
+constexpr qint64 kMaxLogFileBytes = qint64(100) << 20;
+constexpr int kExcerptBytes = 4096;
+std::atomic<qint64> g_maxLogFileBytes { kMaxLogFileBytes };
+// The day whose file is full; set and read under the handler's lock.
+QDate g_fullDay;
+
+const char kFullNote[] = "log file reached its limit; nothing more is logged today";
+
+// True once the day's file holds the note: a full file is not reopened for every message.
+bool endsWithFullNote(QFile &file)
+{
+    const qint64 tail = qint64(sizeof kFullNote) + 8;
+    if (file.size() < tail || !file.seek(file.size() - tail))
+        return false;
+    return file.read(tail).contains(kFullNote);
+}
 
 QString logFolder()
 {
@@ -62,14 +79,46 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     const QString line = QStringLiteral("[%1] %2 %3")
                              .arg(now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss zzz")), level, msg);
 
+    if (g_fullDay == now.date())
+        return;
     // Opened and closed per message: a crash never loses buffered lines, and the folder is never made.
     QFile file(logFilePath(now.date()));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
         return;
-    QTextStream stream(&file);
-    stream << line << "\r\n";
-    stream.flush();
+    const QByteArray bytes = line.toLocal8Bit() + "\r\n";
+    if (file.size() + bytes.size() > g_maxLogFileBytes.load()) {
+        // A peer that floods the log must not fill the disk; the day's start stays readable.
+        g_fullDay = now.date();
+        if (!endsWithFullNote(file)) {
+            file.seek(file.size());
+            const QString note = QStringLiteral("[%1] %2 %3")
+                                     .arg(now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss zzz")),
+                                         levelWord(QtWarningMsg), QLatin1String(kFullNote));
+            file.write(note.toLocal8Bit() + "\r\n");
+        }
+        return;
+    }
+    file.write(bytes);
     file.close();
+}
+
+qint64 maxLogFileBytes()
+{
+    return g_maxLogFileBytes.load();
+}
+
+void setMaxLogFileBytesForTesting(qint64 bytes)
+{
+    g_maxLogFileBytes.store(bytes);
+    g_fullDay = QDate();
+}
+
+QString logExcerpt(const QByteArray &text)
+{
+    if (text.size() <= kExcerptBytes)
+        return QString::fromUtf8(text);
+    return QString::fromUtf8(text.left(kExcerptBytes))
+        + QStringLiteral("… (%1 bytes in all)").arg(text.size());
 }
 
 void LogFileManage(int days)

@@ -1,6 +1,7 @@
 #ifndef LOGGING_H
 #define LOGGING_H
 
+#include <QByteArray>
 #include <QDate>
 #include <QString>
 #include <QtGlobal>
@@ -11,6 +12,13 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 
 // The log file of one day: <program folder>/logs/yyyy-MM-dd.log
 QString logFilePath(const QDate &date);
+
+// The most a day's log file grows to (100 MiB); past it one line says so and the day logs no more.
+qint64 maxLogFileBytes();
+void setMaxLogFileBytesForTesting(qint64 bytes);
+
+// At most 4 KiB of a peer's text for a log line, with its full length when it was cut.
+QString logExcerpt(const QByteArray &text);
 
 // Deletes the log files dated before today minus `days` days; files whose name is no date stay.
 void LogFileManage(int days);

@@ -5,6 +5,7 @@
 #include "courierconstants.h"
 #include "driveritem.h"
 #include "printbodywriter.h"
+#include "outboxjournal.h"
 #include "printerserver.h"
 #include "procstats.h"
 #include "relaysettings.h"
@@ -19,6 +20,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QThread>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
@@ -127,7 +129,10 @@ int runRelayChild(int argc, char **argv, const QString &base)
     info.port_name = QStringLiteral("REDadez_bench");
     info.driver_name = QStringLiteral(COURIER_DRIVER_NAME);
     info.ip = QStringLiteral("127.0.0.1");
-    PrinterServer server(info);
+    // The outbox's journal and spool files in a folder of the run's own, on the disk as the program's.
+    QTemporaryDir folder;
+    OutboxJournal journal(folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
+    PrinterServer server(info, &journal);
     if (!server.listen(QHostAddress::LocalHost, 0))
         return fail(QStringLiteral("cannot listen: %1").arg(server.errorString()));
     report("ready " + QByteArray::number(server.serverPort()) + ' ' + QByteArray::number(residentBytes()));
@@ -144,7 +149,7 @@ int runRelayChild(int argc, char **argv, const QString &base)
                                       .value(QStringLiteral("tolvixId"))
                                       .toString();
             const QByteArray line = "done " + QByteArray::number(done) + ' ' + QByteArray::number(int(error))
-                + ' ' + QByteArray::number(answer.value(QStringLiteral("jobSize")).toInt()) + ' '
+                + ' ' + QByteArray::number(qint64(answer.value(QStringLiteral("jobSize")).toDouble())) + ' '
                 + (jobId.isEmpty() ? QByteArray("-") : jobId.toUtf8());
             QMetaObject::invokeMethod(
                 &app, [&result, line] { result = line; }, Qt::QueuedConnection);

@@ -34,6 +34,22 @@ void logOpenFailure(const QFile &file)
 
 } // namespace
 
+QString jobDetailRecord(const QString &jobneed, const QString &result, qint64 jobSize, const QString &handledAt)
+{
+    // One pass over the pattern: a document named "%2" stays "%2".
+    return QStringLiteral("%1;%2;%3;%4").arg(jobneed, result, QString::number(jobSize), handledAt);
+}
+
+QString recordHandlingTime()
+{
+    return Clock::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
+}
+
+void appendJobRecord(const QString &cloudSn, const QString &jobneed, const QString &result, qint64 jobSize)
+{
+    appendDetailRecord(cloudSn, jobDetailRecord(jobneed, result, jobSize, recordHandlingTime()));
+}
+
 QString detailFilePath(const QString &cloudSn)
 {
     const QString day = Clock::currentDate().toString(QLatin1String(kDateFormat));

@@ -8,6 +8,14 @@
 // each closed by "!+!", with no line breaks. The folder is installed with the program and never
 // created here; without it no record is kept.
 
+// The detail record of one finished job: description (itself "document;submitted"), result,
+// size in bytes, time handled.
+QString jobDetailRecord(const QString &jobneed, const QString &result, qint64 jobSize, const QString &handledAt);
+// The time of day a record names as the moment its job was handled: now, as "HH:mm:ss".
+QString recordHandlingTime();
+// Appends the record of one finished job to today's file of the serial.
+void appendJobRecord(const QString &cloudSn, const QString &jobneed, const QString &result, qint64 jobSize);
+
 // Today's file of that serial number.
 QString detailFilePath(const QString &cloudSn);
 

@@ -1,20 +1,38 @@
 #include "cloud.h"
 
-#include "printbody.h"
+#include "httppost.h"
+#include "printbodysource.h"
+#include "relaysettings.h"
 
+#include <QBuffer>
 #include <QDebug>
+#include <QFile>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QUrl>
 
+namespace {
+const QByteArray kContentType("application/json;charset=UTF-8");
+// An answer is quoted in the log up to this much: the log must not grow by whole answers.
+constexpr int kLogQuoteBytes = 4096;
+
+// The first `limit` bytes of UTF-8 text, not cutting a character in two.
+QString quoted(const QByteArray &text, int limit)
+{
+    if (text.size() <= limit)
+        return QString::fromUtf8(text);
+    int end = limit;
+    while (end > 0 && (uchar(text.at(end)) & 0xc0) == 0x80)
+        --end;
+    return QString::fromUtf8(text.constData(), end);
+}
+} // namespace
+
 Cloud::Cloud(const QString &url, const DriverInfo &driverInfo, QObject *parent)
     : QObject(parent)
-    , m_manager(new QNetworkAccessManager(this))
     , m_driverInfo(driverInfo)
     , m_url(url)
 {
-    connect(m_manager, &QNetworkAccessManager::finished, this, &Cloud::cloudReceive);
 }
 
 Cloud::~Cloud()
@@ -26,14 +44,20 @@ bool Cloud::request(const QByteArray &data, int size, const QString &jobneed)
 {
     m_jobneed = jobneed;
     m_jobSize = size;
-    if (!requestUrl().isValid())
+    const QUrl url = requestUrl();
+    if (!url.isValid())
         return false;
-    const QByteArray body = printRequestBody(m_driverInfo.cloud_sn, data);
-    if (body.isNull()) {
-        qDebug() << "29_Cloud cannot build the print body for" << data.size() << "bytes";
+    // The buffer shares the job; the body is made from it as it is sent, never whole.
+    QBuffer *job = new QBuffer(this);
+    job->setData(data);
+    job->open(QIODevice::ReadOnly);
+    PrintBodySource *body = new PrintBodySource(m_driverInfo.cloud_sn, job, data.size(), this);
+    if (!body->open(QIODevice::ReadOnly)) {
+        qDebug() << "29_Cloud cannot build the print body:" << body->errorString();
         return false;
     }
-    return requestBody(body, size, jobneed);
+    post(url, body);
+    return true;
 }
 
 bool Cloud::requestBody(const QByteArray &body, int size, const QString &jobneed)
@@ -43,13 +67,53 @@ bool Cloud::requestBody(const QByteArray &body, int size, const QString &jobneed
     const QUrl url = requestUrl();
     if (!url.isValid())
         return false;
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json;charset=UTF-8"));
-    // The manager shares the body instead of copying it (a byte array of known size needs no
-    // buffering), and hands it to its HTTP thread 16 KiB at a time.
-    m_reply = m_manager->post(request, body);
-    qDebug() << "45_Cloud request post to:" << url << ",and m_reply=" << m_reply;
+    QBuffer *buffer = new QBuffer(this);
+    buffer->setData(body);
+    buffer->open(QIODevice::ReadOnly);
+    post(url, buffer);
     return true;
+}
+
+bool Cloud::requestFile(const QString &spoolPath, qint64 size, const QString &jobneed)
+{
+    m_jobneed = jobneed;
+    m_jobSize = size;
+    const QUrl url = requestUrl();
+    if (!url.isValid())
+        return false;
+    QFile *job = new QFile(spoolPath, this);
+    if (!job->open(QIODevice::ReadOnly)) {
+        qDebug().noquote() << QStringLiteral("29_Cloud cannot open the spool file %1: %2")
+                                  .arg(spoolPath, job->errorString());
+        delete job;
+        return false;
+    }
+    PrintBodySource *body = new PrintBodySource(m_driverInfo.cloud_sn, job, size, this);
+    if (!body->open(QIODevice::ReadOnly)) {
+        qDebug() << "29_Cloud cannot build the print body:" << body->errorString();
+        delete body;
+        delete job;
+        return false;
+    }
+    post(url, body);
+    return true;
+}
+
+void Cloud::post(const QUrl &url, QIODevice *body)
+{
+    m_post = new HttpPost(this);
+    m_post->setUploadIdleTimeout(cloudReplyTimeoutMs());
+    m_post->setAnswerIdleTimeout(cloudReplyTimeoutMs());
+    HttpPost *post = m_post;
+    connect(post, &HttpPost::finished, this, [this, post] { cloudReceive(post); });
+    post->post(url, kContentType, body, body->size());
+    qDebug() << "45_Cloud request post to:" << url << ",and m_reply=" << post;
+}
+
+void Cloud::abort()
+{
+    if (m_post)
+        m_post->abort();
 }
 
 QUrl Cloud::requestUrl() const
@@ -62,29 +126,39 @@ QUrl Cloud::requestUrl() const
 
 QNetworkReply *Cloud::reply() const
 {
-    return m_reply;
+    return m_post;
 }
 
 void Cloud::cloudReceive(QNetworkReply *reply)
 {
+    m_httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const HttpPost *post = qobject_cast<const HttpPost *>(reply);
+    m_bodySent = post && post->bodySent();
+    QJsonObject local;
+    local.insert(QStringLiteral("jobneed"), m_jobneed);
+    local.insert(QStringLiteral("jobSize"), m_jobSize);
     if (reply->error() != QNetworkReply::NoError) {
         qDebug().noquote() << QStringLiteral("69_Cloud receive err: %1, code: %2")
                                   .arg(reply->errorString())
                                   .arg(int(reply->error()));
-        QJsonObject object;
-        object.insert(QStringLiteral("jobneed"), m_jobneed);
-        object.insert(QStringLiteral("jobSize"), m_jobSize);
-        emit cloudResule(reply->error(), QJsonDocument(object));
+        emit cloudResule(reply->error(), QJsonDocument(local));
     } else {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         qDebug().noquote() << QStringLiteral("56_Cloud %1 %2 reply no error,status code is %3")
                                   .arg(m_driverInfo.printer_name, m_driverInfo.cloud_sn)
-                                  .arg(status);
-        QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
-        qDebug() << "56_Cloud get" << document;
+                                  .arg(m_httpStatus);
+        const QByteArray answer = reply->readAll();
+        QJsonDocument document = QJsonDocument::fromJson(answer);
+        if (document.isNull()) {
+            qDebug().noquote() << QStringLiteral("56_Cloud get no JSON in an answer of %1 bytes").arg(answer.size());
+        } else {
+            const QByteArray text = document.toJson(QJsonDocument::Compact);
+            qDebug().noquote() << QStringLiteral("56_Cloud get %1 (%2 bytes of JSON)")
+                                      .arg(quoted(text, kLogQuoteBytes))
+                                      .arg(text.size());
+        }
         QJsonObject object = document.object();
-        object.insert(QStringLiteral("jobneed"), m_jobneed);
-        object.insert(QStringLiteral("jobSize"), m_jobSize);
+        for (auto it = local.constBegin(); it != local.constEnd(); ++it)
+            object.insert(it.key(), it.value());
         document.setObject(object);
         emit cloudResule(reply->error(), document);
     }

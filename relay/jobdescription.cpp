@@ -2,19 +2,14 @@
 
 #include "spoolerjobs.h"
 
-QString currentJobDescription(const QString &printerName, qint64 *jobBytes)
+QString currentJobDescription(const QString &printerName)
 {
-    if (jobBytes)
-        *jobBytes = 0;
     const std::optional<QList<SpoolerJob>> jobs = queuedJobs(printerName);
     if (!jobs)
         return QString();
     for (const SpoolerJob &job : *jobs) {
-        if (!job.printing)
-            continue;
-        if (jobBytes)
-            *jobBytes = job.size;
-        return job.document + QLatin1Char(';') + chinaTimeOfDay(job.submitted);
+        if (job.printing)
+            return job.document + QLatin1Char(';') + chinaTimeOfDay(job.submitted);
     }
     return QString();
 }

@@ -1,5 +1,8 @@
 #include "statethread.h"
 
+#include "logging.h"
+#include "relaysettings.h"
+
 #include <QDebug>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -8,7 +11,10 @@
 StateThread::StateThread(const QString &serviceBase, const QString &jobId, QObject *parent)
     : QObject(parent)
     , m_manager(new QNetworkAccessManager(this))
-    , m_url(serviceBase + QStringLiteral("/v1.1/printResult?tolvixId=") + jobId)
+    // The id is one query value whatever it holds: "#", "+", "%" or "&" would otherwise end it, turn
+    // into a space or start another value, and the service would not know the job.
+    , m_url(serviceBase + QStringLiteral("/v1.1/printResult?tolvixId=")
+          + QString::fromLatin1(QUrl::toPercentEncoding(jobId)))
 {
     connect(m_manager, &QNetworkAccessManager::finished, this, &StateThread::cloudReceive);
 }
@@ -25,10 +31,10 @@ void StateThread::query()
         qDebug() << "26_StateThread query still open, not sending another:" << m_reply;
         return;
     }
-    // The job id goes in as the service gave it; reading the text as user input percent-encodes
-    // whatever a URL cannot hold.
-    const QUrl url = QUrl::fromUserInput(m_url);
-    m_reply = m_manager->get(QNetworkRequest(url));
+    const QUrl url(m_url);
+    QNetworkRequest request(url);
+    request.setTransferTimeout(cloudReplyTimeoutMs());
+    m_reply = m_manager->get(request);
     qDebug() << "25_StateThread 查询打印状态" << url << m_reply;
 }
 
@@ -40,8 +46,9 @@ void StateThread::cloudReceive(QNetworkReply *reply)
         qDebug().noquote() << QStringLiteral("36_StateThread status code is %3").arg(status);
         // With one query at a time this is also m_reply; reading the reply that finished keeps a
         // stray second query from reading a body that is still arriving.
-        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
-        qDebug() << document;
+        const QByteArray text = reply->readAll();
+        const QJsonDocument document = QJsonDocument::fromJson(text);
+        qDebug().noquote() << "30_StateThread answer" << logExcerpt(text);
         emit stateResule(reply->error(), document);
     } else {
         qDebug().noquote() << QStringLiteral("43_StateThread receive err: %1, code: %2")

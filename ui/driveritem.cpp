@@ -1,11 +1,12 @@
 #include "driveritem.h"
 
-#include "clock.h"
+#include "cloudprotocol.h"
 #include "cloudserial.h"
 #include "relaysettings.h"
 #include "cprinter.h"
 #include "detailfile.h"
 #include "errordialog.h"
+#include "logging.h"
 #include "printerrecordstore.h"
 #include "printresulttext.h"
 #include "qcircleprocess.h"
@@ -20,23 +21,6 @@
 #include <QPushButton>
 #include <QStyleOption>
 #include <QTimer>
-
-namespace {
-
-QString handlingTime()
-{
-    return Clock::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).right(8);
-}
-
-// A job id may come as text or as a number; either way the result query wants its text.
-QString jsonText(const QJsonValue &value)
-{
-    if (value.isDouble())
-        return QString::number(value.toDouble(), 'g', 17);
-    return value.toString();
-}
-
-} // namespace
 
 DriverItem::DriverItem(const DriverInfo &info, QWidget *parent)
     : QWidget(parent)
@@ -58,6 +42,8 @@ DriverItem::DriverItem(const DriverInfo &info, QWidget *parent)
     m_devStateRequest.setUrl(QUrl(cloudServiceBase() + QStringLiteral("/v1.1/getNumberStatu")));
     m_devStateRequest.setHeader(QNetworkRequest::ContentTypeHeader,
                                 QStringLiteral("application/json;charset=UTF-8"));
+    // A service that takes the query and never answers would leave the state as it was for good.
+    m_devStateRequest.setTransferTimeout(cloudReplyTimeoutMs());
     postDevState("oninit and postReply=");
 
     m_stateTimer = new QTimer(this);
@@ -104,9 +90,10 @@ void DriverItem::on_DevStateTimeout()
 void DriverItem::devStateReceive(QNetworkReply *reply)
 {
     if (reply->error() == QNetworkReply::NoError) {
-        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+        const QByteArray text = reply->readAll();
+        const QJsonDocument document = QJsonDocument::fromJson(text);
         const QJsonObject answer = document.object();
-        qDebug() << answer;
+        qDebug().noquote() << "devStateReceive" << logExcerpt(text);
         const int code = answer.value(QStringLiteral("code")).toInt();
         if (!document.isObject()) {
             // A page that is no JSON object (a proxy's error page, say) says nothing about the
@@ -242,6 +229,17 @@ void DriverItem::onDeleteClicked(bool checked)
 void DriverItem::recordJob(const QString &result, const QString &handledAt)
 {
     appendDetailRecord(m_info.cloud_sn, jobDetailRecord(m_jobneed, result, m_jobSize, handledAt));
+    emit jobRecorded(result);
+}
+
+void DriverItem::onPostWaiting(bool waiting)
+{
+    if (waiting) {
+        m_stateBeforeRetry = m_form.stateEdit->text();
+        m_form.stateEdit->setText(QStringLiteral("等待重试"));
+    } else if (m_form.stateEdit->text() == QStringLiteral("等待重试")) {
+        m_form.stateEdit->setText(m_stateBeforeRetry);
+    }
 }
 
 void DriverItem::showTestPageMessage(const QString &text)
@@ -269,27 +267,28 @@ void DriverItem::dropStateThread()
 
 void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument jd)
 {
-    const QString handledAt = handlingTime();
+    const QString handledAt = recordHandlingTime();
     const QJsonObject answer = jd.object();
     m_jobneed = answer.value(QStringLiteral("jobneed")).toString();
-    m_jobSize = answer.value(QStringLiteral("jobSize")).toInt();
+    m_jobSize = qint64(answer.value(QStringLiteral("jobSize")).toDouble());
 
     if (error == QNetworkReply::NoError) {
         if (jd.isEmpty() || jd.isArray()) {
             m_testSpinner->stopAnimation();
+            qDebug() << "Invalid receive json";
+            recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
             emit portBusy(false);
             m_queryInFlight = false;
-            qDebug() << "Invalid receive json";
             return;
         }
-        const QString jobId =
-            jsonText(answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("tolvixId")));
-        // The listener holds further jobs back while one is followed; should one come all the same,
+        const QString jobId = cloudJobId(jd);
+        // The outbox holds further jobs back while one is followed; should one come all the same,
         // the newer job is followed and the older poller goes.
         dropStateThread();
         m_queryInFlight = false;
         m_stateThread = new StateThread(cloudServiceBase(), jobId, nullptr);
         connect(m_stateThread, &StateThread::stateResule, this, &DriverItem::onStateResut);
+        m_followStarted.start();
         emit portBusy(true);
         m_stateTimer->start();
         return;
@@ -304,11 +303,11 @@ void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument j
         return;
     }
     m_testSpinner->stopAnimation();
-    showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
     recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
     emit portBusy(false);
     m_queryInFlight = false;
     qDebug() << QStringLiteral("Network error %1").arg(int(error));
+    showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
 }
 
 void DriverItem::on_StateTimeout()
@@ -331,14 +330,14 @@ void DriverItem::on_StateTimeout()
 
 void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument jd)
 {
-    const QString handledAt = handlingTime();
+    const QString handledAt = recordHandlingTime();
     if (error != QNetworkReply::NoError) {
         m_testSpinner->stopAnimation();
         qDebug() << QStringLiteral("Network error %1").arg(int(error));
-        stopFollowing();
-        showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
         recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
+        stopFollowing();
         m_queryInFlight = false;
+        showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
         return;
     }
     if (jd.isEmpty() || jd.isArray()) {
@@ -346,32 +345,41 @@ void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument j
         // the history must not lose a job the service was given.
         qDebug() << "Invalid receive json";
         m_testSpinner->stopAnimation();
-        stopFollowing();
-        showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
         recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
+        stopFollowing();
         m_queryInFlight = false;
+        showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
         return;
     }
     const QJsonValue data = jd.object().value(QStringLiteral("data"));
     if (data.isObject()) {
         const QString status = data.toObject().value(m_info.cloud_sn).toString();
         if (status.contains(QStringLiteral("正在打印"))) {
-            qDebug() << "继续查询状态";
             m_queryInFlight = false;
+            if (!m_followStarted.hasExpired(printingLimitMs())) {
+                qDebug() << "继续查询状态";
+                return;
+            }
+            // A job that never ends would hold the printer's queue for good.
+            qDebug() << QStringLiteral("still printing after %1 ms, given up").arg(m_followStarted.elapsed());
+            m_testSpinner->stopAnimation();
+            recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
+            stopFollowing();
+            showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
             return;
         }
         m_testSpinner->stopAnimation();
         qDebug() << "显示状态，任务完成";
-        stopFollowing();
-        showTestPageMessage(status);
         recordJob(finalStatusResultText(status), handledAt);
+        stopFollowing();
         m_queryInFlight = false;
+        showTestPageMessage(status);
         return;
     }
     const QString text = data.toVariant().toString();
     m_testSpinner->stopAnimation();
-    showTestPageMessage(text);
     recordJob(text, handledAt);
     stopFollowing();
     m_queryInFlight = false;
+    showTestPageMessage(text);
 }

@@ -37,6 +37,8 @@ signals:
     void driverInfoChanged(DriverInfo info);
     void removeResult(bool ret, QString msg, DriverInfo driverinfo);
     void portBusy(bool isbusy);
+    // The current job's record was written with this result.
+    void jobRecorded(QString result);
 
 public slots:
     void onStateClicked(bool checked = false);
@@ -48,6 +50,8 @@ public slots:
     void onStateResut(QNetworkReply::NetworkError error, QJsonDocument jd);
     void on_StateTimeout();
     void on_DevStateTimeout();
+    // The printer's current job waits to be posted again.
+    void onPostWaiting(bool waiting);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -72,7 +76,10 @@ private:
     QCircleProcess *m_testSpinner = nullptr;
     QCircleProcess *m_refreshSpinner = nullptr;
     QString m_jobneed;
-    qint32 m_jobSize = 0;
+    qint64 m_jobSize = 0;
+    QString m_stateBeforeRetry;
+    // Since the current job's result has been followed.
+    QElapsedTimer m_followStarted;
     bool m_queryInFlight = false;
     // When the outstanding result query was sent.
     QElapsedTimer m_queryStarted;

@@ -13,9 +13,3 @@ bool isTestPageJob(const QString &jobneed)
 {
     return jobneed.contains(QStringLiteral("测试页;"));
 }
-
-QString jobDetailRecord(const QString &jobneed, const QString &result, qint32 jobSize, const QString &handledAt)
-{
-    // One pass over the pattern: a document named "%2" stays "%2".
-    return QStringLiteral("%1;%2;%3;%4").arg(jobneed, result, QString::number(jobSize), handledAt);
-}

@@ -4,12 +4,15 @@
 #include "addprinterthread.h"
 #include "cloudserial.h"
 #include "courierconstants.h"
+#include "clock.h"
 #include "cprinter.h"
 #include "detailfile.h"
 #include "driveritem.h"
 #include "errordialog.h"
 #include "logging.h"
 #include "printerrecordstore.h"
+#include "outboxjournal.h"
+#include "printeroutbox.h"
 #include "printerserver.h"
 #include "waittingdlg.h"
 #include "widetext.h"
@@ -146,6 +149,12 @@ void TolMainWindow::loadPrinterList()
     }
     m_listLayout->addStretch(0);
     delete[] buffer;
+
+    QStringList listed;
+    for (const PrinterServer *server : qAsConst(m_servers))
+        listed.append(server->driverInfo().printer_name);
+    PrinterOutbox::closeOrphanedJobs(OutboxJournal::instance(), listed);
+    qDebug() << "recovered outbox, listening for" << listed.size() << "printers";
 }
 
 void TolMainWindow::startListening(DriverItem *card, PrinterServer *server, const DriverInfo &info)
@@ -153,6 +162,8 @@ void TolMainWindow::startListening(DriverItem *card, PrinterServer *server, cons
     connect(server, &PrinterServer::cloudResule, card, &DriverItem::onCloudResut);
     connect(card, &DriverItem::driverInfoChanged, server, &PrinterServer::onDriverInfoChanged);
     connect(card, &DriverItem::portBusy, server, &PrinterServer::on_PortBusy);
+    connect(card, &DriverItem::jobRecorded, server, &PrinterServer::onJobRecorded);
+    connect(server, &PrinterServer::postWaiting, card, &DriverItem::onPostWaiting);
     connect(card, &DriverItem::removeResult, this, &TolMainWindow::onRemoveResult);
     // The stop handler: a removed printer's listener stops taking the spooler's connections.
     connect(card, &DriverItem::removeResult, server, [this, server](bool ret, QString, DriverInfo removed) {
@@ -168,6 +179,7 @@ void TolMainWindow::startListening(DriverItem *card, PrinterServer *server, cons
         qCritical("listen ip: %s port: %d, failed", "127.0.0.1", int(info.port_num));
         qCritical() << server->errorString();
     }
+    server->recover();
 }
 
 void TolMainWindow::timerEvent(QTimerEvent *event)
@@ -177,6 +189,7 @@ void TolMainWindow::timerEvent(QTimerEvent *event)
         return;
     LogFileManage(m_logKeepDays);
     DetailFileManage();
+    OutboxJournal::instance()->prune(Clock::currentDateTime());
     qDebug() << "删除旧日志";
     killTimer(m_cleanupTimerId);
 }

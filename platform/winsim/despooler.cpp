@@ -217,7 +217,8 @@ Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_
         }
     }
 
-    // The job is out; it keeps its printing bit until the receiver closes its end (bounded).
+    // The job is out; it keeps its printing bit until the receiver closes its end (bounded). A
+    // receiver that resets the connection instead did not take the job: it stays in the queue.
     shutdown(fd, SHUT_WR);
     const int64_t closeDeadline = monotonicMilliseconds() + m_closeWaitMs;
     while (monotonicMilliseconds() < closeDeadline) {
@@ -225,8 +226,14 @@ Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_
         if (poll(&p, 1, kPollMs) > 0) {
             char discard[4096];
             const ssize_t n = recv(fd, discard, sizeof discard, 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            if (n == 0)
                 break;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                std::fprintf(stderr, "winsim despool: the receiver reset the connection: %s\n",
+                    std::strerror(errno));
+                close(fd);
+                return Outcome::Undeliverable;
+            }
         }
         if (cancelled(jobId))
             break;

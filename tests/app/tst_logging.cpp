@@ -49,6 +49,7 @@ private slots:
     {
         qInstallMessageHandler(nullptr);
         Clock::resetForTesting();
+        setMaxLogFileBytesForTesting(qint64(100) << 20);
         QDir(logsDir()).removeRecursively();
     }
 
@@ -110,6 +111,37 @@ private slots:
                  QByteArray("[2026-12-07 23:59:59 999] Debug: before midnight\r\n"));
         QCOMPARE(readAll(logFilePath(QDate(2026, 12, 8))),
                  QByteArray("[2026-12-08 00:00:00 000] Debug: after midnight\r\n"));
+    }
+
+    void dayFileStopsAtItsLimitWithOneNote()
+    {
+        setMaxLogFileBytesForTesting(1000);
+        Clock::setFixedForTesting(at("2026-12-07 10:00:00.000"));
+        const QString line = QString(60, QLatin1Char('x'));
+        for (int i = 0; i < 100; ++i)
+            qDebug().noquote() << line;
+        const QByteArray full = readAll(logFilePath(QDate(2026, 12, 7)));
+        QVERIFY(full.size() <= 1000 + 200);
+        QCOMPARE(full.count("nothing more is logged today"), 1);
+        QVERIFY(full.endsWith("nothing more is logged today\r\n"));
+        // A restart the same day finds the note and adds neither lines nor notes.
+        setMaxLogFileBytesForTesting(1000);
+        qDebug("after a restart");
+        QCOMPARE(readAll(logFilePath(QDate(2026, 12, 7))), full);
+        // The next day starts a file of its own.
+        Clock::setFixedForTesting(at("2026-12-08 00:00:01.000"));
+        qDebug("a new day");
+        QVERIFY(readAll(logFilePath(QDate(2026, 12, 8))).endsWith("a new day\r\n"));
+    }
+
+    void excerptsAreBounded()
+    {
+        QCOMPARE(logExcerpt("{\"code\":0}"), QStringLiteral("{\"code\":0}"));
+        const QByteArray answer(1 << 20, 'a');
+        const QString excerpt = logExcerpt(answer);
+        QVERIFY(excerpt.size() < 4200);
+        QVERIFY(excerpt.startsWith(QString(4096, QLatin1Char('a'))));
+        QVERIFY(excerpt.endsWith(QStringLiteral("(1048576 bytes in all)")));
     }
 
     void concurrentThreadsWriteWholeLines()

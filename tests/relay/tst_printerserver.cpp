@@ -1,28 +1,37 @@
 #include "cloudsimprocess.h"
+#include "detailfile.h"
 #include "httpcapturepeer.h"
 #include "logcapture.h"
+#include "outboxjournal.h"
+#include "printeroutbox.h"
 #include "printerserver.h"
+#include "programfolder.h"
 #include "relaysettings.h"
 #include "resultsink.h"
 #include "winsim/winsimcontrol.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 #include <vector>
 
 namespace {
+const QString kPrinter = QStringLiteral("Back Office");
+const QString kSerial = QStringLiteral("0011223344556677");
+
 DriverInfo printer()
 {
     DriverInfo info;
-    info.printer_name = QStringLiteral("Back Office");
-    info.cloud_sn = QStringLiteral("0011223344556677");
+    info.printer_name = kPrinter;
+    info.cloud_sn = kSerial;
     info.port_name = QStringLiteral("REDadez_9102");
     info.port_num = 0;
     info.driver_name = QStringLiteral("Varn VN-210K");
@@ -35,8 +44,24 @@ QString postedSerial(const CapturedRequest &request)
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
     return body.value(QStringLiteral("tvNumber")).toArray().at(0).toString();
 }
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A loopback port that nobody listens on (for now).
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
 } // namespace
 
+// The listener with its outbox and journal: loopback connections play the spooler, a bare HTTP peer
+// or the stand-in plays the service, and the test plays the card (it records by calling back).
 class TestPrinterServer : public QObject
 {
     Q_OBJECT
@@ -45,18 +70,27 @@ private slots:
     void init();
     void cleanup();
 
-    void jobIsRelayedAndPortMarkedBusy();
-    void secondConnectionWaitsUnreadUntilPortIsFree();
-    void connectionsWhileBusyAreAllServedInOrder();
-    void newRecordReachesTheNextReceiverOnly();
-    void destructionClosesWaitingConnections();
-    void listenerDeletedMidPostLeavesTheReceiverSafe();
+    void jobIsJournaledPostedAndFollowed();
+    void laterJobsAreTakenAtOnceAndPostedInTurn();
+    void newRecordReachesTheNextJobOnly();
+    void restartResumesEveryStateWithoutPostingTwice();
+    void unreachableServiceIsRetriedUntilItAnswers();
+    void retriesEndAfterTheirLimit();
+    void gatewayRefusalIsRetriedOtherFailuresAreNot();
+    void jobTooLargeIsReportedInItsTurn();
+    void destructionResetsConnectionsStillArriving();
+    void jobsOfPrintersThatAreGoneGetTheirRecord();
 
 private:
-    // A spooler connection that sends `job` and closes; returns once the server has accepted it.
+    // A spooler connection that sends `job` and closes; returns once the job is in the journal.
     bool sendJob(const QByteArray &job);
+    PrinterServer *makeServer();
+    // What the card does once it has recorded the current job.
+    void recordCurrent(const QString &result);
 
     LogCapture *m_log = nullptr;
+    QTemporaryDir *m_folder = nullptr;
+    OutboxJournal *m_journal = nullptr;
     PrinterServer *m_server = nullptr;
     HttpCapturePeer *m_service = nullptr;
     ResultSink *m_sink = nullptr;
@@ -74,14 +108,26 @@ void TestPrinterServer::initTestCase()
 void TestPrinterServer::init()
 {
     m_log = new LogCapture;
+    m_folder = new QTemporaryDir;
+    QVERIFY(m_folder->isValid());
+    m_journal = new OutboxJournal(m_folder->filePath(QStringLiteral("outbox.db")),
+        m_folder->filePath(QStringLiteral("spool")));
+    QVERIFY(m_journal->isOpen());
     m_service = new HttpCapturePeer(this);
     QVERIFY(m_service->listen());
     m_service->setResponse(200, R"({"code":0,"data":{"tolvixId":"J-1"}})");
     setCloudServiceBaseForTesting(m_service->base());
     m_sink = new ResultSink;
-    m_server = new PrinterServer(printer());
-    QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
-    connect(m_server, &PrinterServer::cloudResule, m_sink, &ResultSink::onResult, Qt::QueuedConnection);
+    m_server = makeServer();
+}
+
+PrinterServer *TestPrinterServer::makeServer()
+{
+    auto *server = new PrinterServer(printer(), m_journal);
+    if (!server->listen(QHostAddress::LocalHost, 0))
+        qWarning() << "cannot listen";
+    connect(server, &PrinterServer::cloudResule, m_sink, &ResultSink::onResult, Qt::QueuedConnection);
+    return server;
 }
 
 void TestPrinterServer::cleanup()
@@ -92,8 +138,11 @@ void TestPrinterServer::cleanup()
     }
     m_clients.clear();
     delete m_server;
+    m_server = nullptr;
     delete m_sink;
     delete m_service;
+    delete m_journal;
+    delete m_folder;
     delete m_log;
     resetRelaySettingsForTesting();
 }
@@ -115,70 +164,70 @@ bool TestPrinterServer::sendJob(const QByteArray &job)
         5000);
 }
 
-void TestPrinterServer::jobIsRelayedAndPortMarkedBusy()
+void TestPrinterServer::recordCurrent(const QString &result)
+{
+    m_server->onJobRecorded(result);
+}
+
+void TestPrinterServer::jobIsJournaledPostedAndFollowed()
 {
     QVERIFY(sendJob("first job"));
     QVERIFY(m_sink->waitFor(1));
     QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
+    QCOMPARE(m_service->requests().size(), 1);
     QCOMPARE(postedJob(m_service->requests().first()), QByteArray("first job"));
-    QCOMPARE(postedSerial(m_service->requests().first()), QStringLiteral("0011223344556677"));
+    QCOMPARE(postedSerial(m_service->requests().first()), kSerial);
     // Nothing prints in the spooler of this machine for the printer, so the description is empty.
     QCOMPARE(m_sink->jobneed(0), QString());
     QCOMPARE(m_sink->jobSize(0), 9);
+    QCOMPARE(m_sink->jobId(0), QStringLiteral("J-1"));
 
-    const QStringList accepted
-        = m_log->linesContaining(QStringLiteral("24_PrinterServer incomingConnection"));
-    QCOMPARE(accepted.size(), 1);
-    QVERIFY(accepted.first().endsWith(QStringLiteral(";port_busy= false")));
-    QCOMPARE(m_log->count(QStringLiteral("51_PrinterServer PortBusy: true")), 1);
-    // The receiver cleans up after itself.
+    const QList<OutboxJob> open = m_journal->unfinishedJobs(kPrinter);
+    QCOMPARE(open.size(), 1);
+    QCOMPARE(open.first().state, OutboxState::Posted);
+    QCOMPARE(open.first().cloudJobId, QStringLiteral("J-1"));
+    QCOMPARE(open.first().serial, kSerial);
+    QCOMPARE(open.first().attempts, 1);
+    QVERIFY(QFile::exists(m_journal->spoolFilePath(open.first().id)));
+
+    recordCurrent(QStringLiteral("打印成功"));
+    QVERIFY(m_journal->unfinishedJobs(kPrinter).isEmpty());
+    QCOMPARE(m_journal->job(open.first().id)->result, QStringLiteral("打印成功"));
+    // A printed job's bytes are needed no more.
+    QVERIFY(!QFile::exists(m_journal->spoolFilePath(open.first().id)));
     QTRY_COMPARE(m_log->count(QStringLiteral("printComplete")), 1);
 }
 
-void TestPrinterServer::secondConnectionWaitsUnreadUntilPortIsFree()
+void TestPrinterServer::laterJobsAreTakenAtOnceAndPostedInTurn()
 {
     QVERIFY(sendJob("job one"));
     QVERIFY(m_sink->waitFor(1));
-
-    // The card still follows job one: job two is accepted but waits, and no receiver reads it.
+    // The card follows job one; the jobs after it are read whole at once and wait in the outbox.
     QVERIFY(sendJob("job two"));
-    QVERIFY(m_log->linesContaining(QStringLiteral("24_PrinterServer incomingConnection"))
-                .last()
-                .endsWith(QStringLiteral(";port_busy= true")));
-    QVERIFY(!m_sink->waitFor(2, 2200));
-    QCOMPARE(m_log->count(QStringLiteral("12_PrinterThread init")), 1);
+    QVERIFY(sendJob("job three"));
+    QTRY_COMPARE(m_log->count(QStringLiteral("printComplete")), 3);
+    for (QTcpSocket *client : { m_clients.at(1).get(), m_clients.at(2).get() })
+        QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(m_server->outbox()->waitingCount(), 2);
+    QVERIFY(!m_sink->waitFor(2, 300));
     QCOMPARE(m_service->requests().size(), 1);
-    QVERIFY(m_log->count(QStringLiteral("57_PrinterServer on_BusyTimeout:")) >= 2);
 
-    // The card reports the job final: the next tick serves the waiting connection.
-    m_server->on_PortBusy(false);
-    QCOMPARE(m_log->count(QStringLiteral("51_PrinterServer PortBusy: false")), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("12_PrinterThread init")), 2, 1500);
+    // A failed job keeps its bytes, to be sent again.
+    const qint64 first = m_journal->unfinishedJobs(kPrinter).first().id;
+    recordCurrent(QStringLiteral("打印失败:设备离线"));
+    QVERIFY(QFile::exists(m_journal->spoolFilePath(first)));
     QVERIFY(m_sink->waitFor(2));
-    QCOMPARE(m_service->requests().size(), 2);
     QCOMPARE(postedJob(m_service->requests().at(1)), QByteArray("job two"));
-    QCOMPARE(m_sink->jobSize(1), 7);
+    // The card frees the port without a record of its own: the job ends all the same.
+    m_server->on_PortBusy(false);
+    QVERIFY(m_sink->waitFor(3));
+    QCOMPARE(postedJob(m_service->requests().at(2)), QByteArray("job three"));
+    QCOMPARE(m_service->requests().size(), 3);
+    recordCurrent(QStringLiteral("打印成功"));
+    QVERIFY(m_journal->unfinishedJobs(kPrinter).isEmpty());
 }
 
-void TestPrinterServer::connectionsWhileBusyAreAllServedInOrder()
-{
-    // The card follows an earlier job.
-    m_server->on_PortBusy(true);
-    for (int i = 1; i <= 3; ++i)
-        QVERIFY(sendJob(QByteArray("waiting job ") + QByteArray::number(i)));
-    for (int i = 1; i <= 3; ++i) {
-        m_server->on_PortBusy(false);
-        QVERIFY(m_sink->waitFor(i));
-        QCOMPARE(m_service->requests().size(), i);
-        QCOMPARE(
-            postedJob(m_service->requests().at(i - 1)), QByteArray("waiting job ") + QByteArray::number(i));
-        // Receiving marked the port busy again, so the rest keep waiting until the card frees it.
-        QVERIFY(!m_sink->waitFor(i + 1, 1300));
-    }
-    QCOMPARE(m_sink->results.size(), 3);
-}
-
-void TestPrinterServer::newRecordReachesTheNextReceiverOnly()
+void TestPrinterServer::newRecordReachesTheNextJobOnly()
 {
     const quint16 port = m_server->serverPort();
     DriverInfo renamed = printer();
@@ -192,57 +241,171 @@ void TestPrinterServer::newRecordReachesTheNextReceiverOnly()
     QVERIFY(sendJob("after the change"));
     QVERIFY(m_sink->waitFor(1));
     QCOMPARE(postedSerial(m_service->requests().first()), QStringLiteral("8899AABBCCDDEEFF"));
+    QCOMPARE(m_journal->unfinishedJobs(QStringLiteral("Back Office 2")).size(), 1);
     QTRY_COMPARE(m_log->count(QStringLiteral("8899AABBCCDDEEFF printComplete")), 1);
 }
 
-void TestPrinterServer::destructionClosesWaitingConnections()
+void TestPrinterServer::restartResumesEveryStateWithoutPostingTwice()
 {
-    m_server->on_PortBusy(true);
-    QVERIFY(sendJob("never served"));
-    QTcpSocket *waiting = m_clients.back().get();
+    delete m_server;
+    m_server = nullptr;
+    // What a program killed at each step leaves behind, oldest first.
+    const qint64 torn = m_journal->addJob(kPrinter, kSerial, QStringLiteral("torn.txt;01:00:00"));
+    QVERIFY(writeFile(m_journal->partialSpoolFilePath(torn), "half"));
+    const qint64 stored = m_journal->addJob(kPrinter, kSerial, QStringLiteral("stored.txt;01:00:01"));
+    QVERIFY(writeFile(m_journal->spoolFilePath(stored), "stored whole"));
+    const qint64 received = m_journal->addJob(kPrinter, kSerial, QStringLiteral("received.txt;01:00:02"));
+    QVERIFY(writeFile(m_journal->spoolFilePath(received), "received job"));
+    QVERIFY(m_journal->setReceived(received, 12));
+    const qint64 posting = m_journal->addJob(kPrinter, kSerial, QStringLiteral("posting.txt;01:00:03"));
+    QVERIFY(writeFile(m_journal->spoolFilePath(posting), "maybe printed"));
+    QVERIFY(m_journal->setReceived(posting, 13));
+    QVERIFY(m_journal->setPosting(posting));
+    const qint64 posted = m_journal->addJob(kPrinter, kSerial, QStringLiteral("posted.txt;01:00:04"));
+    QVERIFY(m_journal->setReceived(posted, 7));
+    QVERIFY(m_journal->setPosting(posted));
+    QVERIFY(m_journal->setPosted(posted, QStringLiteral("J-77")));
+    const qint64 other = m_journal->addJob(QStringLiteral("Elsewhere"), kSerial, QString());
+    QVERIFY(m_journal->setReceived(other, 1));
+
+    m_server = makeServer();
+    m_server->recover();
+    // The torn job is still the spooler's; nothing of it stays.
+    QVERIFY(!m_journal->job(torn));
+    QVERIFY(!QFile::exists(m_journal->partialSpoolFilePath(torn)));
+
+    QStringList seen;
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY2(m_sink->waitFor(i + 1), qPrintable(QString::number(i)));
+        seen << m_sink->jobneed(i).section(QLatin1Char(';'), 0, 0);
+        recordCurrent(m_sink->results.at(i).error == QNetworkReply::NoError ? QStringLiteral("打印成功")
+                                                                             : QStringLiteral("打印失败:网络访问异常"));
+    }
+    QCOMPARE(seen, QStringList({ QStringLiteral("stored.txt"), QStringLiteral("received.txt"),
+                       QStringLiteral("posting.txt"), QStringLiteral("posted.txt") }));
+    // Two posts: the job stored whole and the received one. The one whose answer never came is
+    // reported, never posted again; the posted one is followed under its id.
+    QCOMPARE(m_service->requests().size(), 2);
+    QCOMPARE(postedJob(m_service->requests().at(0)), QByteArray("stored whole"));
+    QCOMPARE(postedJob(m_service->requests().at(1)), QByteArray("received job"));
+    QCOMPARE(m_sink->jobSize(0), 12);
+    QCOMPARE(m_sink->results.at(2).error, QNetworkReply::RemoteHostClosedError);
+    QCOMPARE(m_sink->jobSize(2), 13);
+    QCOMPARE(m_sink->results.at(3).error, QNetworkReply::NoError);
+    QCOMPARE(m_sink->jobId(3), QStringLiteral("J-77"));
+    QCOMPARE(m_sink->jobSize(3), 7);
+    QVERIFY(m_journal->unfinishedJobs(kPrinter).isEmpty());
+    // The failed job stays re-sendable; another printer's jobs are not this outbox's.
+    QVERIFY(QFile::exists(m_journal->spoolFilePath(posting)));
+    QCOMPARE(m_journal->unfinishedJobs(QStringLiteral("Elsewhere")).size(), 1);
+}
+
+void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
+{
+    setPostRetryForTesting(50, 200, 60000);
+    const quint16 port = closedPort();
+    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    QSignalSpy waiting(m_server, &PrinterServer::postWaiting);
+    QVERIFY(sendJob("retried job"));
+    QVERIFY(waiting.wait());
+    QCOMPARE(waiting.first().at(0).toBool(), true);
+    QCOMPARE(m_journal->unfinishedJobs(kPrinter).first().state, OutboxState::Received);
+    QTRY_VERIFY(m_journal->unfinishedJobs(kPrinter).first().attempts >= 3);
+    QVERIFY(m_sink->results.isEmpty());
+
+    CloudSimProcess service;
+    QVERIFY2(service.start({}, port), qPrintable(service.error()));
+    QVERIFY(m_sink->waitFor(1, 10000));
+    QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
+    QCOMPARE(service.jobs().size(), 1);
+    QCOMPARE(service.jobData(m_sink->jobId(0)), QByteArray("retried job"));
+    QCOMPARE(waiting.last().at(0).toBool(), false);
+    QCOMPARE(m_journal->unfinishedJobs(kPrinter).first().state, OutboxState::Posted);
+}
+
+void TestPrinterServer::retriesEndAfterTheirLimit()
+{
+    setPostRetryForTesting(50, 100, 400);
+    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
+    QVERIFY(sendJob("never reaches anyone"));
+    QVERIFY(m_sink->waitFor(1, 10000));
+    QCOMPARE(m_sink->results.first().error, QNetworkReply::ConnectionRefusedError);
+    QCOMPARE(m_sink->jobSize(0), 20);
+    QVERIFY(m_journal->unfinishedJobs(kPrinter).first().attempts >= 2);
+}
+
+void TestPrinterServer::gatewayRefusalIsRetriedOtherFailuresAreNot()
+{
+    setPostRetryForTesting(50, 100, 60000);
+    m_service->setResponse(503, "busy");
+    QVERIFY(sendJob("after a 503"));
+    QTRY_VERIFY(m_service->requests().size() >= 2);
+    QVERIFY(m_sink->results.isEmpty());
+    m_service->setResponse(200, R"({"code":0,"data":{"tolvixId":"J-2"}})");
+    QVERIFY(m_sink->waitFor(1));
+    QCOMPARE(m_sink->jobId(0), QStringLiteral("J-2"));
+    recordCurrent(QStringLiteral("打印成功"));
+
+    // A redirect is no acceptance, and nothing after it is tried again.
+    const int before = m_service->requests().size();
+    m_service->setResponse(302, "");
+    QVERIFY(sendJob("redirected"));
+    QVERIFY(m_sink->waitFor(2));
+    QVERIFY(m_sink->results.at(1).error != QNetworkReply::NoError);
+    QVERIFY(m_sink->results.at(1).error != QNetworkReply::UnknownContentError);
+    QVERIFY(!m_sink->waitFor(3, 300));
+    QCOMPARE(m_service->requests().size(), before + 1);
+}
+
+void TestPrinterServer::jobTooLargeIsReportedInItsTurn()
+{
+    setMaxJobBytesForTesting(1000);
+    QVERIFY(sendJob("small job first"));
+    QVERIFY(m_sink->waitFor(1));
+    QVERIFY(sendJob(QByteArray(5000, 'x')));
+    QTRY_COMPARE(m_log->count(QStringLiteral("too large, not posted")), 1);
+    QVERIFY(!m_sink->waitFor(2, 200));
+    recordCurrent(QStringLiteral("打印成功"));
+    QVERIFY(m_sink->waitFor(2));
+    QCOMPARE(m_sink->results.at(1).error, QNetworkReply::UnknownContentError);
+    QCOMPARE(m_sink->jobSize(1), 5000);
+    QCOMPARE(m_service->requests().size(), 1);
+}
+
+void TestPrinterServer::destructionResetsConnectionsStillArriving()
+{
+    auto client = std::make_unique<QTcpSocket>();
+    client->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+    QVERIFY(client->waitForConnected());
+    client->write("half a job");
+    QVERIFY(client->waitForBytesWritten());
+    QTRY_COMPARE(m_log->count(QStringLiteral("12_PrinterThread init")), 1);
     delete m_server;
     m_server = nullptr;
     QVERIFY(m_log->lines().contains(QStringLiteral("Back Office 18_PrinterServer destruct")));
-    // The spooler learns at once that nobody will take its job.
-    QTRY_COMPARE(waiting->state(), QAbstractSocket::UnconnectedState);
+    // The spooler learns at once that nobody took its job, and keeps it.
+    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(client->error(), QAbstractSocket::RemoteHostClosedError);
     QVERIFY(m_service->requests().isEmpty());
 }
 
-void TestPrinterServer::listenerDeletedMidPostLeavesTheReceiverSafe()
+void TestPrinterServer::jobsOfPrintersThatAreGoneGetTheirRecord()
 {
-    // The stand-in answers late, so the printer's listener goes while its receiver is posting.
-    QVERIFY(m_cloudsim.reset());
-    QVERIFY(m_cloudsim.configure(R"({"print": {"delayMs": 700}})"));
-    setCloudServiceBaseForTesting(m_cloudsim.baseUrl());
-    // As an added printer's listener is: a child of its card, which goes after the printer's removal.
-    auto *card = new QObject;
-    auto *server = new PrinterServer(printer(), card);
-    QVERIFY(server->listen(QHostAddress::LocalHost, 0));
-    ResultSink cardSink;
-    connect(server, &PrinterServer::cloudResule, &cardSink, &ResultSink::onResult, Qt::QueuedConnection);
-
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
-    QVERIFY(client.waitForConnected());
-    client.write("a job whose printer is deleted meanwhile");
-    QVERIFY(client.waitForBytesWritten());
-    client.disconnectFromHost();
-    // The receiver now holds the printer's post lock and waits for the answer.
-    QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("45_Cloud request post to:")), 1, 5000);
-
-    QPointer<QObject> cardAlive(card);
-    card->deleteLater();
-    QTRY_VERIFY(cardAlive.isNull());
-    QVERIFY(m_log->lines().contains(QStringLiteral("Back Office 18_PrinterServer destruct")));
-
-    // The answer comes to a receiver whose listener is gone: it unlocks, passes the result nowhere
-    // and finishes as always. The result would have been queued before the receiver's last word.
-    QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("printComplete")), 1, 5000);
-    QCOMPARE(cardSink.results.size(), 0);
-    QCOMPARE(m_cloudsim.jobs().size(), 1);
-    QCOMPARE(m_log->count(QStringLiteral("Timeout occur")), 0);
-    // The lock went with the last receiver that held a share, and it was free by then.
-    QCOMPARE(m_log->count(QStringLiteral("destroying locked mutex")), 0);
+    const qint64 gone = m_journal->addJob(QStringLiteral("Removed"), QStringLiteral("ABCDEFABCDEF0001"),
+        QStringLiteral("gone.txt;02:00:00"));
+    QVERIFY(m_journal->setReceived(gone, 5));
+    const qint64 arriving = m_journal->addJob(QStringLiteral("Removed"), QStringLiteral("ABCDEFABCDEF0001"),
+        QStringLiteral("torn.txt;02:00:01"));
+    QVERIFY(ProgramFolder::install());
+    const QString before = readDetailRecords(QStringLiteral("ABCDEFABCDEF0001"));
+    PrinterOutbox::closeOrphanedJobs(m_journal, { kPrinter });
+    const QString records = readDetailRecords(QStringLiteral("ABCDEFABCDEF0001")).mid(before.size());
+    QVERIFY2(records.startsWith(QStringLiteral("gone.txt;02:00:00;打印失败:网络访问异常;5;")), qPrintable(records));
+    QCOMPARE(records.count(QStringLiteral("!+!")), 1);
+    QCOMPARE(m_journal->job(gone)->state, OutboxState::Final);
+    QCOMPARE(m_journal->job(gone)->result, QStringLiteral("打印失败:网络访问异常"));
+    QVERIFY(!m_journal->job(arriving));
+    QVERIFY(m_service->requests().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPrinterServer)

@@ -1,6 +1,7 @@
 #include "portwatch.h"
 
 #include "driveritem.h"
+#include "printeroutbox.h"
 #include "printerserver.h"
 
 #include <QCoreApplication>
@@ -12,11 +13,12 @@
 PortWatch::PortWatch(PrinterServer *server, DriverItem *card, QObject *parent)
     : QObject(parent)
     , m_card(card)
+    , m_outbox(server->outbox())
     , m_deviceManager(card->findChild<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly))
 {
     m_clock.start();
-    // The server's own signal says when it starts a receiver; the card's says busy or free after
-    // that. Between them they are every change of the listener's busy flag.
+    // The server's own signal says when its outbox takes up a job; the card's says busy or free
+    // after that. Between them they are every change of the listener's busy flag.
     connect(server, &PrinterServer::portBusy, this, &PortWatch::onServerBusy, Qt::DirectConnection);
     connect(card, &DriverItem::portBusy, this, &PortWatch::onCardBusy, Qt::DirectConnection);
     QCoreApplication::instance()->installEventFilter(this);
@@ -29,13 +31,13 @@ PortWatch::~PortWatch()
 
 bool PortWatch::eventFilter(QObject *watched, QEvent *event)
 {
-    // Answers reach the GUI thread as queued calls: a receiver's result to the card, a finished
+    // Answers reach the GUI thread as queued calls: a post's result to the outbox, a finished
     // exchange to its network reply. The card's own device-state exchanges are no job's answer.
     // The card's poll tick is when it notices a result query left unanswered for too long.
     if (event->type() == QEvent::Timer && m_card && watched == static_cast<QObject *>(m_card->stateTimer()))
         m_lastAnswerAt = m_clock.elapsed();
     if (event->type() == QEvent::MetaCall) {
-        if (watched == m_card) {
+        if (watched == m_card || (m_outbox && watched == static_cast<QObject *>(m_outbox))) {
             m_lastAnswerAt = m_clock.elapsed();
         } else if (auto *reply = qobject_cast<QNetworkReply *>(watched)) {
             if (reply->manager() != m_deviceManager)

@@ -6,11 +6,12 @@
 #include <QPointer>
 
 class DriverItem;
+class PrinterOutbox;
 class PrinterServer;
 class QNetworkAccessManager;
 
-// Follows one printer's port as its listener sees it: busy from the start of a receiver until the
-// card reports the job's end. Measures how long the port stayed busy after the program had the
+// Follows one printer's port as its listener sees it: busy from the moment its outbox takes up a
+// job until the card reports the job's end. Measures how long the port stayed busy after the program had the
 // job's final answer (the result's arrival in the GUI thread, from the receiver or from the network
 // layer, or the poll tick that finds a query unanswered for too long), and how long the next job
 // was held back once the port was free.
@@ -35,6 +36,7 @@ private:
     void onCardBusy(bool busy);
 
     QPointer<DriverItem> m_card;
+    QPointer<PrinterOutbox> m_outbox;
     QPointer<QNetworkAccessManager> m_deviceManager;
     QElapsedTimer m_clock;
     bool m_busy = false;

@@ -69,6 +69,7 @@ void RawService::clear()
     m_jobs.clear();
     m_requests.clear();
     m_printAnswer = m_resultAnswer = m_stateAnswer = Answer::Normal;
+    m_jobIdPrefix = "RAW";
 }
 
 void RawService::onNewConnection()
@@ -102,7 +103,9 @@ void RawService::onReadyRead(QTcpSocket *socket)
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
         QByteArray path = requestLine.value(1);
         const int query = path.indexOf('?');
-        m_lastQuery = query < 0 ? QByteArray() : path.mid(query + 1).split('=').value(1);
+        // The value as the service reads it: up to the next "&", percent-encoding undone.
+        m_lastQuery = query < 0 ? QByteArray()
+                                : QByteArray::fromPercentEncoding(path.mid(query + 1).split('&').value(0).split('=').value(1));
         if (query >= 0)
             path.truncate(query);
         const QByteArray body = buffer.mid(headerEnd + 4, int(length));
@@ -116,12 +119,13 @@ void RawService::onReadyRead(QTcpSocket *socket)
 QByteArray RawService::normalBody(const QByteArray &path) const
 {
     if (path == kPrintPath) {
-        const QByteArray id = "RAW" + QByteArray::number(m_jobs.size());
+        const QByteArray id = m_jobIdPrefix + QByteArray::number(m_jobs.size());
         return "{\"code\":0,\"msg\":\"success\",\"data\":{\"tolvixId\":\"" + id + "\"}}";
     }
     if (path == kResultPath) {
         // Only the jobs it handed out an id for are known, as with the real service.
-        const int index = m_lastQuery.startsWith("RAW") ? m_lastQuery.mid(3).toInt() : 0;
+        const int index
+            = m_lastQuery.startsWith(m_jobIdPrefix) ? m_lastQuery.mid(m_jobIdPrefix.size()).toInt() : 0;
         if (index < 1 || index > m_jobs.size())
             return "{\"code\":4004,\"msg\":\"任务不存在\",\"data\":\"任务不存在\"}";
         return "{\"code\":0,\"msg\":\"success\",\"data\":{\"" + m_lastSerial.toUtf8() + "\":\"打印成功\"}}";
@@ -155,6 +159,12 @@ void RawService::answer(QTcpSocket *socket, const QByteArray &path, const QByteA
         break;
     case Answer::Custom:
         socket->write(response(200, m_customBody));
+        break;
+    case Answer::KeepAndClose:
+        socket->disconnectFromHost();
+        break;
+    case Answer::Redirect:
+        socket->write("HTTP/1.1 302 Found\r\nLocation: " + base().toUtf8() + "/elsewhere\r\nContent-Length: 0\r\n\r\n");
         break;
     case Answer::ResetMidway: {
         const QByteArray whole = response(200, padded(normalBody(path)));

@@ -22,6 +22,8 @@ public:
         HugeGarbage, // several MiB that are not JSON, with status 200
         ResetMidway, // the headers and half the body, then a connection reset
         Custom, // the body set with setCustomBody, with status 200
+        KeepAndClose, // the request kept (a print's job counted), the connection closed unanswered
+        Redirect, // 302 to another address
     };
 
     explicit RawService(QObject *parent = nullptr);
@@ -33,6 +35,8 @@ public:
     void setResultAnswer(Answer answer) { m_resultAnswer = answer; }
     void setStateAnswer(Answer answer) { m_stateAnswer = answer; }
     void setCustomBody(const QByteArray &body) { m_customBody = body; }
+    // Print job ids are this followed by a number ("RAW" unless set).
+    void setJobIdPrefix(const QByteArray &prefix) { m_jobIdPrefix = prefix; }
 
     // The decoded job of every print request, in the order they came.
     QList<QByteArray> jobs() const { return m_jobs; }
@@ -53,6 +57,7 @@ private:
     Answer m_resultAnswer = Answer::Normal;
     Answer m_stateAnswer = Answer::Normal;
     QByteArray m_customBody;
+    QByteArray m_jobIdPrefix = "RAW";
     QString m_lastSerial;
     QByteArray m_lastQuery;
     QList<QByteArray> m_jobs;

@@ -7,6 +7,7 @@
 #include "driverinfo.h"
 #include "driveritem.h"
 #include "liveobjects.h"
+#include "outboxjournal.h"
 #include "printerserver.h"
 #include "programfolder.h"
 #include "relaysettings.h"
@@ -16,6 +17,7 @@
 #include "winsim/winsimcontrol.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -44,6 +46,13 @@ bool startSuite(CloudSimProcess &sim)
 bool freshCase(CloudSimProcess &sim)
 {
     setCloudServiceBaseForTesting(sim.baseUrl());
+    // The outbox starts empty: a job an earlier case left unfinished is no job of this one.
+    OutboxJournal::resetInstanceForTesting();
+    const QDir program(QCoreApplication::applicationDirPath());
+    QFile::remove(program.filePath(QStringLiteral("outbox.db")));
+    QFile::remove(program.filePath(QStringLiteral("outbox.db-wal")));
+    QFile::remove(program.filePath(QStringLiteral("outbox.db-shm")));
+    QDir(program.filePath(QStringLiteral("spool"))).removeRecursively();
     return sim.reset() && SpoolerFixture::freshMachineWithDriver();
 }
 
@@ -140,14 +149,14 @@ quint16 deadPort()
 QString waitForJobObjectsGone(int timeoutMs)
 {
     // Receivers first: their threads own the clients and replies, which may still be going away.
-    const QByteArrayList kinds { "PrinterThread", "AddPrinterThread", "RemovePrinterThread", "Cloud",
-        "StateThread", "QNetworkReply" };
+    const QByteArrayList kinds { "PrinterThread", "JobPoster", "AddPrinterThread", "RemovePrinterThread",
+        "Cloud", "StateThread", "QNetworkReply" };
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
         const bool receiversGone = LiveObjects::count("PrinterThread") == 0
-            && LiveObjects::count("AddPrinterThread") == 0 && LiveObjects::count("RemovePrinterThread") == 0;
+            && LiveObjects::count("JobPoster") == 0 && LiveObjects::count("AddPrinterThread") == 0 && LiveObjects::count("RemovePrinterThread") == 0;
         if (receiversGone) {
             const QString left = LiveObjects::leftovers(kinds);
             if (left.isEmpty())

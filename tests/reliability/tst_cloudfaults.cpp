@@ -29,6 +29,10 @@ const char kPrinter[] = "Relay";
 const char kSerial[] = "0A1B2C3D4E5F6071";
 // The waits of the receiver and the card, shortened so that "too late" takes seconds.
 const int kReplyLimitMs = 1500;
+// How long a job may stay "正在打印", shortened likewise.
+const int kPrintingLimitMs = 2500;
+// No line of the log quotes more than this of an answer.
+const int kLongestLogLine = 8192;
 
 const QString kNetworkFailure = QStringLiteral("打印失败:网络访问异常");
 
@@ -69,6 +73,9 @@ private slots:
         QVERIFY(Rig::startSuite(m_sim));
         QVERIFY(m_raw.listen());
         setCloudReplyTimeoutForTesting(kReplyLimitMs);
+        // An unreachable service is tried again for a second and a half, not a quarter of an hour.
+        setPostRetryForTesting(100, 400, 1500);
+        setPrintingLimitForTesting(kPrintingLimitMs);
     }
 
     void init()
@@ -130,6 +137,16 @@ void TestCloudFaults::postFaults_data()
         << "raw"
         << "" << QJsonObject() << int(RawService::Answer::HugeGarbage) << normal
         << QStringLiteral("任务不存在") << 1 << "";
+    QTest::newRow("post: kept, connection closed unanswered")
+        << "raw"
+        << "" << QJsonObject() << int(RawService::Answer::KeepAndClose) << normal << kNetworkFailure << 1
+        << "69_Cloud receive err";
+    QTest::newRow("post: redirect") << "raw"
+                                    << "" << QJsonObject() << int(RawService::Answer::Redirect) << normal
+                                    << kNetworkFailure << 1 << "69_Cloud receive err";
+    QTest::newRow("post: job id with # + % &") << "raw-odd-ids"
+                                               << "" << QJsonObject() << normal << normal
+                                               << QStringLiteral("打印成功") << 1 << "";
     QTest::newRow("post: reset mid-answer") << "raw"
                                             << "" << QJsonObject() << int(RawService::Answer::ResetMidway)
                                             << normal << kNetworkFailure << 1 << "69_Cloud receive err";
@@ -166,6 +183,9 @@ void TestCloudFaults::resultFaults_data()
         << "sim"
         << "" << fault("result", { { "fault", "drop" }, { "count", -1 } }) << normal << normal
         << kNetworkFailure << 1 << "43_StateThread receive err";
+    QTest::newRow("result: 正在打印 for ever") << "sim"
+                                            << "" << QJsonObject { { "pendingPolls", 1000000 } } << normal
+                                            << normal << kNetworkFailure << 1 << "still printing after";
     QTest::newRow("result: several MiB of JSON")
         << "raw"
         << "" << QJsonObject() << normal << int(RawService::Answer::HugeJson) << QStringLiteral("打印成功")
@@ -191,10 +211,12 @@ void TestCloudFaults::runCase()
     QFETCH(int, atService);
     QFETCH(QString, logged);
     const QString tried = QString::fromLatin1(QTest::currentDataTag());
-    const bool raw = postTo == QLatin1String("raw");
+    const bool raw = postTo.startsWith(QLatin1String("raw"));
 
     if (raw)
         setCloudServiceBaseForTesting(m_raw.base());
+    if (postTo == QLatin1String("raw-odd-ids"))
+        m_raw.setJobIdPrefix("R#+%&=");
     LogCapture log;
     TolMainWindow window;
     const QList<DriverItem *> cards = Rig::cards(window);
@@ -235,6 +257,8 @@ void TestCloudFaults::runCase()
     QCOMPARE(watch.jobsEnded(), 1);
     if (!logged.isEmpty())
         QVERIFY2(!log.linesContaining(logged).isEmpty(), qPrintable(logged));
+    for (const QString &line : log.lines())
+        QVERIFY2(line.size() <= kLongestLogLine, qPrintable(line.left(200)));
     QVERIFY2(dialogs.messages().isEmpty(), qPrintable(dialogs.messages().join('|')));
 
     // A post answered too late still reaches the service; wait for it to finish its part.

@@ -1,0 +1,41 @@
+#ifndef JOBPOSTER_H
+#define JOBPOSTER_H
+
+#include "driverinfo.h"
+
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QString>
+#include <QThread>
+
+// Posts one spooled job to the cloud print service, in a thread of its own so that neither the
+// upload nor the answer's parsing holds the window, and reports how it went. The body streams
+// from the spool file; the post is sent once, whatever happens to the connection.
+class JobPoster : public QThread
+{
+    Q_OBJECT
+public:
+    JobPoster(qint64 jobId, const DriverInfo &driverInfo, const QString &spoolPath, qint64 size,
+        const QString &jobneed, QObject *parent = nullptr);
+    ~JobPoster() override;
+
+    // Ends the post under way (it reports OperationCanceledError) and the thread with it.
+    void stop();
+
+signals:
+    // `bodySent`: every byte of the post went out, so the service may have the job.
+    void posted(qint64 jobId, QNetworkReply::NetworkError error, QJsonDocument jd, int httpStatus,
+        bool bodySent);
+
+protected:
+    void run() override;
+
+private:
+    qint64 m_jobId;
+    DriverInfo m_driverInfo;
+    QString m_spoolPath;
+    qint64 m_size;
+    QString m_jobneed;
+};
+
+#endif // JOBPOSTER_H

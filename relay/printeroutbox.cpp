@@ -1,0 +1,222 @@
+#include "printeroutbox.h"
+
+#include "cloudprotocol.h"
+#include "detailfile.h"
+#include "jobposter.h"
+#include "relaysettings.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QTimer>
+
+namespace {
+// A closing program waits this long for a post under way to give up.
+constexpr unsigned long kStopWaitMs = 5000;
+} // namespace
+
+PrinterOutbox::PrinterOutbox(const DriverInfo &driverInfo, OutboxJournal *journal, QObject *parent)
+    : QObject(parent)
+    , m_driverInfo(driverInfo)
+    , m_journal(journal)
+    , m_retryTimer(new QTimer(this))
+{
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, [this] {
+        if (const std::optional<OutboxJob> job = m_journal->job(m_current.id))
+            post(*job);
+    });
+}
+
+PrinterOutbox::~PrinterOutbox()
+{
+    if (m_poster) {
+        // Whatever the post reaches, the journal says "posting", and the next start records it.
+        disconnect(m_poster, nullptr, this, nullptr);
+        m_poster->stop();
+        m_poster->wait(kStopWaitMs);
+    }
+}
+
+void PrinterOutbox::setDriverInfo(const DriverInfo &driverInfo)
+{
+    if (driverInfo.printer_name != m_driverInfo.printer_name)
+        m_journal->renamePrinter(m_driverInfo.printer_name, driverInfo.printer_name);
+    m_driverInfo = driverInfo;
+}
+
+void PrinterOutbox::recover()
+{
+    const QList<OutboxJob> jobs = m_journal->unfinishedJobs(m_driverInfo.printer_name);
+    for (const OutboxJob &job : jobs) {
+        switch (job.state) {
+        case OutboxState::Receiving: {
+            const QFileInfo spooled(m_journal->spoolFilePath(job.id));
+            if (spooled.exists()) {
+                // Stored whole, then stopped before the journal heard of it.
+                m_journal->setReceived(job.id, spooled.size());
+                add(job.id, Step::Post);
+            } else {
+                // Torn mid-job: the connection was reset, and the spooler still has the job.
+                QFile::remove(m_journal->partialSpoolFilePath(job.id));
+                m_journal->removeJob(job.id);
+                qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << job.id
+                                   << "was still arriving; the spooler keeps it";
+            }
+            break;
+        }
+        case OutboxState::Received:
+            // Only a job too large to keep was received without its bytes.
+            add(job.id, QFileInfo::exists(m_journal->spoolFilePath(job.id)) ? Step::Post : Step::ReportRefused);
+            break;
+        case OutboxState::Posting:
+            add(job.id, Step::ReportUnanswered);
+            break;
+        case OutboxState::Posted:
+            add(job.id, Step::Follow);
+            break;
+        case OutboxState::Final:
+            break;
+        }
+    }
+    if (!jobs.isEmpty())
+        qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "resumes" << m_queue.size() << "jobs";
+    startNext();
+}
+
+void PrinterOutbox::closeOrphanedJobs(OutboxJournal *journal, const QStringList &printers)
+{
+    const QList<OutboxJob> jobs = journal->unfinishedJobsExcept(printers);
+    for (const OutboxJob &job : jobs) {
+        if (job.state == OutboxState::Receiving) {
+            QFile::remove(journal->partialSpoolFilePath(job.id));
+            journal->removeJob(job.id);
+            continue;
+        }
+        const QString result = QStringLiteral("打印失败:网络访问异常");
+        qDebug().noquote() << "outbox: job" << job.id << "of the printer" << job.printer
+                           << "that is gone:" << result;
+        appendJobRecord(job.serial, job.description, result, job.size);
+        journal->setFinal(job.id, result);
+    }
+}
+
+void PrinterOutbox::addReceived(qint64 jobId)
+{
+    add(jobId, Step::Post);
+}
+
+void PrinterOutbox::addRefused(qint64 jobId)
+{
+    add(jobId, Step::ReportRefused);
+}
+
+void PrinterOutbox::add(qint64 jobId, Step step)
+{
+    m_queue.enqueue(Item { jobId, step });
+    startNext();
+}
+
+void PrinterOutbox::finishCurrent(const QString &result)
+{
+    if (!isBusy())
+        return;
+    const qint64 id = m_current.id;
+    m_journal->setFinal(id, result);
+    // A failed job keeps its bytes for a while, to be sent again; a printed one needs them no more.
+    if (result == QStringLiteral("打印成功"))
+        QFile::remove(m_journal->spoolFilePath(id));
+    m_current = Item();
+    // Queued: the card may be telling us from within the result it is handling.
+    QMetaObject::invokeMethod(this, &PrinterOutbox::startNext, Qt::QueuedConnection);
+}
+
+void PrinterOutbox::startNext()
+{
+    while (!isBusy() && !m_queue.isEmpty()) {
+        m_current = m_queue.dequeue();
+        const std::optional<OutboxJob> job = m_journal->job(m_current.id);
+        if (!job) {
+            m_current = Item();
+            continue;
+        }
+        emit jobStarted();
+        switch (m_current.step) {
+        case Step::Post:
+            m_sinceFirstAttempt.start();
+            m_retryDelayMs = postRetryFirstDelayMs();
+            post(*job);
+            break;
+        case Step::ReportRefused:
+            report(*job, QNetworkReply::UnknownContentError, QJsonDocument());
+            break;
+        case Step::ReportUnanswered:
+            qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << job->id
+                               << "was posted but its answer never came; it is not posted again";
+            report(*job, QNetworkReply::RemoteHostClosedError, QJsonDocument());
+            break;
+        case Step::Follow: {
+            QJsonObject data;
+            data.insert(QStringLiteral("tolvixId"), job->cloudJobId);
+            QJsonObject answer;
+            answer.insert(QStringLiteral("data"), data);
+            report(*job, QNetworkReply::NoError, QJsonDocument(answer));
+            break;
+        }
+        }
+    }
+}
+
+void PrinterOutbox::post(const OutboxJob &job)
+{
+    if (!m_journal->setPosting(job.id)) {
+        report(job, QNetworkReply::UnknownNetworkError, QJsonDocument());
+        return;
+    }
+    DriverInfo info = m_driverInfo;
+    info.cloud_sn = job.serial;
+    m_poster = new JobPoster(job.id, info, m_journal->spoolFilePath(job.id), job.size, job.description);
+    connect(m_poster, &JobPoster::posted, this, &PrinterOutbox::onPosted);
+    connect(m_poster, &QThread::finished, m_poster, &QObject::deleteLater);
+    m_poster->start();
+}
+
+void PrinterOutbox::onPosted(qint64 jobId, QNetworkReply::NetworkError error, const QJsonDocument &jd,
+    int httpStatus, bool bodySent)
+{
+    if (jobId != m_current.id)
+        return;
+    m_poster = nullptr;
+    if (isRetryablePostFailure(error, httpStatus) && !m_sinceFirstAttempt.hasExpired(postRetryGiveUpMs())) {
+        retryLater();
+        return;
+    }
+    if (m_waitingForRetry) {
+        m_waitingForRetry = false;
+        emit waitingForRetry(false);
+    }
+    if (error == QNetworkReply::NoError)
+        m_journal->setPosted(jobId, cloudJobId(jd));
+    qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId << "post ended, error"
+                       << int(error) << "status" << httpStatus << (bodySent ? "(sent whole)" : "");
+    emit cloudResult(error, jd);
+}
+
+void PrinterOutbox::report(const OutboxJob &job, QNetworkReply::NetworkError error, const QJsonDocument &answer)
+{
+    emit cloudResult(error, printResultDocument(answer, job.description, job.size));
+}
+
+void PrinterOutbox::retryLater()
+{
+    m_journal->setWaiting(m_current.id);
+    qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << m_current.id
+                       << QStringLiteral("等待重试 in %1 ms").arg(m_retryDelayMs);
+    if (!m_waitingForRetry) {
+        m_waitingForRetry = true;
+        emit waitingForRetry(true);
+    }
+    m_retryTimer->start(m_retryDelayMs);
+    m_retryDelayMs = qMin(m_retryDelayMs * 2, postRetryMaxDelayMs());
+}

@@ -1,0 +1,81 @@
+#ifndef PRINTEROUTBOX_H
+#define PRINTEROUTBOX_H
+
+#include "driverinfo.h"
+#include "outboxjournal.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+
+class JobPoster;
+class QTimer;
+
+// One printer's queue of jobs on their way to the cloud: the jobs the spooler handed over, and those
+// a restart found in the journal, handled one at a time in arrival order. A job is the printer's
+// current one from its post until the card has recorded its result; only then does the next start.
+class PrinterOutbox : public QObject
+{
+    Q_OBJECT
+public:
+    PrinterOutbox(const DriverInfo &driverInfo, OutboxJournal *journal, QObject *parent = nullptr);
+    ~PrinterOutbox() override;
+
+    void setDriverInfo(const DriverInfo &driverInfo);
+
+    // Takes up the printer's unfinished jobs of the journal where they stopped.
+    void recover();
+    // The job's bytes are in its spool file: it waits for its post.
+    void addReceived(qint64 jobId);
+    // The job was too large to keep: the card records it as such, in its turn.
+    void addRefused(qint64 jobId);
+    // The card recorded the current job's result.
+    void finishCurrent(const QString &result);
+
+    // Jobs of printers that are gone (not among `printers`) get their failure record and are closed.
+    static void closeOrphanedJobs(OutboxJournal *journal, const QStringList &printers);
+
+    bool isBusy() const { return m_current.id != 0; }
+    int waitingCount() const { return m_queue.size(); }
+
+signals:
+    // A job's result for the card to follow or record (the card's onCloudResut).
+    void cloudResult(QNetworkReply::NetworkError error, QJsonDocument jd);
+    // A job became the printer's current one: it is posted or handed to the card now.
+    void jobStarted();
+    // The current job waits to be posted again: the service could not be reached.
+    void waitingForRetry(bool waiting);
+
+private:
+    // What the card is told about a job; what it then does follows from that.
+    enum class Step { Post, ReportRefused, ReportUnanswered, Follow };
+    struct Item
+    {
+        qint64 id = 0;
+        Step step = Step::Post;
+    };
+
+    void add(qint64 jobId, Step step);
+    void startNext();
+    void post(const OutboxJob &job);
+    void onPosted(qint64 jobId, QNetworkReply::NetworkError error, const QJsonDocument &jd, int httpStatus,
+        bool bodySent);
+    void report(const OutboxJob &job, QNetworkReply::NetworkError error, const QJsonDocument &answer);
+    void retryLater();
+
+    DriverInfo m_driverInfo;
+    OutboxJournal *m_journal;
+    QQueue<Item> m_queue;
+    Item m_current;
+    QPointer<JobPoster> m_poster;
+    QTimer *m_retryTimer = nullptr;
+    int m_retryDelayMs = 0;
+    bool m_waitingForRetry = false;
+    // Since the current job's first attempt in this run.
+    QElapsedTimer m_sinceFirstAttempt;
+};
+
+#endif // PRINTEROUTBOX_H
