@@ -125,8 +125,8 @@ Section "登录时自动启动（以管理员权限，不再询问）" SecLogon
   ${EndIf}
 SectionEnd
 
-; What the uninstaller leaves: logs\, details\ and task.db (the user's records), and the printers,
-; ports and driver the program created in the spooler.
+; What the uninstaller leaves: logs\, details\, task.db, outbox.db and spool\ (the user's records and
+; the jobs not yet delivered), and the printers, ports and driver the program created in the spooler.
 Section "Uninstall"
   !insertmacro StopProgram
   nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Delete /F /TN "${LOGON_TASK}"'
@@ -153,6 +153,7 @@ Section "Uninstall"
   ; Only when nothing of the user's is left in it.
   RMDir "$INSTDIR\logs"
   RMDir "$INSTDIR\details"
+  RMDir "$INSTDIR\spool"
   RMDir "$INSTDIR"
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

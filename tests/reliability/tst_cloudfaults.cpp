@@ -11,9 +11,11 @@
 #include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "throttledproxy.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QTest>
@@ -97,6 +99,8 @@ private slots:
     void resultFaults_data();
     void resultFaults() { runCase(); }
     void jobsBackToBack();
+    void largeJobOverASlowUplink();
+    void serviceRefusingForAWhile();
 };
 
 void TestCloudFaults::postFaults_data()
@@ -328,6 +332,79 @@ void TestCloudFaults::jobsBackToBack()
     QCOMPARE(row.leakedHandles, 0);
     QCOMPARE(row.recorded, 3);
     m_figures.add(row);
+}
+
+// A 40 MiB job over a 10 Mbit/s uplink takes half a minute to upload: far longer than the post's
+// limit, which counts only time without progress.
+void TestCloudFaults::largeJobOverASlowUplink()
+{
+    ThrottledProxy uplink(m_sim.port(), 1250 * 1000);
+    QVERIFY(uplink.listen());
+    TolMainWindow window;
+    DriverItem *card = Rig::cards(window).value(0);
+    QVERIFY(card);
+    PortWatch watch(Rig::serverFor(window, card), card);
+    setCloudServiceBaseForTesting(uplink.base());
+
+    const SentJob job { QStringLiteral("large.pdf"), Rig::jobBytes(QStringLiteral("over a slow uplink"), 40 << 20) };
+    QElapsedTimer relay;
+    relay.start();
+    QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 180000);
+    const qint64 seconds = relay.elapsed() / 1000;
+    const QStringList record = Rig::records(QLatin1String(kSerial)).first();
+    QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
+    QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
+    // The body is a third larger than the job; at the uplink's rate that is over 40 s.
+    QVERIFY2(uplink.forwarded() > job.bytes.size(), qPrintable(QString::number(uplink.forwarded())));
+    QVERIFY(Rig::serviceJobData(m_sim) == QList<QByteArray> { job.bytes });
+
+    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    row.tried = QStringLiteral("a 40 MiB job through a 1.25 MB/s uplink, post limit %1 ms of silence")
+                    .arg(kReplyLimitMs);
+    row.outcome = QStringLiteral("打印成功 after %1 s").arg(seconds);
+    QTRY_VERIFY(!watch.isBusy());
+    setCloudServiceBaseForTesting(m_sim.baseUrl());
+    QCOMPARE(Rig::waitForJobObjectsGone(), QString());
+    closeAccount(m_figures, row);
+}
+
+// The service refuses connections for 20 s (a restart, say), then takes them: the job waits,
+// shows "等待重试", and prints once, with the program's own schedule of retries.
+void TestCloudFaults::serviceRefusingForAWhile()
+{
+    setPostRetryForTesting(1000, 60000, 15 * 60 * 1000);
+    const quint16 port = Rig::deadPort();
+    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    TolMainWindow window;
+    DriverItem *card = Rig::cards(window).value(0);
+    QVERIFY(card);
+    PortWatch watch(Rig::serverFor(window, card), card);
+
+    const SentJob job { QStringLiteral("retried.txt"), Rig::jobBytes(QStringLiteral("refused a while"), 3000) };
+    QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
+    QTRY_COMPARE_WITH_TIMEOUT(card->form().stateEdit->text(), QStringLiteral("等待重试"), 10000);
+    QTest::qWait(20000);
+    QVERIFY(Rig::records(QLatin1String(kSerial)).isEmpty());
+    CloudSimProcess restarted;
+    QVERIFY2(restarted.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
+                                 QStringLiteral("--default-device"), QStringLiteral("online") },
+                 port),
+        qPrintable(restarted.error()));
+    // The waits double up to 16 s by now, so the next attempt comes within that.
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 40000);
+    QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).first()), QStringLiteral("打印成功"));
+    QCOMPARE(restarted.jobs().size(), 1);
+    QVERIFY(card->form().stateEdit->text() != QStringLiteral("等待重试"));
+
+    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(restarted), Rig::records(QLatin1String(kSerial)));
+    row.tried = QStringLiteral("service refuses connections for 20 s, then accepts");
+    row.outcome = QStringLiteral("等待重试, then 打印成功, posted once");
+    QTRY_VERIFY(!watch.isBusy());
+    setPostRetryForTesting(100, 400, 1500);
+    setCloudServiceBaseForTesting(m_sim.baseUrl());
+    QCOMPARE(Rig::waitForJobObjectsGone(), QString());
+    closeAccount(m_figures, row);
 }
 
 QTEST_MAIN(TestCloudFaults)
