@@ -25,6 +25,8 @@ public:
         QList<int> sizesMiB { 1, 16, 128, 512 };
         int runs = 3;
         bool gibibyte = true;
+        // Also a job of 4 GiB, the largest the program relays (about 6 GiB of memory at the stand-in).
+        bool fourGibibytes = false;
         int printers = 200;
         bool naive = true;
         bool uploadDetail = false;

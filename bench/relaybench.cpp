@@ -12,7 +12,7 @@
 
 namespace {
 const char kUsage[]
-    = "Usage: relaybench [--sizes MIB,MIB,...] [--runs N] [--printers N] [--no-gib] [--no-naive]\n"
+    = "Usage: relaybench [--sizes MIB,MIB,...] [--runs N] [--printers N] [--no-gib] [--four-gib] [--no-naive]\n"
       "                  [--upload-detail]\n"
       "       relaybench --smoke\n"
       "Relays jobs of each size (default 1,16,128,512 MiB; 3 runs each) through the program's\n"
@@ -80,6 +80,8 @@ int main(int argc, char **argv)
             options.printers = value.toInt(&ok);
             ok = ok && options.printers >= 0 && options.printers <= 900;
             ++i;
+        } else if (argument == QLatin1String("--four-gib")) {
+            options.fourGibibytes = true;
         } else if (argument == QLatin1String("--no-gib")) {
             options.gibibyte = false;
         } else if (argument == QLatin1String("--upload-detail")) {

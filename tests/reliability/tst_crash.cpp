@@ -30,6 +30,9 @@
 namespace {
 
 const char kSerial[] = "C0FFEE0123456789";
+// A raw peer's jobs have no spooler job to describe: a record is ";result;size;handled".
+const int kResultField = 1;
+const int kSizeField = 2;
 const quint16 kPort = 8101;
 
 // The spooler's side of one job connection, at the level of the socket.
@@ -275,8 +278,8 @@ void TestCrash::killedWhileReceiving()
     // The spooler sends it again, and it prints once.
     QCOMPARE(sendWholeJob(job), RawSpooler::End::Closed);
     QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 1, 30000);
-    QCOMPARE(records().last().value(2), QStringLiteral("打印成功"));
-    QCOMPARE(records().last().value(3), QString::number(job.size()));
+    QCOMPARE(records().last().value(kResultField), QStringLiteral("打印成功"));
+    QCOMPARE(records().last().value(kSizeField), QString::number(job.size()));
     QCOMPARE(m_sim.jobs().size(), 1);
     QCOMPARE(servicePrintRequests(), 1);
     account(QStringLiteral("killed while receiving"), QStringLiteral("reset; sent again by the spooler, printed once"),
@@ -302,10 +305,10 @@ void TestCrash::killedWithJobsReceivedAndFollowed()
     QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 2, 60000);
     QTRY_COMPARE_WITH_TIMEOUT(unfinishedJobs(), 0, 10000);
     const QList<QStringList> rows = records().mid(before);
-    QCOMPARE(rows.at(0).value(2), QStringLiteral("打印成功"));
-    QCOMPARE(rows.at(0).value(3), QString::number(a.size()));
-    QCOMPARE(rows.at(1).value(2), QStringLiteral("打印成功"));
-    QCOMPARE(rows.at(1).value(3), QString::number(b.size()));
+    QCOMPARE(rows.at(0).value(kResultField), QStringLiteral("打印成功"));
+    QCOMPARE(rows.at(0).value(kSizeField), QString::number(a.size()));
+    QCOMPARE(rows.at(1).value(kResultField), QStringLiteral("打印成功"));
+    QCOMPARE(rows.at(1).value(kSizeField), QString::number(b.size()));
     // Each job reached the service exactly once, in its order.
     const QJsonArray jobs = m_sim.jobs();
     QCOMPARE(jobs.size(), 2);
@@ -330,8 +333,8 @@ void TestCrash::killedWhilePosting()
 
     startProgram();
     QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 1, 30000);
-    QCOMPARE(records().last().value(2), QStringLiteral("打印失败:网络访问异常"));
-    QCOMPARE(records().last().value(3), QString::number(job.size()));
+    QCOMPARE(records().last().value(kResultField), QStringLiteral("打印失败:网络访问异常"));
+    QCOMPARE(records().last().value(kSizeField), QString::number(job.size()));
     // Never posted a second time on the program's own account, and kept to be sent again.
     QCOMPARE(servicePrintRequests(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(unfinishedJobs(), 0, 10000);
