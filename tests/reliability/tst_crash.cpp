@@ -6,6 +6,7 @@
 #include "courierconstants.h"
 #include "figures.h"
 #include "programfolder.h"
+#include "reliabilityrig.h"
 #include "spoolerfixture.h"
 #include "winsim/winsimcontrol.h"
 
@@ -87,15 +88,6 @@ public:
 private:
     int m_fd = -1;
 };
-
-QByteArray jobBytes(char tag, int size)
-{
-    QByteArray job(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        job[i] = char((i * 7 + tag) & 0xff);
-    job[0] = tag;
-    return job;
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -264,7 +256,7 @@ void TestCrash::killedWhileReceiving()
     const int before = records().size();
     RawSpooler spooler;
     QVERIFY(spooler.connectTo(kPort));
-    const QByteArray job = jobBytes('R', 300000);
+    const QByteArray job = Rig::jobBytes(QStringLiteral("R"), 300000);
     QVERIFY(spooler.send(job.left(100000)));
     QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("receiving")), 1, 10000);
     killProgram();
@@ -291,8 +283,8 @@ void TestCrash::killedWithJobsReceivedAndFollowed()
     // Job A is followed for a while; job B waits behind it, whole, in the outbox.
     QVERIFY(m_sim.configure(R"({"pendingPolls": 4})"));
     const int before = records().size();
-    const QByteArray a = jobBytes('A', 200000);
-    const QByteArray b = jobBytes('B', 150000);
+    const QByteArray a = Rig::jobBytes(QStringLiteral("A"), 200000);
+    const QByteArray b = Rig::jobBytes(QStringLiteral("B"), 150000);
     QCOMPARE(sendWholeJob(a), RawSpooler::End::Closed);
     QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("posted")), 1, 10000);
     // Taken and closed in order: the spooler is done with B, so from here on it is the program's.
@@ -324,7 +316,7 @@ void TestCrash::killedWhilePosting()
     // The service holds the post unanswered; the program dies not knowing whether it printed.
     QVERIFY(m_sim.configure(R"({"print": {"delayMs": 20000}})"));
     const int before = records().size();
-    const QByteArray job = jobBytes('P', 100000);
+    const QByteArray job = Rig::jobBytes(QStringLiteral("P"), 100000);
     QCOMPARE(sendWholeJob(job), RawSpooler::End::Closed);
     QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("posting")), 1, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(servicePrintRequests(), 1, 10000);
