@@ -111,6 +111,10 @@ QPointer<PrinterThread> TestPrinterThread::startReceiver(QTcpSocket &client)
     const qintptr descriptor = accepted.takeFirst().at(0).value<qintptr>();
     auto *receiver = new PrinterThread(descriptor, kJobId, printer(), m_partial, m_final);
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
+    // A case may start a second receiver: the spies follow the newest.
+    delete m_received;
+    delete m_refused;
+    delete m_abandoned;
     m_received = new QSignalSpy(receiver, &PrinterThread::jobReceived);
     m_refused = new QSignalSpy(receiver, &PrinterThread::jobRefused);
     m_abandoned = new QSignalSpy(receiver, &PrinterThread::jobAbandoned);
