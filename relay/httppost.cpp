@@ -206,6 +206,9 @@ qint64 HttpPost::readData(char *data, qint64 maxSize)
 
 void HttpPost::onConnected()
 {
+    // The system's buffer stays small, so that the body's last byte leaving this socket is the last
+    // byte leaving the machine within seconds even on a slow uplink: the answer's wait starts then.
+    m_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(maxSystemBufferBytes()));
     restartIdle();
     m_socket->write(m_head);
     sendBody();

@@ -67,6 +67,8 @@ public:
 
     // The most of an answer's body that is kept; a larger answer fails.
     static constexpr qint64 maxAnswerBytes() { return qint64(16) << 20; }
+    // The system's send buffer for the post's connection.
+    static constexpr qint64 maxSystemBufferBytes() { return qint64(512) << 10; }
     // The most of the body queued in the socket at once.
     static constexpr qint64 maxQueuedBytes() { return qint64(256) << 10; }
 

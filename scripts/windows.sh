@@ -43,7 +43,7 @@ fi
 
 source "$here/scripts/packages.sh"
 ensure_packages g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake ninja-build nsis \
-  qttranslations5-l10n wine64 xvfb xauth x11-utils xdotool socat locales iproute2 xz-utils
+  qttranslations5-l10n wine wine64 xvfb xauth x11-utils xdotool socat locales iproute2 xz-utils
 
 # A packed kit is unpacked once into the Windows build's folder; a new tarball replaces it.
 if [ -f "$kit" ]; then

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
+#include <QTimer>
 
 HttpCapturePeer::HttpCapturePeer(QObject *parent)
     : QObject(parent)
@@ -32,6 +33,22 @@ void HttpCapturePeer::setSilent(bool silent)
     m_silent = silent;
 }
 
+void HttpCapturePeer::setRawAnswer(const QByteArray &answer)
+{
+    m_rawAnswer = answer;
+}
+
+void HttpCapturePeer::setCloseWithoutAnswer(bool close)
+{
+    m_closeWithoutAnswer = close;
+}
+
+void HttpCapturePeer::setReadPace(qint64 bytes, int intervalMs)
+{
+    m_paceBytes = bytes;
+    m_paceIntervalMs = intervalMs;
+}
+
 QList<CapturedRequest> HttpCapturePeer::requests() const
 {
     return m_requests;
@@ -41,7 +58,26 @@ void HttpCapturePeer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        ++m_connections;
+        emit connectionReceived();
+        if (m_paceBytes >= 0) {
+            // The socket keeps no more than a round's worth, so the sender feels the pace at once.
+            socket->setReadBufferSize(qMax<qint64>(m_paceBytes, 1));
+            socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
+            if (m_paceBytes > 0) {
+                QTimer *timer = new QTimer(socket);
+                connect(timer, &QTimer::timeout, this, [this, socket] {
+                    const QByteArray bytes = socket->read(m_paceBytes);
+                    if (bytes.isEmpty())
+                        return;
+                    ++m_pacedReads;
+                    take(socket, bytes);
+                });
+                timer->start(m_paceIntervalMs);
+            }
+        } else {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        }
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_buffers.remove(socket);
             socket->deleteLater();
@@ -51,8 +87,14 @@ void HttpCapturePeer::onNewConnection()
 
 void HttpCapturePeer::onReadyRead(QTcpSocket *socket)
 {
+    take(socket, socket->readAll());
+}
+
+void HttpCapturePeer::take(QTcpSocket *socket, const QByteArray &bytes)
+{
+    m_bytesReceived += bytes.size();
     QByteArray &buffer = m_buffers[socket];
-    buffer.append(socket->readAll());
+    buffer.append(bytes);
     const int headerEnd = buffer.indexOf("\r\n\r\n");
     if (headerEnd < 0)
         return;
@@ -78,6 +120,15 @@ void HttpCapturePeer::onReadyRead(QTcpSocket *socket)
 
     if (m_silent)
         return;
+    if (m_closeWithoutAnswer) {
+        socket->disconnectFromHost();
+        return;
+    }
+    if (!m_rawAnswer.isNull()) {
+        socket->write(m_rawAnswer);
+        socket->disconnectFromHost();
+        return;
+    }
     QByteArray answer = "HTTP/1.1 " + QByteArray::number(m_status)
         + " Status\r\n"
           "Content-Type: application/json\r\n"
