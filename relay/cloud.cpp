@@ -1,6 +1,7 @@
 #include "cloud.h"
 
 #include "httppost.h"
+#include "logging.h"
 #include "printbodysource.h"
 #include "relaysettings.h"
 
@@ -13,19 +14,6 @@
 
 namespace {
 const QByteArray kContentType("application/json;charset=UTF-8");
-// An answer is quoted in the log up to this much: the log must not grow by whole answers.
-constexpr int kLogQuoteBytes = 4096;
-
-// The first `limit` bytes of UTF-8 text, not cutting a character in two.
-QString quoted(const QByteArray &text, int limit)
-{
-    if (text.size() <= limit)
-        return QString::fromUtf8(text);
-    int end = limit;
-    while (end > 0 && (uchar(text.at(end)) & 0xc0) == 0x80)
-        --end;
-    return QString::fromUtf8(text.constData(), end);
-}
 } // namespace
 
 Cloud::Cloud(const QString &url, const DriverInfo &driverInfo, QObject *parent)
@@ -153,7 +141,7 @@ void Cloud::cloudReceive(QNetworkReply *reply)
         } else {
             const QByteArray text = document.toJson(QJsonDocument::Compact);
             qDebug().noquote() << QStringLiteral("56_Cloud get %1 (%2 bytes of JSON)")
-                                      .arg(quoted(text, kLogQuoteBytes))
+                                      .arg(logExcerpt(text))
                                       .arg(text.size());
         }
         QJsonObject object = document.object();

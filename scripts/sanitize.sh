@@ -53,7 +53,7 @@ step_asan() {
 step_tsan() {
     echo "== ThreadSanitizer: relay and worker suites"
     configure "$tsan_dir" -DCOURIER_SANITIZE=thread
-    local suites=(tst_printbody tst_cloud tst_printerthread tst_printerserver tst_statethread tst_relayflow
+    local suites=(tst_printbody tst_printbodysource tst_httppost tst_cloud tst_printerthread tst_printerserver tst_statethread tst_relayflow
         tst_relayload tst_workers)
     local present=()
     for suite in "${suites[@]}"; do
