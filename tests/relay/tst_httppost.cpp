@@ -1,9 +1,9 @@
-#include "httppost.h"
+#include "closedport.h"
 #include "httpcapturepeer.h"
+#include "httppost.h"
 
 #include <QBuffer>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QtTest>
 
 namespace {
@@ -17,13 +17,6 @@ QByteArray patterned(int size)
     return bytes;
 }
 
-// A loopback port nobody listens on.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 } // namespace
 
 // The print post's own HTTP client against a bare peer on loopback that can misbehave on purpose.
@@ -119,7 +112,7 @@ void TestHttpPost::keptAndClosedUnansweredIsSentOnce()
 void TestHttpPost::refusedConnection()
 {
     HttpPost post;
-    QVERIFY(postAndWait(post, "job", QStringLiteral("http://127.0.0.1:%1").arg(closedPort())));
+    QVERIFY(postAndWait(post, "job", QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort())));
     QCOMPARE(post.error(), QNetworkReply::ConnectionRefusedError);
     QVERIFY(!post.bodySent());
     QCOMPARE(post.httpStatus(), 0);

@@ -1,3 +1,4 @@
+#include "closedport.h"
 #include "cloudsimprocess.h"
 #include "detailfile.h"
 #include "httpcapturepeer.h"
@@ -51,13 +52,6 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// A loopback port that nobody listens on (for now).
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 } // namespace
 
 // The listener with its outbox and journal: loopback connections play the spooler, a bare HTTP peer
@@ -303,7 +297,7 @@ void TestPrinterServer::restartResumesEveryStateWithoutPostingTwice()
 void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
 {
     setPostRetryForTesting(50, 200, 60000);
-    const quint16 port = closedPort();
+    const quint16 port = closedLoopbackPort();
     setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(port));
     QSignalSpy waiting(m_server, &PrinterServer::postWaiting);
     QVERIFY(sendJob("retried job"));
@@ -326,7 +320,7 @@ void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
 void TestPrinterServer::retriesEndAfterTheirLimit()
 {
     setPostRetryForTesting(50, 100, 400);
-    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
+    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort()));
     QVERIFY(sendJob("never reaches anyone"));
     QVERIFY(m_sink->waitFor(1, 10000));
     QCOMPARE(m_sink->results.first().error, QNetworkReply::ConnectionRefusedError);

@@ -1,5 +1,6 @@
 #include "reliabilityrig.h"
 
+#include "closedport.h"
 #include "cloudsimprocess.h"
 #include "cprinter.h"
 #include "detailfile.h"
@@ -24,7 +25,6 @@
 #include <QJsonObject>
 #include <QLayout>
 #include <QScrollArea>
-#include <QTcpServer>
 #include <QTest>
 #include <QThread>
 #include <QVariant>
@@ -139,11 +139,7 @@ void jobGoesThrough(CloudSimProcess &sim, const QString &printer, const QString 
 
 quint16 deadPort()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    return closedLoopbackPort();
 }
 
 QString waitForJobObjectsGone(int timeoutMs)
