@@ -102,19 +102,48 @@ void PrinterOutbox::closeOrphanedJobs(OutboxJournal *journal, const QStringList 
     }
 }
 
+void PrinterOutbox::addArriving(qint64 jobId)
+{
+    m_queue.enqueue(Item { jobId, Step::Post, false });
+}
+
 void PrinterOutbox::addReceived(qint64 jobId)
 {
-    add(jobId, Step::Post);
+    arrived(jobId, Step::Post);
 }
 
 void PrinterOutbox::addRefused(qint64 jobId)
 {
-    add(jobId, Step::ReportRefused);
+    arrived(jobId, Step::ReportRefused);
+}
+
+void PrinterOutbox::dropArriving(qint64 jobId)
+{
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+        if (it->id == jobId) {
+            m_queue.erase(it);
+            break;
+        }
+    }
+    startNext();
+}
+
+void PrinterOutbox::arrived(qint64 jobId, Step step)
+{
+    for (Item &item : m_queue) {
+        if (item.id == jobId) {
+            item.step = step;
+            item.whole = true;
+            startNext();
+            return;
+        }
+    }
+    add(jobId, step);
 }
 
 void PrinterOutbox::add(qint64 jobId, Step step)
 {
-    m_queue.enqueue(Item { jobId, step });
+    m_queue.enqueue(Item { jobId, step, true });
     startNext();
 }
 
@@ -134,7 +163,8 @@ void PrinterOutbox::finishCurrent(const QString &result)
 
 void PrinterOutbox::startNext()
 {
-    while (!isBusy() && !m_queue.isEmpty()) {
+    // In arrival order: a job still arriving holds back those that came after it.
+    while (!isBusy() && !m_queue.isEmpty() && m_queue.head().whole) {
         m_current = m_queue.dequeue();
         const std::optional<OutboxJob> job = m_journal->job(m_current.id);
         if (!job) {

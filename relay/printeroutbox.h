@@ -28,10 +28,14 @@ public:
 
     // Takes up the printer's unfinished jobs of the journal where they stopped.
     void recover();
+    // The spooler's connection of a new job was accepted: the job takes its place in the line.
+    void addArriving(qint64 jobId);
     // The job's bytes are in its spool file: it waits for its post.
     void addReceived(qint64 jobId);
     // The job was too large to keep: the card records it as such, in its turn.
     void addRefused(qint64 jobId);
+    // The job will not come (the spooler keeps it): it leaves the line.
+    void dropArriving(qint64 jobId);
     // The card recorded the current job's result.
     void finishCurrent(const QString &result);
 
@@ -39,6 +43,7 @@ public:
     static void closeOrphanedJobs(OutboxJournal *journal, const QStringList &printers);
 
     bool isBusy() const { return m_current.id != 0; }
+    // Jobs in the line behind the current one, arriving ones included.
     int waitingCount() const { return m_queue.size(); }
 
 signals:
@@ -56,9 +61,12 @@ private:
     {
         qint64 id = 0;
         Step step = Step::Post;
+        // All of it is in (or it was refused); until then it holds its place.
+        bool whole = true;
     };
 
     void add(qint64 jobId, Step step);
+    void arrived(qint64 jobId, Step step);
     void startNext();
     void post(const OutboxJob &job);
     void onPosted(qint64 jobId, QNetworkReply::NetworkError error, const QJsonDocument &jd, int httpStatus,

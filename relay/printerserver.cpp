@@ -78,6 +78,7 @@ void PrinterServer::incomingConnection(qintptr socketDescriptor)
         refuse(socketDescriptor);
         return;
     }
+    m_outbox->addArriving(jobId);
     auto *receiver = new PrinterThread(socketDescriptor, jobId, m_driverInfo,
         m_journal->partialSpoolFilePath(jobId), m_journal->spoolFilePath(jobId));
     m_receivers.insert(receiver);
@@ -110,6 +111,7 @@ void PrinterServer::onJobAbandoned(PrinterThread *receiver, qint64 jobId)
 {
     m_receivers.remove(receiver);
     m_journal->removeJob(jobId);
+    m_outbox->dropArriving(jobId);
 }
 
 void PrinterServer::refuse(qintptr socketDescriptor)

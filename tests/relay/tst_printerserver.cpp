@@ -66,6 +66,7 @@ private slots:
 
     void jobIsJournaledPostedAndFollowed();
     void laterJobsAreTakenAtOnceAndPostedInTurn();
+    void jobsArePostedInArrivalOrderNotInOrderOfCompletion();
     void newRecordReachesTheNextJobOnly();
     void restartResumesEveryStateWithoutPostingTwice();
     void unreachableServiceIsRetriedUntilItAnswers();
@@ -219,6 +220,42 @@ void TestPrinterServer::laterJobsAreTakenAtOnceAndPostedInTurn()
     QCOMPARE(m_service->requests().size(), 3);
     recordCurrent(QStringLiteral("打印成功"));
     QVERIFY(m_journal->unfinishedJobs(kPrinter).isEmpty());
+}
+
+void TestPrinterServer::jobsArePostedInArrivalOrderNotInOrderOfCompletion()
+{
+    // The first connection is slow to finish; the second is whole long before it.
+    m_clients.push_back(std::make_unique<QTcpSocket>());
+    QTcpSocket *slow = m_clients.back().get();
+    slow->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+    QVERIFY(slow->waitForConnected());
+    slow->write("first to arrive, ");
+    QVERIFY(slow->waitForBytesWritten());
+    QTRY_COMPARE(m_log->count(QStringLiteral("24_PrinterServer incomingConnection")), 1);
+    QVERIFY(sendJob("second to arrive"));
+    QTRY_COMPARE(m_log->count(QStringLiteral("run finished")), 1);
+    QVERIFY(!m_sink->waitFor(1, 300));
+    QVERIFY(m_service->requests().isEmpty());
+
+    slow->write("last to be whole");
+    slow->disconnectFromHost();
+    QVERIFY(m_sink->waitFor(1));
+    QCOMPARE(postedJob(m_service->requests().at(0)), QByteArray("first to arrive, last to be whole"));
+    recordCurrent(QStringLiteral("打印成功"));
+    QVERIFY(m_sink->waitFor(2));
+    QCOMPARE(postedJob(m_service->requests().at(1)), QByteArray("second to arrive"));
+
+    // A connection that never becomes a job gives its place up.
+    setJobReceiveTimeoutForTesting(300);
+    m_clients.push_back(std::make_unique<QTcpSocket>());
+    QTcpSocket *silent = m_clients.back().get();
+    silent->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+    QVERIFY(silent->waitForConnected());
+    QTRY_COMPARE(m_log->count(QStringLiteral("24_PrinterServer incomingConnection")), 3);
+    QVERIFY(sendJob("behind a silent one"));
+    recordCurrent(QStringLiteral("打印成功"));
+    QVERIFY(m_sink->waitFor(3));
+    QCOMPARE(postedJob(m_service->requests().at(2)), QByteArray("behind a silent one"));
 }
 
 void TestPrinterServer::newRecordReachesTheNextJobOnly()
