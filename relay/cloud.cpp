@@ -39,27 +39,7 @@ bool Cloud::request(const QByteArray &data, int size, const QString &jobneed)
     QBuffer *job = new QBuffer(this);
     job->setData(data);
     job->open(QIODevice::ReadOnly);
-    PrintBodySource *body = new PrintBodySource(m_driverInfo.cloud_sn, job, data.size(), this);
-    if (!body->open(QIODevice::ReadOnly)) {
-        qDebug() << "29_Cloud cannot build the print body:" << body->errorString();
-        return false;
-    }
-    post(url, body);
-    return true;
-}
-
-bool Cloud::requestBody(const QByteArray &body, int size, const QString &jobneed)
-{
-    m_jobneed = jobneed;
-    m_jobSize = size;
-    const QUrl url = requestUrl();
-    if (!url.isValid())
-        return false;
-    QBuffer *buffer = new QBuffer(this);
-    buffer->setData(body);
-    buffer->open(QIODevice::ReadOnly);
-    post(url, buffer);
-    return true;
+    return postJob(url, job, data.size());
 }
 
 bool Cloud::requestFile(const QString &spoolPath, qint64 size, const QString &jobneed)
@@ -76,19 +56,18 @@ bool Cloud::requestFile(const QString &spoolPath, qint64 size, const QString &jo
         delete job;
         return false;
     }
-    PrintBodySource *body = new PrintBodySource(m_driverInfo.cloud_sn, job, size, this);
+    return postJob(url, job, size);
+}
+
+bool Cloud::postJob(const QUrl &url, QIODevice *job, qint64 jobBytes)
+{
+    PrintBodySource *body = new PrintBodySource(m_driverInfo.cloud_sn, job, jobBytes, this);
     if (!body->open(QIODevice::ReadOnly)) {
         qDebug() << "29_Cloud cannot build the print body:" << body->errorString();
         delete body;
         delete job;
         return false;
     }
-    post(url, body);
-    return true;
-}
-
-void Cloud::post(const QUrl &url, QIODevice *body)
-{
     m_post = new HttpPost(this);
     m_post->setUploadIdleTimeout(cloudReplyTimeoutMs());
     m_post->setAnswerIdleTimeout(cloudReplyTimeoutMs());
@@ -96,6 +75,7 @@ void Cloud::post(const QUrl &url, QIODevice *body)
     connect(post, &HttpPost::finished, this, [this, post] { cloudReceive(post); });
     post->post(url, kContentType, body, body->size());
     qDebug() << "45_Cloud request post to:" << url << ",and m_reply=" << post;
+    return true;
 }
 
 void Cloud::abort()

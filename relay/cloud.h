@@ -29,9 +29,6 @@ public:
     // Posts the job held in memory; false when the URL is unusable, and then nothing is sent and
     // cloudResule never comes.
     bool request(const QByteArray &data, int size, const QString &jobneed);
-    // The same with the body already built (printRequestBody, PrintBodyWriter) from a job of `size`
-    // bytes.
-    bool requestBody(const QByteArray &body, int size, const QString &jobneed);
     // Posts the first `size` bytes of the spool file as the job, read as they are sent, so that even
     // a job of gigabytes costs next to no memory. False, with nothing sent, when the URL is unusable or
     // the file cannot be opened; a file shorter than `size` fails the post before its end is sent.
@@ -58,8 +55,9 @@ private slots:
 private:
     // The request URL, or an invalid one (logged) when m_url is unusable.
     QUrl requestUrl() const;
-    // Posts `body` (opened for reading, owned by this client) to a URL already checked.
-    void post(const QUrl &url, QIODevice *body);
+    // Posts `jobBytes` of `job` (opened for reading, owned by this client) to a URL already checked;
+    // false, with nothing sent, when no body can be made of it.
+    bool postJob(const QUrl &url, QIODevice *job, qint64 jobBytes);
 
     QPointer<HttpPost> m_post;
     DriverInfo m_driverInfo;

@@ -11,6 +11,15 @@ QString cloudJobId(const QJsonDocument &answer)
     return id.toString();
 }
 
+QJsonDocument printAnswer(const QString &cloudJobId)
+{
+    QJsonObject data;
+    data.insert(QStringLiteral("tolvixId"), cloudJobId);
+    QJsonObject answer;
+    answer.insert(QStringLiteral("data"), data);
+    return QJsonDocument(answer);
+}
+
 bool isRetryablePostFailure(QNetworkReply::NetworkError error, int httpStatus)
 {
     if (error == QNetworkReply::ConnectionRefusedError || error == QNetworkReply::HostNotFoundError)

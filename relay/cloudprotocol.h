@@ -9,6 +9,8 @@
 
 // The id the service runs a posted job under ("data"."tolvixId"), as text: it may come as a number.
 QString cloudJobId(const QJsonDocument &answer);
+// A print answer that hands the job over under `cloudJobId`, as the service's own does.
+QJsonDocument printAnswer(const QString &cloudJobId);
 // True when a failed post cannot have reached the service (nobody took the connection, or a gateway
 // answered for it), so posting it again cannot print it twice.
 bool isRetryablePostFailure(QNetworkReply::NetworkError error, int httpStatus);

@@ -66,11 +66,9 @@ void JobPoster::run()
     }
     if (!isInterruptionRequested())
         exec();
-    if (!reported && cloud) {
-        // Stopped from outside: the post ends here and the client reports it as cancelled.
+    // Stopped from outside: the post ends here, and the client reports it (cancelled) at once.
+    if (!reported && cloud)
         cloud->abort();
-        bodySent = cloud ? cloud->bodySent() : bodySent;
-    }
     delete cloud;
     emit posted(m_jobId, error, document, status, bodySent);
 }

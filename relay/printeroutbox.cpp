@@ -8,7 +8,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonObject>
 #include <QTimer>
 
 namespace {
@@ -186,14 +185,9 @@ void PrinterOutbox::startNext()
                                << "was posted but its answer never came; it is not posted again";
             report(*job, QNetworkReply::RemoteHostClosedError, QJsonDocument());
             break;
-        case Step::Follow: {
-            QJsonObject data;
-            data.insert(QStringLiteral("tolvixId"), job->cloudJobId);
-            QJsonObject answer;
-            answer.insert(QStringLiteral("data"), data);
-            report(*job, QNetworkReply::NoError, QJsonDocument(answer));
+        case Step::Follow:
+            report(*job, QNetworkReply::NoError, printAnswer(job->cloudJobId));
             break;
-        }
         }
     }
 }

@@ -1,12 +1,12 @@
 #include "printerserver.h"
 
+#include "jobconnection.h"
 #include "jobdescription.h"
 #include "outboxjournal.h"
 #include "printeroutbox.h"
 #include "printerthread.h"
 
 #include <QDebug>
-#include <QTcpSocket>
 
 PrinterServer::PrinterServer(const DriverInfo &driverInfo, QObject *parent)
     : PrinterServer(driverInfo, OutboxJournal::instance(), parent)
@@ -116,7 +116,5 @@ void PrinterServer::onJobAbandoned(PrinterThread *receiver, qint64 jobId)
 
 void PrinterServer::refuse(qintptr socketDescriptor)
 {
-    QTcpSocket socket;
-    if (socket.setSocketDescriptor(socketDescriptor))
-        socket.abort();
+    JobConnection(socketDescriptor).abort();
 }

@@ -1,5 +1,6 @@
 #include "cloudsimprocess.h"
 #include "courierconstants.h"
+#include "filebytes.h"
 #include "programfolder.h"
 #include "spoolerfixture.h"
 #include "winsim/winsimcontrol.h"
@@ -32,12 +33,6 @@ bool listensOn(quint16 port)
             return true;
     }
     return false;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -120,8 +115,8 @@ private slots:
         // The card follows the job to its end and records it once.
         const QString details = path(QStringLiteral("details/")) + QLatin1String(kSerial)
             + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".txt");
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(details).endsWith("!+!"), 30000);
-        const QStringList records = QString::fromUtf8(readFile(details)).split(QStringLiteral("!+!"),
+        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(details).endsWith("!+!"), 30000);
+        const QStringList records = QString::fromUtf8(fileBytes(details)).split(QStringLiteral("!+!"),
                                                                                Qt::SkipEmptyParts);
         QCOMPARE(records.size(), 1);
         const QStringList fields = records.at(0).split(QLatin1Char(';'));
@@ -130,7 +125,7 @@ private slots:
         QCOMPARE(fields.at(2), QStringLiteral("打印成功"));
         QCOMPARE(fields.at(3), QString::number(job.size()));
 
-        const QString log = QString::fromUtf8(readFile(path(QStringLiteral("logs/"))
+        const QString log = QString::fromUtf8(fileBytes(path(QStringLiteral("logs/"))
                                                        + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
                                                        + QStringLiteral(".log")));
         QVERIFY(log.contains(QStringLiteral("24_PrinterServer incomingConnection")));

@@ -1,4 +1,5 @@
 #include "descriptorserver.h"
+#include "filebytes.h"
 #include "logcapture.h"
 #include "printerthread.h"
 #include "relaysettings.h"
@@ -36,11 +37,6 @@ QByteArray patternedJob(int size)
     return job;
 }
 
-QByteArray fileContents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 } // namespace
 
 // The receiver on its own: a loopback peer plays the spooler, the spool folder is a temporary one.
@@ -147,7 +143,7 @@ void TestPrinterThread::jobInManyPiecesIsStoredWholeBeforeTheClose()
     QTRY_COMPARE(m_received->size(), 1);
     QCOMPARE(m_received->first().at(0).toLongLong(), kJobId);
     QCOMPARE(m_received->first().at(1).toLongLong(), qint64(job.size()));
-    QVERIFY(fileContents(m_final) == job);
+    QVERIFY(fileBytes(m_final) == job);
     QVERIFY(!QFile::exists(m_partial));
     QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
     QVERIFY(storedAtClose);
@@ -193,7 +189,7 @@ void TestPrinterThread::slowSpoolerIsReadToItsEnd()
     client.disconnectFromHost();
     QTRY_COMPARE(m_received->size(), 1);
     QVERIFY(m_abandoned->isEmpty());
-    QVERIFY(fileContents(m_final) == job);
+    QVERIFY(fileBytes(m_final) == job);
     QTRY_VERIFY(receiver.isNull());
 }
 
@@ -229,7 +225,7 @@ void TestPrinterThread::spoolerThatResetsMidJobKeepsIt()
     // Linux reports a reset after data as the end of the stream only when nothing was lost; either
     // way a torn job is not stored as a whole one.
     if (!m_received->isEmpty())
-        QCOMPARE(fileContents(m_final).size(), 50000);
+        QCOMPARE(fileBytes(m_final).size(), 50000);
     else
         QVERIFY(!QFile::exists(m_final) && !QFile::exists(m_partial));
     QTRY_VERIFY(receiver.isNull());
@@ -258,7 +254,7 @@ void TestPrinterThread::oversizedJobIsReadToItsEndAndRefused()
     sendInPieces(second, patternedJob(10000), 7);
     second.disconnectFromHost();
     QTRY_COMPARE(m_received->size(), 1);
-    QVERIFY(fileContents(m_final) == patternedJob(10000));
+    QVERIFY(fileBytes(m_final) == patternedJob(10000));
     QTRY_VERIFY(receiver.isNull());
 }
 

@@ -5,6 +5,7 @@
 #include "cloudsimprocess.h"
 #include "courierconstants.h"
 #include "figures.h"
+#include "filebytes.h"
 #include "programfolder.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
@@ -88,12 +89,6 @@ public:
 private:
     int m_fd = -1;
 };
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -186,8 +181,8 @@ void TestCrash::startProgram()
     // Up when it takes connections; a probe connection would be a job, so the log says it.
     const QString log = path(QStringLiteral("logs/")) + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
         + QStringLiteral(".log");
-    const int starts = QString::fromUtf8(readFile(log)).count(QStringLiteral("recovered outbox"));
-    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(readFile(log)).count(QStringLiteral("recovered outbox")) > starts, 30000);
+    const int starts = QString::fromUtf8(fileBytes(log)).count(QStringLiteral("recovered outbox"));
+    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(fileBytes(log)).count(QStringLiteral("recovered outbox")) > starts, 30000);
 }
 
 void TestCrash::killProgram()
@@ -231,7 +226,7 @@ QList<QStringList> TestCrash::records()
     const QString details = path(QStringLiteral("details/")) + QLatin1String(kSerial)
         + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".txt");
     QList<QStringList> rows;
-    const QStringList texts = QString::fromUtf8(readFile(details)).split(QStringLiteral("!+!"), Qt::SkipEmptyParts);
+    const QStringList texts = QString::fromUtf8(fileBytes(details)).split(QStringLiteral("!+!"), Qt::SkipEmptyParts);
     for (const QString &text : texts)
         rows.append(text.split(QLatin1Char(';')));
     return rows;
@@ -332,7 +327,7 @@ void TestCrash::killedWhilePosting()
     QTRY_COMPARE_WITH_TIMEOUT(unfinishedJobs(), 0, 10000);
     const QStringList spooled = QDir(path(QStringLiteral("spool"))).entryList({ QStringLiteral("*.job") });
     QCOMPARE(spooled.size(), 1);
-    QVERIFY(readFile(path(QStringLiteral("spool/")) + spooled.first()) == job);
+    QVERIFY(fileBytes(path(QStringLiteral("spool/")) + spooled.first()) == job);
     account(QStringLiteral("killed while posting, the answer never came"),
         QStringLiteral("recorded 打印失败:网络访问异常, not posted again, kept to be sent again"), 1, 1, 1);
 }

@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 // The spooler's side of a job connection behaving badly, against the assembled program: a
@@ -40,6 +41,42 @@ std::unique_ptr<QTcpSocket> connectToPrinter()
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     return socket;
 }
+
+// Plays a spooler that sends a job a piece at a time, one piece per tick, and closes after the last.
+class Trickle : public QObject
+{
+public:
+    Trickle(QTcpSocket *spooler, const QByteArray &job, int intervalMs, std::function<int(int)> pieceSize)
+        : m_spooler(spooler)
+        , m_job(job)
+        , m_pieceSize(std::move(pieceSize))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &Trickle::sendPiece);
+        m_timer.start(intervalMs);
+    }
+    int pieces() const { return m_pieces; }
+
+private:
+    void sendPiece()
+    {
+        const int n = m_pieceSize(m_pieces);
+        m_spooler->write(m_job.mid(m_offset, n));
+        m_spooler->flush();
+        m_offset += n;
+        ++m_pieces;
+        if (m_offset >= m_job.size()) {
+            m_timer.stop();
+            m_spooler->disconnectFromHost();
+        }
+    }
+
+    QTcpSocket *m_spooler;
+    QByteArray m_job;
+    std::function<int(int)> m_pieceSize;
+    QTimer m_timer;
+    int m_offset = 0;
+    int m_pieces = 0;
+};
 
 } // namespace
 
@@ -155,19 +192,7 @@ void TestSpoolerFaults::slowSpoolerIsRelayedWhole()
     QVERIFY(spooler);
     QElapsedTimer sending;
     sending.start();
-    int offset = 0;
-    QTimer trickle;
-    trickle.setInterval(500);
-    connect(&trickle, &QTimer::timeout, spooler.get(), [&] {
-        spooler->write(job.bytes.mid(offset, 100));
-        spooler->flush();
-        offset += 100;
-        if (offset >= job.bytes.size()) {
-            trickle.stop();
-            spooler->disconnectFromHost();
-        }
-    });
-    trickle.start();
+    Trickle trickle(spooler.get(), job.bytes, 500, [](int) { return 100; });
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 120000);
     setJobReceiveTimeoutForTesting(kReceiveLimitMs);
     QVERIFY(sending.elapsed() >= 55000);
@@ -223,32 +248,17 @@ void TestSpoolerFaults::jobInTinyPieces()
     const SentJob job { QString(), Rig::jobBytes(QStringLiteral("tiny pieces"), 3001) };
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
     QVERIFY(spooler);
-    int offset = 0;
-    int pieces = 0;
-    QTimer trickle;
-    trickle.setInterval(1);
-    connect(&trickle, &QTimer::timeout, spooler.get(), [&] {
-        const int n = 1 + pieces % 5;
-        spooler->write(job.bytes.mid(offset, n));
-        spooler->flush();
-        offset += n;
-        ++pieces;
-        if (offset >= job.bytes.size()) {
-            trickle.stop();
-            spooler->disconnectFromHost();
-        }
-    });
-    trickle.start();
+    Trickle trickle(spooler.get(), job.bytes, 1, [](int piece) { return 1 + piece % 5; });
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 30000);
     setJobReceiveTimeoutForTesting(kReceiveLimitMs);
-    QVERIFY(pieces >= 1000);
+    QVERIFY(trickle.pieces() >= 1000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
 
     Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
-    row.tried = QStringLiteral("sends a job in %1 pieces of 1 to 5 bytes").arg(pieces);
+    row.tried = QStringLiteral("sends a job in %1 pieces of 1 to 5 bytes").arg(trickle.pieces());
     row.outcome = QStringLiteral("one job, bytes in order, 打印成功");
     finishCase(watch, row, 1);
 }
