@@ -14,6 +14,7 @@ typedef int32_t LONG;
 typedef LONG LSTATUS;
 typedef char16_t WCHAR;
 typedef size_t SIZE_T;
+typedef uint32_t ULONG;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef DWORD ACCESS_MASK;
@@ -24,6 +25,7 @@ typedef DWORD *PDWORD, *LPDWORD;
 typedef WCHAR *LPWSTR, *PWSTR;
 typedef const WCHAR *LPCWSTR, *PCWSTR;
 typedef void *LPVOID;
+typedef void *PVOID;
 typedef void *HANDLE;
 typedef HANDLE *LPHANDLE;
 typedef void *PSECURITY_DESCRIPTOR;
@@ -80,6 +82,8 @@ typedef struct _devicemodeW DEVMODEW, *PDEVMODEW, *LPDEVMODEW;
 #define SERVER_ACCESS_ADMINISTER 0x00000001
 
 #define PRINTER_ENUM_LOCAL 0x00000002
+#define PRINTER_CONTROL_PAUSE 1
+#define PRINTER_CONTROL_RESUME 2
 #define PRINTER_CONTROL_PURGE 3
 #define JOB_STATUS_PRINTING 0x00000010
 #define DPD_DELETE_UNUSED_FILES 0x00000001
@@ -242,6 +246,59 @@ typedef struct _ENUM_SERVICE_STATUSW
     SERVICE_STATUS ServiceStatus;
 } ENUM_SERVICE_STATUSW, *LPENUM_SERVICE_STATUSW;
 
+// ---- IP helper: the TCP connection table with each connection's owning process.
+#define NO_ERROR 0L
+#ifndef AF_INET
+#define AF_INET 2
+#endif
+
+typedef enum _TCP_TABLE_CLASS
+{
+    TCP_TABLE_BASIC_LISTENER,
+    TCP_TABLE_BASIC_CONNECTIONS,
+    TCP_TABLE_BASIC_ALL,
+    TCP_TABLE_OWNER_PID_LISTENER,
+    TCP_TABLE_OWNER_PID_CONNECTIONS,
+    TCP_TABLE_OWNER_PID_ALL,
+    TCP_TABLE_OWNER_MODULE_LISTENER,
+    TCP_TABLE_OWNER_MODULE_CONNECTIONS,
+    TCP_TABLE_OWNER_MODULE_ALL
+} TCP_TABLE_CLASS,
+    *PTCP_TABLE_CLASS;
+
+#define MIB_TCP_STATE_CLOSED 1
+#define MIB_TCP_STATE_LISTEN 2
+#define MIB_TCP_STATE_SYN_SENT 3
+#define MIB_TCP_STATE_SYN_RCVD 4
+#define MIB_TCP_STATE_ESTAB 5
+#define MIB_TCP_STATE_FIN_WAIT1 6
+#define MIB_TCP_STATE_FIN_WAIT2 7
+#define MIB_TCP_STATE_CLOSE_WAIT 8
+#define MIB_TCP_STATE_CLOSING 9
+#define MIB_TCP_STATE_LAST_ACK 10
+#define MIB_TCP_STATE_TIME_WAIT 11
+#define MIB_TCP_STATE_DELETE_TCB 12
+
+// Addresses and ports in network byte order, a port in the low 16 bits of its DWORD.
+typedef struct _MIB_TCPROW_OWNER_PID
+{
+    DWORD dwState;
+    DWORD dwLocalAddr;
+    DWORD dwLocalPort;
+    DWORD dwRemoteAddr;
+    DWORD dwRemotePort;
+    DWORD dwOwningPid;
+} MIB_TCPROW_OWNER_PID, *PMIB_TCPROW_OWNER_PID;
+
+typedef struct _MIB_TCPTABLE_OWNER_PID
+{
+    DWORD dwNumEntries;
+    MIB_TCPROW_OWNER_PID table[1];
+} MIB_TCPTABLE_OWNER_PID, *PMIB_TCPTABLE_OWNER_PID;
+
+// ---- Processes.
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+
 // ---- Process heap.
 #define HEAP_ZERO_MEMORY 0x00000008
 
@@ -252,6 +309,15 @@ DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 DWORD WINAPI GetTickCount(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
+
+DWORD WINAPI GetCurrentProcessId(void);
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+BOOL WINAPI QueryFullProcessImageNameW(HANDLE hProcess, DWORD dwFlags, LPWSTR lpExeName, PDWORD lpdwSize);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+
+// IP helper.
+DWORD WINAPI GetExtendedTcpTable(
+    PVOID pTcpTable, PDWORD pdwSize, BOOL bOrder, ULONG ulAf, TCP_TABLE_CLASS TableClass, ULONG Reserved);
 
 HANDLE WINAPI GetProcessHeap(void);
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
@@ -319,6 +385,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 #define OpenSCManager OpenSCManagerW
 #define OpenService OpenServiceW
 #define EnumDependentServices EnumDependentServicesW
+#define QueryFullProcessImageName QueryFullProcessImageNameW
 
 typedef DEVMODEW DEVMODE;
 typedef PDEVMODEW PDEVMODE;
@@ -355,4 +422,6 @@ static_assert(sizeof(JOB_INFO_2W) == 160, "JOB_INFO_2W layout");
 static_assert(offsetof(JOB_INFO_2W, Submitted) == 132, "JOB_INFO_2W layout");
 static_assert(sizeof(SERVICE_STATUS_PROCESS) == 36, "SERVICE_STATUS_PROCESS layout");
 static_assert(sizeof(ENUM_SERVICE_STATUSW) == 48, "ENUM_SERVICE_STATUSW layout");
+static_assert(sizeof(MIB_TCPROW_OWNER_PID) == 24, "MIB_TCPROW_OWNER_PID layout");
+static_assert(sizeof(MIB_TCPTABLE_OWNER_PID) == 28, "MIB_TCPTABLE_OWNER_PID layout");
 #endif

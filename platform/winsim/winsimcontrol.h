@@ -52,6 +52,11 @@ struct ServiceFixture
 };
 bool addService(const ServiceFixture &service, std::string *error = nullptr);
 
+// Makes the "Spooler" service report this process id, for every process of the machine, so that a
+// test that plays the spooler itself is taken for it; 0 gives the role back to the process that
+// despools. A reset does the same.
+bool nameSpoolerProcess(uint32_t processId, std::string *error = nullptr);
+
 // Installs a driver for one environment ("Windows x64", "Windows NT x86", "Windows IA64") with its
 // registry values, as an installation from an INF would.
 bool installDriver(const std::string &name, const std::string &environment, const std::string &version,
