@@ -3,6 +3,7 @@
 #include "callgate.h"
 #include "handletable.h"
 #include "launcher.h"
+#include "spoolerservice.h"
 #include "machine.h"
 #include "processheap.h"
 #include "servicestate.h"
@@ -52,7 +53,7 @@ bool setPaused(const std::string &printer, bool paused, std::string *error)
         return true;
     });
     if (done && wake)
-        startDespooler(wake);
+        requestDespool(wake);
     return done;
 }
 
@@ -132,6 +133,16 @@ bool addService(const ServiceFixture &service, std::string *error)
     });
 }
 
+bool nameSpoolerProcess(uint32_t processId, std::string *error)
+{
+    return guarded(error, [&](std::string &) {
+        Transaction tx(Transaction::Write);
+        setNamedSpoolerProcess(tx, processId);
+        tx.commit();
+        return true;
+    });
+}
+
 bool installDriver(
     const std::string &name, const std::string &environment, const std::string &version, std::string *error)
 {
@@ -197,7 +208,7 @@ uint32_t submitJob(const std::string &printer, const std::optional<std::string> 
         return true;
     });
     if (wake)
-        startDespooler(wake);
+        requestDespool(wake);
     return uint32_t(jobId);
 }
 

@@ -66,10 +66,21 @@ private:
 
 } // namespace
 
+DespoolBounds despoolBoundsFromEnvironment(const DespoolBounds &fallback)
+{
+    return { environmentMs("WINSIM_CONNECT_RETRY_MS", fallback.connectRetryMs),
+        environmentMs("WINSIM_CLOSE_WAIT_MS", fallback.closeWaitMs) };
+}
+
 Despooler::Despooler(int64_t printerId)
+    : Despooler(printerId, despoolBoundsFromEnvironment())
+{
+}
+
+Despooler::Despooler(int64_t printerId, const DespoolBounds &bounds)
     : m_printerId(printerId)
-    , m_connectRetryMs(environmentMs("WINSIM_CONNECT_RETRY_MS", 60000))
-    , m_closeWaitMs(environmentMs("WINSIM_CLOSE_WAIT_MS", 120000))
+    , m_connectRetryMs(bounds.connectRetryMs)
+    , m_closeWaitMs(bounds.closeWaitMs)
 {
 }
 

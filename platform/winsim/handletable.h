@@ -1,5 +1,5 @@
-// The open handles of this process: printers, the monitor's configuration channel, registry keys
-// and service-manager objects. Handles are per process, as on Windows; a closed handle's value is
+// The open handles of this process: printers, the monitor's configuration channel, registry keys,
+// service-manager objects and processes. Handles are per process, as on Windows; a closed handle's value is
 // never handed out again, so a stale handle is always recognised as invalid.
 #pragma once
 
@@ -11,14 +11,14 @@
 
 namespace winsim {
 
-enum class HandleKind { Printer, XcvMonitor, XcvPort, RegistryKey, ServiceManager, Service };
+enum class HandleKind { Printer, XcvMonitor, XcvPort, RegistryKey, ServiceManager, Service, Process };
 
 struct HandleEntry
 {
     HandleKind kind = HandleKind::Printer;
-    int64_t id = 0; // printer or port row
+    int64_t id = 0; // printer or port row, process id
     uint32_t access = 0; // access granted at open
-    std::string key; // registry key path, service name key, monitor name
+    std::string key; // registry key path, service name key, monitor name, process image
 };
 
 class HandleTable

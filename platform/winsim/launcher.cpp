@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <vector>
+#include <cstring>
+
+extern char **environ;
 
 namespace winsim {
 
@@ -46,22 +48,30 @@ bool despoolerActive(const std::string &root, int64_t printerId)
     return held;
 }
 
-void startDespooler(int64_t printerId)
+bool startTool(const std::vector<std::string> &arguments, const std::string &root, int passFd)
 {
-    const std::string root = Store::instance().root();
     const std::string tool = winsimToolPath();
-    const std::string id = std::to_string(printerId);
     const std::string log = root + "/despool.log";
-    const char *argv[] = { tool.c_str(), "despool", "--id", id.c_str(), nullptr };
+    std::vector<const char *> argv { tool.c_str() };
+    for (const auto &argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    // The child works on the root this process uses, whatever WINSIM_ROOT says by now.
+    const std::string rootVariable = "WINSIM_ROOT=" + root;
+    std::vector<const char *> envp { rootVariable.c_str() };
+    for (char **variable = environ; variable && *variable; ++variable)
+        if (std::strncmp(*variable, "WINSIM_ROOT=", 12) != 0)
+            envp.push_back(*variable);
+    envp.push_back(nullptr);
     const long maxFd = sysconf(_SC_OPEN_MAX) > 0 ? sysconf(_SC_OPEN_MAX) : 1024;
 
-    // Two forks: the despooler is adopted by init, so no starter has to reap it, and it runs in a
+    // Two forks: the tool is adopted by init, so no starter has to reap it, and it runs in a
     // session of its own with none of the starter's descriptors (sockets, pipes of a test runner).
     // Between fork and exec only async-signal-safe calls are made.
     const pid_t child = fork();
     if (child < 0) {
-        std::perror("winsim: cannot start the despooler");
-        return;
+        std::perror("winsim: cannot start the winsim tool");
+        return false;
     }
     if (child == 0) {
         setsid();
@@ -73,14 +83,25 @@ void startDespooler(int64_t printerId)
         dup2(null, 0);
         dup2(null, 1);
         dup2(err >= 0 ? err : null, 2);
-        if (close_range(3, ~0U, 0) != 0)
-            for (long fd = 3; fd < maxFd; ++fd)
+        int firstToClose = 3;
+        if (passFd >= 0) {
+            // dup2 onto itself would leave the close-on-exec flag in place.
+            if (passFd == 3)
+                fcntl(3, F_SETFD, 0);
+            else
+                dup2(passFd, 3);
+            firstToClose = 4;
+        }
+        if (close_range(unsigned(firstToClose), ~0U, 0) != 0)
+            for (long fd = firstToClose; fd < maxFd; ++fd)
                 close(int(fd));
-        execvp(argv[0], const_cast<char *const *>(argv));
+        execve(argv[0], const_cast<char *const *>(argv.data()), const_cast<char *const *>(envp.data()));
+        execvpe(argv[0], const_cast<char *const *>(argv.data()), const_cast<char *const *>(envp.data()));
         _exit(127);
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace winsim

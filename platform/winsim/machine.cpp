@@ -1,5 +1,6 @@
 #include "machine.h"
 
+#include "servicestate.h"
 #include "statement.h"
 #include "textcodec.h"
 
@@ -7,8 +8,25 @@
 
 namespace winsim {
 
+namespace {
+
+// Every Windows runs the print spooler. A state from before it was built in gets it on first use,
+// unless a test defined its own.
+void seedSpoolerService(sqlite3 *db)
+{
+    Statement seeded(db, "SELECT 1 FROM meta WHERE key = 'spooler_seeded'");
+    if (seeded.next())
+        return;
+    addBuiltInSpooler(db);
+    Statement mark(db, "INSERT INTO meta(key, value) VALUES('spooler_seeded', '1')");
+    mark.run();
+}
+
+} // namespace
+
 void seedMachine(sqlite3 *db)
 {
+    seedSpoolerService(db);
     Statement seeded(db, "SELECT 1 FROM meta WHERE key = 'seeded'");
     if (seeded.next())
         return;
@@ -34,7 +52,7 @@ void seedMachine(sqlite3 *db)
 void clearMachine(sqlite3 *db)
 {
     for (const char *table : { "meta", "ports", "drivers", "printers", "printer_data", "jobs", "reg_keys",
-             "reg_values", "services", "service_deps" }) {
+             "reg_values", "services", "service_deps", "despool_requests" }) {
         Statement s(db, (std::string("DELETE FROM ") + table).c_str());
         s.run();
     }

@@ -1,5 +1,5 @@
-// What a freshly installed machine has: the "Local Port" monitor's ports and the registry keys of
-// its print environments.
+// What a freshly installed machine has: the "Local Port" monitor's ports, the registry keys of its
+// print environments and the running "Spooler" service.
 #pragma once
 
 struct sqlite3;

@@ -3,6 +3,7 @@
 #include "apicall.h"
 #include "handletable.h"
 #include "launcher.h"
+#include "spoolerservice.h"
 #include "printerinfo.h"
 #include "spoolerstate.h"
 #include "textcodec.h"
@@ -17,8 +18,6 @@ using namespace winsim;
 namespace {
 
 constexpr DWORD kDeleteAccess = 0x00010000;
-constexpr DWORD kControlPause = 1;
-constexpr DWORD kControlResume = 2;
 
 const char *const kXcvMonitorPrefix = ",XcvMonitor ";
 const char *const kXcvPortPrefix = ",XcvPort ";
@@ -198,7 +197,7 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
             return fail(ERROR_ACCESS_DENIED);
         if (Level != 0 && Level != 2)
             return fail(ERROR_INVALID_LEVEL);
-        if (Level == 0 && Command != kControlPause && Command != kControlResume
+        if (Level == 0 && Command != PRINTER_CONTROL_PAUSE && Command != PRINTER_CONTROL_RESUME
             && Command != PRINTER_CONTROL_PURGE)
             return fail(ERROR_INVALID_PARAMETER);
         if (Level == 2 && (Command != 0 || !pPrinter))
@@ -225,14 +224,14 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
         } else if (Command == PRINTER_CONTROL_PURGE) {
             purgeJobs(tx, printer->id, despoolerActive(tx.root(), printer->id));
         } else {
-            setPrinterPaused(tx, printer->id, Command == kControlPause);
-            wakeDespooler = Command == kControlResume && jobCount(tx, printer->id) > 0;
+            setPrinterPaused(tx, printer->id, Command == PRINTER_CONTROL_PAUSE);
+            wakeDespooler = Command == PRINTER_CONTROL_RESUME && jobCount(tx, printer->id) > 0;
         }
         tx.commit();
         return TRUE;
     });
     if (result && wakeDespooler)
-        startDespooler(printerId);
+        requestDespool(printerId);
     return result;
 }
 
@@ -257,7 +256,7 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter)
         return TRUE;
     });
     if (result && pending)
-        startDespooler(printerId);
+        requestDespool(printerId);
     return result;
 }
 

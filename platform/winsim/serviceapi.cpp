@@ -3,6 +3,7 @@
 #include "handletable.h"
 #include "recordpacker.h"
 #include "servicestate.h"
+#include "spoolerservice.h"
 #include "textcodec.h"
 #include "timesource.h"
 
@@ -141,14 +142,28 @@ BOOL WINAPI QueryServiceStatusEx(
             return fail(ERROR_INSUFFICIENT_BUFFER);
         if (!lpBuffer)
             return fail(ERROR_INVALID_PARAMETER);
-        Transaction tx(Transaction::Read);
-        const auto row = serviceByName(tx, entry.key, monotonicMilliseconds());
+        std::optional<ServiceRow> row;
+        uint32_t named = 0;
+        {
+            Transaction tx(Transaction::Read);
+            row = serviceByName(tx, entry.key, monotonicMilliseconds());
+            named = namedSpoolerProcess(tx);
+        }
         if (!row)
             return fail(ERROR_SERVICE_DOES_NOT_EXIST);
         const SERVICE_STATUS status = statusOf(*row);
         SERVICE_STATUS_PROCESS process {};
         std::memcpy(&process, &status, sizeof status);
-        process.dwProcessId = row->state == SERVICE_STOPPED ? 0 : DWORD(1000 + row->id);
+        if (row->state == SERVICE_STOPPED) {
+            process.dwProcessId = 0;
+        } else if (isSpoolerService(row->name)) {
+            // The spooler of Windows always runs; here it is started when asked for.
+            process.dwProcessId = named ? named : ensureSpoolerProcess();
+            if (!process.dwProcessId)
+                return fail(kStateUnavailable);
+        } else {
+            process.dwProcessId = DWORD(1000 + row->id); // a stand-in: these services do nothing
+        }
         std::memcpy(lpBuffer, &process, sizeof process);
         return TRUE;
     });

@@ -3,7 +3,10 @@
 #include "statement.h"
 #include "textcodec.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -38,6 +41,42 @@ ServiceRow readService(const Statement &s, int64_t now)
 
 const char *const kServiceColumns
     = "SELECT id, name, display, state, accepts_stop, stop_ms, wait_hint, stop_started FROM services ";
+
+const char *const kSpoolerName = "Spooler";
+
+int64_t metaInteger(sqlite3 *db, const char *key)
+{
+    Statement s(db, "SELECT value FROM meta WHERE key = ?");
+    s.bind(1, std::string(key));
+    return s.next() ? std::strtoll(s.text(0).c_str(), nullptr, 10) : 0;
+}
+
+void setMetaInteger(sqlite3 *db, const char *key, int64_t value)
+{
+    if (value == 0) {
+        Statement s(db, "DELETE FROM meta WHERE key = ?");
+        s.bind(1, std::string(key)).run();
+        return;
+    }
+    Statement s(db, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)");
+    s.bind(1, std::string(key)).bind(2, std::to_string(value)).run();
+}
+
+int64_t insertService(sqlite3 *db, const ServiceDefinition &definition)
+{
+    Statement s(db,
+        "INSERT INTO services(name, name_key, display, state, accepts_stop, stop_ms, wait_hint) "
+        "VALUES(?, ?, ?, ?, ?, ?, ?)");
+    s.bind(1, definition.name).bind(2, foldedKey(definition.name));
+    s.bind(3, definition.display.empty() ? definition.name : definition.display);
+    s.bind(4, int64_t(definition.running ? 4 : kStopped)).bind(5, definition.acceptsStop ? 1 : 0);
+    s.bind(6, definition.stopMs).bind(7, int64_t(definition.waitHint)).run();
+    for (const auto &dependency : definition.dependsOn) {
+        Statement d(db, "INSERT OR IGNORE INTO service_deps(service_key, depends_on_key) VALUES(?, ?)");
+        d.bind(1, foldedKey(definition.name)).bind(2, foldedKey(dependency)).run();
+    }
+    return sqlite3_last_insert_rowid(db);
+}
 
 } // namespace
 
@@ -125,20 +164,43 @@ std::vector<ServiceRow> dependentsInStopOrder(Transaction &tx, const std::string
 
 bool addService(Transaction &tx, const ServiceDefinition &definition)
 {
-    if (serviceByName(tx, definition.name, 0))
-        return false;
-    Statement s(tx.db(),
-        "INSERT INTO services(name, name_key, display, state, accepts_stop, stop_ms, wait_hint) "
-        "VALUES(?, ?, ?, ?, ?, ?, ?)");
-    s.bind(1, definition.name).bind(2, foldedKey(definition.name));
-    s.bind(3, definition.display.empty() ? definition.name : definition.display);
-    s.bind(4, int64_t(definition.running ? 4 : kStopped)).bind(5, definition.acceptsStop ? 1 : 0);
-    s.bind(6, definition.stopMs).bind(7, int64_t(definition.waitHint)).run();
-    for (const auto &dependency : definition.dependsOn) {
-        Statement d(tx.db(), "INSERT OR IGNORE INTO service_deps(service_key, depends_on_key) VALUES(?, ?)");
-        d.bind(1, foldedKey(definition.name)).bind(2, foldedKey(dependency)).run();
+    if (const auto existing = serviceByName(tx, definition.name, 0)) {
+        if (existing->id != metaInteger(tx.db(), "builtin_spooler"))
+            return false;
+        // Services that depend on the built-in one name it by key, so they keep depending on it.
+        Statement drop(tx.db(), "DELETE FROM services WHERE id = ?");
+        drop.bind(1, existing->id).run();
+        Statement deps(tx.db(), "DELETE FROM service_deps WHERE service_key = ?");
+        deps.bind(1, foldedKey(existing->name)).run();
+        setMetaInteger(tx.db(), "builtin_spooler", 0);
     }
+    insertService(tx.db(), definition);
     return true;
+}
+
+void addBuiltInSpooler(sqlite3 *db)
+{
+    Statement exists(db, "SELECT 1 FROM services WHERE name_key = ?");
+    exists.bind(1, foldedKey(kSpoolerName));
+    if (exists.next())
+        return;
+    const int64_t id = insertService(db, { kSpoolerName, "Print Spooler", {}, true, true, 0, 0 });
+    setMetaInteger(db, "builtin_spooler", id);
+}
+
+bool isSpoolerService(const std::string &name)
+{
+    return foldedKey(name) == foldedKey(kSpoolerName);
+}
+
+uint32_t namedSpoolerProcess(Transaction &tx)
+{
+    return uint32_t(metaInteger(tx.db(), "spooler_pid"));
+}
+
+void setNamedSpoolerProcess(Transaction &tx, uint32_t processId)
+{
+    setMetaInteger(tx.db(), "spooler_pid", processId);
 }
 
 void beginServiceStop(Transaction &tx, int64_t id, int64_t now)

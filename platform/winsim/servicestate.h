@@ -4,6 +4,8 @@
 
 #include "transaction.h"
 
+struct sqlite3;
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,8 +40,17 @@ std::vector<ServiceRow> services(Transaction &tx, int64_t now);
 std::vector<std::string> serviceDependencies(Transaction &tx, const std::string &name);
 // Every service that depends on this one, directly or not, the last to start first.
 std::vector<ServiceRow> dependentsInStopOrder(Transaction &tx, const std::string &name, int64_t now);
-// False when a service of that name exists.
+// False when a service of that name exists, unless it is the built-in "Spooler", which a test may
+// define anew once (with its own dependents and stop behaviour).
 bool addService(Transaction &tx, const ServiceDefinition &definition);
 void beginServiceStop(Transaction &tx, int64_t id, int64_t now);
+
+// The "Spooler" service every machine has, running; nothing happens when one exists already.
+void addBuiltInSpooler(sqlite3 *db);
+bool isSpoolerService(const std::string &name);
+
+// The process a test named to be taken for the spooler; 0 when none is named.
+uint32_t namedSpoolerProcess(Transaction &tx);
+void setNamedSpoolerProcess(Transaction &tx, uint32_t processId);
 
 } // namespace winsim

@@ -433,4 +433,27 @@ void recoverInterruptedJobs(Transaction &tx, int64_t printerId)
     requeue.bind(1, int64_t(kJobPrinting)).bind(2, printerId).run();
 }
 
+void addDespoolRequest(Transaction &tx, const DespoolRequest &request)
+{
+    Statement s(tx.db(),
+        "INSERT OR REPLACE INTO despool_requests(printer_id, connect_retry_ms, close_wait_ms) VALUES(?, ?, ?)");
+    s.bind(1, request.printerId).bind(2, request.connectRetryMs).bind(3, request.closeWaitMs).run();
+}
+
+std::vector<DespoolRequest> takeDespoolRequests(Transaction &tx)
+{
+    std::vector<DespoolRequest> requests;
+    {
+        Statement s(tx.db(), "SELECT printer_id, connect_retry_ms, close_wait_ms FROM despool_requests "
+                             "ORDER BY printer_id");
+        while (s.next())
+            requests.push_back({ s.integer(0), s.integer(1), s.integer(2) });
+    }
+    if (!requests.empty()) {
+        Statement clear(tx.db(), "DELETE FROM despool_requests");
+        clear.run();
+    }
+    return requests;
+}
+
 } // namespace winsim

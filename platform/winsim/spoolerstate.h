@@ -123,4 +123,16 @@ void failJob(Transaction &tx, int64_t jobId);
 // Jobs left marked as printing by a despooler that died go back to the queue.
 void recoverInterruptedJobs(Transaction &tx, int64_t printerId);
 
+// A printer the spooler process is asked to go through, with the bounds its despooler is to use
+// (negative: the despooler's own). A later request for the same printer replaces an earlier one.
+struct DespoolRequest
+{
+    int64_t printerId = 0;
+    int64_t connectRetryMs = -1;
+    int64_t closeWaitMs = -1;
+};
+void addDespoolRequest(Transaction &tx, const DespoolRequest &request);
+// Every waiting request, removed from the state.
+std::vector<DespoolRequest> takeDespoolRequests(Transaction &tx);
+
 } // namespace winsim

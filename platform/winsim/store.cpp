@@ -43,6 +43,8 @@ CREATE TABLE IF NOT EXISTS services(
   stop_ms INTEGER NOT NULL, wait_hint INTEGER NOT NULL, stop_started INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS service_deps(
   service_key TEXT NOT NULL, depends_on_key TEXT NOT NULL, PRIMARY KEY(service_key, depends_on_key));
+CREATE TABLE IF NOT EXISTS despool_requests(
+  printer_id INTEGER PRIMARY KEY, connect_retry_ms INTEGER NOT NULL, close_wait_ms INTEGER NOT NULL);
 )sql";
 
 void execute(sqlite3 *db, const char *sql)

@@ -1,5 +1,5 @@
 // The one SQLite file under the winsim root that holds the state every process shares: printers,
-// ports, drivers, jobs, printer data, registry values and services.
+// ports, drivers, jobs, printer data, registry values, services and the spooler's work requests.
 #pragma once
 
 #include <mutex>

@@ -11,7 +11,8 @@ namespace winsim {
 
 // ---- State ------------------------------------------------------------------------------------
 
-// Back to a freshly installed machine ("LPT1:" and "FILE:" only; no printers, drivers, services).
+// Back to a freshly installed machine ("LPT1:" and "FILE:" only, the running "Spooler" service; no
+// printers, drivers or other services).
 // Also closes this process's handles, drops its injected failures and call counts, and empties the
 // RUNDLL32 log. Reads WINSIM_ROOT again, so a test may point it elsewhere first.
 bool reset(std::string *error = nullptr);
@@ -24,7 +25,7 @@ std::vector<std::string> rundllCommandLines();
 
 // ---- Leak checks (this process) ----------------------------------------------------------------
 
-// Printer, port-monitor, registry and service handles open right now.
+// Printer, port-monitor, registry, service and process handles open right now.
 int openHandleCount();
 // Blocks from HeapAlloc not yet given back with HeapFree.
 int heapBlockCount();
@@ -50,6 +51,8 @@ struct ServiceFixture
     int64_t stopMs = 0; // time a stop takes; negative: never completes
     uint32_t waitHintMs = 0; // reported while the stop is pending
 };
+// The built-in "Spooler" may be defined anew once after each reset; the spooler process stays
+// its process.
 bool addService(const ServiceFixture &service, std::string *error = nullptr);
 
 // Makes the "Spooler" service report this process id, for every process of the machine, so that a

@@ -1,7 +1,8 @@
 // The winsim command-line tool: prints files as an application would, lists and changes the state
-// of the stand-in machine, and runs the per-printer despooler.
+// of the stand-in machine, and runs the spooler process (or one printer's despooler).
 #include "despooler.h"
 #include "servicestate.h"
+#include "spoolerprocess.h"
 #include "spoolerstate.h"
 #include "store.h"
 #include "textcodec.h"
@@ -47,7 +48,8 @@ const char *const kUsageText
       "  wait PRINTER [--timeout-ms N]   until the printer's queue is empty\n"
       "  reset                           back to a freshly installed machine\n"
       "  root                            the folder that holds the state\n"
-      "  despool PRINTER | --id N        send a printer's queue (started by the spooler itself)\n"
+      "  despool PRINTER | --id N        send a printer's queue once, outside the spooler process\n"
+      "  spooler [--ready-fd N]          the spooler process (started on demand; leaves when idle)\n"
       "Output: one record per line, fields separated by tabs.\n";
 
 int fail(const std::string &message, int code = kFailed)
@@ -434,6 +436,14 @@ int despool(const Arguments &args)
     return Despooler(id).run();
 }
 
+int spooler(const Arguments &args)
+{
+    int64_t readyFd = -1;
+    if (!args.empty() && (args.size() != 2 || args[0] != "--ready-fd" || !parseNumber(args[1], &readyFd)))
+        return usage("spooler takes only --ready-fd N");
+    return SpoolerProcess().run(int(readyFd));
+}
+
 int resetCommand()
 {
     std::string error;
@@ -466,6 +476,7 @@ int main(int argc, char **argv)
         { "reset", [&] { return args.empty() ? resetCommand() : usage("reset takes no arguments"); } },
         { "root", [&] { return std::printf("%s\n", rootPath().c_str()) > 0 ? 0 : kFailed; } },
         { "despool", [&] { return despool(args); } },
+        { "spooler", [&] { return spooler(args); } },
     };
     if (command == "help" || command == "--help" || command == "-h") {
         std::fputs(kUsageText, stdout);
