@@ -43,22 +43,23 @@ DWORD WINAPI GetExtendedTcpTable(
         default:
             return ERROR_INVALID_PARAMETER;
         }
-        std::vector<MIB_TCPROW_OWNER_PID> rows;
-        if (!readTcpTable(which, &rows))
+        std::vector<TcpSocket> sockets;
+        if (!readTcpSockets(which, &sockets))
             return ERROR_NOT_SUPPORTED;
-        const DWORD needed = tableSize(rows.size());
+        const DWORD needed = tableSize(sockets.size());
         if (!pTcpTable || *pdwSize < needed) {
             *pdwSize = needed;
-            return ERROR_INSUFFICIENT_BUFFER;
+            return ERROR_INSUFFICIENT_BUFFER; // the owners are not needed to know the size
         }
+        findTcpOwners(&sockets);
         if (bOrder)
-            sortTcpRows(&rows);
+            sortTcpSockets(&sockets);
         auto *out = static_cast<BYTE *>(pTcpTable);
-        const DWORD count = DWORD(rows.size());
+        const DWORD count = DWORD(sockets.size());
         std::memcpy(out, &count, sizeof count);
-        if (!rows.empty())
-            std::memcpy(out + offsetof(MIB_TCPTABLE_OWNER_PID, table), rows.data(),
-                rows.size() * sizeof(MIB_TCPROW_OWNER_PID));
+        for (size_t i = 0; i < sockets.size(); ++i)
+            std::memcpy(out + offsetof(MIB_TCPTABLE_OWNER_PID, table) + i * sizeof(MIB_TCPROW_OWNER_PID),
+                &sockets[i].row, sizeof(MIB_TCPROW_OWNER_PID));
         return NO_ERROR;
     });
 }

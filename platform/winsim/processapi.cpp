@@ -22,6 +22,8 @@ constexpr DWORD kNativeName = 0x00000001; // PROCESS_NAME_NATIVE
 // The executable of a process, or the Windows error for why it cannot be had.
 DWORD imageOf(DWORD processId, std::string *image)
 {
+    if (processId > 0x7FFFFFFF) // no process id is negative; kill() would read it as a group
+        return ERROR_INVALID_PARAMETER;
     const std::string link = "/proc/" + std::to_string(processId) + "/exe";
     char buffer[4096];
     const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer);
@@ -29,11 +31,11 @@ DWORD imageOf(DWORD processId, std::string *image)
         image->assign(buffer, size_t(n));
         return ERROR_SUCCESS;
     }
-    if (n < 0 && errno == ENOENT && (kill(pid_t(processId), 0) == 0 || errno == EPERM))
+    if (n >= 0 || errno != ENOENT)
+        return ERROR_ACCESS_DENIED;
+    if (kill(pid_t(processId), 0) == 0 || errno == EPERM)
         return ERROR_ACCESS_DENIED; // a kernel thread: it has no image, like Windows' protected processes
-    if (n < 0 && errno == ENOENT)
-        return ERROR_INVALID_PARAMETER; // as Windows answers for an id no process has
-    return ERROR_ACCESS_DENIED;
+    return ERROR_INVALID_PARAMETER; // as Windows answers for an id no process has
 }
 
 } // namespace

@@ -2,7 +2,12 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -10,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -135,12 +141,14 @@ bool parseLine(const char *p, const char *end, MIB_TCPROW_OWNER_PID *row, uint32
 class OwnerSearch
 {
 public:
-    OwnerSearch(std::vector<std::pair<uint64_t, size_t>> wanted, std::vector<MIB_TCPROW_OWNER_PID> *rows)
-        : m_wanted(std::move(wanted))
-        , m_rows(rows)
-        , m_left(m_wanted.size())
+    explicit OwnerSearch(std::vector<TcpSocket> *sockets)
+        : m_sockets(sockets)
     {
+        for (size_t i = 0; i < sockets->size(); ++i)
+            if ((*sockets)[i].inode)
+                m_wanted.emplace_back((*sockets)[i].inode, i);
         std::sort(m_wanted.begin(), m_wanted.end());
+        m_left = m_wanted.size();
     }
 
     bool done() const { return m_left == 0; }
@@ -151,7 +159,7 @@ public:
         // One socket may appear in several rows (never for IPv4, but cheap to allow) and in several
         // processes (inherited): the first process found keeps it.
         for (; it != m_wanted.end() && it->first == inode; ++it) {
-            MIB_TCPROW_OWNER_PID &row = (*m_rows)[it->second];
+            MIB_TCPROW_OWNER_PID &row = (*m_sockets)[it->second].row;
             if (row.dwOwningPid == 0) {
                 row.dwOwningPid = pid;
                 --m_left;
@@ -189,16 +197,44 @@ public:
         close(dir);
     }
 
+    // This process's own descriptors: fstat gives a socket's inode without going through /proc.
+    void scanSelf(DWORD pid)
+    {
+        const int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir < 0)
+            return;
+        char entries[16384];
+        for (;;) {
+            const long n = syscall(SYS_getdents64, dir, entries, sizeof entries);
+            if (n <= 0)
+                break;
+            for (long at = 0; at < n;) {
+                const auto *entry = reinterpret_cast<const dirent64 *>(entries + at);
+                at += entry->d_reclen;
+                const char *p = entry->d_name;
+                const char *end = p + std::strlen(p);
+                const int fd = int(decimalNumber(p, end));
+                struct stat info {};
+                if (p == end && p != entry->d_name && fd != dir && fstat(fd, &info) == 0
+                    && S_ISSOCK(info.st_mode))
+                    found(uint64_t(info.st_ino), pid);
+            }
+        }
+        close(dir);
+    }
+
 private:
     std::vector<std::pair<uint64_t, size_t>> m_wanted;
-    std::vector<MIB_TCPROW_OWNER_PID> *m_rows;
-    size_t m_left;
+    std::vector<TcpSocket> *m_sockets;
+    size_t m_left = 0;
 };
 
 void findOwners(OwnerSearch *search)
 {
     if (search->done())
         return;
+    const DWORD self = DWORD(getpid());
+    search->scanSelf(self);
     const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (proc < 0)
         return;
@@ -213,7 +249,7 @@ void findOwners(OwnerSearch *search)
             const char *p = entry->d_name;
             const char *end = p + std::strlen(p);
             const uint64_t pid = decimalNumber(p, end);
-            if (p == end && pid > 0)
+            if (p == end && pid > 0 && DWORD(pid) != self)
                 search->scanProcess(proc, DWORD(pid));
         }
     }
@@ -222,13 +258,24 @@ void findOwners(OwnerSearch *search)
 
 } // namespace
 
-bool readTcpTable(TcpRows which, std::vector<MIB_TCPROW_OWNER_PID> *rows)
+namespace {
+
+bool keeps(TcpRows which, uint32_t linuxState)
+{
+    const bool listening = linuxState == kLinuxListen;
+    return which == TcpRows::All || listening == (which == TcpRows::Listeners);
+}
+
+void addRow(const MIB_TCPROW_OWNER_PID &row, uint64_t inode, std::vector<TcpSocket> *sockets)
+{
+    sockets->push_back({ row, inode });
+}
+
+bool readProcTable(TcpRows which, std::vector<TcpSocket> *rows)
 {
     std::string text;
     if (!readWhole("/proc/net/tcp", &text))
         return false;
-    rows->clear();
-    std::vector<std::pair<uint64_t, size_t>> wanted;
     const char *p = text.data();
     const char *const end = p + text.size();
     while (p < end) {
@@ -238,30 +285,106 @@ bool readTcpTable(TcpRows which, std::vector<MIB_TCPROW_OWNER_PID> *rows)
         MIB_TCPROW_OWNER_PID row {};
         uint32_t state = 0;
         uint64_t inode = 0;
-        if (parseLine(p, lineEnd, &row, &state, &inode)) {
-            const bool listening = state == kLinuxListen;
-            if (which == TcpRows::All || listening == (which == TcpRows::Listeners)) {
-                if (inode)
-                    wanted.emplace_back(inode, rows->size());
-                rows->push_back(row);
-            }
-        }
+        if (parseLine(p, lineEnd, &row, &state, &inode) && keeps(which, state))
+            addRow(row, inode, rows);
         p = lineEnd + 1;
     }
-    OwnerSearch search(std::move(wanted), rows);
-    findOwners(&search);
     return true;
 }
 
-void sortTcpRows(std::vector<MIB_TCPROW_OWNER_PID> *rows)
+// The same table through the kernel's socket diagnostics: one dump, filtered by state in the
+// kernel, instead of /proc/net/tcp's text, which the kernel makes a page per read at a price that
+// grows with the table. False when the kernel does not offer it.
+bool readDiagTable(TcpRows which, std::vector<TcpSocket> *rows)
+{
+    const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return false;
+    struct
+    {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } query {};
+    query.header.nlmsg_len = sizeof query;
+    query.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    query.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    query.request.sdiag_family = AF_INET;
+    query.request.sdiag_protocol = IPPROTO_TCP;
+    const uint32_t listen = 1u << kLinuxListen;
+    const uint32_t every = 0x1FFEu; // states 1 to 12
+    query.request.idiag_states
+        = which == TcpRows::Listeners ? listen : which == TcpRows::Connections ? every & ~listen : every;
+    sockaddr_nl kernel {};
+    kernel.nl_family = AF_NETLINK;
+    if (sendto(fd, &query, sizeof query, 0, reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0) {
+        close(fd);
+        return false;
+    }
+    static thread_local std::vector<char> buffer(1 << 17);
+    for (;;) {
+        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            close(fd);
+            return false;
+        }
+        size_t left = size_t(n);
+        for (auto *message = reinterpret_cast<nlmsghdr *>(buffer.data()); NLMSG_OK(message, left);
+             message = NLMSG_NEXT(message, left)) {
+            if (message->nlmsg_type == NLMSG_DONE) {
+                close(fd);
+                return true;
+            }
+            if (message->nlmsg_type == NLMSG_ERROR) {
+                close(fd);
+                return false;
+            }
+            if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY)
+                continue;
+            const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(message));
+            if (!keeps(which, socket->idiag_state))
+                continue;
+            MIB_TCPROW_OWNER_PID row {};
+            row.dwState = windowsState(socket->idiag_state);
+            // Both already in network order, as Windows wants them.
+            row.dwLocalAddr = socket->id.idiag_src[0];
+            row.dwLocalPort = socket->id.idiag_sport;
+            row.dwRemoteAddr = socket->id.idiag_dst[0];
+            row.dwRemotePort = socket->id.idiag_dport;
+            addRow(row, socket->idiag_inode, rows);
+        }
+    }
+}
+
+} // namespace
+
+bool readTcpSockets(TcpRows which, std::vector<TcpSocket> *sockets)
+{
+    sockets->clear();
+    const char *source = std::getenv("WINSIM_TCP_TABLE");
+    const bool procOnly = source && std::strcmp(source, "proc") == 0;
+    if (!procOnly && readDiagTable(which, sockets))
+        return true;
+    sockets->clear();
+    return readProcTable(which, sockets);
+}
+
+void findTcpOwners(std::vector<TcpSocket> *sockets)
+{
+    OwnerSearch search(sockets);
+    findOwners(&search);
+}
+
+void sortTcpSockets(std::vector<TcpSocket> *sockets)
 {
     // The order of the TCP connection table's index in the standard MIB, which Windows follows.
     const auto key = [](const MIB_TCPROW_OWNER_PID &r) {
         return std::make_tuple(ntohl(r.dwLocalAddr), ntohs(uint16_t(r.dwLocalPort)), ntohl(r.dwRemoteAddr),
             ntohs(uint16_t(r.dwRemotePort)));
     };
-    std::stable_sort(rows->begin(), rows->end(),
-        [&](const MIB_TCPROW_OWNER_PID &a, const MIB_TCPROW_OWNER_PID &b) { return key(a) < key(b); });
+    std::stable_sort(sockets->begin(), sockets->end(),
+        [&](const TcpSocket &a, const TcpSocket &b) { return key(a.row) < key(b.row); });
 }
 
 } // namespace winsim

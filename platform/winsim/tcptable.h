@@ -6,16 +6,29 @@
 
 #include "win32.h"
 
+#include <cstdint>
+
 #include <vector>
 
 namespace winsim {
 
 enum class TcpRows { Listeners, Connections, All };
 
-// False when the system's table cannot be read.
-bool readTcpTable(TcpRows which, std::vector<MIB_TCPROW_OWNER_PID> *rows);
+struct TcpSocket
+{
+    MIB_TCPROW_OWNER_PID row {};
+    uint64_t inode = 0; // 0 for a socket no process holds
+};
+
+// The rows without owners yet; false when the system's table cannot be read. Taken from the
+// kernel's socket diagnostics, or from /proc/net/tcp where they are missing (or when
+// WINSIM_TCP_TABLE is "proc").
+bool readTcpSockets(TcpRows which, std::vector<TcpSocket> *sockets);
+
+// Fills in each row's owner: this process first, then the others that may be looked at.
+void findTcpOwners(std::vector<TcpSocket> *sockets);
 
 // Windows' order: local address, local port, remote address, remote port, each as a number.
-void sortTcpRows(std::vector<MIB_TCPROW_OWNER_PID> *rows);
+void sortTcpSockets(std::vector<TcpSocket> *sockets);
 
 } // namespace winsim

@@ -55,6 +55,8 @@ private slots:
     void init();
     void cleanup();
 
+    void everyMachineRunsTheSpooler();
+
     void serviceWithoutDependentsAnswersAnEmptyBuffer();
     void dependentsComeInStopOrder();
     void statusQueryNeedsItsSize();
@@ -90,6 +92,41 @@ void TestWinsimServices::cleanup()
     m_manager = nullptr;
     QCOMPARE(winsim::openHandleCount(), 0);
     QCOMPARE(winsim::heapBlockCount(), 0);
+}
+
+void TestWinsimServices::everyMachineRunsTheSpooler()
+{
+    // A fresh machine: the spooler runs, in the process that despools, with nothing depending on it.
+    QVERIFY(winsim::reset()); // closes the handles init opened
+    m_manager = nullptr;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE spooler = openService(manager, u"Spooler");
+    QVERIFY(spooler);
+    const SERVICE_STATUS_PROCESS status = statusOf(spooler);
+    QCOMPARE(status.dwCurrentState, DWORD(SERVICE_RUNNING));
+    QVERIFY(status.dwProcessId != 0 && status.dwProcessId != GetCurrentProcessId());
+    QVERIFY(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(status.dwProcessId)).endsWith("/winsim"));
+    QCOMPARE(dependentNames(spooler, SERVICE_STATE_ALL), QStringList());
+    QVERIFY(CloseServiceHandle(spooler));
+
+    // A test may define it anew once, with dependents; it stays the spooler's process.
+    QVERIFY(winsim::addService({ "Spooler", "Print Spooler", {}, true, true, 200, 50 }));
+    QVERIFY(winsim::addService({ "Fax", "", { "Spooler" }, true, true, 0, 0 }));
+    std::string error;
+    QVERIFY(!winsim::addService({ "SPOOLER", "", {}, true, true, 0, 0 }, &error));
+    QVERIFY(error.find("exists") != std::string::npos);
+    spooler = openService(manager, u"Spooler");
+    QCOMPARE(dependentNames(spooler, SERVICE_ACTIVE), QStringList({ "Fax" }));
+    const DWORD redefined = statusOf(spooler).dwProcessId;
+    QVERIFY(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(redefined)).endsWith("/winsim"));
+    QVERIFY(CloseServiceHandle(spooler));
+    QVERIFY(CloseServiceHandle(manager));
+
+    // Another process sees the redefined one.
+    QProcess tool;
+    tool.start(QStringLiteral("winsim"), { QStringLiteral("services") });
+    QVERIFY(tool.waitForFinished(10000));
+    QVERIFY(tool.readAllStandardOutput().startsWith("Spooler\trunning\t\nFax\trunning\tSpooler\n"));
 }
 
 void TestWinsimServices::serviceWithoutDependentsAnswersAnEmptyBuffer()
