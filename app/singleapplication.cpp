@@ -5,12 +5,17 @@
 #include <QDebug>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QSysInfo>
 #include <QThread>
 #include <QWidget>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -22,6 +27,22 @@ QString currentUserName()
     if (user.isEmpty())
         user = QDir::homePath();
     return user;
+}
+
+// The user's logon session: every program the user starts after logging on shares it.
+QString logonSession()
+{
+#ifdef _WIN32
+    DWORD session = 0;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session))
+        return QString::number(session);
+    return QString();
+#else
+    QFile file(QStringLiteral("/proc/self/sessionid"));
+    if (file.open(QIODevice::ReadOnly))
+        return QString::fromLatin1(file.readAll().trimmed());
+    return qEnvironmentVariable("XDG_SESSION_ID");
+#endif
 }
 
 // Messages travel as one length-prefixed UTF-8 block per connection.
@@ -52,15 +73,16 @@ SingleApplication::~SingleApplication()
 
 QString SingleApplication::instanceKey()
 {
-    // QCoreApplication::applicationFilePath needs an instance; argv[0] may be relative, so resolve
-    // it the same way in every process.
-    const QString program = QCoreApplication::instance()
-                                ? QCoreApplication::applicationFilePath()
-                                : QString();
+    // Not the program's path: a second installation in another folder would otherwise run beside
+    // the first, fail to listen on the printers' ports and show cards that do nothing. The name
+    // keeps other programs built on this class (test programs among them) apart.
+    const QString program = QCoreApplication::instance() ? QCoreApplication::applicationName() : QString();
     QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(QDir::cleanPath(program).toUtf8());
+    hash.addData(program.toUtf8());
     hash.addData("\n", 1);
     hash.addData(currentUserName().toUtf8());
+    hash.addData("\n", 1);
+    hash.addData(logonSession().toUtf8());
     return QStringLiteral("PrintCourier-") + QString::fromLatin1(hash.result().toHex().left(16));
 }
 
@@ -114,6 +136,7 @@ void SingleApplication::onNewConnection()
             if (!stream.commitTransaction())
                 return;
             socket->disconnectFromServer();
+            qDebug() << "SingleApplication message from another start:" << QString::fromUtf8(message);
             emit messageReceived(QString::fromUtf8(message));
         });
     }

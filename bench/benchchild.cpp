@@ -133,6 +133,10 @@ int runRelayChild(int argc, char **argv, const QString &base)
     QTemporaryDir folder;
     OutboxJournal journal(folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
     PrinterServer server(info, &journal);
+    // The runner, our parent, sends the job as the spooler would; only the spooler may print.
+    std::string error;
+    if (!winsim::nameSpoolerProcess(uint32_t(::getppid()), &error))
+        return fail(QStringLiteral("cannot name the spooler: %1").arg(QString::fromStdString(error)));
     if (!server.listen(QHostAddress::LocalHost, 0))
         return fail(QStringLiteral("cannot listen: %1").arg(server.errorString()));
     report("ready " + QByteArray::number(server.serverPort()) + ' ' + QByteArray::number(residentBytes()));

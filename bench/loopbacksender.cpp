@@ -68,5 +68,10 @@ void LoopbackSender::run()
     m_ok = m_job.writeTo(fd);
     if (!m_ok)
         m_error = QStringLiteral("send: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    // As the spooler does: the job ends with our side shut for sending, and the connection is held
+    // until the receiver closes its own, which is when the job counts as delivered.
+    ::shutdown(fd, SHUT_WR);
+    char drain[256];
+    while (m_ok && ::read(fd, drain, sizeof drain) > 0) { }
     ::close(fd);
 }

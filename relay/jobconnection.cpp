@@ -76,6 +76,19 @@ quint16 JobConnection::localPort() const
     return 0;
 }
 
+bool JobConnection::peerEndpoint(quint32 *address, quint16 *port) const
+{
+    sockaddr_storage peer {};
+    SocketLength length = sizeof peer;
+    if (getpeername(native(m_descriptor), reinterpret_cast<sockaddr *>(&peer), &length) != 0
+        || peer.ss_family != AF_INET)
+        return false;
+    const auto *ipv4 = reinterpret_cast<const sockaddr_in *>(&peer);
+    *address = ntohl(ipv4->sin_addr.s_addr);
+    *port = ntohs(ipv4->sin_port);
+    return true;
+}
+
 JobConnection::Wait JobConnection::waitReadable(int ms)
 {
     if (m_descriptor < 0)
@@ -135,6 +148,13 @@ void JobConnection::abort()
         return;
     setLinger(true);
     closeDescriptor();
+}
+
+qintptr JobConnection::release()
+{
+    const qintptr descriptor = m_descriptor;
+    m_descriptor = -1;
+    return descriptor;
 }
 
 void JobConnection::setLinger(bool resetOnClose)

@@ -22,6 +22,8 @@ public:
 
     bool isValid() const { return m_descriptor >= 0; }
     quint16 localPort() const;
+    // The other end's IPv4 address and port, in host order; false when it has none (or not IPv4).
+    bool peerEndpoint(quint32 *address, quint16 *port) const;
     QString errorString() const { return m_error; }
 
     // Waits at most `ms` for bytes or the peer's end.
@@ -33,6 +35,8 @@ public:
     void close();
     // The job is not kept: the connection is reset, so the spooler keeps it.
     void abort();
+    // Gives the descriptor up, open, to whoever serves it next.
+    qintptr release();
 
 private:
     void setLinger(bool resetOnClose);

@@ -23,6 +23,10 @@ const char kSchema[] =
     "cloud_job_id TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT '', "
     "attempts INTEGER NOT NULL DEFAULT 0)";
 
+// Printers the program paused because another program held their port: a restart must give them
+// back even when the pause outlived the program that made it.
+const char kHeldSchema[] = "CREATE TABLE IF NOT EXISTS held_printers(printer TEXT PRIMARY KEY)";
+
 const char kColumns[] = "id, printer, serial, description, size, accepted_at, updated_at, state, "
                         "cloud_job_id, result, attempts";
 
@@ -103,7 +107,7 @@ OutboxJournal::OutboxJournal(const QString &databasePath, const QString &spoolFo
     pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"));
     pragma.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
-    m_open = exec(QLatin1String(kSchema), {});
+    m_open = exec(QLatin1String(kSchema), {}) && exec(QLatin1String(kHeldSchema), {});
 }
 
 OutboxJournal::~OutboxJournal()
@@ -113,6 +117,20 @@ OutboxJournal::~OutboxJournal()
         db.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool OutboxJournal::setPrinterHeld(const QString &printer, bool held)
+{
+    return held ? exec(QStringLiteral("INSERT OR IGNORE INTO held_printers(printer) VALUES(?)"), { printer })
+                : exec(QStringLiteral("DELETE FROM held_printers WHERE printer = ?"), { printer });
+}
+
+bool OutboxJournal::isPrinterHeld(const QString &printer) const
+{
+    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+    query.prepare(QStringLiteral("SELECT 1 FROM held_printers WHERE printer = ?"));
+    query.addBindValue(printer);
+    return query.exec() && query.next();
 }
 
 OutboxJournal *OutboxJournal::instance()
@@ -222,7 +240,8 @@ bool OutboxJournal::removeJob(qint64 id)
 bool OutboxJournal::renamePrinter(const QString &from, const QString &to)
 {
     return exec(QStringLiteral("UPDATE jobs SET printer = ? WHERE printer = ? AND state != ?"),
-        { to, from, stateName(OutboxState::Final) });
+               { to, from, stateName(OutboxState::Final) })
+        && exec(QStringLiteral("UPDATE held_printers SET printer = ? WHERE printer = ?"), { to, from });
 }
 
 QList<OutboxJob> OutboxJournal::select(const QString &where, const QVariantList &values) const

@@ -71,6 +71,9 @@ public:
     // Forgets a job the spooler still has (its connection broke before the job was whole).
     bool removeJob(qint64 id);
     bool renamePrinter(const QString &from, const QString &to);
+    // The program paused the printer because its port was taken, and has not resumed it yet.
+    bool setPrinterHeld(const QString &printer, bool held);
+    bool isPrinterHeld(const QString &printer) const;
 
     std::optional<OutboxJob> job(qint64 id) const;
     // The printer's jobs that have no recorded result yet, oldest first.

@@ -1,12 +1,35 @@
 #include "printerserver.h"
 
+#include "connectionowners.h"
+#include "exclusivelistener.h"
 #include "jobconnection.h"
 #include "jobdescription.h"
 #include "outboxjournal.h"
 #include "printeroutbox.h"
 #include "printerthread.h"
+#include "processinfo.h"
 
 #include <QDebug>
+#include <QMap>
+#include <QTimer>
+
+#include <utility>
+
+namespace {
+
+constexpr int kListenRetryMs = 5000;
+// After the system ran out of descriptors (or any other accept failure), accepting pauses for
+// this long instead of spinning on a connection it cannot take.
+constexpr int kAcceptResumeMs = 200;
+// Connections are checked in batches; a larger backlog is checked in steps of this many, so that
+// a flood never holds more descriptors than that.
+constexpr int kCheckBatch = 64;
+constexpr quint32 kLoopback = 0x7F000001;
+
+// Receivers running for all printers together (GUI thread only).
+int g_receivingInAll = 0;
+
+} // namespace
 
 PrinterServer::PrinterServer(const DriverInfo &driverInfo, QObject *parent)
     : PrinterServer(driverInfo, OutboxJournal::instance(), parent)
@@ -18,7 +41,14 @@ PrinterServer::PrinterServer(const DriverInfo &driverInfo, OutboxJournal *journa
     , m_driverInfo(driverInfo)
     , m_journal(journal)
     , m_outbox(new PrinterOutbox(driverInfo, journal, this))
+    , m_listenRetry(new QTimer(this))
 {
+    m_listenRetry->setInterval(kListenRetryMs);
+    connect(m_listenRetry, &QTimer::timeout, this, [this] {
+        if (tryListen())
+            setPortTaken(false);
+    });
+    connect(this, &QTcpServer::acceptError, this, &PrinterServer::onAcceptError);
     // Results cross into the GUI thread queued; string-based connections look the types up by name.
     qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
     qRegisterMetaType<QJsonDocument>("QJsonDocument");
@@ -36,7 +66,65 @@ PrinterServer::~PrinterServer()
         disconnect(receiver, nullptr, this, nullptr);
         receiver->requestInterruption();
     }
+    g_receivingInAll -= m_receivers.size();
+    for (qintptr descriptor : qAsConst(m_unchecked))
+        refuse(descriptor);
     qDebug().noquote() << m_driverInfo.printer_name << "18_PrinterServer destruct";
+}
+
+void PrinterServer::start()
+{
+    m_port = m_driverInfo.port_num;
+    if (tryListen())
+        return;
+    setPortTaken(true);
+    m_listenRetry->start();
+}
+
+void PrinterServer::stop()
+{
+    m_listenRetry->stop();
+    close();
+}
+
+bool PrinterServer::tryListen()
+{
+    QString error;
+    const qintptr listener = listenExclusively(m_port, &error);
+    if (listener < 0 || !setSocketDescriptor(listener)) {
+        if (listener >= 0)
+            JobConnection(listener).abort();
+        // Said once; the retries every few seconds would fill the log.
+        if (!m_portTaken) {
+            qCritical("listen ip: %s port: %d, failed", "127.0.0.1", int(m_port));
+            qCritical().noquote() << error;
+        }
+        return false;
+    }
+    m_listenRetry->stop();
+    return true;
+}
+
+void PrinterServer::setPortTaken(bool taken)
+{
+    if (m_portTaken == taken)
+        return;
+    m_portTaken = taken;
+    qWarning().noquote() << m_driverInfo.printer_name
+                         << (taken ? QStringLiteral("port %1 is held by another program; trying again every 5 s")
+                                   : QStringLiteral("listening on port %1 again"))
+                                .arg(m_port);
+    emit portTaken(taken);
+}
+
+void PrinterServer::onAcceptError(QAbstractSocket::SocketError error)
+{
+    // Qt stops accepting after such a failure; a listener that never resumed would end printing.
+    qWarning().noquote() << m_driverInfo.printer_name << "accept failed:" << int(error) << errorString();
+    QTimer::singleShot(kAcceptResumeMs, this, [this] {
+        if (isListening())
+            resumeAccepting();
+    });
 }
 
 void PrinterServer::recover()
@@ -69,6 +157,60 @@ void PrinterServer::incomingConnection(qintptr socketDescriptor)
 {
     m_pendingDescriptor = socketDescriptor;
     qDebug() << "24_PrinterServer incomingConnection" << socketDescriptor << ";port_busy=" << m_portBusy;
+    m_unchecked.append(socketDescriptor);
+    if (m_unchecked.size() >= kCheckBatch) {
+        checkPeers();
+    } else if (!m_checkScheduled) {
+        m_checkScheduled = true;
+        QMetaObject::invokeMethod(this, &PrinterServer::checkPeers, Qt::QueuedConnection);
+    }
+}
+
+void PrinterServer::checkPeers()
+{
+    m_checkScheduled = false;
+    if (m_unchecked.isEmpty())
+        return;
+    const QVector<qintptr> descriptors = std::exchange(m_unchecked, {});
+    const ConnectionOwners owners;
+    const quint32 spooler = spoolerProcessId();
+    const quint16 ourPort = serverPort();
+    QMap<quint32, int> refused;
+    for (qintptr descriptor : descriptors) {
+        JobConnection connection(descriptor);
+        quint32 address = 0;
+        quint16 port = 0;
+        const quint32 owner = connection.peerEndpoint(&address, &port)
+            ? owners.ownerOf(address, port, kLoopback, ourPort)
+            : 0;
+        if (spooler != 0 && owner == spooler)
+            admit(connection.release());
+        else
+            ++refused[owner]; // reset as the connection goes
+    }
+    for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
+        qWarning().noquote() << m_driverInfo.printer_name
+                             << QStringLiteral("refused %1 connection(s) from process %2 (%3): only the spooler "
+                                               "(process %4) may print")
+                                    .arg(it.value())
+                                    .arg(it.key())
+                                    .arg(it.key() ? processImageName(it.key()) : QStringLiteral("unknown"))
+                                    .arg(spooler);
+    }
+}
+
+void PrinterServer::admit(qintptr socketDescriptor)
+{
+    if (m_receivers.size() >= kMaxReceiving || g_receivingInAll >= kMaxReceivingInAll) {
+        // The spooler tries the job again later; it keeps it meanwhile.
+        qWarning().noquote() << m_driverInfo.printer_name
+                             << QStringLiteral("too many connections at once (%1 of this printer, %2 in all); "
+                                               "connection refused")
+                                    .arg(m_receivers.size())
+                                    .arg(g_receivingInAll);
+        refuse(socketDescriptor);
+        return;
+    }
     // Read now, while it is the job the spooler is printing: a later look may find the next one.
     const QString description = currentJobDescription(m_driverInfo.printer_name);
     const qint64 jobId = m_journal->addJob(m_driverInfo.printer_name, m_driverInfo.cloud_sn, description);
@@ -82,6 +224,7 @@ void PrinterServer::incomingConnection(qintptr socketDescriptor)
     auto *receiver = new PrinterThread(socketDescriptor, jobId, m_driverInfo,
         m_journal->partialSpoolFilePath(jobId), m_journal->spoolFilePath(jobId));
     m_receivers.insert(receiver);
+    ++g_receivingInAll;
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
     connect(receiver, &PrinterThread::jobReceived, this,
         [this, receiver](qint64 id, qint64 size) { onJobReceived(receiver, id, size); });
@@ -92,16 +235,22 @@ void PrinterServer::incomingConnection(qintptr socketDescriptor)
     receiver->start(QThread::InheritPriority);
 }
 
+void PrinterServer::forgetReceiver(PrinterThread *receiver)
+{
+    if (m_receivers.remove(receiver))
+        --g_receivingInAll;
+}
+
 void PrinterServer::onJobReceived(PrinterThread *receiver, qint64 jobId, qint64 size)
 {
-    m_receivers.remove(receiver);
+    forgetReceiver(receiver);
     m_journal->setReceived(jobId, size);
     m_outbox->addReceived(jobId);
 }
 
 void PrinterServer::onJobRefused(PrinterThread *receiver, qint64 jobId, qint64 size)
 {
-    m_receivers.remove(receiver);
+    forgetReceiver(receiver);
     // Recorded like any job, so that the user learns why it did not print.
     m_journal->setReceived(jobId, size);
     m_outbox->addRefused(jobId);
@@ -109,7 +258,7 @@ void PrinterServer::onJobRefused(PrinterThread *receiver, qint64 jobId, qint64 s
 
 void PrinterServer::onJobAbandoned(PrinterThread *receiver, qint64 jobId)
 {
-    m_receivers.remove(receiver);
+    forgetReceiver(receiver);
     m_journal->removeJob(jobId);
     m_outbox->dropArriving(jobId);
 }

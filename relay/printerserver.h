@@ -7,15 +7,19 @@
 #include <QNetworkReply>
 #include <QSet>
 #include <QTcpServer>
+#include <QVector>
 
 class OutboxJournal;
 class PrinterOutbox;
 class PrinterThread;
+class QTimer;
 
-// Listens on a cloud printer's loopback port for the spooler's job connections. Every connection is
-// taken at once: its job gets a journal entry (with the description of the job the spooler is
-// printing at that moment) and a receiver that streams it into a spool file. Received jobs go to
-// the printer's outbox, which posts and has them followed one at a time, in arrival order.
+// Listens on a cloud printer's loopback port for the spooler's job connections. Only the spooler
+// may print: a connection whose other end belongs to any other process is reset unread. Every
+// spooler connection is taken at once, up to a bound: its job gets a journal entry (with the
+// description of the job the spooler is printing at that moment) and a receiver that streams it
+// into a spool file. Received jobs go to the printer's outbox, which posts and has them followed
+// one at a time, in arrival order.
 class PrinterServer : public QTcpServer
 {
     Q_OBJECT
@@ -25,8 +29,19 @@ public:
     PrinterServer(const DriverInfo &driverInfo, OutboxJournal *journal, QObject *parent = nullptr);
     ~PrinterServer() override;
 
+    // Listens on the printer's port, which no other socket may share. While another program
+    // holds the port, tries again every few seconds; portTaken tells when that starts and ends.
+    void start();
+    // Stops listening for good (the printer is gone).
+    void stop();
+    bool isPortTaken() const { return m_portTaken; }
+
     // Takes up the printer's unfinished jobs from the journal. Call once the card is wired.
     void recover();
+
+    // Connections of one printer, and of all printers, that may be received at the same time.
+    static constexpr int kMaxReceiving = 8;
+    static constexpr int kMaxReceivingInAll = 64;
     PrinterOutbox *outbox() const { return m_outbox; }
     const DriverInfo &driverInfo() const { return m_driverInfo; }
 
@@ -36,6 +51,8 @@ signals:
     void portBusy(bool isbusy);
     // The current job waits to be posted again ("等待重试").
     void postWaiting(bool waiting);
+    // Another program holds the printer's port (true) or the server has it again (false).
+    void portTaken(bool taken);
 
 public slots:
     void on_PortBusy(bool isbusy);
@@ -47,6 +64,14 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    bool tryListen();
+    void onAcceptError(QAbstractSocket::SocketError error);
+    void setPortTaken(bool taken);
+    // Serves the connections accepted since the last check: the spooler's are admitted, others
+    // reset. One look at the connection table serves them all.
+    void checkPeers();
+    void admit(qintptr socketDescriptor);
+    void forgetReceiver(PrinterThread *receiver);
     void onJobReceived(PrinterThread *receiver, qint64 jobId, qint64 size);
     void onJobRefused(PrinterThread *receiver, qint64 jobId, qint64 size);
     void onJobAbandoned(PrinterThread *receiver, qint64 jobId);
@@ -56,7 +81,12 @@ private:
     OutboxJournal *m_journal;
     PrinterOutbox *m_outbox;
     bool m_portBusy = false;
+    bool m_portTaken = false;
+    quint16 m_port = 0;
     qintptr m_pendingDescriptor = -1;
+    QTimer *m_listenRetry;
+    QVector<qintptr> m_unchecked;
+    bool m_checkScheduled = false;
     // Receivers still running; told to stop when the server goes.
     QSet<PrinterThread *> m_receivers;
 };

@@ -234,6 +234,35 @@ bool CPrinter::DeletePrintJob(HANDLE printer)
     }
 }
 
+bool CPrinter::SetPrinterPaused(const QString &printerName, bool paused, bool *alreadyPaused)
+{
+    PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
+    if (!printer.isOpen()) {
+        qCritical().noquote() << QString::asprintf("CPrinter SetPrinterPaused OpenPrinter %ls, error is %lu",
+            percentLs(printerName), ul(printer.openError()));
+        return false;
+    }
+    if (alreadyPaused) {
+        *alreadyPaused = false;
+        const DWORD needed = printerRecordSize(printer.get(), "CPrinter SetPrinterPaused GetPrinter lasterror is");
+        SpoolerBuffer<PRINTER_INFO_2W> record(needed);
+        DWORD read = 0;
+        if (needed == 0 || !record.isValid() || !GetPrinterW(printer.get(), 2, record.bytes(), record.size(), &read))
+            return false;
+        if (paused && (record.get()->Status & PRINTER_STATUS_PAUSED)) {
+            *alreadyPaused = true;
+            return true;
+        }
+    }
+    if (!SetPrinterW(printer.get(), 0, nullptr, paused ? PRINTER_CONTROL_PAUSE : PRINTER_CONTROL_RESUME)) {
+        qCritical().noquote() << QString::asprintf("CPrinter SetPrinterPaused %ls %s failed, error is %lu",
+            percentLs(printerName), paused ? "pause" : "resume", ul(GetLastError()));
+        return false;
+    }
+    qInfo().noquote() << QString::asprintf("CPrinter %ls %s", percentLs(printerName), paused ? "paused" : "resumed");
+    return true;
+}
+
 bool CPrinter::RemovePrinter(const QString &printerName)
 {
     if (printerName.isEmpty()) {

@@ -34,6 +34,9 @@ public:
 
     // Purges every job of an open printer.
     bool DeletePrintJob(HANDLE printer);
+    // Pauses or resumes the printer's queue: a paused printer keeps its jobs and sends none. A
+    // pause finds out first whether someone else paused the printer already (and then leaves it).
+    bool SetPrinterPaused(const QString &printerName, bool paused, bool *alreadyPaused = nullptr);
     bool RemovePrinter(const QString &printerName);
     bool RenamePrinter(const QString &printerName, const QString &newName);
     void PrintTestPage(const QString &printerName);

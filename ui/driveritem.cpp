@@ -99,21 +99,21 @@ void DriverItem::devStateReceive(QNetworkReply *reply)
             // A page that is no JSON object (a proxy's error page, say) says nothing about the
             // device; taken as an empty answer it would show the device online.
         } else if (code == 1001 || code == 4002) {
-            m_form.stateEdit->setText(QStringLiteral("离线"));
+            showDeviceState(QStringLiteral("离线"));
             m_devStateTimer->setInterval(10000);
         } else if (code == 0) {
             if (answer.value(QStringLiteral("data")).toString() == QLatin1String("17")) {
-                m_form.stateEdit->setText(QStringLiteral("离线"));
+                showDeviceState(QStringLiteral("离线"));
                 m_devStateTimer->setInterval(10000);
             } else {
-                m_form.stateEdit->setText(QStringLiteral("在线"));
+                showDeviceState(QStringLiteral("在线"));
                 m_devStateTimer->setInterval(300000);
             }
         }
     } else {
         qDebug() << QStringLiteral("devStateReceive receive err: %1, code: %2")
                         .arg(reply->errorString(), QString::number(int(reply->error())));
-        m_form.stateEdit->setText(QStringLiteral("--"));
+        showDeviceState(QStringLiteral("--"));
     }
     m_refreshSpinner->stopAnimation();
     reply->deleteLater();
@@ -234,12 +234,30 @@ void DriverItem::recordJob(const QString &result, const QString &handledAt)
 
 void DriverItem::onPostWaiting(bool waiting)
 {
-    if (waiting) {
-        m_stateBeforeRetry = m_form.stateEdit->text();
+    m_postWaiting = waiting;
+    refreshStateText();
+}
+
+void DriverItem::onPortTaken(bool taken)
+{
+    m_portTaken = taken;
+    refreshStateText();
+}
+
+void DriverItem::showDeviceState(const QString &text)
+{
+    m_deviceState = text;
+    refreshStateText();
+}
+
+void DriverItem::refreshStateText()
+{
+    if (m_portTaken)
+        m_form.stateEdit->setText(QStringLiteral("端口被占用"));
+    else if (m_postWaiting)
         m_form.stateEdit->setText(QStringLiteral("等待重试"));
-    } else if (m_form.stateEdit->text() == QStringLiteral("等待重试")) {
-        m_form.stateEdit->setText(m_stateBeforeRetry);
-    }
+    else
+        m_form.stateEdit->setText(m_deviceState);
 }
 
 void DriverItem::showTestPageMessage(const QString &text)

@@ -52,6 +52,8 @@ public slots:
     void on_DevStateTimeout();
     // The printer's current job waits to be posted again.
     void onPostWaiting(bool waiting);
+    // Another program holds the printer's port: the state says so until the listener has it back.
+    void onPortTaken(bool taken);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -77,7 +79,12 @@ private:
     QCircleProcess *m_refreshSpinner = nullptr;
     QString m_jobneed;
     qint64 m_jobSize = 0;
-    QString m_stateBeforeRetry;
+    // What the state field shows: a taken port before a waiting post before the device's state.
+    void showDeviceState(const QString &text);
+    void refreshStateText();
+    QString m_deviceState;
+    bool m_postWaiting = false;
+    bool m_portTaken = false;
     // Since the current job's result has been followed.
     QElapsedTimer m_followStarted;
     bool m_queryInFlight = false;

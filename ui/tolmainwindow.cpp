@@ -90,8 +90,9 @@ TolMainWindow::TolMainWindow(QWidget *parent)
         area->installEventFilter(this);
     ui->stackedWidget->setCurrentWidget(ui->devlist);
 
-    loadPrinterList();
+    // The tray comes first: a printer whose port is taken at start-up says so there.
     createTrayIcon();
+    loadPrinterList();
 
     m_cleanupTimerId = startTimer(g_housekeepingDelayMs, Qt::CoarseTimer);
     m_logKeepDays = 5;
@@ -135,6 +136,13 @@ void TolMainWindow::loadPrinterList()
         info.port_name = portName;
         info.driver_name = driverName;
         printer.GetCloudPrinterId(info.printer_name, info.cloud_sn);
+        // The serial names files and goes to the service; printer data anyone with rights on the
+        // printer can change must hold what the form would have let through.
+        if (!isCloudSerial(info.cloud_sn.toUpper())) {
+            qWarning().noquote() << QStringLiteral("printer %1 skipped: its CloudId is no cloud serial: %2")
+                                        .arg(info.printer_name, info.cloud_sn.left(64));
+            continue;
+        }
 
         quint16 port = 0;
         if (!printer.GetPrinterPortNum(info.printer_name, port)) {
@@ -164,22 +172,45 @@ void TolMainWindow::startListening(DriverItem *card, PrinterServer *server, cons
     connect(card, &DriverItem::portBusy, server, &PrinterServer::on_PortBusy);
     connect(card, &DriverItem::jobRecorded, server, &PrinterServer::onJobRecorded);
     connect(server, &PrinterServer::postWaiting, card, &DriverItem::onPostWaiting);
+    connect(server, &PrinterServer::portTaken, card, &DriverItem::onPortTaken);
+    connect(server, &PrinterServer::portTaken, this,
+        [this, server](bool taken) { holdPrinter(server->driverInfo().printer_name, taken); });
     connect(card, &DriverItem::removeResult, this, &TolMainWindow::onRemoveResult);
     // The stop handler: a removed printer's listener stops taking the spooler's connections.
     connect(card, &DriverItem::removeResult, server, [this, server](bool ret, QString, DriverInfo removed) {
         if (!ret)
             return;
         m_servers.removeOne(server);
-        server->close();
+        server->stop();
         qDebug() << removed.printer_name << "stop listening";
     });
     m_servers.append(server);
 
-    if (!server->listen(QHostAddress(QStringLiteral("127.0.0.1")), info.port_num)) {
-        qCritical("listen ip: %s port: %d, failed", "127.0.0.1", int(info.port_num));
-        qCritical() << server->errorString();
-    }
+    server->start();
+    // A pause that a run before this one made and could not take back.
+    if (!server->isPortTaken())
+        holdPrinter(info.printer_name, false);
     server->recover();
+}
+
+void TolMainWindow::holdPrinter(const QString &printerName, bool hold)
+{
+    OutboxJournal *journal = OutboxJournal::instance();
+    CPrinter printer;
+    if (!hold) {
+        if (journal->isPrinterHeld(printerName) && printer.SetPrinterPaused(printerName, false))
+            journal->setPrinterHeld(printerName, false);
+        return;
+    }
+    // Paused, the spooler keeps the jobs instead of sending them to whoever holds the port. A pause
+    // the user made stays the user's: it is neither recorded as ours nor taken back.
+    bool alreadyPaused = false;
+    if (!journal->isPrinterHeld(printerName) && printer.SetPrinterPaused(printerName, true, &alreadyPaused)
+        && !alreadyPaused)
+        journal->setPrinterHeld(printerName, true);
+    const QString message = QStringLiteral("打印机 %1 的端口被其他程序占用，打印已暂停；端口空出后自动恢复。").arg(printerName);
+    qWarning().noquote() << "tray message:" << message;
+    m_trayIcon->showMessage(QString::fromUtf8(COURIER_WINDOW_TITLE), message, QSystemTrayIcon::Warning);
 }
 
 void TolMainWindow::timerEvent(QTimerEvent *event)

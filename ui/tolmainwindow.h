@@ -66,6 +66,8 @@ private:
     void loadPrinterList();
     void AddValidDriver(const DriverInfo &info, quint16 port);
     void startListening(DriverItem *card, PrinterServer *server, const DriverInfo &info);
+    // Pauses the printer while another program holds its port, and resumes it when that is over.
+    void holdPrinter(const QString &printerName, bool hold);
 
     QPoint m_dragOffset;
     QLabel *label_ver = nullptr;

@@ -53,6 +53,7 @@ private:
     void startProgram(QProcess &process, const QStringList &arguments = QStringList())
     {
         process.setWorkingDirectory(m_folder.path());
+        process.setProcessEnvironment(ProgramFolder::ownSessionEnvironment(m_folder.path()));
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(path(QStringLiteral("PrintCourier")), arguments);
     }

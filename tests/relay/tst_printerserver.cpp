@@ -9,6 +9,7 @@
 #include "programfolder.h"
 #include "relaysettings.h"
 #include "resultsink.h"
+#include "spoolerfixture.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QFile>
@@ -97,6 +98,8 @@ void TestPrinterServer::initTestCase()
 {
     // A spooler without printers: the listener finds no printing job to describe.
     QVERIFY(winsim::reset());
+    // The suite's own sockets play the spooler.
+    QVERIFY(SpoolerFixture::playSpooler());
     QVERIFY(m_cloudsim.start());
 }
 
@@ -152,7 +155,7 @@ bool TestPrinterServer::sendJob(const QByteArray &job)
         return false;
     client->write(job);
     client->waitForBytesWritten();
-    client->disconnectFromHost();
+    SpoolerFixture::endJob(client);
     // The next connection must not overtake this one at the listener.
     return QTest::qWaitFor(
         [&] { return m_log->count(QStringLiteral("24_PrinterServer incomingConnection")) == accepted + 1; },
@@ -238,7 +241,7 @@ void TestPrinterServer::jobsArePostedInArrivalOrderNotInOrderOfCompletion()
     QVERIFY(m_service->requests().isEmpty());
 
     slow->write("last to be whole");
-    slow->disconnectFromHost();
+    SpoolerFixture::endJob(slow);
     QVERIFY(m_sink->waitFor(1));
     QCOMPARE(postedJob(m_service->requests().at(0)), QByteArray("first to arrive, last to be whole"));
     recordCurrent(QStringLiteral("打印成功"));

@@ -4,6 +4,7 @@
 #include "printerserver.h"
 #include "relaysettings.h"
 #include "resultsink.h"
+#include "spoolerfixture.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -31,6 +32,8 @@ void TestRelayLoad::initTestCase()
 {
     QVERIFY(m_service.start());
     setCloudServiceBaseForTesting(m_service.baseUrl());
+    // The suite's own sockets play the spooler.
+    QVERIFY(SpoolerFixture::playSpooler());
     DriverInfo info;
     info.printer_name = QStringLiteral("Busy Printer");
     info.cloud_sn = QStringLiteral("0123456789ABCDEF");
@@ -57,7 +60,7 @@ bool TestRelayLoad::relayOneJob(int i)
     client.write(QByteArray(2000 + i, char('a' + i % 26)));
     if (!client.waitForBytesWritten())
         return false;
-    client.disconnectFromHost();
+    SpoolerFixture::endJob(&client);
     if (!m_sink->waitFor(before + 1, 10000))
         return false;
     m_server->on_PortBusy(false);

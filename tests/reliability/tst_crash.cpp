@@ -138,6 +138,8 @@ void TestCrash::initTestCase()
     QVERIFY(winsim::reset());
     QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
     QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Office"), 1, QLatin1String(kSerial)));
+    // The suite's raw sockets are the spooler the program serves.
+    QVERIFY(SpoolerFixture::playSpooler());
 }
 
 void TestCrash::init()
@@ -175,6 +177,7 @@ void TestCrash::account(const QString &tried, const QString &outcome, int sent, 
 void TestCrash::startProgram()
 {
     m_program.setWorkingDirectory(m_folder.path());
+    m_program.setProcessEnvironment(ProgramFolder::ownSessionEnvironment(m_folder.path()));
     m_program.setProcessChannelMode(QProcess::ForwardedChannels);
     m_program.start(path(QStringLiteral("PrintCourier")), QStringList());
     QVERIFY(m_program.waitForStarted());

@@ -52,6 +52,15 @@ bool install()
     return installBeside(QDir(path()));
 }
 
+QProcessEnvironment ownSessionEnvironment(const QString &folder)
+{
+    const QString temp = folder + QStringLiteral("/tmp");
+    QDir().mkpath(temp);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temp);
+    return environment;
+}
+
 bool installProgram(const QString &folder)
 {
     const QDir program(folder);

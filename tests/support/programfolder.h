@@ -1,6 +1,7 @@
 #ifndef PROGRAMFOLDER_H
 #define PROGRAMFOLDER_H
 
+#include <QProcessEnvironment>
 #include <QString>
 
 // A test executable's own folder is "the program's folder" for the code under test: what the
@@ -15,6 +16,11 @@ bool install();
 // Lays out a program folder of its own at `folder`: the program, the port library, Driver/, logs/
 // and details/, as an installation has them. A copy of the program there is an instance of its own.
 bool installProgram(const QString &folder);
+
+// The environment for a copy of the program that must be the only instance of its own: one logon
+// session's programs find each other through the temporary folder, so it gets one of its own
+// (`folder`/tmp). Copies started with the same folder are one program, as on one desktop.
+QProcessEnvironment ownSessionEnvironment(const QString &folder);
 
 // Links build/bin/<fromBin> into the folder as <name> (replacing what was there).
 bool link(const QString &fromBin, const QString &name);

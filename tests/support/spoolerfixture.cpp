@@ -6,6 +6,10 @@
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
 
+#include <QTcpSocket>
+
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -72,12 +76,31 @@ QString cloudSerial(const QString &printer)
 quint32 printJob(
     const QString &printer, const QString &document, const QByteArray &data, const QDateTime &submittedUtc)
 {
+    if (!leaveSpoolingToSpooler())
+        return 0;
     std::optional<std::string> name;
     if (!document.isNull())
         name = document.toStdString();
     const std::vector<uint8_t> bytes(data.begin(), data.end());
     return winsim::submitJob(
         printer.toStdString(), name, bytes, submittedUtc.isValid() ? submittedUtc.toMSecsSinceEpoch() : -1);
+}
+
+bool playSpooler()
+{
+    return winsim::nameSpoolerProcess(GetCurrentProcessId());
+}
+
+bool leaveSpoolingToSpooler()
+{
+    return winsim::nameSpoolerProcess(0);
+}
+
+void endJob(QTcpSocket *spooler)
+{
+    spooler->flush();
+    spooler->waitForBytesWritten(30000);
+    ::shutdown(int(spooler->socketDescriptor()), SHUT_WR);
 }
 
 } // namespace SpoolerFixture

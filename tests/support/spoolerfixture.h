@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QString>
 
+class QTcpSocket;
+
 // Printers and ports set up in winsim the way an administrator (or an earlier run) would leave them.
 namespace SpoolerFixture {
 
@@ -31,6 +33,16 @@ QString cloudSerial(const QString &printer);
 // job id, 0 on failure.
 quint32 printJob(const QString &printer, const QString &document, const QByteArray &data,
     const QDateTime &submittedUtc = QDateTime());
+
+// The program lets only the spooler's process print. A test that plays the spooler with its own
+// sockets names itself the spooler first; printJob hands the role back to winsim's own spooler,
+// which sends the job.
+bool playSpooler();
+bool leaveSpoolingToSpooler();
+
+// Ends a job the way the spooler does: its side of the connection is shut for sending and stays
+// open until the program closes its own (a socket closed at once would have no owner to check).
+void endJob(QTcpSocket *spooler);
 
 } // namespace SpoolerFixture
 
