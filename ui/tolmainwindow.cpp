@@ -136,13 +136,6 @@ void TolMainWindow::loadPrinterList()
         info.port_name = portName;
         info.driver_name = driverName;
         printer.GetCloudPrinterId(info.printer_name, info.cloud_sn);
-        // The serial names files and goes to the service; printer data anyone with rights on the
-        // printer can change must hold what the form would have let through.
-        if (!isCloudSerial(info.cloud_sn.toUpper())) {
-            qWarning().noquote() << QStringLiteral("printer %1 skipped: its CloudId is no cloud serial: %2")
-                                        .arg(info.printer_name, info.cloud_sn.left(64));
-            continue;
-        }
 
         quint16 port = 0;
         if (!printer.GetPrinterPortNum(info.printer_name, port)) {
@@ -151,6 +144,13 @@ void TolMainWindow::loadPrinterList()
             continue;
         }
         info.port_num = port;
+        // The serial names files and goes to the service; printer data anyone with rights on the
+        // printer can change must hold what the form would have let through.
+        if (!isCloudSerial(info.cloud_sn.toUpper())) {
+            qWarning().noquote() << QStringLiteral("printer %1 skipped: its CloudId is no cloud serial: %2")
+                                        .arg(info.printer_name, info.cloud_sn.left(64));
+            continue;
+        }
         auto *card = new DriverItem(info, nullptr);
         m_listLayout->addWidget(card);
         startListening(card, new PrinterServer(info, this), info);
