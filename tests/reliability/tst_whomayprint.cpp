@@ -96,6 +96,7 @@ private slots:
     void strangersCannotPrint();
     void idleFloodDoesNotStarveThePrinter();
     void squatterAtStartUpGetsNoJob();
+    void pausesAreTakenBackOnlyWhenOurs();
     void malformedCloudIdGetsNoCard();
 };
 
@@ -221,6 +222,33 @@ void TestWhoMayPrint::squatterAtStartUpGetsNoJob()
     m_figures.note(QStringLiteral("A job held while another program squatted on the port printed %1 ms after the port "
                                   "was free (retry every 5 s).")
                        .arg(printedMs));
+}
+
+// A pause the program made and could not take back (it died meanwhile) is taken back at the next
+// start; a pause the user made stays, squatter or not.
+void TestWhoMayPrint::pausesAreTakenBackOnlyWhenOurs()
+{
+    const QString printer = QLatin1String(kPrinter);
+    QVERIFY(CPrinter().SetPrinterPaused(printer, true));
+    QVERIFY(OutboxJournal::instance()->setPrinterHeld(printer, true));
+    {
+        TolMainWindow window;
+        QVERIFY(!printerPaused(printer));
+        QVERIFY(!OutboxJournal::instance()->isPrinterHeld(printer));
+    }
+
+    QVERIFY(CPrinter().SetPrinterPaused(printer, true));
+    auto squatter = std::make_unique<QTcpServer>();
+    QVERIFY(squatter->listen(QHostAddress::LocalHost, kPort));
+    TolMainWindow window;
+    DriverItem *card = Rig::cards(window).value(0);
+    QVERIFY(card);
+    QCOMPARE(card->form().stateEdit->text(), QStringLiteral("端口被占用"));
+    QVERIFY(!OutboxJournal::instance()->isPrinterHeld(printer));
+    squatter.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(card->form().stateEdit->text() != QStringLiteral("端口被占用"), 15000);
+    QVERIFY(printerPaused(printer));
+    QVERIFY(CPrinter().SetPrinterPaused(printer, false));
 }
 
 // Printer data any user with rights on the printer can write: a CloudId that climbs out of the
