@@ -10,18 +10,20 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <vector>
 
 ConnectionOwners::ConnectionOwners()
 {
-    // Connections come and go between the size query and the read: ask again with the new size.
-    std::vector<unsigned char> buffer(sizeof(MIB_TCPTABLE_OWNER_PID) + 64 * sizeof(MIB_TCPROW_OWNER_PID));
+    // Connections come and go between the size query and the read, by the thousand when another
+    // program floods a port: ask again with room for the table to have grown meanwhile.
+    std::vector<unsigned char> buffer(sizeof(MIB_TCPTABLE_OWNER_PID) + 256 * sizeof(MIB_TCPROW_OWNER_PID));
     DWORD result = ERROR_INSUFFICIENT_BUFFER;
-    for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    for (int attempt = 0; attempt < 8 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
         DWORD size = DWORD(buffer.size());
         result = GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
         if (result == ERROR_INSUFFICIENT_BUFFER)
-            buffer.resize(size + 16 * sizeof(MIB_TCPROW_OWNER_PID));
+            buffer.resize(std::max<size_t>(size_t(size) * 2, buffer.size() * 2));
     }
     if (result != NO_ERROR) {
         qWarning() << "ConnectionOwners GetExtendedTcpTable failed:" << result;

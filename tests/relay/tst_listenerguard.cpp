@@ -6,6 +6,7 @@
 #include "resultsink.h"
 #include "spoolerfixture.h"
 #include "strangerprocess.h"
+#include "win32.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QHostAddress>
@@ -59,9 +60,10 @@ private slots:
     void idleFloodNeitherEndsNorStarvesTheListener();
     void runningOutOfDescriptorsOnlyPausesAccepting();
     void takenPortIsRetriedUntilItIsFree();
+    void unknownOwnersAreRefused();
 
 private:
-    // The spooler sends a job; true once the service has been asked to print it.
+    // The spooler sends a job; true once the service has been asked to print it and the job is over.
     bool spoolerJobIsPosted(const QByteArray &job);
     // Job rows the journal holds, whatever their state.
     int journaledJobs() const;
@@ -125,8 +127,13 @@ bool TestListenerGuard::spoolerJobIsPosted(const QByteArray &job)
         return false;
     client->write(job);
     SpoolerFixture::endJob(client);
+    const int results = m_sink->results.size();
     if (!QTest::qWaitFor([&] { return m_service->requests().size() > before; }, 20000))
         return false;
+    // As the card does once the job is recorded, so that the next job may go.
+    if (!m_sink->waitFor(results + 1, 20000))
+        return false;
+    m_server->onJobRecorded(QStringLiteral("打印成功"));
     return m_service->requests().constLast().body.contains(job.toBase64());
 }
 
@@ -295,6 +302,31 @@ void TestListenerGuard::takenPortIsRetriedUntilItIsFree()
     QTcpServer late;
     QVERIFY(!late.listen(QHostAddress::LocalHost, port));
     QVERIFY(!late.listen(QHostAddress::Any, port));
+}
+
+// The owner must be known to be the spooler: a table that grew between its size and its read is
+// read again, but a table the system will not give, or a spooler that does not run, refuses all.
+void TestListenerGuard::unknownOwnersAreRefused()
+{
+    winsim::failCall("GetExtendedTcpTable", 1, ERROR_INSUFFICIENT_BUFFER);
+    QVERIFY(spoolerJobIsPosted("read again"));
+
+    winsim::failCall("GetExtendedTcpTable", 1, ERROR_NOT_SUPPORTED);
+    QTcpSocket refused;
+    refused.connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+    QVERIFY(refused.waitForConnected());
+    QTRY_COMPARE(refused.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(m_log->count(QStringLiteral("GetExtendedTcpTable failed: 50")), 1);
+
+    winsim::failCall("QueryServiceStatusEx", 1, ERROR_ACCESS_DENIED);
+    QTcpSocket again;
+    again.connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+    QVERIFY(again.waitForConnected());
+    QTRY_COMPARE(again.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(m_log->count(QStringLiteral("only the spooler (process 0) may print")), 1);
+
+    QCOMPARE(m_service->requests().size(), 1);
+    QVERIFY(spoolerJobIsPosted("after the failures"));
 }
 
 QTEST_GUILESS_MAIN(TestListenerGuard)
