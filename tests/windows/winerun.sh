@@ -4,9 +4,19 @@
 #   - the installed folder, the Start-menu entry and the uninstall entry;
 #   - Quayport.dll loaded by the Windows loader, each export answering;
 #   - start-up: the 960x600 window titled VARN_01.22.05.03 and today's log;
-#   - a cloud printer set up in Wine's spooler through the Win32 API: its card's listener on
-#     127.0.0.1, a job sent to it reaching the cloud stand-in byte for byte under the printer's
-#     serial, and the detail record "打印成功";
+#   - a cloud printer set up in Wine's spooler through the Win32 API, and its card's listener on
+#     127.0.0.1;
+#   - only the spooler prints: a job from a Linux process (socat) and one from a Win32 process
+#     (the fixture) are refused unread, nothing reaching the cloud stand-in and no detail record,
+#     the log naming the sender's process (none for socat, the fixture's pid and image otherwise),
+#     which proves the Windows build's TCP-table lookup finds Wine's owners (Wine names only a
+#     process that holds the socket's descriptor and lists established connections only: the
+#     fixture's sender allows for both, see winefixture.cpp);
+#   - the spooler's job prints: the "Spooler" service pointed at the fixture, which runs as that
+#     service and sends the job, is the process the program asks the service manager for; its job
+#     reaches the cloud stand-in byte for byte under the printer's serial with the detail record
+#     "打印成功", while another Win32 process sending meanwhile is still refused; the service's
+#     own command line is put back afterwards;
 #   - a second start: exit code 0, and the window hidden to the tray comes back;
 #   - adding a printer from the form: Wine has no Standard TCP/IP port monitor, so the port step
 #     fails, the user is told "添加打印机失败，无法添加端口" and no printer is left behind;
@@ -95,7 +105,7 @@ check "uninstall entry" bash -c 'wine reg query "HKLM\\Software\\Microsoft\\Wind
 fixture="$work/winefixture.exe"
 x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -Werror=format -DUNICODE -D_UNICODE \
   -I"$here/platform" -I"$here/quayport" -static -o "$fixture" "$here/tests/windows/winefixture.cpp" \
-  -lwinspool -ladvapi32 || { fail "building the fixture program"; exit 1; }
+  -lwinspool -ladvapi32 -lws2_32 || { fail "building the fixture program"; exit 1; }
 
 # ---- The program's own resources.
 resources="$(wine "$fixture" resources "$win_folder\\PrintCourier.exe" | tr -d '\r')"
@@ -147,16 +157,89 @@ check "main window is 960x600 ($geometry)" test "$geometry" = 960x600
 check "today's log has the start-up line" wait_for 10 log_has "application run argc="
 check "card's listener on 127.0.0.1:$printer_port" wait_for 30 listening
 
-# ---- A job from the spooler's side of the connection.
+# ---- Only the spooler prints. Each job has its own size, so the stand-in's index tells them apart.
+win_path() { winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+detail="$program_files/details/$serial$today.txt"
+jobs_of_size() { awk -F'\t' -v s="$serial" -v n="$1" '$2 == s && $3 == n' "$jobs_dir/index.tsv" 2>/dev/null | wc -l; }
+printed_of_size() { gbk "$detail" 2>/dev/null | grep -c ";打印成功;$1;"; }
+refusal() { echo "$printer_name refused 1 connection(s) from process $1 ($2): only the spooler (process $3) may print"; }
+refusals() { gbk "$program_files/logs/$today.log" | grep -c " refused [0-9]* connection(s) from process "; }
+sender_pid() { echo "$1" | sed -n 's/^process \([0-9][0-9]*\) .*/\1/p'; }
+fixture_image="$(win_path "$fixture")"
+# Wine's own spooler is started on demand; stopped, no process is the spooler's until ours runs.
+wine net stop spooler >/dev/null 2>&1
+spooler_state="$(wine "$fixture" service-process Spooler | tr -d '\r')"
+check "the Spooler service is stopped to begin with ($spooler_state)" test "$spooler_state" = "state 1 process 0"
+
+# A Linux process: Wine knows no owner for its end.
+head -c 100001 /dev/urandom > "$work/job-socat.bin"
+socat -u FILE:"$work/job-socat.bin" TCP:127.0.0.1:$printer_port 2>/dev/null
+check "a job from socat is refused, its process unknown" \
+  wait_for 30 log_has "$(refusal 0 unknown 0)"
+
+# A Win32 process: the TCP table names it, and the program its image.
+head -c 200002 /dev/urandom > "$work/job-wine.bin"
+sent="$(wine "$fixture" send $printer_port "$(win_path "$work/job-wine.bin")" | tr -d '\r')"
+echo "windows:   $sent"
+stranger="$(sender_pid "$sent")"
+check "the program ended the Win32 sender's connection unread ($sent)" \
+  bash -c '[[ "$1" == *" before our end" ]]' _ "$sent"
+check "a job from a Win32 process is refused, the log naming its pid and image" \
+  wait_for 30 log_has "$(refusal "${stranger:-?}" "$fixture_image" 0)"
+sleep 2   # a job taken by mistake would have reached the stand-in by now
+check "nothing of the refused jobs reached the cloud stand-in" \
+  test "$(jobs_of_size 100001)" -eq 0 -a "$(jobs_of_size 200002)" -eq 0
+check "no detail record for the refused jobs" test ! -e "$detail"
+
+# The spooler itself: the fixture as the Spooler service, sending as it starts.
+refused_before="$(refusals)"
 head -c 300000 /dev/urandom > "$work/job.bin"
-socat -u FILE:"$work/job.bin" TCP:127.0.0.1:$printer_port
+spooler_binary="$(wine "$fixture" service-binary Spooler | tr -d '\r')"
+echo "windows:   the Spooler service runs $spooler_binary"
+report="$work/spooler-report.txt"
+rm -f "$report"
+service_line="\"$fixture_image\" spooler-service $printer_port \"$(win_path "$work/job.bin")\" \"$(win_path "$report")\""
+wine "$fixture" service-binary Spooler "$service_line" >/dev/null
+check "the Spooler service now runs the fixture" \
+  bash -c '[ "$(wine "$1" service-binary Spooler | tr -d "\r")" = "$2" ]' _ "$fixture" "$service_line"
+wine net start spooler >/dev/null 2>&1
+check "the fixture started as the Spooler service" test $? -eq 0
+wait_for 60 test -s "$report"
+spooler_sent="$(tr -d '\r' < "$report" 2>/dev/null)"
+echo "windows:   $spooler_sent"
+spooler_pid="$(sender_pid "$spooler_sent")"
+spooler_state="$(wine "$fixture" service-process Spooler | tr -d '\r')"
+check "the service manager names the sender as the spooler's process ($spooler_state)" \
+  test -n "$spooler_pid" -a "$spooler_state" = "state 4 process $spooler_pid"
+check "the spooler sent the whole job and the program closed in order" \
+  bash -c '[[ "$1" == *" sent 300000 of 300000 bytes; peer closed" ]]' _ "$spooler_sent"
 check "job reached the cloud stand-in under $serial" \
   wait_for 30 bash -c 'grep -q "	$1	300000	" "$2/index.tsv" 2>/dev/null' _ "$serial" "$jobs_dir"
 job_id="$(awk -F'\t' -v s="$serial" '$2 == s && $3 == 300000 { print $1 }' "$jobs_dir/index.tsv" 2>/dev/null | head -n 1)"
 check "the service holds exactly the job's bytes" cmp -s "$work/job.bin" "$jobs_dir/$job_id.bin"
-detail="$program_files/details/$serial$today.txt"
 check "detail record 打印成功 with the job's size" \
   wait_for 30 bash -c 'iconv -f GBK -t UTF-8 "$1" 2>/dev/null | grep -q ";打印成功;300000;"' _ "$detail"
+check "no connection refused meanwhile" test "$(refusals)" -eq "$refused_before"
+
+# While the spooler runs, another Win32 process is still refused: it is the process that counts.
+sent="$(wine "$fixture" send $printer_port "$(win_path "$work/job-wine.bin")" | tr -d '\r')"
+echo "windows:   $sent"
+stranger="$(sender_pid "$sent")"
+check "the program ended that connection unread too" bash -c '[[ "$1" == *" before our end" ]]' _ "$sent"
+check "a Win32 process beside the running spooler is refused, the log naming both" \
+  wait_for 30 log_has "$(refusal "${stranger:-?}" "$fixture_image" "${spooler_pid:-?}")"
+sleep 2
+check "the stand-in holds the spooler's job alone" \
+  test "$(jobs_of_size 200002)" -eq 0 -a "$(jobs_of_size 300000)" -eq 1
+check "one detail record, the spooler's" \
+  test "$(printed_of_size 200002)" -eq 0 -a "$(printed_of_size 300000)" -eq 1
+
+wine net stop spooler >/dev/null 2>&1
+check "the fixture's Spooler service stops" \
+  wait_for 30 bash -c '[ "$(wine "$1" service-process Spooler | tr -d "\r")" = "state 1 process 0" ]' _ "$fixture"
+wine "$fixture" service-binary Spooler "$spooler_binary" >/dev/null
+check "the Spooler service's own command line is back" \
+  bash -c '[ "$(wine "$1" service-binary Spooler | tr -d "\r")" = "$2" ]' _ "$fixture" "$spooler_binary"
 
 # ---- Clicks: the window's origin plus the place of the control in the 960x600 window.
 click() {
