@@ -253,7 +253,7 @@ typedef struct _ENUM_SERVICE_STATUSW
 #define AF_INET 2
 #endif
 
-typedef enum _TCP_TABLE_CLASS
+typedef enum _TCP_TABLE_CLASS : int
 {
     TCP_TABLE_BASIC_LISTENER,
     TCP_TABLE_BASIC_CONNECTIONS,
