@@ -137,6 +137,26 @@ bool parseLine(const char *p, const char *end, MIB_TCPROW_OWNER_PID *row, uint32
     return true;
 }
 
+// Calls `visit` with the name of every entry of an open folder until it returns false, reading in
+// large batches: a process with thousands of descriptors has thousands of entries, and readdir's
+// small reads add up.
+template <typename Visit>
+void forEachEntry(int dir, Visit visit)
+{
+    char entries[16384];
+    for (;;) {
+        const long n = syscall(SYS_getdents64, dir, entries, sizeof entries);
+        if (n <= 0)
+            return;
+        for (long at = 0; at < n;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(entries + at);
+            at += entry->d_reclen;
+            if (!visit(entry->d_name))
+                return;
+        }
+    }
+}
+
 // The sockets still looking for their owner, by inode.
 class OwnerSearch
 {
@@ -175,25 +195,18 @@ public:
         const int dir = openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir < 0)
             return; // another user's process: its sockets keep owner 0
-        char entries[16384];
-        for (;;) {
-            const long n = syscall(SYS_getdents64, dir, entries, sizeof entries);
-            if (n <= 0)
-                break;
-            for (long at = 0; at < n;) {
-                const auto *entry = reinterpret_cast<const dirent64 *>(entries + at);
-                at += entry->d_reclen;
-                if (entry->d_name[0] == '.')
-                    continue;
-                char link[64];
-                const ssize_t length = readlinkat(dir, entry->d_name, link, sizeof link);
-                // "socket:[12345]"
-                if (length > 9 && std::memcmp(link, "socket:[", 8) == 0) {
-                    const char *p = link + 8;
-                    found(decimalNumber(p, link + length), pid);
-                }
+        forEachEntry(dir, [&](const char *name) {
+            if (name[0] == '.')
+                return true;
+            char link[64];
+            const ssize_t length = readlinkat(dir, name, link, sizeof link);
+            // "socket:[12345]"
+            if (length > 9 && std::memcmp(link, "socket:[", 8) == 0) {
+                const char *p = link + 8;
+                found(decimalNumber(p, link + length), pid);
             }
-        }
+            return true;
+        });
         close(dir);
     }
 
@@ -203,23 +216,15 @@ public:
         const int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir < 0)
             return;
-        char entries[16384];
-        for (;;) {
-            const long n = syscall(SYS_getdents64, dir, entries, sizeof entries);
-            if (n <= 0)
-                break;
-            for (long at = 0; at < n;) {
-                const auto *entry = reinterpret_cast<const dirent64 *>(entries + at);
-                at += entry->d_reclen;
-                const char *p = entry->d_name;
-                const char *end = p + std::strlen(p);
-                const int fd = int(decimalNumber(p, end));
-                struct stat info {};
-                if (p == end && p != entry->d_name && fd != dir && fstat(fd, &info) == 0
-                    && S_ISSOCK(info.st_mode))
-                    found(uint64_t(info.st_ino), pid);
-            }
-        }
+        forEachEntry(dir, [&](const char *name) {
+            const char *p = name;
+            const char *end = p + std::strlen(p);
+            const int fd = int(decimalNumber(p, end));
+            struct stat info {};
+            if (p == end && p != name && fd != dir && fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode))
+                found(uint64_t(info.st_ino), pid);
+            return true;
+        });
         close(dir);
     }
 
@@ -235,24 +240,19 @@ void findOwners(OwnerSearch *search)
         return;
     const DWORD self = DWORD(getpid());
     search->scanSelf(self);
+    if (search->done())
+        return;
     const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (proc < 0)
         return;
-    char entries[16384];
-    while (!search->done()) {
-        const long n = syscall(SYS_getdents64, proc, entries, sizeof entries);
-        if (n <= 0)
-            break;
-        for (long at = 0; at < n && !search->done();) {
-            const auto *entry = reinterpret_cast<const dirent64 *>(entries + at);
-            at += entry->d_reclen;
-            const char *p = entry->d_name;
-            const char *end = p + std::strlen(p);
-            const uint64_t pid = decimalNumber(p, end);
-            if (p == end && pid > 0 && DWORD(pid) != self)
-                search->scanProcess(proc, DWORD(pid));
-        }
-    }
+    forEachEntry(proc, [&](const char *name) {
+        const char *p = name;
+        const char *end = p + std::strlen(p);
+        const uint64_t pid = decimalNumber(p, end);
+        if (p == end && pid > 0 && DWORD(pid) != self)
+            search->scanProcess(proc, DWORD(pid));
+        return !search->done();
+    });
     close(proc);
 }
 

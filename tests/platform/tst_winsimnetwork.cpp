@@ -219,24 +219,6 @@ bool processGone(DWORD processId)
     return close < 0 || text.mid(close + 2, 1) == "Z";
 }
 
-bool readToEnd(int fd, QByteArray *data)
-{
-    QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired()) {
-        pollfd p { fd, POLLIN, 0 };
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        char chunk[4096];
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n == 0)
-            return true;
-        if (n < 0)
-            return false;
-        data->append(chunk, int(n));
-    }
-    return false;
-}
-
 std::vector<uint8_t> bytes(const QByteArray &data)
 {
     return std::vector<uint8_t>(data.begin(), data.end());

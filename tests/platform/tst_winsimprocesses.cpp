@@ -70,25 +70,6 @@ private:
     QList<qintptr> m_held;
 };
 
-// Reads until the peer has finished sending; false when it did not finish in time.
-bool readToEnd(int fd, QByteArray *data, int timeoutMs = 15000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        pollfd p { fd, POLLIN, 0 };
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        char chunk[65536];
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n == 0)
-            return true;
-        if (n < 0)
-            return false;
-        data->append(chunk, int(n));
-    }
-    return false;
-}
 
 struct Job
 {

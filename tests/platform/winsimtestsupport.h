@@ -5,7 +5,12 @@
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
 
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -72,4 +77,24 @@ inline bool addCloudPrinter(const QString &name, const QString &port, DWORD numb
     return winsim::installDriver(kModel, "Windows x64", "1.22.5.3")
         && addTcpPort(port, QStringLiteral("127.0.0.1"), number) == ERROR_SUCCESS
         && winsim::addPrinter(name.toStdString(), port.toStdString(), kModel);
+}
+
+// Reads until the peer has finished sending; false when it did not finish in time.
+inline bool readToEnd(int fd, QByteArray *data, int timeoutMs = 15000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        pollfd p { fd, POLLIN, 0 };
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char chunk[65536];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0)
+            return true;
+        if (n < 0)
+            return false;
+        data->append(chunk, int(n));
+    }
+    return false;
 }

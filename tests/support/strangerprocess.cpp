@@ -55,6 +55,38 @@ bool StrangerProcess::send(quint16 port, const QByteArray &bytes)
     return start({ QString::number(port), QStringLiteral("send"), m_dataFile }) && waitReady(30000);
 }
 
+bool StrangerProcess::postLikeABrowser(quint16 port, const QByteArray &body)
+{
+    if (!start(QStringLiteral("curl"),
+            { QStringLiteral("-s"), QStringLiteral("-m"), QStringLiteral("20"), QStringLiteral("-H"),
+                QStringLiteral("Content-Type: text/plain"), QStringLiteral("--data-binary"), QString::fromUtf8(body),
+                QStringLiteral("http://127.0.0.1:%1/").arg(port) }))
+        return false;
+    // Its wait must not hold up a listener of this process: events go on meanwhile.
+    QDeadlineTimer deadline(30000);
+    while (m_process.state() != QProcess::NotRunning) {
+        if (deadline.hasExpired()) {
+            m_error = QStringLiteral("curl did not finish");
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        m_process.waitForFinished(20);
+    }
+    m_answered = m_process.exitCode() == 0 || !m_process.readAllStandardOutput().isEmpty();
+    return true;
+}
+
+bool StrangerProcess::start(const QString &program, const QStringList &arguments)
+{
+    m_process.start(program, arguments);
+    if (!m_process.waitForStarted(10000)) {
+        m_error = m_process.errorString();
+        return false;
+    }
+    m_processId = m_process.processId();
+    return true;
+}
+
 bool StrangerProcess::start(const QStringList &arguments)
 {
     QString tool = QStringLiteral(STRANGER_PATH);
@@ -73,18 +105,12 @@ bool StrangerProcess::start(const QStringList &arguments)
         QFile::setPermissions(m_toolCopy, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
                 | QFileDevice::ExeOther | QFileDevice::WriteOwner);
         tool = m_toolCopy;
-        m_process.start(QStringLiteral("setpriv"),
+        return start(QStringLiteral("setpriv"),
             QStringList { QStringLiteral("--reuid=") + QLatin1String(kOtherUid),
                 QStringLiteral("--regid=") + QLatin1String(kOtherUid), QStringLiteral("--clear-groups"), tool }
                 + arguments);
-    } else {
-        m_process.start(tool, arguments);
     }
-    if (!m_process.waitForStarted(10000)) {
-        m_error = m_process.errorString();
-        return false;
-    }
-    return true;
+    return start(tool, arguments);
 }
 
 bool StrangerProcess::waitReady(int timeoutMs)
