@@ -175,7 +175,12 @@ void PrinterServer::checkPeers()
     const ConnectionOwners owners;
     const quint32 spooler = spoolerProcessId();
     const quint16 ourPort = serverPort();
-    QMap<quint32, int> refused;
+    struct Refusal
+    {
+        int connections = 0;
+        QString image;
+    };
+    QMap<quint32, Refusal> refused;
     for (qintptr descriptor : descriptors) {
         JobConnection connection(descriptor);
         quint32 address = 0;
@@ -183,18 +188,22 @@ void PrinterServer::checkPeers()
         const quint32 owner = connection.peerEndpoint(&address, &port)
             ? owners.ownerOf(address, port, kLoopback, ourPort)
             : 0;
-        if (spooler != 0 && owner == spooler)
+        if (spooler != 0 && owner == spooler) {
             admit(connection.release());
-        else
-            ++refused[owner]; // reset as the connection goes
-    }
+            continue;
+        }
+        Refusal &refusal = refused[owner];
+        // Named while its connection is still open: once reset, the peer may exit and its name go.
+        if (refusal.connections++ == 0)
+            refusal.image = owner ? processImageName(owner) : QStringLiteral("unknown");
+    } // each refused connection is reset as it goes
     for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
         qWarning().noquote() << m_driverInfo.printer_name
                              << QStringLiteral("refused %1 connection(s) from process %2 (%3): only the spooler "
                                                "(process %4) may print")
-                                    .arg(it.value())
+                                    .arg(it->connections)
                                     .arg(it.key())
-                                    .arg(it.key() ? processImageName(it.key()) : QStringLiteral("unknown"))
+                                    .arg(it->image)
                                     .arg(spooler);
     }
 }
