@@ -64,6 +64,18 @@ void JobPoster::run()
         emit posted(m_jobId, QNetworkReply::ProtocolUnknownError, document, 0, false);
         return;
     }
+    // Told in whole percents only, so that a fast upload does not flood the window's thread.
+    int percentTold = -1;
+    connect(
+        cloud->reply(), &QNetworkReply::uploadProgress, cloud,
+        [&](qint64 sent, qint64 total) {
+            const int percent = total > 0 ? int(qBound<qint64>(0, sent * 100 / total, 100)) : 0;
+            if (percent == percentTold)
+                return;
+            percentTold = percent;
+            emit uploadProgress(m_jobId, percent);
+        },
+        Qt::DirectConnection);
     if (!isInterruptionRequested())
         exec();
     // Stopped from outside: the post ends here, and the client reports it (cancelled) at once.

@@ -69,6 +69,15 @@ OutboxState stateFromName(const QString &name)
     return OutboxState::Final;
 }
 
+} // namespace
+
+bool isPrintedResult(const QString &result)
+{
+    return result == QStringLiteral("打印成功");
+}
+
+namespace {
+
 QString timeText(const QDateTime &time)
 {
     return time.toString(QLatin1String(kTimeFormat));
@@ -303,6 +312,18 @@ QList<OutboxJob> OutboxJournal::unfinishedJobsExcept(const QStringList &printers
     return jobs;
 }
 
+QList<OutboxJob> OutboxJournal::resendableJobs(const QString &printer) const
+{
+    QList<OutboxJob> kept;
+    const QList<OutboxJob> finished = select(QStringLiteral("printer = ? AND state = ?"),
+        { printer, stateName(OutboxState::Final) });
+    for (const OutboxJob &job : finished) {
+        if (!isPrintedResult(job.result) && QFile::exists(spoolFilePath(job.id)))
+            kept.append(job);
+    }
+    return kept;
+}
+
 void OutboxJournal::prune(const QDateTime &time)
 {
     if (!m_open)
@@ -317,7 +338,7 @@ void OutboxJournal::prune(const QDateTime &time)
             continue;
         }
         const qint64 age = job.updatedAt.isValid() ? job.updatedAt.msecsTo(time) : kKeepFailedSpoolMs;
-        const bool printed = job.result == QLatin1String("打印成功");
+        const bool printed = isPrintedResult(job.result);
         if (!printed && age < kKeepFailedSpoolMs)
             needed.insert(name);
         if (age >= kKeepFinalDays * 24 * 3600 * 1000)

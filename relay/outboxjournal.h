@@ -19,6 +19,9 @@ enum class OutboxState {
     Final, // the result is recorded
 };
 
+// Whether a recorded result says the job was printed (its bytes are needed no more).
+bool isPrintedResult(const QString &result);
+
 struct OutboxJob
 {
     qint64 id = 0;
@@ -80,6 +83,8 @@ public:
     QList<OutboxJob> unfinishedJobs(const QString &printer) const;
     // Unfinished jobs of printers not among `printers`.
     QList<OutboxJob> unfinishedJobsExcept(const QStringList &printers) const;
+    // The printer's failed jobs whose bytes are still kept, so that they can be sent again; oldest first.
+    QList<OutboxJob> resendableJobs(const QString &printer) const;
 
     // Deletes spool files that no job needs any more: those of printed jobs, those of failed jobs
     // after 24 hours (kept until then to be sent again), and leftovers of torn receptions; forgets

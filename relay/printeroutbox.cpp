@@ -104,6 +104,7 @@ void PrinterOutbox::closeOrphanedJobs(OutboxJournal *journal, const QStringList 
 void PrinterOutbox::addArriving(qint64 jobId)
 {
     m_queue.enqueue(Item { jobId, Step::Post, false });
+    emit jobsChanged();
 }
 
 void PrinterOutbox::addReceived(qint64 jobId)
@@ -121,6 +122,7 @@ void PrinterOutbox::dropArriving(qint64 jobId)
     for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
         if (it->id == jobId) {
             m_queue.erase(it);
+            emit jobsChanged();
             break;
         }
     }
@@ -133,6 +135,7 @@ void PrinterOutbox::arrived(qint64 jobId, Step step)
         if (item.id == jobId) {
             item.step = step;
             item.whole = true;
+            emit jobsChanged();
             startNext();
             return;
         }
@@ -143,6 +146,7 @@ void PrinterOutbox::arrived(qint64 jobId, Step step)
 void PrinterOutbox::add(qint64 jobId, Step step)
 {
     m_queue.enqueue(Item { jobId, step, true });
+    emit jobsChanged();
     startNext();
 }
 
@@ -153,9 +157,10 @@ void PrinterOutbox::finishCurrent(const QString &result)
     const qint64 id = m_current.id;
     m_journal->setFinal(id, result);
     // A failed job keeps its bytes for a while, to be sent again; a printed one needs them no more.
-    if (result == QStringLiteral("打印成功"))
+    if (isPrintedResult(result))
         QFile::remove(m_journal->spoolFilePath(id));
     m_current = Item();
+    emit jobsChanged();
     // Queued: the card may be telling us from within the result it is handling.
     QMetaObject::invokeMethod(this, &PrinterOutbox::startNext, Qt::QueuedConnection);
 }
@@ -170,7 +175,10 @@ void PrinterOutbox::startNext()
             m_current = Item();
             continue;
         }
+        m_currentStage = m_current.step == Step::Post ? JobInFlight::Stage::Uploading : JobInFlight::Stage::Following;
+        m_uploadPercent = 0;
         emit jobStarted();
+        emit jobsChanged();
         switch (m_current.step) {
         case Step::Post:
             m_sinceFirstAttempt.start();
@@ -200,8 +208,11 @@ void PrinterOutbox::post(const OutboxJob &job)
     }
     DriverInfo info = m_driverInfo;
     info.cloud_sn = job.serial;
+    m_currentStage = JobInFlight::Stage::Uploading;
+    m_uploadPercent = 0;
     m_poster = new JobPoster(job.id, info, m_journal->spoolFilePath(job.id), job.size, job.description);
     connect(m_poster, &JobPoster::posted, this, &PrinterOutbox::onPosted);
+    connect(m_poster, &JobPoster::uploadProgress, this, &PrinterOutbox::onUploadProgress);
     connect(m_poster, &QThread::finished, m_poster, &QObject::deleteLater);
     m_poster->start();
 }
@@ -220,8 +231,11 @@ void PrinterOutbox::onPosted(qint64 jobId, QNetworkReply::NetworkError error, co
         m_waitingForRetry = false;
         emit waitingForRetry(false);
     }
-    if (error == QNetworkReply::NoError)
+    if (error == QNetworkReply::NoError) {
         m_journal->setPosted(jobId, cloudJobId(jd));
+        m_currentStage = JobInFlight::Stage::Following;
+        emit jobsChanged();
+    }
     qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId << "post ended, error"
                        << int(error) << "status" << httpStatus << (bodySent ? "(sent whole)" : "");
     emit cloudResult(error, jd);
@@ -235,6 +249,8 @@ void PrinterOutbox::report(const OutboxJob &job, QNetworkReply::NetworkError err
 void PrinterOutbox::retryLater()
 {
     m_journal->setWaiting(m_current.id);
+    m_currentStage = JobInFlight::Stage::WaitingForRetry;
+    emit jobsChanged();
     qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << m_current.id
                        << QStringLiteral("等待重试 in %1 ms").arg(m_retryDelayMs);
     if (!m_waitingForRetry) {
@@ -243,4 +259,72 @@ void PrinterOutbox::retryLater()
     }
     m_retryTimer->start(m_retryDelayMs);
     m_retryDelayMs = qMin(m_retryDelayMs * 2, postRetryMaxDelayMs());
+}
+
+void PrinterOutbox::onUploadProgress(qint64 jobId, int percent)
+{
+    if (jobId != m_current.id || m_currentStage != JobInFlight::Stage::Uploading)
+        return;
+    m_uploadPercent = percent;
+    emit jobsChanged();
+}
+
+QList<JobInFlight> PrinterOutbox::jobsInFlight() const
+{
+    QList<JobInFlight> jobs;
+    const auto describe = [this](qint64 id, JobInFlight::Stage stage) {
+        JobInFlight job;
+        job.id = id;
+        job.stage = stage;
+        if (const std::optional<OutboxJob> entry = m_journal->job(id)) {
+            job.description = entry->description;
+            job.size = entry->size;
+        }
+        return job;
+    };
+    if (isBusy()) {
+        JobInFlight current = describe(m_current.id, m_currentStage);
+        current.uploadPercent = m_currentStage == JobInFlight::Stage::Uploading ? m_uploadPercent : 0;
+        jobs.append(current);
+    }
+    for (const Item &item : m_queue)
+        jobs.append(describe(item.id, item.whole ? JobInFlight::Stage::Waiting : JobInFlight::Stage::Receiving));
+    return jobs;
+}
+
+QList<OutboxJob> PrinterOutbox::resendableJobs() const
+{
+    return m_journal->resendableJobs(m_driverInfo.printer_name);
+}
+
+qint64 PrinterOutbox::resend(qint64 jobId)
+{
+    const std::optional<OutboxJob> old = m_journal->job(jobId);
+    if (!old || old->printer != m_driverInfo.printer_name || old->state != OutboxState::Final
+        || isPrintedResult(old->result)) {
+        qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId << "cannot be sent again";
+        return 0;
+    }
+    // Sent under the serial the printer has now: that is where the user wants it printed.
+    const qint64 id = m_journal->addJob(m_driverInfo.printer_name, m_driverInfo.cloud_sn, old->description);
+    if (id == 0)
+        return 0;
+    // The bytes move rather than being copied: a job of gigabytes is sent again at no cost, and a
+    // second click on the old row finds nothing left to send twice.
+    const QString oldPath = m_journal->spoolFilePath(jobId);
+    const QString newPath = m_journal->spoolFilePath(id);
+    if (!QFile::rename(oldPath, newPath)) {
+        qWarning().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId
+                             << "cannot be sent again: its bytes are gone";
+        m_journal->removeJob(id);
+        return 0;
+    }
+    if (!m_journal->setReceived(id, old->size)) {
+        QFile::rename(newPath, oldPath);
+        m_journal->removeJob(id);
+        return 0;
+    }
+    qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId << "sent again as job" << id;
+    add(id, Step::Post);
+    return id;
 }

@@ -2,6 +2,7 @@
 #define PRINTEROUTBOX_H
 
 #include "driverinfo.h"
+#include "jobinflight.h"
 #include "outboxjournal.h"
 
 #include <QElapsedTimer>
@@ -42,6 +43,15 @@ public:
     // Jobs of printers that are gone (not among `printers`) get their failure record and are closed.
     static void closeOrphanedJobs(OutboxJournal *journal, const QStringList &printers);
 
+    // The printer's jobs that have no result yet, the current one first, then the line in order.
+    QList<JobInFlight> jobsInFlight() const;
+    // The printer's failed jobs whose bytes are still kept (see OutboxJournal::resendableJobs).
+    QList<OutboxJob> resendableJobs() const;
+    // Sends a kept failed job again as a new job, which takes its place at the end of the line and
+    // gets a record of its own; the old job gives its bytes to the new one. The new job's id, or 0
+    // when the job is not one of this printer's kept failures.
+    qint64 resend(qint64 jobId);
+
     bool isBusy() const { return m_current.id != 0; }
     // Jobs in the line behind the current one, arriving ones included.
     int waitingCount() const { return m_queue.size(); }
@@ -53,6 +63,8 @@ signals:
     void jobStarted();
     // The current job waits to be posted again: the service could not be reached.
     void waitingForRetry(bool waiting);
+    // A job joined, moved on or left: what jobsInFlight() gives has changed.
+    void jobsChanged();
 
 private:
     // What the card is told about a job; what it then does follows from that.
@@ -73,11 +85,15 @@ private:
         bool bodySent);
     void report(const OutboxJob &job, QNetworkReply::NetworkError error, const QJsonDocument &answer);
     void retryLater();
+    void onUploadProgress(qint64 jobId, int percent);
 
     DriverInfo m_driverInfo;
     OutboxJournal *m_journal;
     QQueue<Item> m_queue;
     Item m_current;
+    // How far the current job has come: Uploading, WaitingForRetry or Following once it is posted.
+    JobInFlight::Stage m_currentStage = JobInFlight::Stage::Uploading;
+    int m_uploadPercent = 0;
     QPointer<JobPoster> m_poster;
     QTimer *m_retryTimer = nullptr;
     int m_retryDelayMs = 0;

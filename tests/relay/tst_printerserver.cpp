@@ -76,6 +76,8 @@ private slots:
     void jobTooLargeIsReportedInItsTurn();
     void destructionResetsConnectionsStillArriving();
     void jobsOfPrintersThatAreGoneGetTheirRecord();
+    void jobsInFlightShowWhereEachStands();
+    void keptFailureIsSentAgainAsANewJob();
 
 private:
     // A spooler connection that sends `job` and closes; returns once the job is in the journal.
@@ -346,6 +348,8 @@ void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
     QCOMPARE(m_journal->unfinishedJobs(kPrinter).first().state, OutboxState::Received);
     QTRY_VERIFY(m_journal->unfinishedJobs(kPrinter).first().attempts >= 3);
     QVERIFY(m_sink->results.isEmpty());
+    QCOMPARE(m_server->outbox()->jobsInFlight().size(), 1);
+    QCOMPARE(m_server->outbox()->jobsInFlight().first().stage, JobInFlight::Stage::WaitingForRetry);
 
     CloudSimProcess service;
     QVERIFY2(service.start({}, port), qPrintable(service.error()));
@@ -441,6 +445,92 @@ void TestPrinterServer::jobsOfPrintersThatAreGoneGetTheirRecord()
     QVERIFY(!m_journal->job(arriving));
     QVERIFY(m_service->requests().isEmpty());
 }
+
+
+// What the history shows of jobs without a record yet: each job's own stage, in the outbox's order.
+void TestPrinterServer::jobsInFlightShowWhereEachStands()
+{
+    PrinterOutbox *outbox = m_server->outbox();
+    QSignalSpy changed(outbox, &PrinterOutbox::jobsChanged);
+    m_clients.push_back(std::make_unique<QTcpSocket>());
+    QTcpSocket *slow = m_clients.back().get();
+    slow->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+    QVERIFY(slow->waitForConnected());
+    slow->write("still arriving");
+    QVERIFY(slow->waitForBytesWritten());
+    QTRY_COMPARE(outbox->jobsInFlight().size(), 1);
+    QVERIFY(sendJob("whole behind it"));
+    QTRY_COMPARE(m_log->count(QStringLiteral("run finished")), 1);
+    QList<JobInFlight> jobs = outbox->jobsInFlight();
+    QCOMPARE(jobs.size(), 2);
+    QCOMPARE(jobs.at(0).stage, JobInFlight::Stage::Receiving);
+    QCOMPARE(jobs.at(1).stage, JobInFlight::Stage::Waiting);
+    QCOMPARE(jobs.at(1).size, qint64(15));
+    QVERIFY(jobs.at(0).id < jobs.at(1).id);
+    QVERIFY(!changed.isEmpty());
+
+    // The service takes the post and keeps its answer: the upload is whole, the answer pending.
+    m_service->setSilent(true);
+    slow->write(QByteArray(200000, 'x'));
+    SpoolerFixture::endJob(slow);
+    QTRY_COMPARE(outbox->jobsInFlight().value(0).stage, JobInFlight::Stage::Uploading);
+    QTRY_COMPARE(outbox->jobsInFlight().value(0).uploadPercent, 100);
+    QCOMPARE(outbox->jobsInFlight().value(0).size, qint64(14 + 200000));
+    QCOMPARE(outbox->jobsInFlight().value(1).stage, JobInFlight::Stage::Waiting);
+
+    m_service->setSilent(false);
+    setCloudReplyTimeoutForTesting(300);
+    QVERIFY(m_sink->waitFor(1, 10000));
+    recordCurrent(QStringLiteral("打印失败:网络访问异常"));
+    // The second job is posted and answered: the service has it, its result is followed.
+    QVERIFY(m_sink->waitFor(2, 10000));
+    QCOMPARE(m_sink->results.at(1).error, QNetworkReply::NoError);
+    jobs = outbox->jobsInFlight();
+    QCOMPARE(jobs.size(), 1);
+    QCOMPARE(jobs.first().stage, JobInFlight::Stage::Following);
+    recordCurrent(QStringLiteral("打印成功"));
+    QVERIFY(outbox->jobsInFlight().isEmpty());
+}
+
+// A failed job whose bytes are kept goes again as a job of its own, once, in its turn; a printed one
+// never does.
+void TestPrinterServer::keptFailureIsSentAgainAsANewJob()
+{
+    PrinterOutbox *outbox = m_server->outbox();
+    QVERIFY(sendJob("failed once"));
+    QVERIFY(m_sink->waitFor(1));
+    const qint64 failed = m_journal->unfinishedJobs(kPrinter).first().id;
+    recordCurrent(QStringLiteral("打印失败:设备离线"));
+    QVERIFY(sendJob("printed"));
+    QVERIFY(m_sink->waitFor(2));
+    const qint64 printed = m_journal->unfinishedJobs(kPrinter).first().id;
+    recordCurrent(QStringLiteral("打印成功"));
+
+    QList<OutboxJob> kept = outbox->resendableJobs();
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(kept.first().id, failed);
+    QCOMPARE(kept.first().result, QStringLiteral("打印失败:设备离线"));
+    QCOMPARE(outbox->resend(printed), qint64(0));
+
+    m_service->setResponse(200, R"({"code":0,"data":{"tolvixId":"J-2"}})");
+    const qint64 again = outbox->resend(failed);
+    QVERIFY(again > printed);
+    // The old job gave its bytes away: a second click sends nothing more.
+    QCOMPARE(outbox->resend(failed), qint64(0));
+    QVERIFY(outbox->resendableJobs().isEmpty());
+    QVERIFY(m_sink->waitFor(3));
+    QCOMPARE(m_service->requests().size(), 3);
+    QCOMPARE(postedJob(m_service->requests().at(2)), QByteArray("failed once"));
+    QCOMPARE(m_sink->jobId(2), QStringLiteral("J-2"));
+    QCOMPARE(m_sink->jobSize(2), 11);
+    QCOMPARE(m_journal->job(again)->state, OutboxState::Posted);
+    QCOMPARE(m_journal->job(failed)->result, QStringLiteral("打印失败:设备离线"));
+    recordCurrent(QStringLiteral("打印成功"));
+    QCOMPARE(m_journal->job(again)->result, QStringLiteral("打印成功"));
+    QVERIFY(!m_sink->waitFor(4, 300));
+    QCOMPARE(m_service->requests().size(), 3);
+}
+
 
 QTEST_GUILESS_MAIN(TestPrinterServer)
 #include "tst_printerserver.moc"
