@@ -104,8 +104,8 @@ void TestDetailFile::recordsFollowEachOtherWithSeparator()
     QCOMPARE(fileBytes(detailFilePath(snA())), QByteArray("A!+!B!+!"));
     QCOMPARE(detailFileSize(snA()), qint64(8));
 
-    // Real records: one with a job description, one without, and separators inside a document name
-    // that are kept as they are.
+    // Real records: one with a job description, one without, and a separator inside a document
+    // name, which is broken up so that it cannot close the record.
     const QString printed = QStringLiteral("月报.pdf;09:58:01;打印成功;2048;10:00:05");
     const QString offline = QStringLiteral(";打印失败:设备离线;17;10:00:06");
     const QString odd = QStringLiteral("a;b!+!c.txt;09:59:59;打印失败:网络访问异常;0;10:00:07");
@@ -114,10 +114,10 @@ void TestDetailFile::recordsFollowEachOtherWithSeparator()
     appendDetailRecord(snA(), odd);
 
     const QString expected = QStringLiteral("A!+!B!+!") + printed + QStringLiteral("!+!") + offline
-        + QStringLiteral("!+!") + odd + QStringLiteral("!+!");
+        + QStringLiteral("!+!a;b!+ !c.txt;09:59:59;打印失败:网络访问异常;0;10:00:07!+!");
     QCOMPARE(readDetailRecords(snA()), expected);
     const QByteArray raw = fileBytes(detailFilePath(snA()));
-    QCOMPARE(raw, QTextCodec::codecForLocale()->fromUnicode(expected));
+    QCOMPARE(raw, expected.toUtf8());
     QVERIFY(!raw.contains('\n') && !raw.contains('\r'));
     QCOMPARE(detailFileSize(snA()), qint64(raw.size()));
 }

@@ -102,8 +102,8 @@ private slots:
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("F;T5;打印成功;20;T6"));
         refresh(dialog);
         QCOMPARE(table->rowCount(), 4);
-        QCOMPARE(rowTexts(table, 2), (QStringList{"3", "E", "打印成功", "10", "T3", "T4"}));
-        QCOMPARE(rowTexts(table, 3), (QStringList{"4", "F", "打印成功", "20", "T5", "T6"}));
+        QCOMPARE(rowTexts(table, 2), (QStringList{"3", "E", "打印成功", "10 B", "T3", "T4"}));
+        QCOMPARE(rowTexts(table, 3), (QStringList{"4", "F", "打印成功", "20 B", "T5", "T6"}));
     }
 
     void queuedRowsGiveWayToHistory()
