@@ -21,6 +21,15 @@ bool isDecimal(const QString &field)
     return digits.match(field).hasMatch();
 }
 
+QString breakSeparators(const QString &text)
+{
+    QString broken = text;
+    // One pass is not enough: "!+!+!" leaves a separator behind after its first replacement.
+    while (broken.contains(QLatin1String(kSeparator)))
+        broken.replace(QLatin1String(kSeparator), QLatin1String(kBrokenSeparator));
+    return broken;
+}
+
 // Files written before took the fields in order and left the missing ones empty.
 DetailRecord fromTheLeft(const QStringList &fields)
 {
@@ -90,10 +99,7 @@ QString detailRecordSeparator()
 
 QString escapeDetailRecord(const QString &record)
 {
-    QString escaped = record;
-    // One pass is not enough: "!+!+!" leaves a separator behind after its first replacement.
-    while (escaped.contains(QLatin1String(kSeparator)))
-        escaped.replace(QLatin1String(kSeparator), QLatin1String(kBrokenSeparator));
+    QString escaped = breakSeparators(record);
     // "…!+" followed by the closing "!+!" would read as a separator one character early.
     if (escaped.endsWith(QLatin1String("!+")))
         escaped.append(QLatin1Char(' '));
@@ -104,7 +110,7 @@ QString jobDetailRecord(const QString &jobneed, const QString &result, qint64 jo
 {
     // One pass over the pattern: a document named "%2" stays "%2".
     return QStringLiteral("%1;%2;%3;%4")
-        .arg(escapeDetailRecord(jobneed), escapeDetailRecord(result), QString::number(jobSize), handledAt);
+        .arg(breakSeparators(jobneed), breakSeparators(result), QString::number(jobSize), handledAt);
 }
 
 QByteArray encodeDetailRecord(const QString &record)
