@@ -106,7 +106,8 @@ QString escapeDetailRecord(const QString &record)
     return escaped;
 }
 
-QString jobDetailRecord(const QString &jobneed, const QString &result, qint64 jobSize, const QString &handledAt)
+QString jobDetailRecord(
+    const QString &jobneed, const QString &result, qint64 jobSize, const QString &handledAt)
 {
     // One pass over the pattern: a document named "%2" stays "%2".
     return QStringLiteral("%1;%2;%3;%4")

@@ -14,8 +14,8 @@ struct DetailRecord
     QString document;
     QString submitted; // "hh:mm:ss" as the spooler showed it, or empty
     QString result;
-    QString size;      // bytes as decimal digits; a damaged record may hold anything
-    QString handled;   // "HH:mm:ss"
+    QString size; // bytes as decimal digits; a damaged record may hold anything
+    QString handled; // "HH:mm:ss"
 
     // The size in bytes, or -1 when the record does not hold a number there.
     qint64 sizeInBytes() const;
@@ -34,7 +34,8 @@ QString detailRecordSeparator();
 
 // The text of one job's record, ready to be appended. A separator inside the description or the
 // result is broken up so that it cannot close the record early.
-QString jobDetailRecord(const QString &jobneed, const QString &result, qint64 jobSize, const QString &handledAt);
+QString jobDetailRecord(
+    const QString &jobneed, const QString &result, qint64 jobSize, const QString &handledAt);
 
 // Breaks up every separator inside a record's text ("!+!" becomes "!+ !"), and an ending that would
 // make one together with the separator that follows it.

@@ -13,7 +13,7 @@ struct JobTableRow
 {
     enum class Kind {
         Finished, // recorded in the day's detail file
-        Queued,   // still in the spooler's queue
+        Queued, // still in the spooler's queue
     };
 
     Kind kind = Kind::Finished;

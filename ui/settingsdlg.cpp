@@ -8,8 +8,8 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QHelpEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -28,10 +28,10 @@ const char kTableLook[] =
     "background:qlineargradient(spread:pad,x1:0,y1:0,x2:0,y2:1,stop:0 #ff64ff,stop:1 #5252ff); }"
     "QTableWidget{background-color:white;border:1px solid #666666;}";
 
-const char kDaySwitchLook[] =
-    "QPushButton{color:white;background-color:rgba(255,255,255,0);border:1px solid rgba(255,255,255,120);"
-    "border-radius:4px;}"
-    "QPushButton:checked{background-color:rgba(92,188,227,200);border-color:rgba(92,188,227,255);}";
+const char kDaySwitchLook[]
+    = "QPushButton{color:white;background-color:rgba(255,255,255,0);border:1px solid rgba(255,255,255,120);"
+      "border-radius:4px;}"
+      "QPushButton:checked{background-color:rgba(92,188,227,200);border-color:rgba(92,188,227,255);}";
 
 enum Column { NumberColumn, DocumentColumn, StatusColumn, SizeColumn, SubmittedColumn, HandledColumn };
 

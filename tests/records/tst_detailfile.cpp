@@ -32,11 +32,11 @@ void appendBytes(const QString &path, const QByteArray &bytes)
     QCOMPARE(file.write(bytes), qint64(bytes.size()));
 }
 
-DetailRecord record(const char *document, const char *submitted, const char *result, const char *size,
-    const char *handled)
+DetailRecord record(
+    const char *document, const char *submitted, const char *result, const char *size, const char *handled)
 {
-    return DetailRecord { QString::fromUtf8(document), QString::fromUtf8(submitted), QString::fromUtf8(result),
-        QString::fromUtf8(size), QString::fromUtf8(handled) };
+    return DetailRecord { QString::fromUtf8(document), QString::fromUtf8(submitted),
+        QString::fromUtf8(result), QString::fromUtf8(size), QString::fromUtf8(handled) };
 }
 
 QByteArray fileBytes(const QString &path)
@@ -54,8 +54,9 @@ Q_DECLARE_METATYPE(DetailRecord)
 namespace QTest {
 template<> char *toString(const DetailRecord &record)
 {
-    const QString text = QStringLiteral("{%1 | %2 | %3 | %4 | %5}")
-                             .arg(record.document, record.submitted, record.result, record.size, record.handled);
+    const QString text
+        = QStringLiteral("{%1 | %2 | %3 | %4 | %5}")
+              .arg(record.document, record.submitted, record.result, record.size, record.handled);
     return qstrdup(text.toUtf8().constData());
 }
 } // namespace QTest
@@ -327,17 +328,19 @@ void TestDetailFile::recordsAreReadFromTheRight_data()
         << record("a;12:00:00;b;c.txt", "10:00:01", "打印失败:设备离线", "7", "10:00:09");
     QTest::newRow("no description") << QStringLiteral(";打印失败:设备离线;17;10:00:06")
                                     << record("", "", "打印失败:设备离线", "17", "10:00:06");
-    QTest::newRow("description without a time")
-        << QStringLiteral("a;b.txt;打印成功;5;10:00:00") << record("a;b.txt", "", "打印成功", "5", "10:00:00");
+    QTest::newRow("description without a time") << QStringLiteral("a;b.txt;打印成功;5;10:00:00")
+                                                << record("a;b.txt", "", "打印成功", "5", "10:00:00");
     QTest::newRow("empty result") << QStringLiteral("d.pdf;09:00:00;;0;09:00:01")
                                   << record("d.pdf", "09:00:00", "", "0", "09:00:01");
     // Shapes that do not fit are read from the left, as files were read before.
-    QTest::newRow("size is no number") << QStringLiteral("a;b;10:00:00;ok;x1;10:00:01")
-                                       << record("a", "b", "10:00:00", "ok", "x1");
-    QTest::newRow("last field is no time") << QStringLiteral("D;T1;S;N;T2") << record("D", "T1", "S", "N", "T2");
+    QTest::newRow("size is no number")
+        << QStringLiteral("a;b;10:00:00;ok;x1;10:00:01") << record("a", "b", "10:00:00", "ok", "x1");
+    QTest::newRow("last field is no time")
+        << QStringLiteral("D;T1;S;N;T2") << record("D", "T1", "S", "N", "T2");
     QTest::newRow("too few fields") << QStringLiteral("short;only") << record("short", "only", "", "", "");
     QTest::newRow("empty") << QString() << record("", "", "", "", "");
-    QTest::newRow("too many left to right") << QStringLiteral("1;2;3;4;5;6") << record("1", "2", "3", "4", "5");
+    QTest::newRow("too many left to right")
+        << QStringLiteral("1;2;3;4;5;6") << record("1", "2", "3", "4", "5");
 }
 
 void TestDetailFile::recordsAreReadFromTheRight()
@@ -366,7 +369,8 @@ void TestDetailFile::separatorsInNamesCannotForgeRecords()
     QCOMPARE(records.size(), 5);
     QCOMPARE(records.at(0), record("预算;草稿.txt", "09:59:00", "打印成功", "1234", "10:00:00"));
     QCOMPARE(records.at(1),
-        record("x!+ !伪造;09:00:00;打印成功;1;09:00:01!+ !y.txt", "09:59:01", "打印失败:a!+ !b", "10", "10:00:00"));
+        record("x!+ !伪造;09:00:00;打印成功;1;09:00:01!+ !y.txt", "09:59:01", "打印失败:a!+ !b", "10",
+            "10:00:00"));
     QCOMPARE(records.at(2), record("!+ !+ !", "09:59:02", "!+", "3", "10:00:00"));
     QCOMPARE(records.at(3), record("", "", "打印失败:网络访问异常", "0", "10:00:00"));
     QCOMPARE(records.at(4).document, QStringLiteral("raw!+ !forged!+ "));
@@ -378,7 +382,8 @@ void TestDetailFile::chineseSurvivesAWesternCodePage()
     QVERIFY(western);
     QTextCodec::setCodecForLocale(western);
 
-    appendJobRecord(snA(), QStringLiteral("季度报表.xlsx;09:30:00"), QStringLiteral("打印失败:设备离线"), 2048);
+    appendJobRecord(
+        snA(), QStringLiteral("季度报表.xlsx;09:30:00"), QStringLiteral("打印失败:设备离线"), 2048);
     appendJobRecord(snA(), QStringLiteral("Café menu.pdf;09:31:00"), QStringLiteral("打印成功"), 99);
 
     const QByteArray raw = fileBytes(detailFilePath(snA()));
@@ -395,7 +400,8 @@ void TestDetailFile::filesOfTheOldEncodingStillRead()
     QTextCodec *gbk = QTextCodec::codecForName("GBK");
     QVERIFY(gbk);
     QTextCodec::setCodecForLocale(gbk);
-    const QString old = QStringLiteral("旧文档.doc;08:00:00;打印成功;10;08:00:05!+!;打印失败:设备离线;20;08:10:00!+!");
+    const QString old
+        = QStringLiteral("旧文档.doc;08:00:00;打印成功;10;08:00:05!+!;打印失败:设备离线;20;08:10:00!+!");
     const QByteArray oldBytes = gbk->fromUnicode(old);
     QVERIFY(QString::fromUtf8(oldBytes) != old);
     appendBytes(detailFilePath(snA()), oldBytes);

@@ -33,8 +33,14 @@ QStringList rowTexts(QTableWidget *table, int row)
     return texts;
 }
 
-QDate today() { return QDate(2026, 12, 7); }
-QDate yesterday() { return QDate(2026, 12, 6); }
+QDate today()
+{
+    return QDate(2026, 12, 7);
+}
+QDate yesterday()
+{
+    return QDate(2026, 12, 6);
+}
 
 void appendBytes(const QString &path, const QByteArray &bytes)
 {
@@ -145,8 +151,8 @@ private slots:
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("F;T5;打印成功;20;T6"));
         refresh(dialog);
         QCOMPARE(table->rowCount(), 4);
-        QCOMPARE(rowTexts(table, 2), (QStringList{"3", "E", "打印成功", "10 B", "T3", "T4"}));
-        QCOMPARE(rowTexts(table, 3), (QStringList{"4", "F", "打印成功", "20 B", "T5", "T6"}));
+        QCOMPARE(rowTexts(table, 2), (QStringList { "3", "E", "打印成功", "10 B", "T3", "T4" }));
+        QCOMPARE(rowTexts(table, 3), (QStringList { "4", "F", "打印成功", "20 B", "T5", "T6" }));
     }
 
     void queuedRowsGiveWayToHistory()
@@ -237,7 +243,8 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         QTableWidget *table = dialog.table();
         QCOMPARE(column(table, 3),
-            (QStringList { "0 B", "512 B", "1023 B", "1.0 KB", "1.2 KB", "1.0 MB", "3.4 MB", "5.0 GB", "12a" }));
+            (QStringList {
+                "0 B", "512 B", "1023 B", "1.0 KB", "1.2 KB", "1.0 MB", "3.4 MB", "5.0 GB", "12a" }));
         QStringList tips;
         for (int row = 0; row < table->rowCount(); ++row)
             tips << table->item(row, 3)->toolTip();
@@ -268,7 +275,8 @@ private slots:
         QVERIFY(dialog.yesterdayButton()->isChecked());
         QVERIFY(!dialog.todayButton()->isChecked());
         QCOMPARE(column(table, 1), (QStringList { "晚上.pdf", "深夜.pdf" }));
-        QCOMPARE(rowTexts(table, 1), (QStringList { "2", "深夜.pdf", "打印失败:设备离线", "20 B", "22:59:30", "23:00:00" }));
+        QCOMPARE(rowTexts(table, 1),
+            (QStringList { "2", "深夜.pdf", "打印失败:设备离线", "20 B", "22:59:30", "23:00:00" }));
         refresh(dialog);
         QCOMPARE(column(table, 1), (QStringList { "晚上.pdf", "深夜.pdf" }));
 
@@ -286,7 +294,8 @@ private slots:
 
         // Past midnight "today" is the new day's file, and the day before is one click away.
         Clock::setFixedForTesting(QDateTime(today().addDays(1), QTime(0, 0, 5)));
-        appendJobRecord(QLatin1String(kSerial), QStringLiteral("跨夜.pdf;23:59:58"), QStringLiteral("打印成功"), 40);
+        appendJobRecord(
+            QLatin1String(kSerial), QStringLiteral("跨夜.pdf;23:59:58"), QStringLiteral("打印成功"), 40);
         refresh(dialog);
         QCOMPARE(column(table, 1), (QStringList { "跨夜.pdf" }));
         QCOMPARE(column(table, 0), (QStringList { "1" }));
@@ -311,7 +320,8 @@ private slots:
         appendBytes(path, next.mid(5));
         refresh(dialog);
         QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(rowTexts(table, 1), (QStringList { "2", "二.pdf", "打印成功", "2.0 KB", "09:01:00", "10:00:02" }));
+        QCOMPARE(rowTexts(table, 1),
+            (QStringList { "2", "二.pdf", "打印成功", "2.0 KB", "09:01:00", "10:00:02" }));
         // Rows already shown are left as they are.
         QCOMPARE(table->item(0, 1), first);
 
@@ -334,7 +344,8 @@ private slots:
         const QRect cell = table->visualItemRect(table->item(0, 1));
         const QRect other = table->visualItemRect(table->item(1, 1));
 
-        QVERIFY(QMetaObject::invokeMethod(&dialog, "slotItemEnter", Q_ARG(QTableWidgetItem *, table->item(0, 1))));
+        QVERIFY(QMetaObject::invokeMethod(
+            &dialog, "slotItemEnter", Q_ARG(QTableWidgetItem *, table->item(0, 1))));
         QTRY_VERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), longName);
         // The view asks for the cell's tooltip once the mouse has rested, and moves within the cell.
