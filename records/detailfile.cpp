@@ -8,13 +8,11 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStringList>
-#include <QTextStream>
 
 #include "clock.h"
 
 namespace {
 
-const char kSeparator[] = "!+!";
 const char kDateFormat[] = "yyyy-MM-dd";
 const int kSerialLength = 16;
 
@@ -34,12 +32,6 @@ void logOpenFailure(const QFile &file)
 
 } // namespace
 
-QString jobDetailRecord(const QString &jobneed, const QString &result, qint64 jobSize, const QString &handledAt)
-{
-    // One pass over the pattern: a document named "%2" stays "%2".
-    return QStringLiteral("%1;%2;%3;%4").arg(jobneed, result, QString::number(jobSize), handledAt);
-}
-
 QString recordHandlingTime()
 {
     return Clock::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
@@ -52,44 +44,73 @@ void appendJobRecord(const QString &cloudSn, const QString &jobneed, const QStri
 
 QString detailFilePath(const QString &cloudSn)
 {
-    const QString day = Clock::currentDate().toString(QLatin1String(kDateFormat));
-    return detailFolder() + QLatin1Char('/') + cloudSn + day + QStringLiteral(".txt");
+    return detailFilePath(cloudSn, Clock::currentDate());
+}
+
+QString detailFilePath(const QString &cloudSn, const QDate &day)
+{
+    return detailFolder() + QLatin1Char('/') + cloudSn + day.toString(QLatin1String(kDateFormat))
+        + QStringLiteral(".txt");
 }
 
 void appendDetailRecord(const QString &cloudSn, const QString &record)
 {
+    // Formed outside the lock: escaping a long record need not hold up the history dialog.
+    const QByteArray bytes = encodeDetailRecord(escapeDetailRecord(record) + detailRecordSeparator());
     QMutexLocker locker(&g_detailMutex);
     QFile file(detailFilePath(cloudSn));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         logOpenFailure(file);
         return;
     }
-    // The stream's default codec is the locale's, which is what the history dialog reads with.
-    QTextStream out(&file);
-    out << record << QLatin1String(kSeparator);
-    out.flush();
+    // UTF-8 whatever the code page: a Western Windows cannot hold "打印成功" in its own.
+    file.write(bytes);
     file.close();
 }
 
 QString readDetailRecords(const QString &cloudSn)
 {
+    return readDetailRecords(cloudSn, Clock::currentDate());
+}
+
+QString readDetailRecords(const QString &cloudSn, const QDate &day)
+{
     QMutexLocker locker(&g_detailMutex);
-    QFile file(detailFilePath(cloudSn));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    QFile file(detailFilePath(cloudSn, day));
+    if (!file.open(QIODevice::ReadOnly)) {
         logOpenFailure(file);
         return QString();
     }
-    QTextStream in(&file);
-    return in.readAll();
+    return decodeDetailText(file.readAll());
 }
 
 qint64 detailFileSize(const QString &cloudSn)
 {
+    return detailFileSize(cloudSn, Clock::currentDate());
+}
+
+qint64 detailFileSize(const QString &cloudSn, const QDate &day)
+{
     QMutexLocker locker(&g_detailMutex);
-    QFile file(detailFilePath(cloudSn));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    QFile file(detailFilePath(cloudSn, day));
+    if (!file.open(QIODevice::ReadOnly))
         return 0;
     return file.size();
+}
+
+QByteArray readDetailBytes(const QString &cloudSn, const QDate &day, qint64 offset, qint64 *fileSize)
+{
+    QMutexLocker locker(&g_detailMutex);
+    *fileSize = 0;
+    QFile file(detailFilePath(cloudSn, day));
+    if (!file.open(QIODevice::ReadOnly)) {
+        logOpenFailure(file);
+        return QByteArray();
+    }
+    *fileSize = file.size();
+    if (offset >= *fileSize || !file.seek(offset))
+        return QByteArray();
+    return file.read(*fileSize - offset);
 }
 
 void DetailFileManage()

@@ -1,13 +1,15 @@
 #include "settingsdlg.h"
 
-#include "detailfile.h"
-#include "detailrecordparser.h"
+#include "clock.h"
 #include "spoolerjobs.h"
 
+#include <QButtonGroup>
 #include <QCursor>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -26,16 +28,21 @@ const char kTableLook[] =
     "background:qlineargradient(spread:pad,x1:0,y1:0,x2:0,y2:1,stop:0 #ff64ff,stop:1 #5252ff); }"
     "QTableWidget{background-color:white;border:1px solid #666666;}";
 
+const char kDaySwitchLook[]
+    = "QPushButton{color:white;background-color:rgba(255,255,255,0);border:1px solid rgba(255,255,255,120);"
+      "border-radius:4px;}"
+      "QPushButton:checked{background-color:rgba(92,188,227,200);border-color:rgba(92,188,227,255);}";
+
+enum Column { NumberColumn, DocumentColumn, StatusColumn, SizeColumn, SubmittedColumn, HandledColumn };
+
 } // namespace
 
 SettingsDlg::SettingsDlg(const QString &printerName, const QString &cloudSn, QWidget *parent)
     : QDialog(parent)
     , m_printerName(printerName)
     , m_cloudSn(cloudSn)
+    , m_reader(cloudSn, Clock::currentDate())
 {
-    m_lastFileSize = detailFileSize(m_cloudSn);
-    const QString text = m_lastFileSize != 0 ? readDetailRecords(m_cloudSn) : QString();
-
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
     const QPoint origin = parent ? parent->pos() : QPoint();
@@ -48,17 +55,11 @@ SettingsDlg::SettingsDlg(const QString &printerName, const QString &cloudSn, QWi
     layout->addWidget(panel);
     setupTable(panel);
     setupTitleBar(panel);
+    setupDaySwitch();
 
-    if (!text.isEmpty()) {
-        const QList<QStringList> records = parseDetailRecords(text);
-        for (int i = 0; i < records.size(); ++i) {
-            m_table->insertRow(i);
-            fillHistoryRow(i, records.at(i));
-            m_table->scrollToBottom();
-        }
-        m_historyRows = records.size();
-    }
-    m_totalRows = m_historyRows;
+    // The spooler's queue joins at the first refresh, a second from now.
+    readNewHistory();
+    showRows({});
 
     m_timer = new QTimer(this);
     m_timer->setInterval(1000);
@@ -78,6 +79,9 @@ void SettingsDlg::setupTable(QWidget *panel)
     m_table->setMouseTracking(true);
     m_table->setStyleSheet(QLatin1String(kTableLook));
     connect(m_table, &QTableWidget::itemEntered, this, &SettingsDlg::slotItemEnter);
+    // The view's own tooltip handling would hide ours a moment after it shows: none of our cells
+    // holds a tooltip of its own, the cut-off text is measured when the mouse comes.
+    m_table->viewport()->installEventFilter(this);
 
     QFont font(QStringLiteral("song"));
     font.setPixelSize(14);
@@ -116,88 +120,165 @@ void SettingsDlg::setupTitleBar(QWidget *panel)
     connect(m_closeButton, &QPushButton::clicked, this, &SettingsDlg::onXClicked);
 
     m_title = new QLabel(m_titleBar);
-    m_title->setGeometry(40, 9, 551, 31);
+    m_title->setGeometry(40, 9, 450, 31);
     m_title->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
     m_title->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     m_title->setText(m_printerName + QStringLiteral("打印详情"));
 }
 
-void SettingsDlg::setCell(int row, int column, const QString &text)
+void SettingsDlg::setupDaySwitch()
 {
-    m_table->setItem(row, column, new QTableWidgetItem(text));
+    m_todayButton = new QPushButton(QStringLiteral("今天"), m_titleBar);
+    m_todayButton->setObjectName(QStringLiteral("todayButton"));
+    m_todayButton->setGeometry(506, 13, 56, 26);
+    m_yesterdayButton = new QPushButton(QStringLiteral("昨天"), m_titleBar);
+    m_yesterdayButton->setObjectName(QStringLiteral("yesterdayButton"));
+    m_yesterdayButton->setGeometry(568, 13, 56, 26);
+
+    auto *group = new QButtonGroup(this);
+    group->setExclusive(true);
+    for (QPushButton *button : { m_todayButton, m_yesterdayButton }) {
+        button->setCheckable(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setStyleSheet(QLatin1String(kDaySwitchLook));
+        group->addButton(button);
+        connect(button, &QPushButton::clicked, this, &SettingsDlg::onDaySwitched);
+    }
+    m_todayButton->setChecked(true);
 }
 
-void SettingsDlg::fillHistoryRow(int row, const QStringList &fields)
+bool SettingsDlg::showsToday() const
 {
-    // Fields: document; submitted; result; size; processed. Missing ones show empty.
-    const auto field = [&fields](int number) { return fields.value(number - 1); };
-    setCell(row, 0, QString::number(row + 1));
-    setCell(row, 1, field(1));
-    setCell(row, 2, field(3));
-    setCell(row, 3, field(4));
-    setCell(row, 4, field(2));
-    setCell(row, 5, field(5));
+    return !m_yesterdayButton->isChecked();
 }
 
-void SettingsDlg::fillQueuedRow(int row, const QStringList &job)
+QDate SettingsDlg::shownDay() const
 {
-    // A queued job: document; status; "----"; submitted; "--:--:--".
-    setCell(row, 0, QString::number(row + 1));
-    setCell(row, 1, job.value(0));
-    setCell(row, 2, job.value(1));
-    setCell(row, 3, job.value(2));
-    setCell(row, 4, job.value(3));
-    setCell(row, 5, job.value(4));
+    // Read at every refresh: past midnight "today" is the new day, and "yesterday" moves with it.
+    const QDate today = Clock::currentDate();
+    return showsToday() ? today : today.addDays(-1);
+}
+
+void SettingsDlg::onDaySwitched()
+{
+    if (m_reader.day() == shownDay())
+        return;
+    on_Timeout();
+}
+
+void SettingsDlg::readNewHistory()
+{
+    m_reader.setDay(shownDay());
+    bool startedOver = false;
+    const QList<DetailRecord> records = m_reader.readAppended(&startedOver);
+    if (startedOver) {
+        // Another day, or a file that was replaced: what the table shows no longer stands.
+        m_history.clear();
+        m_historyShown = 0;
+    }
+    for (const DetailRecord &record : records)
+        m_history.append(JobTableRow::finished(record));
 }
 
 void SettingsDlg::on_Timeout()
 {
-    const qint64 size = detailFileSize(m_cloudSn);
-    if (size > m_lastFileSize) {
-        const QList<QStringList> records = parseDetailRecords(readDetailRecords(m_cloudSn));
-        for (int i = m_historyRows; i < records.size(); ++i) {
-            m_table->insertRow(m_historyRows);
-            fillHistoryRow(m_historyRows, records.at(i));
-            m_table->scrollToBottom();
-            ++m_historyRows;
-        }
-        m_lastFileSize = size;
-    }
+    readNewHistory();
 
-    const QList<QStringList> jobs = spoolerJobRows();
-    m_totalRows = m_historyRows + jobs.size();
-    while (m_table->rowCount() > m_totalRows)
-        m_table->removeRow(m_table->rowCount() - 1);
-    while (m_table->rowCount() < m_totalRows)
-        m_table->insertRow(m_table->rowCount());
-    for (int k = 0; k < jobs.size(); ++k) {
-        fillQueuedRow(m_historyRows + k, jobs.at(k));
-        m_table->scrollToBottom();
-    }
+    // Rows after the history, in the order they are shown. Jobs still in the program's own hands
+    // (received, not yet finished) belong between the history and the spooler's queue.
+    QList<JobTableRow> tail;
+    if (showsToday())
+        tail += spoolerJobRows();
+    showRows(tail);
 }
 
-QList<QStringList> SettingsDlg::spoolerJobRows() const
+void SettingsDlg::showRows(const QList<JobTableRow> &tail)
 {
-    QList<QStringList> rows;
-    for (const SpoolerJob &job : queuedJobs(m_printerName).value_or(QList<SpoolerJob>())) {
-        rows.append({job.document,
-                     job.printing ? QStringLiteral("正在处理") : QStringLiteral("打印排队中"),
-                     QStringLiteral("----"), chinaTimeOfDay(job.submitted), QStringLiteral("--:--:--")});
+    // The history rows already written stay as they are; new ones follow them, and the rows after
+    // the history are written again each time, so the numbers stay consecutive.
+    const int before = m_table->rowCount();
+    const int total = m_history.size() + tail.size();
+    m_table->setRowCount(total);
+    for (int row = m_historyShown; row < m_history.size(); ++row)
+        writeRow(row, m_history.at(row));
+    m_historyShown = m_history.size();
+    for (int k = 0; k < tail.size(); ++k)
+        writeRow(m_history.size() + k, tail.at(k));
+    if (total > before)
+        m_table->scrollToBottom();
+}
+
+void SettingsDlg::writeRow(int row, const JobTableRow &values)
+{
+    // The one place a row reaches the table: an action of its own (a button for some kind of row)
+    // would be set here too.
+    setCell(row, NumberColumn, QString::number(row + 1));
+    setCell(row, DocumentColumn, values.document);
+    setCell(row, StatusColumn, values.status);
+    setCell(row, SizeColumn, values.size, values.sizeToolTip);
+    setCell(row, SubmittedColumn, values.submitted);
+    setCell(row, HandledColumn, values.handled);
+}
+
+void SettingsDlg::setCell(int row, int column, const QString &text, const QString &toolTip)
+{
+    // Cells are kept and changed rather than replaced: the queued rows are written every second,
+    // and a new item under the mouse would lose its tooltip.
+    QTableWidgetItem *item = m_table->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        m_table->setItem(row, column, item);
     }
+    if (item->text() != text)
+        item->setText(text);
+    if (item->toolTip() != toolTip)
+        item->setToolTip(toolTip);
+}
+
+QList<JobTableRow> SettingsDlg::spoolerJobRows() const
+{
+    QList<JobTableRow> rows;
+    for (const SpoolerJob &job : queuedJobs(m_printerName).value_or(QList<SpoolerJob>()))
+        rows.append(JobTableRow::queued(job));
     return rows;
+}
+
+QString SettingsDlg::cellToolTip(const QTableWidgetItem *item) const
+{
+    if (!item->toolTip().isEmpty())
+        return item->toolTip();
+    const QVariant fontRole = item->data(Qt::FontRole);
+    const QFont font = fontRole.isValid() ? fontRole.value<QFont>() : QFont();
+    const int textWidth = QFontMetrics(font).horizontalAdvance(item->text());
+    return textWidth > m_table->columnWidth(item->column()) ? item->text() : QString();
+}
+
+void SettingsDlg::showCellToolTip(const QTableWidgetItem *item, const QPoint &globalPos)
+{
+    const QString tip = item ? cellToolTip(item) : QString();
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        return;
+    }
+    // Tied to the cell's rectangle: the tip stays while the mouse is on the cell (showing the same
+    // tip again there changes nothing) and goes when it leaves.
+    QToolTip::showText(globalPos, tip, m_table->viewport(), m_table->visualItemRect(item));
 }
 
 void SettingsDlg::slotItemEnter(QTableWidgetItem *item)
 {
-    if (QToolTip::isVisible())
-        QToolTip::hideText();
-    if (!item)
-        return;
-    const QVariant fontRole = item->data(Qt::FontRole);
-    const QFont font = fontRole.isValid() ? fontRole.value<QFont>() : QFont();
-    const int textWidth = QFontMetrics(font).horizontalAdvance(item->text());
-    if (textWidth > m_table->columnWidth(item->column()))
-        QToolTip::showText(QCursor::pos() + QPoint(20, 0), item->text());
+    // A cell without a tip hides the one shown; a cell with one takes it over.
+    showCellToolTip(item, QCursor::pos() + QPoint(20, 0));
+}
+
+bool SettingsDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_table->viewport() && event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        showCellToolTip(m_table->itemAt(help->pos()), help->globalPos() + QPoint(20, 0));
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void SettingsDlg::onXClicked()

@@ -1,8 +1,12 @@
 #ifndef SETTINGSDLG_H
 #define SETTINGSDLG_H
 
+#include "detailfilereader.h"
+#include "jobtablerow.h"
+
+#include <QDate>
 #include <QDialog>
-#include <QStringList>
+#include <QList>
 
 class QGroupBox;
 class QLabel;
@@ -11,8 +15,9 @@ class QTableWidget;
 class QTableWidgetItem;
 class QTimer;
 
-// Today's jobs of one cloud printer: the finished ones from its detail file, then those still
-// queued in the spooler. Refreshed every second while open.
+// The jobs of one cloud printer on one day: the finished ones from its detail file, then, for
+// today, those still queued in the spooler. Refreshed every second while open; a switch in the
+// title bar shows yesterday's file instead, so jobs of the evening stay visible after midnight.
 class SettingsDlg : public QDialog
 {
     Q_OBJECT
@@ -21,30 +26,46 @@ public:
     SettingsDlg(const QString &printerName, const QString &cloudSn, QWidget *parent = nullptr);
 
     QTableWidget *table() const { return m_table; }
+    QPushButton *todayButton() const { return m_todayButton; }
+    QPushButton *yesterdayButton() const { return m_yesterdayButton; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void onXClicked();
     void on_Timeout();
     void slotItemEnter(QTableWidgetItem *item);
+    void onDaySwitched();
 
 private:
-    QList<QStringList> spoolerJobRows() const;
+    QList<JobTableRow> spoolerJobRows() const;
     void setupTable(QWidget *panel);
     void setupTitleBar(QWidget *panel);
-    void fillHistoryRow(int row, const QStringList &fields);
-    void fillQueuedRow(int row, const QStringList &job);
-    void setCell(int row, int column, const QString &text);
+    void setupDaySwitch();
+    bool showsToday() const;
+    QDate shownDay() const;
+    void readNewHistory();
+    void showRows(const QList<JobTableRow> &tail);
+    void writeRow(int row, const JobTableRow &values);
+    void setCell(int row, int column, const QString &text, const QString &toolTip = QString());
+    QString cellToolTip(const QTableWidgetItem *item) const;
+    void showCellToolTip(const QTableWidgetItem *item, const QPoint &globalPos);
 
     QTimer *m_timer = nullptr;
     QString m_printerName;
     QString m_cloudSn;
-    int m_historyRows = 0;
-    qint64 m_lastFileSize = 0;
-    int m_totalRows = 0;
+    DetailFileReader m_reader;
+    // The finished jobs of the day shown, oldest first; they fill the table's first rows.
+    QList<JobTableRow> m_history;
+    // How many of them are on the table already: a refresh writes only those after.
+    int m_historyShown = 0;
     QTableWidget *m_table = nullptr;
     QGroupBox *m_titleBar = nullptr;
     QPushButton *m_closeButton = nullptr;
     QLabel *m_title = nullptr;
+    QPushButton *m_todayButton = nullptr;
+    QPushButton *m_yesterdayButton = nullptr;
 };
 
 #endif // SETTINGSDLG_H

@@ -9,7 +9,7 @@
 // file holds, in order, each field in its column, numbered from 1.
 #include "clock.h"
 #include "detailfile.h"
-#include "detailrecordparser.h"
+#include "jobsizetext.h"
 #include "settingsdlg.h"
 #include "winsim/winsimcontrol.h"
 
@@ -45,19 +45,27 @@ QString cell(QTableWidget *table, int row, int column)
     return item ? item->text() : QString();
 }
 
-// Rows 0 to n-1 are the file's records, in order, as the dialog's columns place their fields.
+// Rows 0 to n-1 are the file's records, in order, each field in its column; a size that is a number
+// reads short, with the exact bytes in its tooltip.
 void checkTable(SettingsDlg &dialog)
 {
-    const QList<QStringList> records = parseDetailRecords(readDetailRecords(QLatin1String(kSerial)));
+    const QList<DetailRecord> records = parseDetailRecords(readDetailRecords(QLatin1String(kSerial)));
     QTableWidget *table = dialog.table();
     check(
         table->rowCount() == records.size(), "one row per record, and no queued rows for a missing printer");
-    static const int fieldOfColumn[] = { -1, 0, 2, 3, 1, 4 };
     for (int row = 0; row < records.size(); ++row) {
+        const DetailRecord &record = records.at(row);
         check(cell(table, row, 0) == QString::number(row + 1), "rows are numbered from 1");
-        for (int column = 1; column < 6; ++column) {
-            check(cell(table, row, column) == records.at(row).value(fieldOfColumn[column]),
-                "each field stands in its column");
+        check(cell(table, row, 1) == record.document, "the document stands in its column");
+        check(cell(table, row, 2) == record.result, "the result stands in its column");
+        check(cell(table, row, 4) == record.submitted, "the submission time stands in its column");
+        check(cell(table, row, 5) == record.handled, "the handling time stands in its column");
+        const qint64 bytes = record.sizeInBytes();
+        if (bytes >= 0) {
+            check(cell(table, row, 3) == jobSizeText(bytes), "the size reads short");
+            check(table->item(row, 3)->toolTip() == jobSizeBytesText(bytes), "the exact size is at hand");
+        } else {
+            check(cell(table, row, 3) == record.size, "a size that is no number shows as it is");
         }
     }
 }

@@ -4,7 +4,6 @@
 #include "cloudsimprocess.h"
 #include "cprinter.h"
 #include "detailfile.h"
-#include "detailrecordparser.h"
 #include "driverinfo.h"
 #include "driveritem.h"
 #include "liveobjects.h"
@@ -114,7 +113,16 @@ PrinterServer *serverFor(TolMainWindow &window, DriverItem *card)
 
 QList<QStringList> records(const QString &serial)
 {
-    return parseDetailRecords(readDetailRecords(serial));
+    // In the file's own layout: five fields with a job description, four (the first empty) without.
+    QList<QStringList> rows;
+    for (const DetailRecord &record : parseDetailRecords(readDetailRecords(serial))) {
+        QStringList fields { record.document };
+        if (!record.submitted.isEmpty())
+            fields << record.submitted;
+        fields << record.result << record.size << record.handled;
+        rows.append(fields);
+    }
+    return rows;
 }
 
 QList<QByteArray> serviceJobData(CloudSimProcess &sim)

@@ -5,10 +5,14 @@
 #include "spoolerfixture.h"
 #include "winsim/winsimcontrol.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -29,6 +33,53 @@ QStringList rowTexts(QTableWidget *table, int row)
     return texts;
 }
 
+QDate today()
+{
+    return QDate(2026, 12, 7);
+}
+QDate yesterday()
+{
+    return QDate(2026, 12, 6);
+}
+
+void appendBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Append), qPrintable(path));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// Writes a job's record as the card does, on the given day at 23:00 (or today at 10:00).
+void recordJob(const QDate &day, const QString &jobneed, const QString &result, qint64 size)
+{
+    const QTime at = day == today() ? QTime(10, 0) : QTime(23, 0);
+    Clock::setFixedForTesting(QDateTime(day, at));
+    appendJobRecord(QLatin1String(kSerial), jobneed, result, size);
+    Clock::setFixedForTesting(QDateTime(today(), QTime(10, 0)));
+}
+
+QStringList column(QTableWidget *table, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < table->rowCount(); ++row)
+        texts << (table->item(row, column) ? table->item(row, column)->text() : QStringLiteral("<none>"));
+    return texts;
+}
+
+// What the view hands its viewport when the mouse has rested on a point.
+void restMouseOn(QTableWidget *table, const QPoint &pos)
+{
+    QHelpEvent help(QEvent::ToolTip, pos, table->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(table->viewport(), &help);
+}
+
+void moveMouseTo(QTableWidget *table, const QPoint &pos)
+{
+    QMouseEvent move(QEvent::MouseMove, pos, table->viewport()->mapToGlobal(pos), Qt::NoButton, Qt::NoButton,
+        Qt::NoModifier);
+    QApplication::sendEvent(table->viewport(), &move);
+}
+
 void refresh(SettingsDlg &dialog)
 {
     QVERIFY(QMetaObject::invokeMethod(&dialog, "on_Timeout"));
@@ -46,16 +97,14 @@ class TestSettingsDlg : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(ProgramFolder::install());
-        Clock::setFixedForTesting(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
-    }
+    void initTestCase() { QVERIFY(ProgramFolder::install()); }
 
     void init()
     {
+        Clock::setFixedForTesting(QDateTime(today(), QTime(10, 0)));
         QVERIFY(winsim::reset());
-        QFile::remove(detailFilePath(QLatin1String(kSerial)));
+        for (int days = -2; days <= 1; ++days)
+            QFile::remove(detailFilePath(QLatin1String(kSerial), today().addDays(days)));
         QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("P1"), 1, QLatin1String(kSerial)));
     }
@@ -102,8 +151,8 @@ private slots:
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("F;T5;打印成功;20;T6"));
         refresh(dialog);
         QCOMPARE(table->rowCount(), 4);
-        QCOMPARE(rowTexts(table, 2), (QStringList{"3", "E", "打印成功", "10", "T3", "T4"}));
-        QCOMPARE(rowTexts(table, 3), (QStringList{"4", "F", "打印成功", "20", "T5", "T6"}));
+        QCOMPARE(rowTexts(table, 2), (QStringList { "3", "E", "打印成功", "10 B", "T3", "T4" }));
+        QCOMPARE(rowTexts(table, 3), (QStringList { "4", "F", "打印成功", "20 B", "T5", "T6" }));
     }
 
     void queuedRowsGiveWayToHistory()
@@ -164,6 +213,161 @@ private slots:
         QCOMPARE(QToolTip::text(), longName);
         // Entering a cell that fits hides the tooltip (Qt lets it fade out).
         QVERIFY(QMetaObject::invokeMethod(&dialog, "slotItemEnter", Q_ARG(QTableWidgetItem *, table->item(0, 1))));
+        QTRY_VERIFY(!QToolTip::isVisible());
+    }
+
+    void namesWithSeparatorsAndRecordsWithoutDescription()
+    {
+        recordJob(today(), QStringLiteral("预算;草稿.txt;10:00:01"), QStringLiteral("打印成功"), 1234);
+        recordJob(today(), QStringLiteral("a!+!b;09:00:00;打印成功;1;09:00:01!+!c.pdf;09:59:59"),
+            QStringLiteral("打印成功"), 5);
+        recordJob(today(), QString(), QStringLiteral("打印失败:设备离线"), 17);
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        QTableWidget *table = dialog.table();
+        QCOMPARE(table->rowCount(), 3);
+        QCOMPARE(rowTexts(table, 0),
+            (QStringList { "1", "预算;草稿.txt", "打印成功", "1.2 KB", "10:00:01", "10:00:00" }));
+        QCOMPARE(rowTexts(table, 1),
+            (QStringList { "2", "a!+ !b;09:00:00;打印成功;1;09:00:01!+ !c.pdf", "打印成功", "5 B", "09:59:59",
+                "10:00:00" }));
+        QCOMPARE(rowTexts(table, 2), (QStringList { "3", "", "打印失败:设备离线", "17 B", "", "10:00:00" }));
+    }
+
+    void sizesReadShortWithExactBytesAtHand()
+    {
+        const qint64 sizes[] = { 0, 512, 1023, 1024, 1234, 1048575, 3565158, 5368709120LL };
+        for (qint64 size : sizes)
+            recordJob(today(), QStringLiteral("d.pdf;09:00:00"), QStringLiteral("打印成功"), size);
+        // A damaged record's size shows as it stands, without a tooltip.
+        appendDetailRecord(QLatin1String(kSerial), QStringLiteral("e.pdf;09:00:00;打印成功;12a;10:00:00"));
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        QTableWidget *table = dialog.table();
+        QCOMPARE(column(table, 3),
+            (QStringList {
+                "0 B", "512 B", "1023 B", "1.0 KB", "1.2 KB", "1.0 MB", "3.4 MB", "5.0 GB", "12a" }));
+        QStringList tips;
+        for (int row = 0; row < table->rowCount(); ++row)
+            tips << table->item(row, 3)->toolTip();
+        QCOMPARE(tips,
+            (QStringList { "0 字节", "512 字节", "1023 字节", "1024 字节", "1234 字节", "1048575 字节",
+                "3565158 字节", "5368709120 字节", "" }));
+    }
+
+    void yesterdayBehindTheSwitch()
+    {
+        recordJob(yesterday(), QStringLiteral("晚上.pdf;22:59:00"), QStringLiteral("打印成功"), 10);
+        recordJob(yesterday(), QStringLiteral("深夜.pdf;22:59:30"), QStringLiteral("打印失败:设备离线"), 20);
+        recordJob(today(), QStringLiteral("早上.pdf;09:00:00"), QStringLiteral("打印成功"), 30);
+        QVERIFY(winsim::pausePrinter("P1"));
+        QVERIFY(winsim::submitJob("P1", std::string("queued.docx"), { 1, 2, 3 }, utcMs(1, 0, 0)) != 0);
+
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        QTableWidget *table = dialog.table();
+        QVERIFY(dialog.todayButton()->isChecked());
+        QVERIFY(!dialog.yesterdayButton()->isChecked());
+        QCOMPARE(dialog.todayButton()->text(), QStringLiteral("今天"));
+        QCOMPARE(dialog.yesterdayButton()->text(), QStringLiteral("昨天"));
+        refresh(dialog);
+        QCOMPARE(column(table, 1), (QStringList { "早上.pdf", "queued.docx" }));
+
+        // Yesterday's file alone: the spooler's queue belongs to today.
+        dialog.yesterdayButton()->click();
+        QVERIFY(dialog.yesterdayButton()->isChecked());
+        QVERIFY(!dialog.todayButton()->isChecked());
+        QCOMPARE(column(table, 1), (QStringList { "晚上.pdf", "深夜.pdf" }));
+        QCOMPARE(rowTexts(table, 1),
+            (QStringList { "2", "深夜.pdf", "打印失败:设备离线", "20 B", "22:59:30", "23:00:00" }));
+        refresh(dialog);
+        QCOMPARE(column(table, 1), (QStringList { "晚上.pdf", "深夜.pdf" }));
+
+        dialog.todayButton()->click();
+        QCOMPARE(column(table, 1), (QStringList { "早上.pdf", "queued.docx" }));
+        QCOMPARE(column(table, 0), (QStringList { "1", "2" }));
+    }
+
+    void midnightStartsTheNewDay()
+    {
+        recordJob(today(), QStringLiteral("今天的.pdf;09:00:00"), QStringLiteral("打印成功"), 30);
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        QTableWidget *table = dialog.table();
+        QCOMPARE(table->rowCount(), 1);
+
+        // Past midnight "today" is the new day's file, and the day before is one click away.
+        Clock::setFixedForTesting(QDateTime(today().addDays(1), QTime(0, 0, 5)));
+        appendJobRecord(
+            QLatin1String(kSerial), QStringLiteral("跨夜.pdf;23:59:58"), QStringLiteral("打印成功"), 40);
+        refresh(dialog);
+        QCOMPARE(column(table, 1), (QStringList { "跨夜.pdf" }));
+        QCOMPARE(column(table, 0), (QStringList { "1" }));
+        dialog.yesterdayButton()->click();
+        QCOMPARE(column(table, 1), (QStringList { "今天的.pdf" }));
+    }
+
+    void refreshReadsOnlyWhatWasAppended()
+    {
+        recordJob(today(), QStringLiteral("一.pdf;09:00:00"), QStringLiteral("打印成功"), 1);
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        QTableWidget *table = dialog.table();
+        QCOMPARE(table->rowCount(), 1);
+        QTableWidgetItem *first = table->item(0, 1);
+
+        // A record caught half written waits for the rest.
+        const QByteArray next = QStringLiteral("二.pdf;09:01:00;打印成功;2048;10:00:02!+!").toUtf8();
+        const QString path = detailFilePath(QLatin1String(kSerial));
+        appendBytes(path, next.left(5));
+        refresh(dialog);
+        QCOMPARE(table->rowCount(), 1);
+        appendBytes(path, next.mid(5));
+        refresh(dialog);
+        QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(rowTexts(table, 1),
+            (QStringList { "2", "二.pdf", "打印成功", "2.0 KB", "09:01:00", "10:00:02" }));
+        // Rows already shown are left as they are.
+        QCOMPARE(table->item(0, 1), first);
+
+        // A file that was replaced is shown again from its start.
+        QVERIFY(QFile::remove(path));
+        recordJob(today(), QStringLiteral("三.pdf;09:02:00"), QStringLiteral("打印成功"), 3);
+        refresh(dialog);
+        QCOMPARE(column(table, 1), (QStringList { "三.pdf" }));
+    }
+
+    void tooltipStaysWhileTheMouseIsOnItsCell()
+    {
+        const QString longName = QStringLiteral("一份名字很长很长很长很长很长很长的文档.docx");
+        recordJob(today(), longName + QStringLiteral(";09:00:00"), QStringLiteral("打印成功"), 1234);
+        recordJob(today(), QStringLiteral("a;09:00:01"), QStringLiteral("打印成功"), 1);
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTableWidget *table = dialog.table();
+        const QRect cell = table->visualItemRect(table->item(0, 1));
+        const QRect other = table->visualItemRect(table->item(1, 1));
+
+        QVERIFY(QMetaObject::invokeMethod(
+            &dialog, "slotItemEnter", Q_ARG(QTableWidgetItem *, table->item(0, 1))));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), longName);
+        // The view asks for the cell's tooltip once the mouse has rested, and moves within the cell.
+        restMouseOn(table, cell.center());
+        moveMouseTo(table, cell.topLeft() + QPoint(3, 3));
+        restMouseOn(table, cell.topLeft() + QPoint(3, 3));
+        // A tip told to hide lingers 300 ms before it goes; give it the time to show that it was
+        // (a slow machine can only make this wait too short to notice, never make it fail).
+        QTest::qWait(400);
+        QVERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), longName);
+
+        // Leaving the cell takes it away.
+        moveMouseTo(table, other.center());
+        QTRY_VERIFY(!QToolTip::isVisible());
+
+        // The size cell fits, yet holds the exact bytes.
+        const QRect size = table->visualItemRect(table->item(0, 3));
+        restMouseOn(table, size.center());
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("1234 字节"));
+        restMouseOn(table, other.center());
         QTRY_VERIFY(!QToolTip::isVisible());
     }
 };

@@ -1,0 +1,31 @@
+#ifndef JOBTABLEROW_H
+#define JOBTABLEROW_H
+
+#include <QString>
+
+struct DetailRecord;
+struct SpoolerJob;
+
+// One row of the job history table, whatever it comes from. The table is filled from lists of
+// these, so a new source of rows (or an action on some kind of row) needs no change to how the
+// table is written.
+struct JobTableRow
+{
+    enum class Kind {
+        Finished, // recorded in the day's detail file
+        Queued, // still in the spooler's queue
+    };
+
+    Kind kind = Kind::Finished;
+    QString document;
+    QString status;
+    QString size;
+    QString sizeToolTip;
+    QString submitted;
+    QString handled;
+
+    static JobTableRow finished(const DetailRecord &record);
+    static JobTableRow queued(const SpoolerJob &job);
+};
+
+#endif // JOBTABLEROW_H
