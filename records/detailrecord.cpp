@@ -74,16 +74,22 @@ DetailRecord DetailRecord::fromText(const QString &text)
     record.handled = fields.at(count - 1);
     record.size = fields.at(count - 2);
     record.result = fields.at(count - 3);
-    // What is left is the job description: "document;submitted", or a document alone when the
-    // spooler showed no time (an empty description is an empty document).
-    const QStringList description = fields.mid(0, count - 3);
-    if (description.size() > 1 && isTimeOfDay(description.last())) {
-        record.submitted = description.last();
-        record.document = description.mid(0, description.size() - 1).join(QLatin1Char(';'));
-    } else {
-        record.document = description.join(QLatin1Char(';'));
-    }
+    // What is left is the job description.
+    splitJobDescription(fields.mid(0, count - 3).join(QLatin1Char(';')), &record.document, &record.submitted);
     return record;
+}
+
+void splitJobDescription(const QString &jobneed, QString *document, QString *submitted)
+{
+    // A document alone when the spooler showed no time (an empty description is an empty document).
+    const int last = jobneed.lastIndexOf(QLatin1Char(';'));
+    if (last >= 0 && isTimeOfDay(jobneed.mid(last + 1))) {
+        *document = jobneed.left(last);
+        *submitted = jobneed.mid(last + 1);
+    } else {
+        *document = jobneed;
+        submitted->clear();
+    }
 }
 
 bool DetailRecord::operator==(const DetailRecord &other) const

@@ -29,6 +29,10 @@ struct DetailRecord
     bool operator!=(const DetailRecord &other) const { return !(*this == other); }
 };
 
+// The document and the submission time a job description ("document;submitted") names; a
+// description without a time is a document alone.
+void splitJobDescription(const QString &jobneed, QString *document, QString *submitted);
+
 // What closes each record in a detail file.
 QString detailRecordSeparator();
 

@@ -21,6 +21,9 @@ PrinterOutbox::PrinterOutbox(const DriverInfo &driverInfo, OutboxJournal *journa
     , m_journal(journal)
     , m_retryTimer(new QTimer(this))
 {
+    // The poster's result crosses from its thread into this one.
+    qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
+    qRegisterMetaType<QJsonDocument>("QJsonDocument");
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, [this] {
         if (const std::optional<OutboxJob> job = m_journal->job(m_current.id))

@@ -4,6 +4,7 @@
 #include <QString>
 
 struct DetailRecord;
+struct JobInFlight;
 struct SpoolerJob;
 
 // One row of the job history table, whatever it comes from. The table is filled from lists of
@@ -13,6 +14,7 @@ struct JobTableRow
 {
     enum class Kind {
         Finished, // recorded in the day's detail file
+        InFlight, // taken from the spooler, on its way to its result
         Queued, // still in the spooler's queue
     };
 
@@ -23,8 +25,13 @@ struct JobTableRow
     QString sizeToolTip;
     QString submitted;
     QString handled;
+    // The job's bytes, -1 when unknown.
+    qint64 bytes = -1;
+    // A failed job whose bytes the outbox still keeps: the id it can be sent again under.
+    qint64 resendJobId = 0;
 
     static JobTableRow finished(const DetailRecord &record);
+    static JobTableRow inFlight(const JobInFlight &job);
     static JobTableRow queued(const SpoolerJob &job);
 };
 

@@ -1,9 +1,12 @@
 #include "settingsdlg.h"
 
 #include "clock.h"
+#include "keptjobmatch.h"
+#include "printeroutbox.h"
 #include "spoolerjobs.h"
 
 #include <QButtonGroup>
+#include <QDebug>
 #include <QCursor>
 #include <QEvent>
 #include <QFontMetrics>
@@ -16,6 +19,8 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -33,7 +38,11 @@ const char kDaySwitchLook[]
       "border-radius:4px;}"
       "QPushButton:checked{background-color:rgba(92,188,227,200);border-color:rgba(92,188,227,255);}";
 
-enum Column { NumberColumn, DocumentColumn, StatusColumn, SizeColumn, SubmittedColumn, HandledColumn };
+const char kResendLook[] =
+    "QPushButton{color:white;background-color:#0A1728;border:none;border-radius:4px;font-size:12px;}"
+    "QPushButton:disabled{background-color:#9a9a9a;}";
+
+enum Column { NumberColumn, DocumentColumn, StatusColumn, SizeColumn, SubmittedColumn, HandledColumn, ActionColumn };
 
 } // namespace
 
@@ -86,16 +95,18 @@ void SettingsDlg::setupTable(QWidget *panel)
     QFont font(QStringLiteral("song"));
     font.setPixelSize(14);
     m_table->setFont(font);
-    m_table->setColumnCount(6);
+    m_table->setColumnCount(7);
     m_table->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("文档名称"),
                                         QStringLiteral("任务状态"), QStringLiteral("数据大小"),
-                                        QStringLiteral("提交时间"), QStringLiteral("处理时间")});
+                                        QStringLiteral("提交时间"), QStringLiteral("处理时间"),
+                                        QStringLiteral("操作")});
     m_table->horizontalHeader()->setVisible(true);
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setDefaultSectionSize(100);
     m_table->verticalHeader()->setDefaultSectionSize(30);
-    const int widths[] = {50, 120, 160, 80};
-    for (int column = 0; column < 4; ++column)
+    // The action column, last, takes what the others leave.
+    const int widths[] = {50, 120, 130, 80, 100, 90};
+    for (int column = 0; column < 6; ++column)
         m_table->setColumnWidth(column, widths[column]);
 
     QFont headerFont = m_table->horizontalHeader()->font();
@@ -180,16 +191,60 @@ void SettingsDlg::readNewHistory()
         m_history.append(JobTableRow::finished(record));
 }
 
+void SettingsDlg::setOutbox(PrinterOutbox *outbox)
+{
+    m_outbox = outbox;
+    // The jobs on their way are the ones the user opened the history to see: no second's wait.
+    refreshRows();
+}
+
 void SettingsDlg::on_Timeout()
 {
     readNewHistory();
+    refreshRows();
+}
 
-    // Rows after the history, in the order they are shown. Jobs still in the program's own hands
-    // (received, not yet finished) belong between the history and the spooler's queue.
+void SettingsDlg::refreshRows()
+{
+    // Rows after the history, in the order they are shown: the jobs in the program's own hands
+    // (taken from the spooler, not yet recorded), then the spooler's queue.
     QList<JobTableRow> tail;
-    if (showsToday())
-        tail += spoolerJobRows();
+    if (showsToday()) {
+        tail = inFlightRows();
+        tail += spoolerJobRows(tail);
+    }
+    markResendable();
     showRows(tail);
+}
+
+QList<JobTableRow> SettingsDlg::inFlightRows() const
+{
+    QList<JobTableRow> rows;
+    if (m_outbox) {
+        for (const JobInFlight &job : m_outbox->jobsInFlight())
+            rows.append(JobTableRow::inFlight(job));
+    }
+    return rows;
+}
+
+void SettingsDlg::markResendable()
+{
+    const QList<OutboxJob> kept = m_outbox ? m_outbox->resendableJobs() : QList<OutboxJob>();
+    const QList<int> changed = markResendableRows(m_history, kept, m_reader.day());
+    for (int row : changed) {
+        if (row < m_historyShown)
+            writeAction(row, m_history.at(row));
+    }
+}
+
+void SettingsDlg::onResendClicked(qint64 jobId)
+{
+    if (!m_outbox)
+        return;
+    if (m_outbox->resend(jobId) == 0)
+        qWarning().noquote() << m_printerName << "job" << jobId << "could not be sent again";
+    // Its row loses the action, and the new job shows among those on their way.
+    refreshRows();
 }
 
 void SettingsDlg::showRows(const QList<JobTableRow> &tail)
@@ -218,6 +273,31 @@ void SettingsDlg::writeRow(int row, const JobTableRow &values)
     setCell(row, SizeColumn, values.size, values.sizeToolTip);
     setCell(row, SubmittedColumn, values.submitted);
     setCell(row, HandledColumn, values.handled);
+    writeAction(row, values);
+}
+
+void SettingsDlg::writeAction(int row, const JobTableRow &values)
+{
+    auto *button = qobject_cast<QPushButton *>(m_table->cellWidget(row, ActionColumn));
+    if (values.resendJobId == 0) {
+        if (button)
+            m_table->removeCellWidget(row, ActionColumn);
+        return;
+    }
+    if (button && button->property("jobId").toLongLong() == values.resendJobId)
+        return;
+    button = new QPushButton(QStringLiteral("重新打印"));
+    button->setObjectName(QStringLiteral("resendButton"));
+    button->setProperty("jobId", values.resendJobId);
+    button->setStyleSheet(QLatin1String(kResendLook));
+    button->setCursor(Qt::PointingHandCursor);
+    const qint64 jobId = values.resendJobId;
+    connect(button, &QPushButton::clicked, this, [this, button, jobId] {
+        // One click sends it once: the button goes with the refresh that follows.
+        button->setEnabled(false);
+        onResendClicked(jobId);
+    });
+    m_table->setCellWidget(row, ActionColumn, button);
 }
 
 void SettingsDlg::setCell(int row, int column, const QString &text, const QString &toolTip)
@@ -235,11 +315,18 @@ void SettingsDlg::setCell(int row, int column, const QString &text, const QStrin
         item->setToolTip(toolTip);
 }
 
-QList<JobTableRow> SettingsDlg::spoolerJobRows() const
+QList<JobTableRow> SettingsDlg::spoolerJobRows(const QList<JobTableRow> &inFlight) const
 {
     QList<JobTableRow> rows;
-    for (const SpoolerJob &job : queuedJobs(m_printerName).value_or(QList<SpoolerJob>()))
-        rows.append(JobTableRow::queued(job));
+    for (const SpoolerJob &job : queuedJobs(m_printerName).value_or(QList<SpoolerJob>())) {
+        JobTableRow row = JobTableRow::queued(job);
+        // The job the spooler is sending is the one the program is receiving: one row for it.
+        const bool taken = job.printing && std::any_of(inFlight.cbegin(), inFlight.cend(), [&row](const JobTableRow &own) {
+            return own.document == row.document && own.submitted == row.submitted;
+        });
+        if (!taken)
+            rows.append(row);
+    }
     return rows;
 }
 

@@ -7,7 +7,9 @@
 #include <QDate>
 #include <QDialog>
 #include <QList>
+#include <QPointer>
 
+class PrinterOutbox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -25,6 +27,10 @@ class SettingsDlg : public QDialog
 public:
     SettingsDlg(const QString &printerName, const QString &cloudSn, QWidget *parent = nullptr);
 
+    // The printer's outbox: its jobs on their way show between the history and the spooler's queue,
+    // and its kept failures can be sent again from their rows.
+    void setOutbox(PrinterOutbox *outbox);
+
     QTableWidget *table() const { return m_table; }
     QPushButton *todayButton() const { return m_todayButton; }
     QPushButton *yesterdayButton() const { return m_yesterdayButton; }
@@ -37,9 +43,14 @@ private slots:
     void on_Timeout();
     void slotItemEnter(QTableWidgetItem *item);
     void onDaySwitched();
+    void onResendClicked(qint64 jobId);
 
 private:
-    QList<JobTableRow> spoolerJobRows() const;
+    QList<JobTableRow> spoolerJobRows(const QList<JobTableRow> &inFlight) const;
+    QList<JobTableRow> inFlightRows() const;
+    void refreshRows();
+    void markResendable();
+    void writeAction(int row, const JobTableRow &values);
     void setupTable(QWidget *panel);
     void setupTitleBar(QWidget *panel);
     void setupDaySwitch();
@@ -52,6 +63,7 @@ private:
     QString cellToolTip(const QTableWidgetItem *item) const;
     void showCellToolTip(const QTableWidgetItem *item, const QPoint &globalPos);
 
+    QPointer<PrinterOutbox> m_outbox;
     QTimer *m_timer = nullptr;
     QString m_printerName;
     QString m_cloudSn;

@@ -1,6 +1,10 @@
 #include "clock.h"
+#include "closedport.h"
 #include "detailfile.h"
+#include "outboxjournal.h"
+#include "printeroutbox.h"
 #include "programfolder.h"
+#include "relaysettings.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "winsim/winsimcontrol.h"
@@ -16,6 +20,7 @@
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
 
@@ -23,10 +28,11 @@ namespace {
 
 const char kSerial[] = "0123456789ABCDEF";
 
+// The texts of a row's six columns of data (the seventh holds the row's action, if any).
 QStringList rowTexts(QTableWidget *table, int row)
 {
     QStringList texts;
-    for (int column = 0; column < table->columnCount(); ++column) {
+    for (int column = 0; column < 6; ++column) {
         const QTableWidgetItem *item = table->item(row, column);
         texts << (item ? item->text() : QStringLiteral("<none>"));
     }
@@ -85,6 +91,36 @@ void refresh(SettingsDlg &dialog)
     QVERIFY(QMetaObject::invokeMethod(&dialog, "on_Timeout"));
 }
 
+DriverInfo printerP1()
+{
+    DriverInfo info;
+    info.printer_name = QStringLiteral("P1");
+    info.cloud_sn = QLatin1String(kSerial);
+    return info;
+}
+
+// A failed job as the outbox keeps it after the card recorded it at `end`: bytes and all.
+qint64 keepFailedJob(OutboxJournal &journal, const QString &jobneed, const QByteArray &bytes, const QDateTime &end)
+{
+    Clock::setFixedForTesting(end);
+    const qint64 id = journal.addJob(QStringLiteral("P1"), QLatin1String(kSerial), jobneed);
+    QFile spool(journal.spoolFilePath(id));
+    if (!spool.open(QIODevice::WriteOnly) || spool.write(bytes) != bytes.size())
+        return 0;
+    spool.close();
+    journal.setReceived(id, bytes.size());
+    journal.setPosting(id);
+    journal.setFinal(id, QStringLiteral("打印失败:设备离线"));
+    appendJobRecord(QLatin1String(kSerial), jobneed, QStringLiteral("打印失败:设备离线"), bytes.size());
+    Clock::setFixedForTesting(QDateTime(today(), QTime(10, 0)));
+    return id;
+}
+
+QPushButton *resendButton(QTableWidget *table, int row)
+{
+    return qobject_cast<QPushButton *>(table->cellWidget(row, 6));
+}
+
 qint64 utcMs(int h, int m, int s)
 {
     return QDateTime(QDate(2026, 12, 7), QTime(h, m, s), Qt::UTC).toMSecsSinceEpoch();
@@ -116,16 +152,16 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         QTableWidget *table = dialog.table();
         QCOMPARE(table->rowCount(), 0);
-        QCOMPARE(table->columnCount(), 6);
+        QCOMPARE(table->columnCount(), 7);
         QStringList headers;
-        for (int column = 0; column < 6; ++column)
+        for (int column = 0; column < 7; ++column)
             headers << table->horizontalHeaderItem(column)->text();
         QCOMPARE(headers, (QStringList{QStringLiteral("序号"), QStringLiteral("文档名称"), QStringLiteral("任务状态"),
                                        QStringLiteral("数据大小"), QStringLiteral("提交时间"),
-                                       QStringLiteral("处理时间")}));
+                                       QStringLiteral("处理时间"), QStringLiteral("操作")}));
         QCOMPARE(table->columnWidth(0), 50);
         QCOMPARE(table->columnWidth(1), 120);
-        QCOMPARE(table->columnWidth(2), 160);
+        QCOMPARE(table->columnWidth(2), 130);
         QCOMPARE(table->columnWidth(3), 80);
         QVERIFY(table->verticalHeader()->isHidden());
         QCOMPARE(dialog.size(), QSize(710, 500));
@@ -369,6 +405,83 @@ private slots:
         QCOMPARE(QToolTip::text(), QStringLiteral("1234 字节"));
         restMouseOn(table, other.center());
         QTRY_VERIFY(!QToolTip::isVisible());
+    }
+
+    // Jobs the program has taken but not yet recorded show where they stand, between the history
+    // and the spooler's queue; a failure whose bytes are kept can be sent again from its row, once.
+    void outboxJobsShowAndKeptFailuresGoAgain()
+    {
+        QTemporaryDir folder;
+        OutboxJournal journal(folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
+        QVERIFY(journal.isOpen());
+        // The service cannot be reached: a job sent again waits to be retried, and stays visible.
+        setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort()));
+        setPostRetryForTesting(50, 100, 60000);
+        recordJob(today(), QStringLiteral("printed.pdf;09:00:00"), QStringLiteral("打印成功"), 10);
+        const qint64 kept = keepFailedJob(journal, QStringLiteral("报告;预算!+!.xlsx;09:59:00"), "kept bytes",
+            QDateTime(today(), QTime(10, 0, 5)));
+        QVERIFY(kept != 0);
+        // Failed too, but its bytes are gone: nothing to send again.
+        const qint64 gone = keepFailedJob(journal, QStringLiteral("gone.txt;09:59:30"), "gone", QDateTime(today(), QTime(10, 0, 7)));
+        QVERIFY(QFile::remove(journal.spoolFilePath(gone)));
+
+        PrinterOutbox outbox(printerP1(), &journal);
+        const qint64 arriving = journal.addJob(QStringLiteral("P1"), QLatin1String(kSerial), QStringLiteral("草稿.docx;10:00:30"));
+        outbox.addArriving(arriving);
+
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        dialog.setOutbox(&outbox);
+        QTableWidget *table = dialog.table();
+        QCOMPARE(table->rowCount(), 4);
+        QCOMPARE(rowTexts(table, 1), (QStringList { "2", "报告;预算!+ !.xlsx", "打印失败:设备离线", "10 B", "09:59:00", "10:00:05" }));
+        QCOMPARE(rowTexts(table, 3), (QStringList { "4", "草稿.docx", "正在接收", "----", "10:00:30", "--:--:--" }));
+        QVERIFY(!resendButton(table, 0));
+        QVERIFY(!resendButton(table, 2));
+        QVERIFY(!resendButton(table, 3));
+        QPushButton *button = resendButton(table, 1);
+        QVERIFY(button);
+        QCOMPARE(button->text(), QStringLiteral("重新打印"));
+
+        // Sent again: a new job in line behind the one still arriving; the old row loses its action.
+        button->click();
+        QCOMPARE(table->rowCount(), 5);
+        QVERIFY(!resendButton(table, 1));
+        QCOMPARE(rowTexts(table, 4), (QStringList { "5", "报告;预算!+!.xlsx", "等待上传", "10 B", "09:59:00", "--:--:--" }));
+        QCOMPARE(outbox.resend(kept), qint64(0));
+
+        // The arriving job does not come; the new one is posted and waits for the service.
+        outbox.dropArriving(arriving);
+        QTRY_VERIFY_WITH_TIMEOUT((refresh(dialog), table->rowCount() == 4 && rowTexts(table, 3).at(2) == QStringLiteral("等待重试")), 10000);
+        QCOMPARE(outbox.jobsInFlight().size(), 1);
+        QVERIFY(outbox.jobsInFlight().first().id > gone);
+        resetRelaySettingsForTesting();
+    }
+
+    // The job the spooler is sending is the one the program is receiving: it shows once.
+    void jobBeingReceivedShowsOnce()
+    {
+        QTemporaryDir folder;
+        OutboxJournal journal(folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
+        PrinterOutbox outbox(printerP1(), &journal);
+        QVERIFY(winsim::submitJob("P1", std::string("a.docx"), { 1, 2, 3 }, utcMs(17, 30, 5)) != 0);
+        QVERIFY(winsim::submitJob("P1", std::string("b.docx"), { 4 }, utcMs(17, 31, 0)) != 0);
+        QTcpServer receiver;
+        QVERIFY(receiver.listen(QHostAddress::LocalHost, 8101));
+        QVERIFY(receiver.waitForNewConnection(20000));
+        const qint64 arriving = journal.addJob(QStringLiteral("P1"), QLatin1String(kSerial), QStringLiteral("a.docx;01:30:05"));
+        outbox.addArriving(arriving);
+
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        dialog.setOutbox(&outbox);
+        QTableWidget *table = dialog.table();
+        QTRY_VERIFY_WITH_TIMEOUT((refresh(dialog), table->rowCount() == 2), 10000);
+        QCOMPARE(rowTexts(table, 0), (QStringList { "1", "a.docx", "正在接收", "----", "01:30:05", "--:--:--" }));
+        QCOMPARE(rowTexts(table, 1), (QStringList { "2", "b.docx", "打印排队中", "----", "01:31:00", "--:--:--" }));
+        QVERIFY(winsim::pausePrinter("P1"));
+        QTcpSocket *connection = receiver.nextPendingConnection();
+        QTRY_VERIFY_WITH_TIMEOUT(connection->bytesAvailable() >= 3, 10000);
+        connection->readAll();
+        connection->close();
     }
 };
 
