@@ -472,6 +472,7 @@ void TestPrinterServer::jobsInFlightShowWhereEachStands()
 
     // The service takes the post and keeps its answer: the upload is whole, the answer pending.
     m_service->setSilent(true);
+    setCloudReplyTimeoutForTesting(3000);
     slow->write(QByteArray(200000, 'x'));
     SpoolerFixture::endJob(slow);
     QTRY_COMPARE(outbox->jobsInFlight().value(0).stage, JobInFlight::Stage::Uploading);
@@ -480,7 +481,6 @@ void TestPrinterServer::jobsInFlightShowWhereEachStands()
     QCOMPARE(outbox->jobsInFlight().value(1).stage, JobInFlight::Stage::Waiting);
 
     m_service->setSilent(false);
-    setCloudReplyTimeoutForTesting(300);
     QVERIFY(m_sink->waitFor(1, 10000));
     recordCurrent(QStringLiteral("打印失败:网络访问异常"));
     // The second job is posted and answered: the service has it, its result is followed.
