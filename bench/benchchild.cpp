@@ -3,17 +3,15 @@
 #include "benchjob.h"
 
 #include "courierconstants.h"
-#include "driveritem.h"
 #include "printbodywriter.h"
+#include "jobinflight.h"
 #include "outboxjournal.h"
+#include "printeroutbox.h"
 #include "printerserver.h"
 #include "procstats.h"
 #include "relaysettings.h"
-#include "spoolerfixture.h"
-#include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -43,6 +41,33 @@ namespace {
 std::atomic<bool> g_receiverDone { false };
 // When the receiver saw the spooler close the connection: the job is in, the upload about to begin.
 std::atomic<qint64> g_receivedNs { 0 };
+// When the receiver had the whole job stored in its spool file.
+std::atomic<qint64> g_wholeNs { 0 };
+// When the cloud client had the service's answer (the first of its lines about it).
+std::atomic<qint64> g_answerNs { 0 };
+
+void stampOnce(std::atomic<qint64> &stamp)
+{
+    qint64 unset = 0;
+    stamp.compare_exchange_strong(unset, monotonicNs());
+}
+
+// The program's debug lines would cost the measured code a terminal's write each; the real program
+// writes them to a file. Warnings and worse still show. A few lines mark where a job stands.
+void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (message.startsWith(QLatin1String("59_PrinterThread")))
+        g_receivedNs = monotonicNs();
+    else if (message.startsWith(QLatin1String("92_PrinterThread")))
+        stampOnce(g_wholeNs);
+    else if (message.startsWith(QLatin1String("56_Cloud")) || message.startsWith(QLatin1String("69_Cloud")))
+        stampOnce(g_answerNs);
+    if (message.contains(QLatin1String("printComplete")))
+        g_receiverDone = true;
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+} // namespace
 
 void report(const QByteArray &line)
 {
@@ -57,18 +82,10 @@ int fail(const QString &why)
     return 1;
 }
 
-// The program's debug lines would cost the measured code a terminal's write each; the real program
-// writes them to a file. Warnings and worse still show.
-void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+void installQuietLog()
 {
-    if (message.startsWith(QLatin1String("59_PrinterThread")))
-        g_receivedNs = monotonicNs();
-    if (message.contains(QLatin1String("printComplete")))
-        g_receiverDone = true;
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
+    qInstallMessageHandler(quietHandler);
 }
-} // namespace
 
 QString benchSerial()
 {
@@ -119,7 +136,7 @@ int runLimitChild()
 
 int runRelayChild(int argc, char **argv, const QString &base)
 {
-    qInstallMessageHandler(quietHandler);
+    installQuietLog();
     QCoreApplication app(argc, argv);
     setCloudServiceBaseForTesting(base);
 
@@ -140,6 +157,17 @@ int runRelayChild(int argc, char **argv, const QString &base)
     if (!server.listen(QHostAddress::LocalHost, 0))
         return fail(QStringLiteral("cannot listen: %1").arg(server.errorString()));
     report("ready " + QByteArray::number(server.serverPort()) + ' ' + QByteArray::number(residentBytes()));
+
+    // The post's last body byte is out when the outbox tells of its job at 100 percent.
+    qint64 sentNs = 0;
+    QObject::connect(server.outbox(), &PrinterOutbox::jobsChanged, &server, [&server, &sentNs] {
+        if (sentNs != 0)
+            return;
+        const QList<JobInFlight> jobs = server.outbox()->jobsInFlight();
+        if (!jobs.isEmpty() && jobs.first().stage == JobInFlight::Stage::Uploading
+            && jobs.first().uploadPercent == 100)
+            sentNs = monotonicNs();
+    });
 
     QByteArray result;
     // Stamped where the result is emitted, in the receiver's thread, before any queueing.
@@ -171,7 +199,8 @@ int runRelayChild(int argc, char **argv, const QString &base)
     QTimer::singleShot(10 * 60 * 1000, &app, [&app] { app.exit(2); });
     if (app.exec() != 0)
         return fail(QStringLiteral("no result within ten minutes"));
-    report(result + ' ' + QByteArray::number(peakResidentBytes()) + ' ' + QByteArray::number(g_receivedNs));
+    report(result + ' ' + QByteArray::number(peakResidentBytes()) + ' ' + QByteArray::number(g_receivedNs) + ' '
+        + QByteArray::number(g_wholeNs) + ' ' + QByteArray::number(sentNs) + ' ' + QByteArray::number(g_answerNs));
     return 0;
 }
 
@@ -193,40 +222,6 @@ int runShellChild(const QString &command)
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
     report("done " + QByteArray::number(done) + ' ' + QByteArray::number(exitCode) + ' '
         + QByteArray::number(qint64(usage.ru_maxrss) * 1024));
-    return 0;
-}
-
-int runStartupChild(int argc, char **argv, int printers, const QString &base)
-{
-    qInstallMessageHandler(quietHandler);
-    std::string error;
-    if (!winsim::reset(&error))
-        return fail(QStringLiteral("winsim reset: %1").arg(QString::fromStdString(error)));
-    if (!winsim::installDriver(COURIER_DRIVER_NAME, "Windows x64", "1.0.0.0", &error))
-        return fail(QStringLiteral("driver: %1").arg(QString::fromStdString(error)));
-    for (int i = 0; i < printers; ++i) {
-        const QString name = QStringLiteral("Bench %1").arg(i, 3, 10, QLatin1Char('0'));
-        const QString serial = QStringLiteral("%1").arg(0xB000000000000000ull + quint64(i), 16, 16).toUpper();
-        if (!SpoolerFixture::addCloudPrinter(name, i, serial))
-            return fail(QStringLiteral("cannot set up printer %1").arg(name));
-    }
-
-    QApplication app(argc, argv);
-    setCloudServiceBaseForTesting(base);
-    const qint64 before = residentBytes();
-    const qint64 start = monotonicNs();
-    auto *window = new TolMainWindow;
-    const qint64 constructed = monotonicNs();
-    const qint64 after = residentBytes();
-
-    const int cards = window->findChildren<DriverItem *>().size();
-    int listening = 0;
-    for (PrinterServer *server : window->findChildren<PrinterServer *>())
-        listening += server->isListening() ? 1 : 0;
-    report("startup " + QByteArray::number(constructed - start) + ' ' + QByteArray::number(before) + ' '
-        + QByteArray::number(after) + ' ' + QByteArray::number(peakResidentBytes()) + ' '
-        + QByteArray::number(cards) + ' ' + QByteArray::number(listening));
-    delete window;
     return 0;
 }
 

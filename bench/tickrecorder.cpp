@@ -1,0 +1,59 @@
+#include "tickrecorder.h"
+
+#include "procstats.h"
+
+#include <algorithm>
+
+TickRecorder::TickRecorder(int intervalMs, QObject *parent)
+    : QObject(parent)
+    , m_intervalNs(qint64(intervalMs) * 1000000)
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(intervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &TickRecorder::onTick);
+    // An hour of ticks without a reallocation inside the measured stretch.
+    m_due.reserve(3600 * 1000 / std::max(1, intervalMs));
+    m_fired.reserve(m_due.capacity());
+}
+
+void TickRecorder::start()
+{
+    m_dueNs = monotonicNs() + m_intervalNs;
+    m_timer.start();
+}
+
+void TickRecorder::stop()
+{
+    m_timer.stop();
+}
+
+void TickRecorder::onTick()
+{
+    const qint64 now = monotonicNs();
+    m_due.push_back(m_dueNs);
+    m_fired.push_back(now);
+    // As the event loop schedules a precise timer: the next tick is due one interval after this
+    // one was due, unless that has passed already, then one interval from now.
+    m_dueNs += m_intervalNs;
+    if (m_dueNs < now)
+        m_dueNs = now + m_intervalNs;
+}
+
+TickRecorder::Lateness TickRecorder::latenessBetween(qint64 fromNs, qint64 toNs) const
+{
+    std::vector<qint64> late;
+    for (size_t i = 0; i < m_due.size(); ++i) {
+        if (m_fired[i] >= fromNs && m_due[i] <= toNs)
+            late.push_back(std::max<qint64>(0, m_fired[i] - m_due[i]));
+    }
+    Lateness lateness;
+    lateness.ticks = int(late.size());
+    if (late.empty())
+        return lateness;
+    std::sort(late.begin(), late.end());
+    lateness.worstNs = late.back();
+    // The smallest lateness that at least 99 % of the ticks kept to.
+    const size_t rank = (late.size() * 99 + 99) / 100;
+    lateness.p99Ns = late[std::min(late.size(), std::max<size_t>(rank, 1)) - 1];
+    return lateness;
+}
