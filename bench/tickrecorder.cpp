@@ -10,7 +10,7 @@ TickRecorder::TickRecorder(int intervalMs, QObject *parent)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(intervalMs);
-    connect(&m_timer, &QTimer::timeout, this, &TickRecorder::onTick);
+    connect(&m_timer, &QTimer::timeout, this, [this] { noteTick(monotonicNs()); });
     // An hour of ticks without a reallocation inside the measured stretch.
     m_due.reserve(3600 * 1000 / std::max(1, intervalMs));
     m_fired.reserve(m_due.capacity());
@@ -18,8 +18,15 @@ TickRecorder::TickRecorder(int intervalMs, QObject *parent)
 
 void TickRecorder::start()
 {
-    m_dueNs = monotonicNs() + m_intervalNs;
+    startAt(monotonicNs());
     m_timer.start();
+}
+
+void TickRecorder::startAt(qint64 startNs)
+{
+    m_due.clear();
+    m_fired.clear();
+    m_dueNs = startNs + m_intervalNs;
 }
 
 void TickRecorder::stop()
@@ -27,9 +34,8 @@ void TickRecorder::stop()
     m_timer.stop();
 }
 
-void TickRecorder::onTick()
+void TickRecorder::noteTick(qint64 now)
 {
-    const qint64 now = monotonicNs();
     m_due.push_back(m_dueNs);
     m_fired.push_back(now);
     // As the event loop schedules a precise timer: the next tick is due one interval after this
@@ -39,7 +45,7 @@ void TickRecorder::onTick()
         m_dueNs = now + m_intervalNs;
 }
 
-TickRecorder::Lateness TickRecorder::latenessBetween(qint64 fromNs, qint64 toNs) const
+TickRecorder::Lateness TickRecorder::latenessBetween(qint64 fromNs, qint64 toNs, qint64 slowNs) const
 {
     std::vector<qint64> late;
     for (size_t i = 0; i < m_due.size(); ++i) {
@@ -48,6 +54,7 @@ TickRecorder::Lateness TickRecorder::latenessBetween(qint64 fromNs, qint64 toNs)
     }
     Lateness lateness;
     lateness.ticks = int(late.size());
+    lateness.slowTicks = int(std::count_if(late.begin(), late.end(), [slowNs](qint64 ns) { return ns > slowNs; }));
     if (late.empty())
         return lateness;
     std::sort(late.begin(), late.end());

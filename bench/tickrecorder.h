@@ -18,18 +18,22 @@ public:
     void start();
     void stop();
 
+    // What start() and each tick note, at the given monotonic readings (a test gives its own).
+    void startAt(qint64 startNs);
+    void noteTick(qint64 firedNs);
+
     struct Lateness
     {
         qint64 worstNs = 0;
         qint64 p99Ns = 0;
         int ticks = 0;
+        // Ticks later than the `slowNs` asked about.
+        int slowTicks = 0;
     };
     // Over the ticks that fired after `fromNs` and fell due before `toNs` (monotonic readings).
-    Lateness latenessBetween(qint64 fromNs, qint64 toNs) const;
+    Lateness latenessBetween(qint64 fromNs, qint64 toNs, qint64 slowNs) const;
 
 private:
-    void onTick();
-
     QTimer m_timer;
     qint64 m_intervalNs;
     // When each tick fell due and when it fired.

@@ -12,7 +12,8 @@
 //               "recorded END_NS RECORDED PRINTED JOB_ID,JOB_ID,... OTHER_RESULT" (the
 //               first result other than a print, if any), then it reads "first NS" (the
 //               first byte of the first job) on stdin and answers
-//               "responsive WORST_NS P99_NS TICKS DIALOG_ROWS"
+//               "responsive WORST_NS P99_NS TICKS DIALOG_ROWS SLOW_TICKS" (ticks more than
+//               a frame, 16 ms, late)
 //   history:    "history CONSTRUCT_NS OPEN_NS REFRESH_NS IDLE_REFRESH_NS ROWS"
 
 // The name and serial of the benchmark's printer number `index`.
