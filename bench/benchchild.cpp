@@ -33,7 +33,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -45,6 +48,10 @@ std::atomic<qint64> g_receivedNs { 0 };
 std::atomic<qint64> g_wholeNs { 0 };
 // When the cloud client had the service's answer (the first of its lines about it).
 std::atomic<qint64> g_answerNs { 0 };
+
+// The window thread's own log lines with their times, once asked for (only that thread adds or reads).
+std::atomic<bool> g_keepGuiLines { false };
+std::vector<std::pair<qint64, QString>> g_guiLines;
 
 void stampOnce(std::atomic<qint64> &stamp)
 {
@@ -64,6 +71,9 @@ void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &mes
         stampOnce(g_answerNs);
     if (message.contains(QLatin1String("printComplete")))
         g_receiverDone = true;
+    if (g_keepGuiLines && QCoreApplication::instance()
+        && QThread::currentThread() == QCoreApplication::instance()->thread())
+        g_guiLines.emplace_back(monotonicNs(), message.left(160));
     if (type != QtDebugMsg && type != QtInfoMsg)
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
@@ -85,6 +95,19 @@ int fail(const QString &why)
 void installQuietLog()
 {
     qInstallMessageHandler(quietHandler);
+}
+
+void keepGuiLogLines()
+{
+    g_guiLines.reserve(100000);
+    g_keepGuiLines = true;
+}
+
+QString guiLogLineBefore(qint64 ns)
+{
+    const auto after = std::upper_bound(g_guiLines.begin(), g_guiLines.end(), ns,
+        [](qint64 at, const std::pair<qint64, QString> &line) { return at < line.first; });
+    return after == g_guiLines.begin() ? QString() : std::prev(after)->second;
 }
 
 QString benchSerial()

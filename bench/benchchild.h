@@ -38,5 +38,10 @@ int fail(const QString &why);
 // Debug lines go nowhere (the program writes them to a file, not a terminal); warnings to stderr.
 // Also marks, from the relay's own lines, when a job was whole and when its answer came.
 void installQuietLog();
+// From now on keeps the log lines of the application's own thread with their times (call it in
+// that thread), so that guiLogLineBefore() can tell what the thread was doing at a moment.
+void keepGuiLogLines();
+// The last line the application's thread logged at or before `ns`; empty when none.
+QString guiLogLineBefore(qint64 ns);
 
 #endif // BENCHCHILD_H

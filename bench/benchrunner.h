@@ -63,6 +63,8 @@ private:
         double wholeSeconds = -1;
         double sentSeconds = -1;
         double answerSeconds = -1;
+        // The upload's end reached the window's thread only after the answer: sent is the answer's.
+        bool sentToldLate = false;
         QString failure;
     };
 

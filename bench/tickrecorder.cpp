@@ -48,11 +48,16 @@ void TickRecorder::noteTick(qint64 now)
 TickRecorder::Lateness TickRecorder::latenessBetween(qint64 fromNs, qint64 toNs, qint64 slowNs) const
 {
     std::vector<qint64> late;
-    for (size_t i = 0; i < m_due.size(); ++i) {
-        if (m_fired[i] >= fromNs && m_due[i] <= toNs)
-            late.push_back(std::max<qint64>(0, m_fired[i] - m_due[i]));
-    }
     Lateness lateness;
+    for (size_t i = 0; i < m_due.size(); ++i) {
+        if (m_fired[i] < fromNs || m_due[i] > toNs)
+            continue;
+        late.push_back(std::max<qint64>(0, m_fired[i] - m_due[i]));
+        if (late.size() == 1 || late.back() > lateness.worstFiredNs - lateness.worstDueNs) {
+            lateness.worstDueNs = m_due[i];
+            lateness.worstFiredNs = m_fired[i];
+        }
+    }
     lateness.ticks = int(late.size());
     lateness.slowTicks = int(std::count_if(late.begin(), late.end(), [slowNs](qint64 ns) { return ns > slowNs; }));
     if (late.empty())

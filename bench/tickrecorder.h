@@ -29,6 +29,9 @@ public:
         int ticks = 0;
         // Ticks later than the `slowNs` asked about.
         int slowTicks = 0;
+        // When the latest tick fell due and when it fired.
+        qint64 worstDueNs = 0;
+        qint64 worstFiredNs = 0;
     };
     // Over the ticks that fired after `fromNs` and fell due before `toNs` (monotonic readings).
     Lateness latenessBetween(qint64 fromNs, qint64 toNs, qint64 slowNs) const;

@@ -51,6 +51,8 @@ void TstTickRecorder::aHeldThreadShowsInTheWorstNotInThe99thPercentile()
     QCOMPARE(lateness.worstNs, 49 * kMs);
     QCOMPARE(lateness.p99Ns, 0);
     QCOMPARE(lateness.slowTicks, 1);
+    QCOMPARE(lateness.worstDueNs, 11 * kMs);
+    QCOMPARE(lateness.worstFiredNs, 60 * kMs);
 }
 
 void TstTickRecorder::aTickLateWithinItsIntervalDoesNotHideTheNext()

@@ -200,6 +200,7 @@ int runResponsiveChild(int argc, char **argv, int printers, quint16 basePort, in
     }
 
     TickRecorder ticks(1);
+    keepGuiLogLines();
     ticks.start();
     QTimer::singleShot(10 * 60 * 1000, &app, [&app] { app.exit(2); });
     const int code = app.exec();
@@ -220,6 +221,12 @@ int runResponsiveChild(int argc, char **argv, int printers, quint16 basePort, in
     const TickRecorder::Lateness lateness = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs);
     report("responsive " + number(lateness.worstNs) + ' ' + number(lateness.p99Ns) + ' '
         + number(lateness.ticks) + ' ' + number(dialog->table()->rowCount()) + ' ' + number(lateness.slowTicks));
+    // What the window's thread was about when the longest hold began, and the last it said while held.
+    report("heldbefore " + number(lateness.worstDueNs) + ' ' + guiLogLineBefore(lateness.worstDueNs).toUtf8());
+    report("heldwhile " + number(lateness.worstFiredNs) + ' '
+        + (guiLogLineBefore(lateness.worstFiredNs) == guiLogLineBefore(lateness.worstDueNs)
+                ? QByteArray()
+                : guiLogLineBefore(lateness.worstFiredNs).toUtf8()));
     return 0;
 }
 

@@ -13,7 +13,9 @@
 //               first result other than a print, if any), then it reads "first NS" (the
 //               first byte of the first job) on stdin and answers
 //               "responsive WORST_NS P99_NS TICKS DIALOG_ROWS SLOW_TICKS" (ticks more than
-//               a frame, 16 ms, late)
+//               a frame, 16 ms, late), then "heldbefore DUE_NS LINE" and "heldwhile FIRED_NS LINE":
+//               the latest tick's times, and the window thread's last log line before it fell due
+//               and (when another) before it fired
 //   history:    "history CONSTRUCT_NS OPEN_NS REFRESH_NS IDLE_REFRESH_NS ROWS"
 
 // The name and serial of the benchmark's printer number `index`.
