@@ -3,9 +3,9 @@
 #include "benchjob.h"
 
 #include "courierconstants.h"
-#include "printbodywriter.h"
 #include "jobinflight.h"
 #include "outboxjournal.h"
+#include "printbodywriter.h"
 #include "printeroutbox.h"
 #include "printerserver.h"
 #include "procstats.h"
@@ -17,8 +17,8 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QThread>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -171,7 +171,8 @@ int runRelayChild(int argc, char **argv, const QString &base)
     info.ip = QStringLiteral("127.0.0.1");
     // The outbox's journal and spool files in a folder of the run's own, on the disk as the program's.
     QTemporaryDir folder;
-    OutboxJournal journal(folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
+    OutboxJournal journal(
+        folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
     PrinterServer server(info, &journal);
     // The runner, our parent, sends the job as the spooler would; only the spooler may print.
     std::string error;
@@ -222,8 +223,9 @@ int runRelayChild(int argc, char **argv, const QString &base)
     QTimer::singleShot(10 * 60 * 1000, &app, [&app] { app.exit(2); });
     if (app.exec() != 0)
         return fail(QStringLiteral("no result within ten minutes"));
-    report(result + ' ' + QByteArray::number(peakResidentBytes()) + ' ' + QByteArray::number(g_receivedNs) + ' '
-        + QByteArray::number(g_wholeNs) + ' ' + QByteArray::number(sentNs) + ' ' + QByteArray::number(g_answerNs));
+    report(result + ' ' + QByteArray::number(peakResidentBytes()) + ' ' + QByteArray::number(g_receivedNs)
+        + ' ' + QByteArray::number(g_wholeNs) + ' ' + QByteArray::number(sentNs) + ' '
+        + QByteArray::number(g_answerNs));
     return 0;
 }
 

@@ -180,7 +180,8 @@ int BenchRunner::run()
             const Figure relayed = relayRun(whole, false);
             const QString label = QStringLiteral("%1 GiB").arg(size / kGiB);
             printRow(label, QStringLiteral("relay"), relayed, whole.size());
-            m_gib.insert(label == QLatin1String("1 GiB") ? QStringLiteral("whole") : QStringLiteral("whole_4"),
+            m_gib.insert(
+                label == QLatin1String("1 GiB") ? QStringLiteral("whole") : QStringLiteral("whole_4"),
                 figureJson(relayed.ok, relayed.seconds, relayed.peakBytes, size));
         }
         const BenchJob over(kMaxJobBytes + 1);
@@ -230,8 +231,8 @@ bool BenchRunner::prepare()
     // The stand-in keeps only each job's size and CRC-32, so that no disk writes enter the
     // measurements, and takes bodies above the largest job the relay posts.
     m_standIn.setKeepJobFiles(false);
-    QStringList flags { QStringLiteral("--max-body"), QStringLiteral("6G"), QStringLiteral("--default-device"),
-        QStringLiteral("online") };
+    QStringList flags { QStringLiteral("--max-body"), QStringLiteral("6G"),
+        QStringLiteral("--default-device"), QStringLiteral("online") };
     // The quick round keeps the cards' result polling to one query a job.
     if (m_options.smoke)
         flags << QStringLiteral("--pending-polls") << QStringLiteral("0");
@@ -239,7 +240,8 @@ bool BenchRunner::prepare()
         m_out << "error: " << m_standIn.error() << "\n";
         return false;
     }
-    if ((!m_options.printers.isEmpty() || m_options.responsive || m_options.history) && !prepareProgramFolder()) {
+    if ((!m_options.printers.isEmpty() || m_options.responsive || m_options.history)
+        && !prepareProgramFolder()) {
         m_out << "error: cannot lay out a program folder in " << m_work.path() << "\n";
         return false;
     }
@@ -520,9 +522,10 @@ void BenchRunner::runHistory()
     const double openMs = double(figures.at(2).toLongLong()) / 1e6;
     const double refreshMs = double(figures.at(3).toLongLong()) / 1e6;
     const double idleMs = double(figures.at(4).toLongLong()) / 1e6;
-    m_out << QStringLiteral("history dialog over %1 records of today: constructed in %2 ms, shown (first paint) "
-                            "at %3 ms; one refresh after one more record %4 ms (median), with nothing new "
-                            "%5 ms; %6 rows at the end\n")
+    m_out << QStringLiteral(
+        "history dialog over %1 records of today: constructed in %2 ms, shown (first paint) "
+        "at %3 ms; one refresh after one more record %4 ms (median), with nothing new "
+        "%5 ms; %6 rows at the end\n")
                  .arg(records)
                  .arg(constructMs, 0, 'f', 1)
                  .arg(openMs, 0, 'f', 1)
@@ -566,7 +569,9 @@ void BenchRunner::runResponsive()
                  &failure, true))
         ready = awaitLine(child, "ready", 2 * 60 * 1000, &failure);
     if (ready.size() >= 2 && ready.at(1).toInt() != printers) {
-        failure = QStringLiteral("only %1 of %2 printers listening").arg(QString::fromUtf8(ready.at(1))).arg(printers);
+        failure = QStringLiteral("only %1 of %2 printers listening")
+                      .arg(QString::fromUtf8(ready.at(1)))
+                      .arg(printers);
     } else if (ready.size() >= 2) {
         // We are the spooler: one connection per printer, all at once.
         std::vector<std::unique_ptr<LoopbackSender>> senders;
@@ -607,10 +612,11 @@ void BenchRunner::runResponsive()
     const double p99Ms = double(responsive.at(2).toLongLong()) / 1e6;
     const double spanSeconds = double(recorded.at(1).toLongLong() - firstByteNs) / 1e9;
     m_out << what << ":\n"
-          << QStringLiteral("  window's thread late by at most %1 ms (99th percentile %2 ms) over %3 ticks of a "
-                            "1 ms timer (%10 of them over 16 ms late), from the first byte until every card "
-                            "had recorded its job (%4 s); %5 of %6 jobs recorded (%7 printed), %8 intact at the "
-                            "stand-in; the dialog shows %9 rows\n")
+          << QStringLiteral(
+                 "  window's thread late by at most %1 ms (99th percentile %2 ms) over %3 ticks of a "
+                 "1 ms timer (%10 of them over 16 ms late), from the first byte until every card "
+                 "had recorded its job (%4 s); %5 of %6 jobs recorded (%7 printed), %8 intact at the "
+                 "stand-in; the dialog shows %9 rows\n")
                  .arg(worstMs, 0, 'f', 1)
                  .arg(p99Ms, 0, 'f', 1)
                  .arg(QString::fromUtf8(responsive.at(3)))
@@ -623,16 +629,19 @@ void BenchRunner::runResponsive()
                  .arg(QString::fromUtf8(responsive.at(5)));
     if (heldBefore.size() >= 2 && heldWhile.size() >= 2) {
         const double dueMs = double(heldBefore.at(1).toLongLong() - firstByteNs) / 1e6;
-        m_out << QStringLiteral("  the worst tick fell due %1 ms after the first byte; the window's thread had last "
-                                "logged \"%2\"")
+        m_out << QStringLiteral(
+            "  the worst tick fell due %1 ms after the first byte; the window's thread had last "
+            "logged \"%2\"")
                      .arg(dueMs, 0, 'f', 1)
                      .arg(QString::fromUtf8(heldBefore.mid(2).join(' ')));
         if (heldWhile.size() > 2)
-            m_out << QStringLiteral(" and, before the tick fired, \"%1\"").arg(QString::fromUtf8(heldWhile.mid(2).join(' ')));
+            m_out << QStringLiteral(" and, before the tick fired, \"%1\"")
+                         .arg(QString::fromUtf8(heldWhile.mid(2).join(' ')));
         m_out << "\n";
     }
     if (printed != printers && recorded.size() > 5)
-        m_out << "  a job not printed was recorded as \"" << QString::fromUtf8(recorded.mid(5).join(' ')) << "\"\n";
+        m_out << "  a job not printed was recorded as \"" << QString::fromUtf8(recorded.mid(5).join(' '))
+              << "\"\n";
     if (!sendError.isEmpty())
         m_out << "  sending: " << sendError << "\n";
     if (intact != printers) {
@@ -645,9 +654,9 @@ void BenchRunner::runResponsive()
         { QStringLiteral("job_mib"), m_options.responsiveMiB }, { QStringLiteral("records"), records },
         { QStringLiteral("worst_ms"), worstMs }, { QStringLiteral("p99_ms"), p99Ms },
         { QStringLiteral("ticks"), responsive.at(3).toInt() },
-        { QStringLiteral("ticks_over_16_ms"), responsive.at(5).toInt() }, { QStringLiteral("s"), spanSeconds },
-        { QStringLiteral("recorded"), recordedJobs }, { QStringLiteral("printed"), printed },
-        { QStringLiteral("intact"), intact } };
+        { QStringLiteral("ticks_over_16_ms"), responsive.at(5).toInt() },
+        { QStringLiteral("s"), spanSeconds }, { QStringLiteral("recorded"), recordedJobs },
+        { QStringLiteral("printed"), printed }, { QStringLiteral("intact"), intact } };
 }
 
 void BenchRunner::reportTargets()
@@ -707,7 +716,8 @@ void BenchRunner::reportTargets()
     }
     if (m_responsive.contains(QStringLiteral("worst_ms"))) {
         const double worst = m_responsive.value(QStringLiteral("worst_ms")).toDouble();
-        m_out << QStringLiteral("target responsiveness: window's thread late by at most %1 ms (under %2): %3\n")
+        m_out << QStringLiteral(
+            "target responsiveness: window's thread late by at most %1 ms (under %2): %3\n")
                      .arg(worst, 0, 'f', 1)
                      .arg(kFrameMs)
                      .arg(metOrMissed(worst < kFrameMs));
@@ -766,7 +776,8 @@ quint16 BenchRunner::freePortRun(int count)
     return 0;
 }
 
-bool BenchRunner::startChild(QProcess &child, const QStringList &arguments, QString *failure, bool inProgramFolder)
+bool BenchRunner::startChild(
+    QProcess &child, const QStringList &arguments, QString *failure, bool inProgramFolder)
 {
     child.setProgram(inProgramFolder ? QDir(m_programFolder).filePath(QStringLiteral("relaybench"))
                                      : QCoreApplication::applicationFilePath());
@@ -847,16 +858,19 @@ void BenchRunner::printRow(const QString &job, const QString &path, const Figure
                  .arg(double(jobBytes) / 1e6 / figure.seconds, 8, 'f', 0)
                  .arg(toMiB(figure.peakBytes), 9, 'f', 1)
                  .arg(double(figure.peakBytes) / double(jobBytes), 9, 'f', 2);
-    if (figure.inSeconds >= 0 && figure.wholeSeconds >= 0 && figure.sentSeconds >= 0 && figure.answerSeconds >= 0)
-        m_out << QStringLiteral("   (job in after %1 s; then whole in its spool file +%2 ms, post's last body byte "
-                                "sent +%3 ms, service's answer +%4 ms%6, card told +%5 ms)")
+    if (figure.inSeconds >= 0 && figure.wholeSeconds >= 0 && figure.sentSeconds >= 0
+        && figure.answerSeconds >= 0)
+        m_out << QStringLiteral(
+            "   (job in after %1 s; then whole in its spool file +%2 ms, post's last body byte "
+            "sent +%3 ms, service's answer +%4 ms%6, card told +%5 ms)")
                      .arg(figure.inSeconds, 0, 'f', 3)
                      .arg((figure.wholeSeconds - figure.inSeconds) * 1e3, 0, 'f', 1)
                      .arg((figure.sentSeconds - figure.wholeSeconds) * 1e3, 0, 'f', 1)
                      .arg((figure.answerSeconds - figure.sentSeconds) * 1e3, 0, 'f', 1)
                      .arg((figure.seconds - figure.answerSeconds) * 1e3, 0, 'f', 1)
-                     .arg(figure.sentToldLate ? QStringLiteral(" (the upload's end was told after the answer)")
-                                              : QString());
+                     .arg(figure.sentToldLate
+                             ? QStringLiteral(" (the upload's end was told after the answer)")
+                             : QString());
     else if (figure.inSeconds >= 0)
         m_out << QStringLiteral("   (job in after %1 s, then post and answer %2 s)")
                      .arg(figure.inSeconds, 0, 'f', 3)

@@ -98,7 +98,8 @@ private:
     static quint16 freePortRun(int count);
 
     // `inProgramFolder`: the child is the copy in the program folder (the window's children).
-    bool startChild(QProcess &child, const QStringList &arguments, QString *failure, bool inProgramFolder = false);
+    bool startChild(
+        QProcess &child, const QStringList &arguments, QString *failure, bool inProgramFolder = false);
     QList<QByteArray> awaitLine(QProcess &child, const QByteArray &tag, int timeoutMs, QString *failure);
     void finishChild(QProcess &child);
     // Starts a child, plays the spooler towards it on a loopback port (0: the one its "ready" line

@@ -59,7 +59,8 @@ TickRecorder::Lateness TickRecorder::latenessBetween(qint64 fromNs, qint64 toNs,
         }
     }
     lateness.ticks = int(late.size());
-    lateness.slowTicks = int(std::count_if(late.begin(), late.end(), [slowNs](qint64 ns) { return ns > slowNs; }));
+    lateness.slowTicks
+        = int(std::count_if(late.begin(), late.end(), [slowNs](qint64 ns) { return ns > slowNs; }));
     if (late.empty())
         return lateness;
     std::sort(late.begin(), late.end());

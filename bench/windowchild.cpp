@@ -49,8 +49,10 @@ bool setUpPrinters(int count, quint16 basePort, QString *error)
     for (int i = 0; i < count; ++i) {
         const QString name = benchPrinterName(i);
         const quint16 port = quint16(basePort + i);
-        if (!SpoolerFixture::addPrinterOnPort(name, QStringLiteral("REDadez%1").arg(i, 3, 10, QLatin1Char('0')), port)
-            || spooler.SetCloudPrinterId(name, benchPrinterSerial(i)) != 0 || !spooler.SetPrinterPortNum(name, port)) {
+        if (!SpoolerFixture::addPrinterOnPort(
+                name, QStringLiteral("REDadez%1").arg(i, 3, 10, QLatin1Char('0')), port)
+            || spooler.SetCloudPrinterId(name, benchPrinterSerial(i)) != 0
+            || !spooler.SetPrinterPortNum(name, port)) {
             *error = QStringLiteral("cannot set up printer %1").arg(name);
             return false;
         }
@@ -66,7 +68,8 @@ QString recordTime(int index)
 void appendRecord(const QString &serial, int index)
 {
     const QString at = recordTime(index);
-    appendDetailRecord(serial, jobDetailRecord(QStringLiteral("doc;") + at, QStringLiteral("打印成功"), 1234, at));
+    appendDetailRecord(
+        serial, jobDetailRecord(QStringLiteral("doc;") + at, QStringLiteral("打印成功"), 1234, at));
 }
 
 // Today's detail file of the serial with `records` finished jobs, written as the cards write them.
@@ -75,7 +78,8 @@ bool fillHistory(const QString &serial, int records, QString *error)
     for (int i = 0; i < records; ++i)
         appendRecord(serial, i);
     if (records > 0 && detailFileSize(serial) == 0) {
-        *error = QStringLiteral("no detail file at %1 (is details/ beside the program?)").arg(detailFilePath(serial));
+        *error = QStringLiteral("no detail file at %1 (is details/ beside the program?)")
+                     .arg(detailFilePath(serial));
         return false;
     }
     return true;
@@ -135,7 +139,8 @@ int runStartupChild(int argc, char **argv, int printers, quint16 basePort, const
     return 0;
 }
 
-int runResponsiveChild(int argc, char **argv, int printers, quint16 basePort, int records, const QString &base)
+int runResponsiveChild(
+    int argc, char **argv, int printers, quint16 basePort, int records, const QString &base)
 {
     installQuietLog();
     QString error;
@@ -220,9 +225,11 @@ int runResponsiveChild(int argc, char **argv, int printers, quint16 basePort, in
         return fail(QStringLiteral("unexpected line from the runner: %1").arg(QString::fromUtf8(line)));
     const TickRecorder::Lateness lateness = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs);
     report("responsive " + number(lateness.worstNs) + ' ' + number(lateness.p99Ns) + ' '
-        + number(lateness.ticks) + ' ' + number(dialog->table()->rowCount()) + ' ' + number(lateness.slowTicks));
+        + number(lateness.ticks) + ' ' + number(dialog->table()->rowCount()) + ' '
+        + number(lateness.slowTicks));
     // What the window's thread was about when the longest hold began, and the last it said while held.
-    report("heldbefore " + number(lateness.worstDueNs) + ' ' + guiLogLineBefore(lateness.worstDueNs).toUtf8());
+    report(
+        "heldbefore " + number(lateness.worstDueNs) + ' ' + guiLogLineBefore(lateness.worstDueNs).toUtf8());
     report("heldwhile " + number(lateness.worstFiredNs) + ' '
         + (guiLogLineBefore(lateness.worstFiredNs) == guiLogLineBefore(lateness.worstDueNs)
                 ? QByteArray()
@@ -251,7 +258,9 @@ int runHistoryChild(int argc, char **argv, int records, quint16 basePort)
     QCoreApplication::processEvents();
     const qint64 shown = monotonicNs();
     if (dialog->table()->rowCount() != records)
-        return fail(QStringLiteral("the dialog shows %1 rows of %2 records").arg(dialog->table()->rowCount()).arg(records));
+        return fail(QStringLiteral("the dialog shows %1 rows of %2 records")
+                        .arg(dialog->table()->rowCount())
+                        .arg(records));
 
     const auto refresh = [&dialog](std::vector<qint64> *costs) {
         const qint64 before = monotonicNs();
@@ -275,7 +284,7 @@ int runHistoryChild(int argc, char **argv, int records, quint16 basePort)
                         .arg(kRefreshes)
                         .arg(dialog->table()->rowCount())
                         .arg(records + kRefreshes));
-    report("history " + number(constructed - start) + ' ' + number(shown - start) + ' ' + number(median(grown))
-        + ' ' + number(median(idle)) + ' ' + number(dialog->table()->rowCount()));
+    report("history " + number(constructed - start) + ' ' + number(shown - start) + ' '
+        + number(median(grown)) + ' ' + number(median(idle)) + ' ' + number(dialog->table()->rowCount()));
     return 0;
 }

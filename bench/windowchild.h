@@ -28,7 +28,8 @@ int runStartupChild(int argc, char **argv, int printers, quint16 basePort, const
 // The main window over `printers` cloud printers with the first one's history dialog open over
 // `records` records, while the runner, as the spooler, sends one job to every printer at once; a 1 ms
 // timer on the window's thread tells how late the thread answered meanwhile.
-int runResponsiveChild(int argc, char **argv, int printers, quint16 basePort, int records, const QString &base);
+int runResponsiveChild(
+    int argc, char **argv, int printers, quint16 basePort, int records, const QString &base);
 
 // The history dialog over `records` records of today: its opening, and one refresh after one more
 // record (the median of several), and one with nothing new.
