@@ -3,24 +3,22 @@
 #include "benchjob.h"
 
 #include "courierconstants.h"
-#include "driveritem.h"
-#include "printbodywriter.h"
+#include "jobinflight.h"
 #include "outboxjournal.h"
+#include "printbodywriter.h"
+#include "printeroutbox.h"
 #include "printerserver.h"
 #include "procstats.h"
 #include "relaysettings.h"
-#include "spoolerfixture.h"
-#include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QThread>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -35,7 +33,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,6 +44,40 @@ namespace {
 std::atomic<bool> g_receiverDone { false };
 // When the receiver saw the spooler close the connection: the job is in, the upload about to begin.
 std::atomic<qint64> g_receivedNs { 0 };
+// When the receiver had the whole job stored in its spool file.
+std::atomic<qint64> g_wholeNs { 0 };
+// When the cloud client had the service's answer (the first of its lines about it).
+std::atomic<qint64> g_answerNs { 0 };
+
+// The window thread's own log lines with their times, once asked for (only that thread adds or reads).
+std::atomic<bool> g_keepGuiLines { false };
+std::vector<std::pair<qint64, QString>> g_guiLines;
+
+void stampOnce(std::atomic<qint64> &stamp)
+{
+    qint64 unset = 0;
+    stamp.compare_exchange_strong(unset, monotonicNs());
+}
+
+// The program's debug lines would cost the measured code a terminal's write each; the real program
+// writes them to a file. Warnings and worse still show. A few lines mark where a job stands.
+void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (message.startsWith(QLatin1String("59_PrinterThread")))
+        g_receivedNs = monotonicNs();
+    else if (message.startsWith(QLatin1String("92_PrinterThread")))
+        stampOnce(g_wholeNs);
+    else if (message.startsWith(QLatin1String("56_Cloud")) || message.startsWith(QLatin1String("69_Cloud")))
+        stampOnce(g_answerNs);
+    if (message.contains(QLatin1String("printComplete")))
+        g_receiverDone = true;
+    if (g_keepGuiLines && QCoreApplication::instance()
+        && QThread::currentThread() == QCoreApplication::instance()->thread())
+        g_guiLines.emplace_back(monotonicNs(), message.left(160));
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+} // namespace
 
 void report(const QByteArray &line)
 {
@@ -57,18 +92,23 @@ int fail(const QString &why)
     return 1;
 }
 
-// The program's debug lines would cost the measured code a terminal's write each; the real program
-// writes them to a file. Warnings and worse still show.
-void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+void installQuietLog()
 {
-    if (message.startsWith(QLatin1String("59_PrinterThread")))
-        g_receivedNs = monotonicNs();
-    if (message.contains(QLatin1String("printComplete")))
-        g_receiverDone = true;
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
+    qInstallMessageHandler(quietHandler);
 }
-} // namespace
+
+void keepGuiLogLines()
+{
+    g_guiLines.reserve(100000);
+    g_keepGuiLines = true;
+}
+
+QString guiLogLineBefore(qint64 ns)
+{
+    const auto after = std::upper_bound(g_guiLines.begin(), g_guiLines.end(), ns,
+        [](qint64 at, const std::pair<qint64, QString> &line) { return at < line.first; });
+    return after == g_guiLines.begin() ? QString() : std::prev(after)->second;
+}
 
 QString benchSerial()
 {
@@ -119,7 +159,7 @@ int runLimitChild()
 
 int runRelayChild(int argc, char **argv, const QString &base)
 {
-    qInstallMessageHandler(quietHandler);
+    installQuietLog();
     QCoreApplication app(argc, argv);
     setCloudServiceBaseForTesting(base);
 
@@ -131,7 +171,8 @@ int runRelayChild(int argc, char **argv, const QString &base)
     info.ip = QStringLiteral("127.0.0.1");
     // The outbox's journal and spool files in a folder of the run's own, on the disk as the program's.
     QTemporaryDir folder;
-    OutboxJournal journal(folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
+    OutboxJournal journal(
+        folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
     PrinterServer server(info, &journal);
     // The runner, our parent, sends the job as the spooler would; only the spooler may print.
     std::string error;
@@ -140,6 +181,17 @@ int runRelayChild(int argc, char **argv, const QString &base)
     if (!server.listen(QHostAddress::LocalHost, 0))
         return fail(QStringLiteral("cannot listen: %1").arg(server.errorString()));
     report("ready " + QByteArray::number(server.serverPort()) + ' ' + QByteArray::number(residentBytes()));
+
+    // The post's last body byte is out when the outbox tells of its job at 100 percent.
+    qint64 sentNs = 0;
+    QObject::connect(server.outbox(), &PrinterOutbox::jobsChanged, &server, [&server, &sentNs] {
+        if (sentNs != 0)
+            return;
+        const QList<JobInFlight> jobs = server.outbox()->jobsInFlight();
+        if (!jobs.isEmpty() && jobs.first().stage == JobInFlight::Stage::Uploading
+            && jobs.first().uploadPercent == 100)
+            sentNs = monotonicNs();
+    });
 
     QByteArray result;
     // Stamped where the result is emitted, in the receiver's thread, before any queueing.
@@ -171,7 +223,9 @@ int runRelayChild(int argc, char **argv, const QString &base)
     QTimer::singleShot(10 * 60 * 1000, &app, [&app] { app.exit(2); });
     if (app.exec() != 0)
         return fail(QStringLiteral("no result within ten minutes"));
-    report(result + ' ' + QByteArray::number(peakResidentBytes()) + ' ' + QByteArray::number(g_receivedNs));
+    report(result + ' ' + QByteArray::number(peakResidentBytes()) + ' ' + QByteArray::number(g_receivedNs)
+        + ' ' + QByteArray::number(g_wholeNs) + ' ' + QByteArray::number(sentNs) + ' '
+        + QByteArray::number(g_answerNs));
     return 0;
 }
 
@@ -193,40 +247,6 @@ int runShellChild(const QString &command)
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
     report("done " + QByteArray::number(done) + ' ' + QByteArray::number(exitCode) + ' '
         + QByteArray::number(qint64(usage.ru_maxrss) * 1024));
-    return 0;
-}
-
-int runStartupChild(int argc, char **argv, int printers, const QString &base)
-{
-    qInstallMessageHandler(quietHandler);
-    std::string error;
-    if (!winsim::reset(&error))
-        return fail(QStringLiteral("winsim reset: %1").arg(QString::fromStdString(error)));
-    if (!winsim::installDriver(COURIER_DRIVER_NAME, "Windows x64", "1.0.0.0", &error))
-        return fail(QStringLiteral("driver: %1").arg(QString::fromStdString(error)));
-    for (int i = 0; i < printers; ++i) {
-        const QString name = QStringLiteral("Bench %1").arg(i, 3, 10, QLatin1Char('0'));
-        const QString serial = QStringLiteral("%1").arg(0xB000000000000000ull + quint64(i), 16, 16).toUpper();
-        if (!SpoolerFixture::addCloudPrinter(name, i, serial))
-            return fail(QStringLiteral("cannot set up printer %1").arg(name));
-    }
-
-    QApplication app(argc, argv);
-    setCloudServiceBaseForTesting(base);
-    const qint64 before = residentBytes();
-    const qint64 start = monotonicNs();
-    auto *window = new TolMainWindow;
-    const qint64 constructed = monotonicNs();
-    const qint64 after = residentBytes();
-
-    const int cards = window->findChildren<DriverItem *>().size();
-    int listening = 0;
-    for (PrinterServer *server : window->findChildren<PrinterServer *>())
-        listening += server->isListening() ? 1 : 0;
-    report("startup " + QByteArray::number(constructed - start) + ' ' + QByteArray::number(before) + ' '
-        + QByteArray::number(after) + ' ' + QByteArray::number(peakResidentBytes()) + ' '
-        + QByteArray::number(cards) + ' ' + QByteArray::number(listening));
-    delete window;
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include "benchchild.h"
 #include "benchrunner.h"
+#include "windowchild.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -12,29 +13,41 @@
 
 namespace {
 const char kUsage[]
-    = "Usage: relaybench [--sizes MIB,MIB,...] [--runs N] [--printers N] [--no-gib] [--four-gib] [--no-naive]\n"
-      "                  [--upload-detail]\n"
+    = "Usage: relaybench [--sizes MIB,MIB,...] [--runs N] [--printers N,N,...] [--no-gib] [--four-gib]\n"
+      "                  [--no-naive] [--upload-detail] [--no-responsive] [--responsive-printers N]\n"
+      "                  [--responsive-mib N] [--no-history] [--history-records N]\n"
       "       relaybench --smoke\n"
       "Relays jobs of each size (default 1,16,128,512 MiB; 3 runs each) through the program's\n"
       "relay to the cloud service stand-in and compares with the machine's limit and a shell\n"
-      "pipeline; then a 1 GiB job and a 1 GiB + 1 byte job, and the main window's start-up\n"
-      "over N cloud printers (default 200). --smoke: one 1 MiB run and 10 printers.\n"
+      "pipeline; then a 1 GiB job and a 4 GiB + 1 byte job, and the main window's start-up\n"
+      "over each number of cloud printers (default 200,1000; 0 for none).\n"
+      "Then the window's responsiveness: a 1 ms timer on its thread while the spooler sends one\n"
+      "job (default 16 MiB) to each of 20 printers at once, with one printer's history dialog\n"
+      "open over N records (default 10000); and that dialog alone: its opening and one refresh.\n"
+      "--smoke: one 1 MiB run, 10 printers, 2 printers of 1 MiB jobs, 1000 records.\n"
       "--upload-detail adds the post of a finished body alone: over a plain socket, through\n"
       "the network access manager, and through its synchronous mode.\n"
       "Exit code 0 when every job arrived intact (targets are reported, not enforced).\n";
 
-QList<int> sizesFrom(const QString &text, bool *ok)
+QList<int> numbersFrom(const QString &text, int least, int most, bool *ok)
 {
-    QList<int> sizes;
+    QList<int> numbers;
     *ok = true;
     for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         bool good = false;
-        const int mib = part.toInt(&good);
-        if (!good || mib <= 0 || mib > 1023)
+        const int number = part.toInt(&good);
+        if (!good || number < least || number > most)
             *ok = false;
-        sizes.append(mib);
+        numbers.append(number);
     }
-    return sizes;
+    return numbers;
+}
+
+int numberFrom(const QString &text, int least, int most, bool *ok)
+{
+    const int number = text.toInt(ok);
+    *ok = *ok && number >= least && number <= most;
+    return number;
 }
 
 int runChild(int argc, char **argv)
@@ -46,9 +59,16 @@ int runChild(int argc, char **argv)
         return runRelayChild(argc, argv, QString::fromLocal8Bit(argv[3]));
     if (kind == QLatin1String("shell") && argc > 3)
         return runShellChild(QString::fromLocal8Bit(argv[3]));
-    if (kind == QLatin1String("startup") && argc > 4)
-        return runStartupChild(
-            argc, argv, QString::fromLocal8Bit(argv[3]).toInt(), QString::fromLocal8Bit(argv[4]));
+    if (kind == QLatin1String("startup") && argc > 5)
+        return runStartupChild(argc, argv, QString::fromLocal8Bit(argv[3]).toInt(),
+            quint16(QString::fromLocal8Bit(argv[4]).toUInt()), QString::fromLocal8Bit(argv[5]));
+    if (kind == QLatin1String("responsive") && argc > 6)
+        return runResponsiveChild(argc, argv, QString::fromLocal8Bit(argv[3]).toInt(),
+            quint16(QString::fromLocal8Bit(argv[4]).toUInt()), QString::fromLocal8Bit(argv[5]).toInt(),
+            QString::fromLocal8Bit(argv[6]));
+    if (kind == QLatin1String("history") && argc > 4)
+        return runHistoryChild(argc, argv, QString::fromLocal8Bit(argv[3]).toInt(),
+            quint16(QString::fromLocal8Bit(argv[4]).toUInt()));
     if (kind == QLatin1String("post") && argc > 5)
         return runPostChild(argc, argv, QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]),
             QString::fromLocal8Bit(argv[5]).toLongLong());
@@ -70,15 +90,28 @@ int main(int argc, char **argv)
         const QString value = arguments.value(i + 1);
         bool ok = true;
         if (argument == QLatin1String("--sizes")) {
-            options.sizesMiB = sizesFrom(value, &ok);
+            options.sizesMiB = numbersFrom(value, 1, 1023, &ok);
             ++i;
         } else if (argument == QLatin1String("--runs")) {
             options.runs = value.toInt(&ok);
             ok = ok && options.runs > 0;
             ++i;
         } else if (argument == QLatin1String("--printers")) {
-            options.printers = value.toInt(&ok);
-            ok = ok && options.printers >= 0 && options.printers <= 900;
+            options.printers = numbersFrom(value, 0, BenchRunner::kMaxPrinters, &ok);
+            options.printers.removeAll(0);
+            ++i;
+        } else if (argument == QLatin1String("--no-responsive")) {
+            options.responsive = false;
+        } else if (argument == QLatin1String("--responsive-printers")) {
+            options.responsivePrinters = numberFrom(value, 1, 100, &ok);
+            ++i;
+        } else if (argument == QLatin1String("--responsive-mib")) {
+            options.responsiveMiB = numberFrom(value, 1, 1023, &ok);
+            ++i;
+        } else if (argument == QLatin1String("--no-history")) {
+            options.history = false;
+        } else if (argument == QLatin1String("--history-records")) {
+            options.historyRecords = numberFrom(value, 0, 1000000, &ok);
             ++i;
         } else if (argument == QLatin1String("--four-gib")) {
             options.fourGibibytes = true;
@@ -92,7 +125,11 @@ int main(int argc, char **argv)
             options.sizesMiB = { 1 };
             options.runs = 1;
             options.gibibyte = false;
-            options.printers = 10;
+            options.printers = { 10 };
+            options.responsivePrinters = 2;
+            options.responsiveMiB = 1;
+            options.historyRecords = 1000;
+            options.smoke = true;
         } else {
             ok = false;
         }

@@ -1,0 +1,107 @@
+// The responsiveness figure rests on how late each tick of the window's timer fired; these cases
+// pin that arithmetic down with tick times given by hand.
+
+#include "tickrecorder.h"
+
+#include <QtTest>
+
+namespace {
+constexpr qint64 kMs = 1000 * 1000;
+constexpr qint64 kFrame = 16 * kMs;
+} // namespace
+
+class TstTickRecorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void onTimeTicksAreNotLate();
+    void aHeldThreadShowsInTheWorstNotInThe99thPercentile();
+    void aTickLateWithinItsIntervalDoesNotHideTheNext();
+    void onlyTicksInsideTheStretchCount();
+    void manyLateTicksReachThe99thPercentile();
+};
+
+void TstTickRecorder::onTimeTicksAreNotLate()
+{
+    TickRecorder recorder(1);
+    recorder.startAt(0);
+    for (int i = 1; i <= 100; ++i)
+        recorder.noteTick(i * kMs);
+    const TickRecorder::Lateness lateness = recorder.latenessBetween(0, 100 * kMs, kFrame);
+    QCOMPARE(lateness.ticks, 100);
+    QCOMPARE(lateness.worstNs, 0);
+    QCOMPARE(lateness.p99Ns, 0);
+    QCOMPARE(lateness.slowTicks, 0);
+}
+
+void TstTickRecorder::aHeldThreadShowsInTheWorstNotInThe99thPercentile()
+{
+    TickRecorder recorder(1);
+    recorder.startAt(0);
+    for (int i = 1; i <= 10; ++i)
+        recorder.noteTick(i * kMs);
+    // Due at 11 ms, the thread was busy until 60 ms; the next is due a whole interval after that,
+    // so the ticks that follow on time are not counted late as well.
+    recorder.noteTick(60 * kMs);
+    for (int i = 61; i <= 160; ++i)
+        recorder.noteTick(i * kMs);
+    const TickRecorder::Lateness lateness = recorder.latenessBetween(0, 200 * kMs, kFrame);
+    QCOMPARE(lateness.ticks, 111);
+    QCOMPARE(lateness.worstNs, 49 * kMs);
+    QCOMPARE(lateness.p99Ns, 0);
+    QCOMPARE(lateness.slowTicks, 1);
+    QCOMPARE(lateness.worstDueNs, 11 * kMs);
+    QCOMPARE(lateness.worstFiredNs, 60 * kMs);
+}
+
+void TstTickRecorder::aTickLateWithinItsIntervalDoesNotHideTheNext()
+{
+    TickRecorder recorder(10);
+    recorder.startAt(0);
+    // Due at 10 ms, fired at 18; the next stays due at 20, so firing at 29 is 9 ms late (a gap
+    // between firings would call it 1 ms late).
+    recorder.noteTick(18 * kMs);
+    recorder.noteTick(29 * kMs);
+    const TickRecorder::Lateness lateness = recorder.latenessBetween(0, 100 * kMs, 5 * kMs);
+    QCOMPARE(lateness.ticks, 2);
+    QCOMPARE(lateness.worstNs, 9 * kMs);
+    QCOMPARE(lateness.slowTicks, 2);
+}
+
+void TstTickRecorder::onlyTicksInsideTheStretchCount()
+{
+    TickRecorder recorder(1);
+    recorder.startAt(0);
+    recorder.noteTick(30 * kMs); // due at 1 ms, before the stretch: left out
+    recorder.noteTick(31 * kMs);
+    recorder.noteTick(50 * kMs); // due at 32 ms, fired inside: 18 ms late
+    recorder.noteTick(51 * kMs);
+    recorder.noteTick(90 * kMs); // due at 52 ms, after the stretch: left out
+    const TickRecorder::Lateness lateness = recorder.latenessBetween(31 * kMs, 51 * kMs, kFrame);
+    QCOMPARE(lateness.ticks, 3);
+    QCOMPARE(lateness.worstNs, 18 * kMs);
+    QCOMPARE(lateness.slowTicks, 1);
+
+    QCOMPARE(recorder.latenessBetween(100 * kMs, 200 * kMs, kFrame).ticks, 0);
+}
+
+void TstTickRecorder::manyLateTicksReachThe99thPercentile()
+{
+    TickRecorder recorder(1);
+    recorder.startAt(0);
+    // 95 ticks on time, then 5 each 3 ms late: more than 1 % of them, so the percentile sees it.
+    qint64 at = 0;
+    for (int i = 0; i < 95; ++i)
+        recorder.noteTick(at += kMs);
+    for (int i = 0; i < 5; ++i)
+        recorder.noteTick(at += 4 * kMs);
+    const TickRecorder::Lateness lateness = recorder.latenessBetween(0, at, kFrame);
+    QCOMPARE(lateness.ticks, 100);
+    QCOMPARE(lateness.p99Ns, 3 * kMs);
+    QCOMPARE(lateness.worstNs, 3 * kMs);
+    QCOMPARE(lateness.slowTicks, 0);
+}
+
+QTEST_GUILESS_MAIN(TstTickRecorder)
+#include "tst_tickrecorder.moc"
