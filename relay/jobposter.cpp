@@ -3,6 +3,7 @@
 #include "cloud.h"
 #include "cloudprotocol.h"
 #include "relaysettings.h"
+#include "spoolfile.h"
 
 #include <QDebug>
 #include <QPointer>
@@ -41,6 +42,12 @@ void JobPoster::run()
         return;
     }
 
+    if (!m_durabilityFile.isEmpty() && !syncFileToDisk(m_durabilityFile)) {
+        qCritical().noquote() << "38_JobPoster cannot write the journal through to the disk" << m_durabilityFile;
+        emit posted(m_jobId, QNetworkReply::ProtocolUnknownError,
+            printResultDocument(QJsonDocument(), m_jobneed, m_size), 0, false);
+        return;
+    }
     QPointer<Cloud> cloud = new Cloud(urlText, m_driverInfo);
     QNetworkReply::NetworkError error = QNetworkReply::OperationCanceledError;
     QJsonDocument document = printResultDocument(QJsonDocument(), m_jobneed, m_size);

@@ -21,6 +21,9 @@ public:
 
     // Ends the post under way (it reports OperationCanceledError) and the thread with it.
     void stop();
+    // A file written through to the disk before anything is sent: the journal that says the post
+    // began, so that no restart can send the job a second time.
+    void setDurabilityFile(const QString &path) { m_durabilityFile = path; }
 
 signals:
     // `bodySent`: every byte of the post went out, so the service may have the job.
@@ -38,6 +41,7 @@ private:
     QString m_spoolPath;
     qint64 m_size;
     QString m_jobneed;
+    QString m_durabilityFile;
 };
 
 #endif // JOBPOSTER_H

@@ -56,6 +56,11 @@ public:
     static void resetInstanceForTesting();
 
     bool isOpen() const { return m_open; }
+    // What makes the journal's commits so far durable when written through to the disk (see
+    // syncFileToDisk). Commits only reach the system's cache, so that the window's thread never
+    // waits for the disk; the threads whose next step tells somebody outside (the spooler that the
+    // job is ours, the service that it is posted) write this through first.
+    QString durabilityFile() const { return m_databasePath + QStringLiteral("-wal"); }
     QString spoolFolder() const { return m_spoolFolder; }
     // Where the job's bytes are once the whole job is in.
     QString spoolFilePath(qint64 id) const;
@@ -96,6 +101,7 @@ private:
     QList<OutboxJob> select(const QString &where, const QVariantList &values) const;
 
     QString m_connectionName;
+    QString m_databasePath;
     QString m_spoolFolder;
     bool m_open = false;
 };

@@ -214,6 +214,7 @@ void PrinterOutbox::post(const OutboxJob &job)
     m_currentStage = JobInFlight::Stage::Uploading;
     m_uploadPercent = 0;
     m_poster = new JobPoster(job.id, info, m_journal->spoolFilePath(job.id), job.size, job.description);
+    m_poster->setDurabilityFile(m_journal->durabilityFile());
     connect(m_poster, &JobPoster::posted, this, &PrinterOutbox::onPosted);
     connect(m_poster, &JobPoster::uploadProgress, this, &PrinterOutbox::onUploadProgress);
     connect(m_poster, &QThread::finished, m_poster, &QObject::deleteLater);

@@ -232,6 +232,7 @@ void PrinterServer::admit(qintptr socketDescriptor)
     m_outbox->addArriving(jobId);
     auto *receiver = new PrinterThread(socketDescriptor, jobId, m_driverInfo,
         m_journal->partialSpoolFilePath(jobId), m_journal->spoolFilePath(jobId));
+    receiver->setDurabilityFile(m_journal->durabilityFile());
     m_receivers.insert(receiver);
     ++g_receivingInAll;
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);

@@ -57,6 +57,9 @@ void PrinterThread::run()
     if (outcome == Outcome::TooLarge) {
         part.close();
         QFile::remove(m_partialPath);
+        // The spooler forgets the job once closed in order; the record of its refusal must stay.
+        if (!m_durabilityFile.isEmpty())
+            syncFileToDisk(m_durabilityFile);
         connection.close();
         qDebug().noquote() << "64_PrinterThread" << QThread::currentThread()
                            << QStringLiteral("%1, job of %2 bytes too large, not posted")
@@ -131,7 +134,14 @@ bool PrinterThread::storeSpoolFile(QFile &part)
 {
     const bool synced = syncToDisk(part);
     part.close();
-    return synced && publishSpoolFile(m_partialPath, m_spoolPath);
+    if (!synced || !publishSpoolFile(m_partialPath, m_spoolPath))
+        return false;
+    // The job's entry, committed when the connection was taken, must outlive a power cut as well.
+    if (!m_durabilityFile.isEmpty() && !syncFileToDisk(m_durabilityFile)) {
+        qCritical().noquote() << "spool: cannot write the journal through to the disk" << m_durabilityFile;
+        return false;
+    }
+    return true;
 }
 
 void PrinterThread::abandon(JobConnection &connection, QFile &part, const QString &why)

@@ -22,6 +22,10 @@ public:
         const QString &partialPath, const QString &spoolPath, QObject *parent = nullptr);
     ~PrinterThread() override;
 
+    // A file written through to the disk before the spooler is told the job is ours: the journal
+    // that holds the job's entry.
+    void setDurabilityFile(const QString &path) { m_durabilityFile = path; }
+
 signals:
     void error(QTcpSocket::SocketError socketError);
     // The whole job is in the spool file, on the disk.
@@ -46,6 +50,7 @@ private:
     DriverInfo m_driverInfo;
     QString m_partialPath;
     QString m_spoolPath;
+    QString m_durabilityFile;
     qint64 m_received = 0;
 };
 

@@ -22,6 +22,14 @@ bool syncToDisk(QFile &file)
 #endif
 }
 
+bool syncFileToDisk(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return !file.exists();
+    return syncToDisk(file);
+}
+
 bool publishSpoolFile(const QString &partialPath, const QString &spoolPath)
 {
     QFile::remove(spoolPath);

@@ -57,6 +57,7 @@ private slots:
     void unusableDescriptorIsAbandoned();
     void unwritableSpoolFolderResetsTheConnection();
     void interruptedReceiverGivesTheJobBack();
+    void journalWrittenThroughBeforeTheSpoolerIsTold();
 
 private:
     // Connects `client` to the loopback listener and starts a receiver on the accepted connection.
@@ -70,6 +71,7 @@ private:
     QSignalSpy *m_abandoned = nullptr;
     QString m_partial;
     QString m_final;
+    QString m_durabilityFile;
 };
 
 void TestPrinterThread::initTestCase()
@@ -85,6 +87,7 @@ void TestPrinterThread::init()
     QVERIFY(m_spool->isValid());
     m_partial = m_spool->filePath(QStringLiteral("41.part"));
     m_final = m_spool->filePath(QStringLiteral("41.job"));
+    m_durabilityFile.clear();
 }
 
 void TestPrinterThread::cleanup()
@@ -106,6 +109,7 @@ QPointer<PrinterThread> TestPrinterThread::startReceiver(QTcpSocket &client)
         return nullptr;
     const qintptr descriptor = accepted.takeFirst().at(0).value<qintptr>();
     auto *receiver = new PrinterThread(descriptor, kJobId, printer(), m_partial, m_final);
+    receiver->setDurabilityFile(m_durabilityFile);
     connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
     // A case may start a second receiver: the spies follow the newest.
     delete m_received;
@@ -297,6 +301,40 @@ void TestPrinterThread::interruptedReceiverGivesTheJobBack()
     QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
     QVERIFY(!QFile::exists(m_partial) && !QFile::exists(m_final));
     QTRY_VERIFY(receiver.isNull());
+}
+
+// The job is the program's only once its journal entry is on the disk: a journal that cannot be
+// written through leaves the job with the spooler (the connection is reset), one that can lets the
+// receiver close in order.
+void TestPrinterThread::journalWrittenThroughBeforeTheSpoolerIsTold()
+{
+    // A folder stands for a journal file that cannot be opened for writing, whoever runs the test.
+    m_durabilityFile = m_spool->path();
+    QTcpSocket refused;
+    QPointer<PrinterThread> receiver = startReceiver(refused);
+    QVERIFY(receiver);
+    refused.write("a job whose entry cannot be made durable");
+    QVERIFY(refused.waitForBytesWritten());
+    ::shutdown(int(refused.socketDescriptor()), SHUT_WR);
+    QTRY_COMPARE(m_abandoned->size(), 1);
+    QVERIFY(m_received->isEmpty());
+    QTRY_VERIFY(receiver.isNull());
+
+    m_durabilityFile = m_spool->filePath(QStringLiteral("outbox.db-wal"));
+    QFile journal(m_durabilityFile);
+    QVERIFY(journal.open(QIODevice::WriteOnly));
+    QVERIFY(journal.write("frames") == 6);
+    journal.close();
+    QTcpSocket taken;
+    receiver = startReceiver(taken);
+    QVERIFY(receiver);
+    taken.write("a job whose entry is on the disk");
+    QVERIFY(taken.waitForBytesWritten());
+    ::shutdown(int(taken.socketDescriptor()), SHUT_WR);
+    QTRY_COMPARE(m_received->size(), 1);
+    QTRY_COMPARE(taken.state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(m_abandoned->isEmpty());
+    QCOMPARE(fileBytes(m_durabilityFile), QByteArray("frames"));
 }
 
 QTEST_GUILESS_MAIN(TestPrinterThread)
