@@ -1,13 +1,12 @@
 #include "printerserver.h"
 
-#include "connectionowners.h"
 #include "exclusivelistener.h"
 #include "jobconnection.h"
 #include "jobdescription.h"
 #include "outboxjournal.h"
+#include "peercheck.h"
 #include "printeroutbox.h"
 #include "printerthread.h"
-#include "processinfo.h"
 
 #include <QDebug>
 #include <QMap>
@@ -21,10 +20,9 @@ constexpr int kListenRetryMs = 5000;
 // After the system ran out of descriptors (or any other accept failure), accepting pauses for
 // this long instead of spinning on a connection it cannot take.
 constexpr int kAcceptResumeMs = 200;
-// Connections are checked in batches; a larger backlog is checked in steps of this many, so that
-// a flood never holds more descriptors than that.
+// Connections are checked in batches, one at a time; while one is checked at most this many more
+// are taken from the system's queue, so that a flood never holds more descriptors than that.
 constexpr int kCheckBatch = 64;
-constexpr quint32 kLoopback = 0x7F000001;
 
 // Receivers running for all printers together (GUI thread only).
 int g_receivingInAll = 0;
@@ -159,8 +157,12 @@ void PrinterServer::incomingConnection(qintptr socketDescriptor)
     qDebug() << "24_PrinterServer incomingConnection" << socketDescriptor << ";port_busy=" << m_portBusy;
     m_unchecked.append(socketDescriptor);
     if (m_unchecked.size() >= kCheckBatch) {
-        checkPeers();
-    } else if (!m_checkScheduled) {
+        // Until the check in hand is done the rest wait in the system's queue: a flood never holds
+        // more descriptors than this.
+        m_acceptingPaused = true;
+        pauseAccepting();
+    }
+    if (!m_checkScheduled) {
         m_checkScheduled = true;
         QMetaObject::invokeMethod(this, &PrinterServer::checkPeers, Qt::QueuedConnection);
     }
@@ -169,43 +171,24 @@ void PrinterServer::incomingConnection(qintptr socketDescriptor)
 void PrinterServer::checkPeers()
 {
     m_checkScheduled = false;
-    if (m_unchecked.isEmpty())
+    // One check at a time, so that the spooler's connections are admitted in the order they came.
+    if (m_checking || m_unchecked.isEmpty())
         return;
-    const QVector<qintptr> descriptors = std::exchange(m_unchecked, {});
-    const ConnectionOwners owners;
-    const quint32 spooler = spoolerProcessId();
-    const quint16 ourPort = serverPort();
-    struct Refusal
-    {
-        int connections = 0;
-        QString image;
-    };
-    QMap<quint32, Refusal> refused;
-    for (qintptr descriptor : descriptors) {
-        JobConnection connection(descriptor);
-        quint32 address = 0;
-        quint16 port = 0;
-        const quint32 owner = connection.peerEndpoint(&address, &port)
-            ? owners.ownerOf(address, port, kLoopback, ourPort)
-            : 0;
-        if (spooler != 0 && owner == spooler) {
-            admit(connection.release());
-            continue;
-        }
-        Refusal &refusal = refused[owner];
-        // Named while its connection is still open: once reset, the peer may exit and its name go.
-        if (refusal.connections++ == 0)
-            refusal.image = owner ? processImageName(owner) : QStringLiteral("unknown");
-    } // each refused connection is reset as it goes
-    for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
-        qWarning().noquote() << m_driverInfo.printer_name
-                             << QStringLiteral("refused %1 connection(s) from process %2 (%3): only the spooler "
-                                               "(process %4) may print")
-                                    .arg(it->connections)
-                                    .arg(it.key())
-                                    .arg(it->image)
-                                    .arg(spooler);
+    m_checking = true;
+    PeerCheck *check = PeerCheck::start(this, m_driverInfo.printer_name, serverPort(), std::exchange(m_unchecked, {}));
+    connect(check, &PeerCheck::checked, this, &PrinterServer::onPeersChecked);
+}
+
+void PrinterServer::onPeersChecked(const QVector<qintptr> &admitted)
+{
+    m_checking = false;
+    for (qintptr descriptor : admitted)
+        admit(descriptor);
+    if (m_acceptingPaused) {
+        m_acceptingPaused = false;
+        resumeAccepting();
     }
+    checkPeers();
 }
 
 void PrinterServer::admit(qintptr socketDescriptor)

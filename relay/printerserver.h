@@ -70,6 +70,7 @@ private:
     // Serves the connections accepted since the last check: the spooler's are admitted, others
     // reset. One look at the connection table serves them all.
     void checkPeers();
+    void onPeersChecked(const QVector<qintptr> &admitted);
     void admit(qintptr socketDescriptor);
     void forgetReceiver(PrinterThread *receiver);
     void onJobReceived(PrinterThread *receiver, qint64 jobId, qint64 size);
@@ -87,6 +88,9 @@ private:
     QTimer *m_listenRetry;
     QVector<qintptr> m_unchecked;
     bool m_checkScheduled = false;
+    // A check runs in the pool; the next batch waits for it.
+    bool m_checking = false;
+    bool m_acceptingPaused = false;
     // Receivers still running; told to stop when the server goes.
     QSet<PrinterThread *> m_receivers;
 };
