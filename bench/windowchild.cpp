@@ -7,6 +7,7 @@
 #include "cprinter.h"
 #include "detailfile.h"
 #include "driveritem.h"
+#include "jobtablemodel.h"
 #include "printerserver.h"
 #include "procstats.h"
 #include "relaysettings.h"
@@ -20,7 +21,6 @@
 #include <QJsonObject>
 #include <QScopedPointer>
 #include <QStringList>
-#include <QTableWidget>
 #include <QTime>
 #include <QTimer>
 
@@ -225,7 +225,7 @@ int runResponsiveChild(
         return fail(QStringLiteral("unexpected line from the runner: %1").arg(QString::fromUtf8(line)));
     const TickRecorder::Lateness lateness = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs);
     report("responsive " + number(lateness.worstNs) + ' ' + number(lateness.p99Ns) + ' '
-        + number(lateness.ticks) + ' ' + number(dialog->table()->rowCount()) + ' '
+        + number(lateness.ticks) + ' ' + number(dialog->model()->rowCount()) + ' '
         + number(lateness.slowTicks));
     // What the window's thread was about when the longest hold began, and the last it said while held.
     report(
@@ -257,9 +257,9 @@ int runHistoryChild(int argc, char **argv, int records, quint16 basePort)
     // The first paint, and whatever else showing it posted.
     QCoreApplication::processEvents();
     const qint64 shown = monotonicNs();
-    if (dialog->table()->rowCount() != records)
+    if (dialog->model()->rowCount() != records)
         return fail(QStringLiteral("the dialog shows %1 rows of %2 records")
-                        .arg(dialog->table()->rowCount())
+                        .arg(dialog->model()->rowCount())
                         .arg(records));
 
     const auto refresh = [&dialog](std::vector<qint64> *costs) {
@@ -279,12 +279,12 @@ int runHistoryChild(int argc, char **argv, int records, quint16 basePort)
     }
     for (int i = 0; i < kRefreshes; ++i)
         refresh(&idle);
-    if (dialog->table()->rowCount() != records + kRefreshes)
+    if (dialog->model()->rowCount() != records + kRefreshes)
         return fail(QStringLiteral("after %1 more records the dialog shows %2 rows of %3")
                         .arg(kRefreshes)
-                        .arg(dialog->table()->rowCount())
+                        .arg(dialog->model()->rowCount())
                         .arg(records + kRefreshes));
     report("history " + number(constructed - start) + ' ' + number(shown - start) + ' '
-        + number(median(grown)) + ' ' + number(median(idle)) + ' ' + number(dialog->table()->rowCount()));
+        + number(median(grown)) + ' ' + number(median(idle)) + ' ' + number(dialog->model()->rowCount()));
     return 0;
 }

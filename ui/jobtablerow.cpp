@@ -73,3 +73,10 @@ JobTableRow JobTableRow::queued(const SpoolerJob &job)
     row.handled = QStringLiteral("--:--:--");
     return row;
 }
+
+bool JobTableRow::operator==(const JobTableRow &other) const
+{
+    return kind == other.kind && document == other.document && status == other.status && size == other.size
+        && sizeToolTip == other.sizeToolTip && submitted == other.submitted && handled == other.handled
+        && bytes == other.bytes && resendJobId == other.resendJobId;
+}

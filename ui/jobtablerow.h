@@ -33,6 +33,9 @@ struct JobTableRow
     static JobTableRow finished(const DetailRecord &record);
     static JobTableRow inFlight(const JobInFlight &job);
     static JobTableRow queued(const SpoolerJob &job);
+
+    bool operator==(const JobTableRow &other) const;
+    bool operator!=(const JobTableRow &other) const { return !(*this == other); }
 };
 
 #endif // JOBTABLEROW_H

@@ -21,7 +21,13 @@ bool records(const JobTableRow &row, const DetailRecord &expected, const QDateTi
 }
 } // namespace
 
-QList<int> markResendableRows(QList<JobTableRow> &rows, const QList<OutboxJob> &kept, const QDate &day)
+bool mayRecordKeptJob(const JobTableRow &row)
+{
+    return row.kind == JobTableRow::Kind::Finished && !isPrintedResult(row.status);
+}
+
+QList<int> markResendableRows(
+    QList<JobTableRow> &rows, const QList<int> &failedRows, const QList<OutboxJob> &kept, const QDate &day)
 {
     QHash<int, qint64> marks;
     for (const OutboxJob &job : kept) {
@@ -32,7 +38,8 @@ QList<int> markResendableRows(QList<JobTableRow> &rows, const QList<OutboxJob> &
         const DetailRecord expected = DetailRecord::fromText(
             jobDetailRecord(job.description, job.result, job.size, end.toString(QStringLiteral("HH:mm:ss"))));
         // Newest first: a job ended moments ago is among the last rows.
-        for (int row = rows.size() - 1; row >= 0; --row) {
+        for (auto it = failedRows.crbegin(); it != failedRows.crend(); ++it) {
+            const int row = *it;
             if (!marks.contains(row) && records(rows.at(row), expected, end, day)) {
                 marks.insert(row, job.id);
                 break;
@@ -40,7 +47,7 @@ QList<int> markResendableRows(QList<JobTableRow> &rows, const QList<OutboxJob> &
         }
     }
     QList<int> changed;
-    for (int row = 0; row < rows.size(); ++row) {
+    for (int row : failedRows) {
         const qint64 id = marks.value(row, 0);
         if (rows.at(row).resendJobId != id) {
             rows[row].resendJobId = id;

@@ -1,13 +1,13 @@
 #include "settingsdlg.h"
 
 #include "clock.h"
-#include "keptjobmatch.h"
+#include "jobtablemodel.h"
 #include "printeroutbox.h"
 #include "spoolerjobs.h"
 
 #include <QButtonGroup>
-#include <QDebug>
 #include <QCursor>
+#include <QDebug>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -15,7 +15,7 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -24,14 +24,14 @@
 
 namespace {
 
-const char kTableLook[] =
-    "QTableWidget::item:hover{background-color:rgba(92,188,227,200)}"
-    "QTableWidget::item:selected{background-color:rgba(92,188,227,200)}"
-    "QHeaderView::section,QTableCornerButton:section{                 padding:3px; margin:0px; "
-    "color:#DCDCDC;  border:1px solid #242424;         border-left-width:0px; border-right-width:1px; "
-    "border-top-width:0px; border-bottom-width:1px;     "
-    "background:qlineargradient(spread:pad,x1:0,y1:0,x2:0,y2:1,stop:0 #ff64ff,stop:1 #5252ff); }"
-    "QTableWidget{background-color:white;border:1px solid #666666;}";
+const char kTableLook[]
+    = "QTableView::item:hover{background-color:rgba(92,188,227,200)}"
+      "QTableView::item:selected{background-color:rgba(92,188,227,200)}"
+      "QHeaderView::section,QTableCornerButton:section{                 padding:3px; margin:0px; "
+      "color:#DCDCDC;  border:1px solid #242424;         border-left-width:0px; border-right-width:1px; "
+      "border-top-width:0px; border-bottom-width:1px;     "
+      "background:qlineargradient(spread:pad,x1:0,y1:0,x2:0,y2:1,stop:0 #ff64ff,stop:1 #5252ff); }"
+      "QTableView{background-color:white;border:1px solid #666666;}";
 
 const char kDaySwitchLook[]
     = "QPushButton{color:white;background-color:rgba(255,255,255,0);border:1px solid rgba(255,255,255,120);"
@@ -41,8 +41,6 @@ const char kDaySwitchLook[]
 const char kResendLook[] =
     "QPushButton{color:white;background-color:#0A1728;border:none;border-radius:4px;font-size:12px;}"
     "QPushButton:disabled{background-color:#9a9a9a;}";
-
-enum Column { NumberColumn, DocumentColumn, StatusColumn, SizeColumn, SubmittedColumn, HandledColumn, ActionColumn };
 
 } // namespace
 
@@ -68,7 +66,7 @@ SettingsDlg::SettingsDlg(const QString &printerName, const QString &cloudSn, QWi
 
     // The spooler's queue joins at the first refresh, a second from now.
     readNewHistory();
-    showRows({});
+    m_table->scrollToBottom();
 
     m_timer = new QTimer(this);
     m_timer->setInterval(1000);
@@ -78,7 +76,7 @@ SettingsDlg::SettingsDlg(const QString &printerName, const QString &cloudSn, QWi
 
 void SettingsDlg::setupTable(QWidget *panel)
 {
-    m_table = new QTableWidget(panel);
+    m_table = new QTableView(panel);
     m_table->setGeometry(20, 60, 650, 400);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::ContiguousSelection);
@@ -87,19 +85,17 @@ void SettingsDlg::setupTable(QWidget *panel)
     m_table->horizontalHeader()->setHighlightSections(false);
     m_table->setMouseTracking(true);
     m_table->setStyleSheet(QLatin1String(kTableLook));
-    connect(m_table, &QTableWidget::itemEntered, this, &SettingsDlg::slotItemEnter);
-    // The view's own tooltip handling would hide ours a moment after it shows: none of our cells
-    // holds a tooltip of its own, the cut-off text is measured when the mouse comes.
+    connect(m_table, &QTableView::entered, this, &SettingsDlg::slotItemEnter);
+    // The view's own tooltip handling would hide ours a moment after it shows: the cut-off text is
+    // measured when the mouse comes, and the size's exact bytes are shown the same way.
     m_table->viewport()->installEventFilter(this);
 
     QFont font(QStringLiteral("song"));
     font.setPixelSize(14);
     m_table->setFont(font);
-    m_table->setColumnCount(7);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("序号"), QStringLiteral("文档名称"),
-                                        QStringLiteral("任务状态"), QStringLiteral("数据大小"),
-                                        QStringLiteral("提交时间"), QStringLiteral("处理时间"),
-                                        QStringLiteral("操作")});
+    // The model comes after the look: a header given its sections first keeps the parent's plain look.
+    m_model = new JobTableModel(this);
+    m_table->setModel(m_model);
     m_table->horizontalHeader()->setVisible(true);
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setDefaultSectionSize(100);
@@ -182,29 +178,31 @@ void SettingsDlg::readNewHistory()
     m_reader.setDay(shownDay());
     bool startedOver = false;
     const QList<DetailRecord> records = m_reader.readAppended(&startedOver);
-    if (startedOver) {
-        // Another day, or a file that was replaced: what the table shows no longer stands.
-        m_history.clear();
-        m_historyShown = 0;
-    }
+    // Another day, or a file that was replaced: what the table shows no longer stands.
+    if (startedOver)
+        m_model->clearHistory();
+    QList<JobTableRow> rows;
+    rows.reserve(records.size());
     for (const DetailRecord &record : records)
-        m_history.append(JobTableRow::finished(record));
+        rows.append(JobTableRow::finished(record));
+    m_model->appendHistory(rows);
 }
 
 void SettingsDlg::setOutbox(PrinterOutbox *outbox)
 {
     m_outbox = outbox;
     // The jobs on their way are the ones the user opened the history to see: no second's wait.
-    refreshRows();
+    refreshRows(m_model->rowCount());
 }
 
 void SettingsDlg::on_Timeout()
 {
+    const int before = m_model->rowCount();
     readNewHistory();
-    refreshRows();
+    refreshRows(before);
 }
 
-void SettingsDlg::refreshRows()
+void SettingsDlg::refreshRows(int rowsBefore)
 {
     // Rows after the history, in the order they are shown: the jobs in the program's own hands
     // (taken from the spooler, not yet recorded), then the spooler's queue.
@@ -214,7 +212,10 @@ void SettingsDlg::refreshRows()
         tail += spoolerJobRows(tail);
     }
     markResendable();
-    showRows(tail);
+    m_model->setTail(tail);
+    // Only when the table grew: a user reading further up is left there while jobs move on.
+    if (m_model->rowCount() > rowsBefore)
+        m_table->scrollToBottom();
 }
 
 QList<JobTableRow> SettingsDlg::inFlightRows() const
@@ -230,11 +231,8 @@ QList<JobTableRow> SettingsDlg::inFlightRows() const
 void SettingsDlg::markResendable()
 {
     const QList<OutboxJob> kept = m_outbox ? m_outbox->resendableJobs() : QList<OutboxJob>();
-    const QList<int> changed = markResendableRows(m_history, kept, m_reader.day());
-    for (int row : changed) {
-        if (row < m_historyShown)
-            writeAction(row, m_history.at(row));
-    }
+    for (int row : m_model->markResendable(kept, m_reader.day()))
+        writeAction(row);
 }
 
 void SettingsDlg::onResendClicked(qint64 jobId)
@@ -244,75 +242,33 @@ void SettingsDlg::onResendClicked(qint64 jobId)
     if (m_outbox->resend(jobId) == 0)
         qWarning().noquote() << m_printerName << "job" << jobId << "could not be sent again";
     // Its row loses the action, and the new job shows among those on their way.
-    refreshRows();
+    refreshRows(m_model->rowCount());
 }
 
-void SettingsDlg::showRows(const QList<JobTableRow> &tail)
+void SettingsDlg::writeAction(int row)
 {
-    // The history rows already written stay as they are; new ones follow them, and the rows after
-    // the history are written again each time, so the numbers stay consecutive.
-    const int before = m_table->rowCount();
-    const int total = m_history.size() + tail.size();
-    m_table->setRowCount(total);
-    for (int row = m_historyShown; row < m_history.size(); ++row)
-        writeRow(row, m_history.at(row));
-    m_historyShown = m_history.size();
-    for (int k = 0; k < tail.size(); ++k)
-        writeRow(m_history.size() + k, tail.at(k));
-    if (total > before)
-        m_table->scrollToBottom();
-}
-
-void SettingsDlg::writeRow(int row, const JobTableRow &values)
-{
-    // The one place a row reaches the table: an action of its own (a button for some kind of row)
-    // would be set here too.
-    setCell(row, NumberColumn, QString::number(row + 1));
-    setCell(row, DocumentColumn, values.document);
-    setCell(row, StatusColumn, values.status);
-    setCell(row, SizeColumn, values.size, values.sizeToolTip);
-    setCell(row, SubmittedColumn, values.submitted);
-    setCell(row, HandledColumn, values.handled);
-    writeAction(row, values);
-}
-
-void SettingsDlg::writeAction(int row, const JobTableRow &values)
-{
-    auto *button = qobject_cast<QPushButton *>(m_table->cellWidget(row, ActionColumn));
-    if (values.resendJobId == 0) {
+    // A button only on the rows that have the action: a day of printed jobs makes no widgets.
+    const QModelIndex index = m_model->index(row, JobTableModel::ActionColumn);
+    const qint64 jobId = m_model->jobRow(row).resendJobId;
+    auto *button = qobject_cast<QPushButton *>(m_table->indexWidget(index));
+    if (jobId == 0) {
         if (button)
-            m_table->removeCellWidget(row, ActionColumn);
+            m_table->setIndexWidget(index, nullptr);
         return;
     }
-    if (button && button->property("jobId").toLongLong() == values.resendJobId)
+    if (button && button->property("jobId").toLongLong() == jobId)
         return;
     button = new QPushButton(QStringLiteral("重新打印"));
     button->setObjectName(QStringLiteral("resendButton"));
-    button->setProperty("jobId", values.resendJobId);
+    button->setProperty("jobId", jobId);
     button->setStyleSheet(QLatin1String(kResendLook));
     button->setCursor(Qt::PointingHandCursor);
-    const qint64 jobId = values.resendJobId;
     connect(button, &QPushButton::clicked, this, [this, button, jobId] {
         // One click sends it once: the button goes with the refresh that follows.
         button->setEnabled(false);
         onResendClicked(jobId);
     });
-    m_table->setCellWidget(row, ActionColumn, button);
-}
-
-void SettingsDlg::setCell(int row, int column, const QString &text, const QString &toolTip)
-{
-    // Cells are kept and changed rather than replaced: the queued rows are written every second,
-    // and a new item under the mouse would lose its tooltip.
-    QTableWidgetItem *item = m_table->item(row, column);
-    if (!item) {
-        item = new QTableWidgetItem;
-        m_table->setItem(row, column, item);
-    }
-    if (item->text() != text)
-        item->setText(text);
-    if (item->toolTip() != toolTip)
-        item->setToolTip(toolTip);
+    m_table->setIndexWidget(index, button);
 }
 
 QList<JobTableRow> SettingsDlg::spoolerJobRows(const QList<JobTableRow> &inFlight) const
@@ -330,39 +286,39 @@ QList<JobTableRow> SettingsDlg::spoolerJobRows(const QList<JobTableRow> &inFligh
     return rows;
 }
 
-QString SettingsDlg::cellToolTip(const QTableWidgetItem *item) const
+QString SettingsDlg::cellToolTip(const QModelIndex &index) const
 {
-    if (!item->toolTip().isEmpty())
-        return item->toolTip();
-    const QVariant fontRole = item->data(Qt::FontRole);
-    const QFont font = fontRole.isValid() ? fontRole.value<QFont>() : QFont();
-    const int textWidth = QFontMetrics(font).horizontalAdvance(item->text());
-    return textWidth > m_table->columnWidth(item->column()) ? item->text() : QString();
+    const QString own = index.data(Qt::ToolTipRole).toString();
+    if (!own.isEmpty())
+        return own;
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const int textWidth = QFontMetrics(m_table->font()).horizontalAdvance(text);
+    return textWidth > m_table->columnWidth(index.column()) ? text : QString();
 }
 
-void SettingsDlg::showCellToolTip(const QTableWidgetItem *item, const QPoint &globalPos)
+void SettingsDlg::showCellToolTip(const QModelIndex &index, const QPoint &globalPos)
 {
-    const QString tip = item ? cellToolTip(item) : QString();
+    const QString tip = index.isValid() ? cellToolTip(index) : QString();
     if (tip.isEmpty()) {
         QToolTip::hideText();
         return;
     }
     // Tied to the cell's rectangle: the tip stays while the mouse is on the cell (showing the same
     // tip again there changes nothing) and goes when it leaves.
-    QToolTip::showText(globalPos, tip, m_table->viewport(), m_table->visualItemRect(item));
+    QToolTip::showText(globalPos, tip, m_table->viewport(), m_table->visualRect(index));
 }
 
-void SettingsDlg::slotItemEnter(QTableWidgetItem *item)
+void SettingsDlg::slotItemEnter(const QModelIndex &index)
 {
     // A cell without a tip hides the one shown; a cell with one takes it over.
-    showCellToolTip(item, QCursor::pos() + QPoint(20, 0));
+    showCellToolTip(index, QCursor::pos() + QPoint(20, 0));
 }
 
 bool SettingsDlg::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_table->viewport() && event->type() == QEvent::ToolTip) {
         const auto *help = static_cast<QHelpEvent *>(event);
-        showCellToolTip(m_table->itemAt(help->pos()), help->globalPos() + QPoint(20, 0));
+        showCellToolTip(m_table->indexAt(help->pos()), help->globalPos() + QPoint(20, 0));
         return true;
     }
     return QDialog::eventFilter(watched, event);

@@ -9,12 +9,13 @@
 #include <QList>
 #include <QPointer>
 
+class JobTableModel;
 class PrinterOutbox;
 class QGroupBox;
 class QLabel;
+class QModelIndex;
 class QPushButton;
-class QTableWidget;
-class QTableWidgetItem;
+class QTableView;
 class QTimer;
 
 // The jobs of one cloud printer on one day: the finished ones from its detail file, then, for
@@ -31,7 +32,8 @@ public:
     // and its kept failures can be sent again from their rows.
     void setOutbox(PrinterOutbox *outbox);
 
-    QTableWidget *table() const { return m_table; }
+    QTableView *table() const { return m_table; }
+    JobTableModel *model() const { return m_model; }
     QPushButton *todayButton() const { return m_todayButton; }
     QPushButton *yesterdayButton() const { return m_yesterdayButton; }
 
@@ -41,38 +43,34 @@ protected:
 private slots:
     void onXClicked();
     void on_Timeout();
-    void slotItemEnter(QTableWidgetItem *item);
+    void slotItemEnter(const QModelIndex &index);
     void onDaySwitched();
     void onResendClicked(qint64 jobId);
 
 private:
     QList<JobTableRow> spoolerJobRows(const QList<JobTableRow> &inFlight) const;
     QList<JobTableRow> inFlightRows() const;
-    void refreshRows();
+    // The rows after the history, and the marks of the history's kept failures, as they are now;
+    // the table scrolls to its end when it has more rows than rowsBefore.
+    void refreshRows(int rowsBefore);
     void markResendable();
-    void writeAction(int row, const JobTableRow &values);
+    void writeAction(int row);
     void setupTable(QWidget *panel);
     void setupTitleBar(QWidget *panel);
     void setupDaySwitch();
     bool showsToday() const;
     QDate shownDay() const;
     void readNewHistory();
-    void showRows(const QList<JobTableRow> &tail);
-    void writeRow(int row, const JobTableRow &values);
-    void setCell(int row, int column, const QString &text, const QString &toolTip = QString());
-    QString cellToolTip(const QTableWidgetItem *item) const;
-    void showCellToolTip(const QTableWidgetItem *item, const QPoint &globalPos);
+    QString cellToolTip(const QModelIndex &index) const;
+    void showCellToolTip(const QModelIndex &index, const QPoint &globalPos);
 
     QPointer<PrinterOutbox> m_outbox;
     QTimer *m_timer = nullptr;
     QString m_printerName;
     QString m_cloudSn;
     DetailFileReader m_reader;
-    // The finished jobs of the day shown, oldest first; they fill the table's first rows.
-    QList<JobTableRow> m_history;
-    // How many of them are on the table already: a refresh writes only those after.
-    int m_historyShown = 0;
-    QTableWidget *m_table = nullptr;
+    JobTableModel *m_model = nullptr;
+    QTableView *m_table = nullptr;
     QGroupBox *m_titleBar = nullptr;
     QPushButton *m_closeButton = nullptr;
     QLabel *m_title = nullptr;

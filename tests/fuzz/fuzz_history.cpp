@@ -10,13 +10,13 @@
 #include "clock.h"
 #include "detailfile.h"
 #include "jobsizetext.h"
+#include "jobtablemodel.h"
 #include "settingsdlg.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -39,10 +39,9 @@ void check(bool holds, const char *what)
     }
 }
 
-QString cell(QTableWidget *table, int row, int column)
+QString cell(JobTableModel *table, int row, int column, int role = Qt::DisplayRole)
 {
-    QTableWidgetItem *item = table->item(row, column);
-    return item ? item->text() : QString();
+    return table->index(row, column).data(role).toString();
 }
 
 // Rows 0 to n-1 are the file's records, in order, each field in its column; a size that is a number
@@ -50,7 +49,7 @@ QString cell(QTableWidget *table, int row, int column)
 void checkTable(SettingsDlg &dialog)
 {
     const QList<DetailRecord> records = parseDetailRecords(readDetailRecords(QLatin1String(kSerial)));
-    QTableWidget *table = dialog.table();
+    JobTableModel *table = dialog.model();
     check(
         table->rowCount() == records.size(), "one row per record, and no queued rows for a missing printer");
     for (int row = 0; row < records.size(); ++row) {
@@ -63,7 +62,8 @@ void checkTable(SettingsDlg &dialog)
         const qint64 bytes = record.sizeInBytes();
         if (bytes >= 0) {
             check(cell(table, row, 3) == jobSizeText(bytes), "the size reads short");
-            check(table->item(row, 3)->toolTip() == jobSizeBytesText(bytes), "the exact size is at hand");
+            check(
+                cell(table, row, 3, Qt::ToolTipRole) == jobSizeBytesText(bytes), "the exact size is at hand");
         } else {
             check(cell(table, row, 3) == record.size, "a size that is no number shows as it is");
         }

@@ -5,6 +5,7 @@
 #include "driveritem.h"
 #include "figures.h"
 #include "jobaccount.h"
+#include "jobtablemodel.h"
 #include "liveobjects.h"
 #include "logcapture.h"
 #include "logging.h"
@@ -25,7 +26,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTest>
 
 #include <fcntl.h>
@@ -326,7 +326,7 @@ void TestHostFaults::foldersMissing()
         QVERIFY(Rig::serviceJobData(m_sim).value(0) == bytes);
         // The card still answers for its history: empty, since nothing could be kept.
         SettingsDlg history(QStringLiteral("Front"), QLatin1String(kSerial));
-        QCOMPARE(history.table()->rowCount(), 0);
+        QCOMPARE(history.model()->rowCount(), 0);
     }
     qInstallMessageHandler(previous);
     QVERIFY(!program.exists(QStringLiteral("logs")));
@@ -598,11 +598,11 @@ void TestHostFaults::spoolerFailsInHistory()
             probe.inject();
             QMetaObject::invokeMethod(&history, "on_Timeout", Qt::DirectConnection);
             probe.settled();
-            const int rows = history.table()->rowCount();
+            const int rows = history.model()->rowCount();
             QVERIFY(rows == 0 || rows == 2);
             if (rows == 2) {
-                QCOMPARE(history.table()->item(0, 1)->text(), QStringLiteral("queued-1.txt"));
-                QCOMPARE(history.table()->item(1, 1)->text(), QStringLiteral("queued-2.txt"));
+                QCOMPARE(history.model()->index(0, 1).data().toString(), QStringLiteral("queued-1.txt"));
+                QCOMPARE(history.model()->index(1, 1).data().toString(), QStringLiteral("queued-2.txt"));
             }
             *outcome = rows == 2 ? QStringLiteral("done") : QStringLiteral("queue not shown");
         }

@@ -1,12 +1,15 @@
 #include "clock.h"
 #include "closedport.h"
 #include "detailfile.h"
+#include "detailrecord.h"
+#include "jobtablemodel.h"
 #include "outboxjournal.h"
 #include "printeroutbox.h"
 #include "programfolder.h"
 #include "relaysettings.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "spoolerjobs.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QApplication>
@@ -17,7 +20,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QSignalSpy>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -28,14 +32,18 @@ namespace {
 
 const char kSerial[] = "0123456789ABCDEF";
 
+QString cellText(JobTableModel *model, int row, int column)
+{
+    const QModelIndex index = model->index(row, column);
+    return index.isValid() ? index.data().toString() : QStringLiteral("<none>");
+}
+
 // The texts of a row's six columns of data (the seventh holds the row's action, if any).
-QStringList rowTexts(QTableWidget *table, int row)
+QStringList rowTexts(JobTableModel *model, int row)
 {
     QStringList texts;
-    for (int column = 0; column < 6; ++column) {
-        const QTableWidgetItem *item = table->item(row, column);
-        texts << (item ? item->text() : QStringLiteral("<none>"));
-    }
+    for (int column = 0; column < 6; ++column)
+        texts << cellText(model, row, column);
     return texts;
 }
 
@@ -64,22 +72,22 @@ void recordJob(const QDate &day, const QString &jobneed, const QString &result, 
     Clock::setFixedForTesting(QDateTime(today(), QTime(10, 0)));
 }
 
-QStringList column(QTableWidget *table, int column)
+QStringList column(JobTableModel *model, int column)
 {
     QStringList texts;
-    for (int row = 0; row < table->rowCount(); ++row)
-        texts << (table->item(row, column) ? table->item(row, column)->text() : QStringLiteral("<none>"));
+    for (int row = 0; row < model->rowCount(); ++row)
+        texts << cellText(model, row, column);
     return texts;
 }
 
 // What the view hands its viewport when the mouse has rested on a point.
-void restMouseOn(QTableWidget *table, const QPoint &pos)
+void restMouseOn(QTableView *table, const QPoint &pos)
 {
     QHelpEvent help(QEvent::ToolTip, pos, table->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(table->viewport(), &help);
 }
 
-void moveMouseTo(QTableWidget *table, const QPoint &pos)
+void moveMouseTo(QTableView *table, const QPoint &pos)
 {
     QMouseEvent move(QEvent::MouseMove, pos, table->viewport()->mapToGlobal(pos), Qt::NoButton, Qt::NoButton,
         Qt::NoModifier);
@@ -116,9 +124,43 @@ qint64 keepFailedJob(OutboxJournal &journal, const QString &jobneed, const QByte
     return id;
 }
 
-QPushButton *resendButton(QTableWidget *table, int row)
+QPushButton *resendButton(SettingsDlg &dialog, int row)
 {
-    return qobject_cast<QPushButton *>(table->cellWidget(row, 6));
+    return qobject_cast<QPushButton *>(dialog.table()->indexWidget(dialog.model()->index(row, 6)));
+}
+
+bool enterCell(SettingsDlg &dialog, int row, int column)
+{
+    return QMetaObject::invokeMethod(
+        &dialog, "slotItemEnter", Q_ARG(QModelIndex, dialog.model()->index(row, column)));
+}
+
+JobTableRow queuedRow(const QString &document, bool printing = false)
+{
+    SpoolerJob job;
+    job.document = document;
+    job.printing = printing;
+    return JobTableRow::queued(job);
+}
+
+JobTableRow finishedRow(const QString &document)
+{
+    return JobTableRow::finished(
+        DetailRecord::fromText(document + QStringLiteral(";09:00:00;打印成功;10;09:00:01")));
+}
+
+// The first and last row each signal of a spy names, in order.
+QList<QPair<int, int>> rowRanges(const QSignalSpy &spy)
+{
+    QList<QPair<int, int>> ranges;
+    for (const QList<QVariant> &arguments : spy) {
+        // Rows inserted or removed: (parent, first, last); data changed: (top left, bottom right, roles).
+        if (arguments.at(1).userType() == QMetaType::Int)
+            ranges.append({ arguments.at(1).toInt(), arguments.at(2).toInt() });
+        else
+            ranges.append({ arguments.at(0).toModelIndex().row(), arguments.at(1).toModelIndex().row() });
+    }
+    return ranges;
 }
 
 qint64 utcMs(int h, int m, int s)
@@ -150,20 +192,23 @@ private slots:
     void emptyHistoryAndQueue()
     {
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 0);
         QCOMPARE(table->columnCount(), 7);
         QStringList headers;
         for (int column = 0; column < 7; ++column)
-            headers << table->horizontalHeaderItem(column)->text();
+            headers << table->headerData(column, Qt::Horizontal).toString();
         QCOMPARE(headers, (QStringList{QStringLiteral("序号"), QStringLiteral("文档名称"), QStringLiteral("任务状态"),
                                        QStringLiteral("数据大小"), QStringLiteral("提交时间"),
                                        QStringLiteral("处理时间"), QStringLiteral("操作")}));
-        QCOMPARE(table->columnWidth(0), 50);
-        QCOMPARE(table->columnWidth(1), 120);
-        QCOMPARE(table->columnWidth(2), 130);
-        QCOMPARE(table->columnWidth(3), 80);
-        QVERIFY(table->verticalHeader()->isHidden());
+        QTableView *view = dialog.table();
+        QCOMPARE(view->model(), table);
+        QCOMPARE(view->horizontalHeader()->count(), 7);
+        QCOMPARE(view->columnWidth(0), 50);
+        QCOMPARE(view->columnWidth(1), 120);
+        QCOMPARE(view->columnWidth(2), 130);
+        QCOMPARE(view->columnWidth(3), 80);
+        QVERIFY(view->verticalHeader()->isHidden());
         QCOMPARE(dialog.size(), QSize(710, 500));
         const QList<QLabel *> labels = dialog.findChildren<QLabel *>();
         QVERIFY(std::any_of(labels.cbegin(), labels.cend(),
@@ -177,7 +222,7 @@ private slots:
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("D;T1;S;N;T2"));
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("short;only"));
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 2);
         QCOMPARE(rowTexts(table, 0), (QStringList{"1", "D", "S", "N", "T1", "T2"}));
         QCOMPARE(rowTexts(table, 1), (QStringList{"2", "short", "", "", "only", ""}));
@@ -199,7 +244,7 @@ private slots:
         QVERIFY(winsim::submitJob("P1", std::nullopt, {4}, utcMs(0, 0, 0)) != 0);
 
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 1);
         refresh(dialog);
         QCOMPARE(table->rowCount(), 3);
@@ -212,8 +257,9 @@ private slots:
         QVERIFY(winsim::resumePrinter("P1"));
         QVERIFY(receiver.waitForNewConnection(20000));
         QTcpSocket *connection = receiver.nextPendingConnection();
-        QTRY_VERIFY_WITH_TIMEOUT((refresh(dialog), table->item(1, 2)->text() == QStringLiteral("正在处理")), 10000);
-        QCOMPARE(table->item(2, 2)->text(), QStringLiteral("打印排队中"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (refresh(dialog), cellText(table, 1, 2) == QStringLiteral("正在处理")), 10000);
+        QCOMPARE(cellText(table, 2, 2), QStringLiteral("打印排队中"));
 
         // It ends: its queued row goes and its history row comes; numbers stay consecutive.
         QVERIFY(winsim::pausePrinter("P1"));
@@ -223,13 +269,14 @@ private slots:
         connection->readAll();
         connection->close();
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("a.docx;01:30:05;打印成功;3;10:00:01"));
-        QTRY_VERIFY_WITH_TIMEOUT((refresh(dialog), table->rowCount() == 3
-                                                       && table->item(1, 1)->text() == QStringLiteral("a.docx")
-                                                       && table->item(1, 2)->text() == QStringLiteral("打印成功")),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (refresh(dialog),
+                table->rowCount() == 3 && cellText(table, 1, 1) == QStringLiteral("a.docx")
+                    && cellText(table, 1, 2) == QStringLiteral("打印成功")),
+            10000);
         for (int row = 0; row < 3; ++row)
-            QCOMPARE(table->item(row, 0)->text(), QString::number(row + 1));
-        QCOMPARE(table->item(2, 2)->text(), QStringLiteral("打印排队中"));
+            QCOMPARE(cellText(table, row, 0), QString::number(row + 1));
+        QCOMPARE(cellText(table, 2, 2), QStringLiteral("打印排队中"));
     }
 
     void tooltipOnlyForCutOffText()
@@ -240,15 +287,14 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTableWidget *table = dialog.table();
 
-        QVERIFY(QMetaObject::invokeMethod(&dialog, "slotItemEnter", Q_ARG(QTableWidgetItem *, table->item(0, 1))));
+        QVERIFY(enterCell(dialog, 0, 1));
         QVERIFY(!QToolTip::isVisible());
-        QVERIFY(QMetaObject::invokeMethod(&dialog, "slotItemEnter", Q_ARG(QTableWidgetItem *, table->item(1, 1))));
+        QVERIFY(enterCell(dialog, 1, 1));
         QTRY_VERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), longName);
         // Entering a cell that fits hides the tooltip (Qt lets it fade out).
-        QVERIFY(QMetaObject::invokeMethod(&dialog, "slotItemEnter", Q_ARG(QTableWidgetItem *, table->item(0, 1))));
+        QVERIFY(enterCell(dialog, 0, 1));
         QTRY_VERIFY(!QToolTip::isVisible());
     }
 
@@ -259,7 +305,7 @@ private slots:
             QStringLiteral("打印成功"), 5);
         recordJob(today(), QString(), QStringLiteral("打印失败:设备离线"), 17);
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 3);
         QCOMPARE(rowTexts(table, 0),
             (QStringList { "1", "预算;草稿.txt", "打印成功", "1.2 KB", "10:00:01", "10:00:00" }));
@@ -277,13 +323,13 @@ private slots:
         // A damaged record's size shows as it stands, without a tooltip.
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("e.pdf;09:00:00;打印成功;12a;10:00:00"));
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QCOMPARE(column(table, 3),
             (QStringList {
                 "0 B", "512 B", "1023 B", "1.0 KB", "1.2 KB", "1.0 MB", "3.4 MB", "5.0 GB", "12a" }));
         QStringList tips;
         for (int row = 0; row < table->rowCount(); ++row)
-            tips << table->item(row, 3)->toolTip();
+            tips << table->index(row, 3).data(Qt::ToolTipRole).toString();
         QCOMPARE(tips,
             (QStringList { "0 字节", "512 字节", "1023 字节", "1024 字节", "1234 字节", "1048575 字节",
                 "3565158 字节", "5368709120 字节", "" }));
@@ -298,7 +344,7 @@ private slots:
         QVERIFY(winsim::submitJob("P1", std::string("queued.docx"), { 1, 2, 3 }, utcMs(1, 0, 0)) != 0);
 
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QVERIFY(dialog.todayButton()->isChecked());
         QVERIFY(!dialog.yesterdayButton()->isChecked());
         QCOMPARE(dialog.todayButton()->text(), QStringLiteral("今天"));
@@ -325,7 +371,7 @@ private slots:
     {
         recordJob(today(), QStringLiteral("今天的.pdf;09:00:00"), QStringLiteral("打印成功"), 30);
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 1);
 
         // Past midnight "today" is the new day's file, and the day before is one click away.
@@ -343,9 +389,11 @@ private slots:
     {
         recordJob(today(), QStringLiteral("一.pdf;09:00:00"), QStringLiteral("打印成功"), 1);
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 1);
-        QTableWidgetItem *first = table->item(0, 1);
+        const QPersistentModelIndex first = table->index(0, 1);
+        QSignalSpy changed(table, &JobTableModel::dataChanged);
+        QSignalSpy removed(table, &JobTableModel::rowsRemoved);
 
         // A record caught half written waits for the rest.
         const QByteArray next = QStringLiteral("二.pdf;09:01:00;打印成功;2048;10:00:02!+!").toUtf8();
@@ -359,7 +407,9 @@ private slots:
         QCOMPARE(rowTexts(table, 1),
             (QStringList { "2", "二.pdf", "打印成功", "2.0 KB", "09:01:00", "10:00:02" }));
         // Rows already shown are left as they are.
-        QCOMPARE(table->item(0, 1), first);
+        QCOMPARE(first.row(), 0);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(removed.count(), 0);
 
         // A file that was replaced is shown again from its start.
         QVERIFY(QFile::remove(path));
@@ -376,12 +426,11 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTableWidget *table = dialog.table();
-        const QRect cell = table->visualItemRect(table->item(0, 1));
-        const QRect other = table->visualItemRect(table->item(1, 1));
+        QTableView *table = dialog.table();
+        const QRect cell = table->visualRect(dialog.model()->index(0, 1));
+        const QRect other = table->visualRect(dialog.model()->index(1, 1));
 
-        QVERIFY(QMetaObject::invokeMethod(
-            &dialog, "slotItemEnter", Q_ARG(QTableWidgetItem *, table->item(0, 1))));
+        QVERIFY(enterCell(dialog, 0, 1));
         QTRY_VERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), longName);
         // The view asks for the cell's tooltip once the mouse has rested, and moves within the cell.
@@ -399,12 +448,133 @@ private slots:
         QTRY_VERIFY(!QToolTip::isVisible());
 
         // The size cell fits, yet holds the exact bytes.
-        const QRect size = table->visualItemRect(table->item(0, 3));
+        const QRect size = table->visualRect(dialog.model()->index(0, 3));
         restMouseOn(table, size.center());
         QTRY_VERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), QStringLiteral("1234 字节"));
         restMouseOn(table, other.center());
         QTRY_VERIFY(!QToolTip::isVisible());
+    }
+
+    // The header keeps its own look, bold on its gradient, not the panel's plain one.
+    void headerKeepsItsLook()
+    {
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QHeaderView *header = dialog.table()->horizontalHeader();
+        QVERIFY(header->font().bold());
+        // The gradient starts at #ff64ff at the top.
+        const QColor top = header->grab().toImage().pixelColor(10, 2);
+        QVERIFY2(top.red() > 200 && top.green() < 160 && top.blue() > 200, qPrintable(top.name()));
+    }
+
+    // The rows after the history change in place: what stayed is not told as changed, only the rows
+    // that came or went at the end are, and the history rows before them are never touched.
+    void tailChangesTouchOnlyWhatChanged()
+    {
+        JobTableModel model;
+        model.appendHistory({ finishedRow(QStringLiteral("h1")), finishedRow(QStringLiteral("h2")) });
+        const QPersistentModelIndex history(model.index(1, 1));
+        QSignalSpy inserted(&model, &JobTableModel::rowsInserted);
+        QSignalSpy removed(&model, &JobTableModel::rowsRemoved);
+        QSignalSpy changed(&model, &JobTableModel::dataChanged);
+        QSignalSpy reset(&model, &JobTableModel::modelReset);
+
+        model.setTail({ queuedRow(QStringLiteral("q1")), queuedRow(QStringLiteral("q2")),
+            queuedRow(QStringLiteral("q3")) });
+        QCOMPARE(rowRanges(inserted), (QList<QPair<int, int>> { { 2, 4 } }));
+        QCOMPARE(column(&model, 1), (QStringList { "h1", "h2", "q1", "q2", "q3" }));
+
+        // q1 is printing now and q3 left: one row changed, one went.
+        inserted.clear();
+        model.setTail({ queuedRow(QStringLiteral("q1"), true), queuedRow(QStringLiteral("q2")) });
+        QCOMPARE(rowRanges(changed), (QList<QPair<int, int>> { { 2, 2 } }));
+        QCOMPARE(rowRanges(removed), (QList<QPair<int, int>> { { 4, 4 } }));
+        QCOMPARE(inserted.count(), 0);
+        QCOMPARE(cellText(&model, 2, 2), QStringLiteral("正在处理"));
+
+        // The same rows again: nothing to tell.
+        changed.clear();
+        removed.clear();
+        model.setTail({ queuedRow(QStringLiteral("q1"), true), queuedRow(QStringLiteral("q2")) });
+        QCOMPARE(changed.count() + removed.count() + inserted.count(), 0);
+
+        // q1 finished: its record joins the history before the rows after it, numbered in turn.
+        model.appendHistory({ finishedRow(QStringLiteral("q1")) });
+        QCOMPARE(rowRanges(inserted), (QList<QPair<int, int>> { { 2, 2 } }));
+        model.setTail({ queuedRow(QStringLiteral("q2")), queuedRow(QStringLiteral("q4")),
+            queuedRow(QStringLiteral("q5")) });
+        QCOMPARE(column(&model, 1), (QStringList { "h1", "h2", "q1", "q2", "q4", "q5" }));
+        QCOMPARE(column(&model, 0), (QStringList { "1", "2", "3", "4", "5", "6" }));
+        QCOMPARE(column(&model, 2).at(2), QStringLiteral("打印成功"));
+        for (const QPair<int, int> &range : rowRanges(changed) + rowRanges(removed))
+            QVERIFY2(range.first >= model.historyCount(), "a history row was touched");
+        QCOMPARE(history.row(), 1);
+        QCOMPARE(history.data().toString(), QStringLiteral("h2"));
+        QCOMPARE(reset.count(), 0);
+
+        model.setTail({});
+        QCOMPARE(column(&model, 1), (QStringList { "h1", "h2", "q1" }));
+        QCOMPARE(model.historyCount(), 3);
+        model.clearHistory();
+        QCOMPARE(model.rowCount(), 0);
+        QVERIFY(!history.isValid());
+    }
+
+    // The queue growing and shrinking under the dialog leaves the history rows and their numbers.
+    void queueGrowingKeepsHistoryRows()
+    {
+        recordJob(today(), QStringLiteral("done.pdf;09:00:00"), QStringLiteral("打印成功"), 10);
+        QVERIFY(winsim::pausePrinter("P1"));
+        QVERIFY(winsim::submitJob("P1", std::string("a.docx"), { 1 }, utcMs(1, 0, 0)) != 0);
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        JobTableModel *table = dialog.model();
+        refresh(dialog);
+        QCOMPARE(column(table, 1), (QStringList { "done.pdf", "a.docx" }));
+
+        QSignalSpy changed(table, &JobTableModel::dataChanged);
+        QVERIFY(winsim::submitJob("P1", std::string("b.docx"), { 2 }, utcMs(1, 0, 1)) != 0);
+        QVERIFY(winsim::submitJob("P1", std::string("c.docx"), { 3 }, utcMs(1, 0, 2)) != 0);
+        refresh(dialog);
+        QCOMPARE(column(table, 1), (QStringList { "done.pdf", "a.docx", "b.docx", "c.docx" }));
+        QCOMPARE(column(table, 0), (QStringList { "1", "2", "3", "4" }));
+        QCOMPARE(changed.count(), 0);
+
+        // Yesterday holds no queue: the rows after the history go, the history is the other day's.
+        dialog.yesterdayButton()->click();
+        QCOMPARE(table->rowCount(), 0);
+        dialog.todayButton()->click();
+        QCOMPARE(column(table, 1), (QStringList { "done.pdf", "a.docx", "b.docx", "c.docx" }));
+    }
+
+    // A long day read in one go: every record a row, numbered to the end, the last one in view.
+    void longDayOpensAtItsEnd()
+    {
+        constexpr int kRecords = 10000;
+        QByteArray bytes;
+        for (int i = 0; i < kRecords; ++i) {
+            bytes += encodeDetailRecord(jobDetailRecord(QStringLiteral("doc-%1.pdf;09:00:00").arg(i),
+                                            QStringLiteral("打印成功"), i, QStringLiteral("09:00:01"))
+                + detailRecordSeparator());
+        }
+        appendBytes(detailFilePath(QLatin1String(kSerial)), bytes);
+        SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        JobTableModel *model = dialog.model();
+        QCOMPARE(model->rowCount(), kRecords);
+        QCOMPARE(rowTexts(model, kRecords - 1),
+            (QStringList { "10000", "doc-9999.pdf", "打印成功", "9.8 KB", "09:00:00", "09:00:01" }));
+        QTableView *view = dialog.table();
+        QTRY_VERIFY(view->viewport()->rect().contains(view->visualRect(model->index(kRecords - 1, 0))));
+
+        // One more record: it comes at the end, in view as well.
+        recordJob(today(), QStringLiteral("last.pdf;09:30:00"), QStringLiteral("打印成功"), 1);
+        refresh(dialog);
+        QCOMPARE(model->rowCount(), kRecords + 1);
+        QCOMPARE(cellText(model, kRecords, 0), QStringLiteral("10001"));
+        QTRY_VERIFY(view->viewport()->rect().contains(view->visualRect(model->index(kRecords, 1))));
     }
 
     // Jobs the program has taken but not yet recorded show where they stand, between the history
@@ -431,21 +601,21 @@ private slots:
 
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         dialog.setOutbox(&outbox);
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 4);
         QCOMPARE(rowTexts(table, 1), (QStringList { "2", "报告;预算!+ !.xlsx", "打印失败:设备离线", "10 B", "09:59:00", "10:00:05" }));
         QCOMPARE(rowTexts(table, 3), (QStringList { "4", "草稿.docx", "正在接收", "----", "10:00:30", "--:--:--" }));
-        QVERIFY(!resendButton(table, 0));
-        QVERIFY(!resendButton(table, 2));
-        QVERIFY(!resendButton(table, 3));
-        QPushButton *button = resendButton(table, 1);
+        QVERIFY(!resendButton(dialog, 0));
+        QVERIFY(!resendButton(dialog, 2));
+        QVERIFY(!resendButton(dialog, 3));
+        QPushButton *button = resendButton(dialog, 1);
         QVERIFY(button);
         QCOMPARE(button->text(), QStringLiteral("重新打印"));
 
         // Sent again: a new job in line behind the one still arriving; the old row loses its action.
         button->click();
         QCOMPARE(table->rowCount(), 5);
-        QVERIFY(!resendButton(table, 1));
+        QVERIFY(!resendButton(dialog, 1));
         QCOMPARE(rowTexts(table, 4), (QStringList { "5", "报告;预算!+!.xlsx", "等待上传", "10 B", "09:59:00", "--:--:--" }));
         QCOMPARE(outbox.resend(kept), qint64(0));
 
@@ -473,7 +643,7 @@ private slots:
 
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         dialog.setOutbox(&outbox);
-        QTableWidget *table = dialog.table();
+        JobTableModel *table = dialog.model();
         QTRY_VERIFY_WITH_TIMEOUT((refresh(dialog), table->rowCount() == 2), 10000);
         QCOMPARE(rowTexts(table, 0), (QStringList { "1", "a.docx", "正在接收", "----", "01:30:05", "--:--:--" }));
         QCOMPARE(rowTexts(table, 1), (QStringList { "2", "b.docx", "打印排队中", "----", "01:31:00", "--:--:--" }));
