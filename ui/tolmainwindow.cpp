@@ -14,6 +14,7 @@
 #include "outboxjournal.h"
 #include "printeroutbox.h"
 #include "printerserver.h"
+#include "portreportthread.h"
 #include "waittingdlg.h"
 #include "widetext.h"
 
@@ -119,17 +120,14 @@ void TolMainWindow::loadPrinterList()
     QList<PRINTER_INFO_2W> printers;
     BYTE *buffer = nullptr;
     printer.EnumPrinters(printers, buffer);
+    QStringList ports;
     for (const PRINTER_INFO_2W &record : printers) {
         const QString driverName = fromWide(record.pDriverName);
         const QString portName = fromWide(record.pPortName);
         qDebug() << "::" << driverName;
         if (!isCloudPrinter(driverName, portName))
             continue;
-
-        QString host;
-        quint16 configuredPort = 0;
-        const int portResult = printer.GetPortInfo(portName, host, configuredPort);
-        qDebug() << portResult << host << configuredPort;
+        ports.append(portName);
 
         DriverInfo info;
         info.printer_name = fromWide(record.pPrinterName);
@@ -157,6 +155,10 @@ void TolMainWindow::loadPrinterList()
     }
     m_listLayout->addStretch(0);
     delete[] buffer;
+    // What each port is configured as is only logged; asking the port monitor for every printer
+    // would keep the window from showing for seconds over many printers.
+    m_portReport = new PortReportThread(ports, this);
+    m_portReport->start(QThread::LowPriority);
 
     QStringList listed;
     for (const PrinterServer *server : qAsConst(m_servers))

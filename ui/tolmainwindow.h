@@ -16,6 +16,7 @@ class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
 class DriverItem;
+class PortReportThread;
 class PrinterServer;
 class WaittingDlg;
 
@@ -91,6 +92,7 @@ private:
     QWidget *m_listContainer = nullptr;
     QVBoxLayout *m_listLayout = nullptr;
     WaittingDlg *m_waitDialog = nullptr;
+    PortReportThread *m_portReport = nullptr;
 };
 
 #endif // TOLMAINWINDOW_H
