@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -123,6 +124,19 @@ private slots:
         QCOMPARE(stack->currentWidget()->objectName(), QStringLiteral("devlist"));
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("pushButton_manage"))
                     ->styleSheet().contains(QLatin1String("rgba(0,138,255,140)")));
+    }
+
+    void buttonIconsHaveTwiceAsLargeVariants()
+    {
+        // Scaled screens draw a button's icon from the larger picture instead of blowing up the small one.
+        for (const char *name : {":/image/resource/icon", ":/image/resource/icon_add", ":/image/resource/refresh",
+                                 ":/image/resource/detail", ":/image/resource/test", ":/image/resource/modify",
+                                 ":/image/resource/delete", ":/printerid/resource/close"}) {
+            const QImage normal(QLatin1String(name) + QStringLiteral(".png"));
+            const QImage doubled(QLatin1String(name) + QStringLiteral("@2x.png"));
+            QVERIFY2(!normal.isNull() && !doubled.isNull(), name);
+            QCOMPARE(doubled.size(), normal.size() * 2);
+        }
     }
 
     void trayMenu()
