@@ -17,10 +17,9 @@ namespace {
 const int kFieldSlack = 2 * 2 + 2 + 2 + 2;
 const int kRowLeft = 30;
 const int kCaptionGap = 4;
-const int kGroupGap = 18;
-// The result line ends above the dashed separator, which lies at y 56 and ends at x 700.
+const int kGroupGap = 16;
+// The result line ends above the dashed separator, which lies at y 56.
 const int kResultBottom = 55;
-const int kRowRight = 694;
 const char kSuccessColour[] = "#1f8a3b";
 const char kFailureColour[] = "#d0342c";
 
@@ -159,12 +158,23 @@ void DriverItemForm::setupUi(QWidget *card)
 
     showLastResult(QString(), QString(), QString());
     placeTopRow();
+    // A serial set from outside (the card's own, a saved change) gets a field its width.
+    QObject::connect(serialEdit, &QLineEdit::textChanged, serialEdit, [this] {
+        if (serialEdit->isReadOnly())
+            placeTopRow();
+    });
 }
 
 void DriverItemForm::placeTopRow()
 {
+    // Style sheets give the fonts; they apply once a widget is polished.
+    for (QWidget *widget : {static_cast<QWidget *>(nameCaption), static_cast<QWidget *>(serialCaption),
+                            static_cast<QWidget *>(stateCaption), static_cast<QWidget *>(resultLabel)})
+        widget->ensurePolished();
     const int nameWidth = fieldWidth(nameEdit, repeatedSamples(QStringLiteral("中國鑫WM"), nameEdit->maxLength()));
-    const int serialWidth = fieldWidth(serialEdit, repeatedSamples(QStringLiteral("0123456789ABCDEF"), serialEdit->maxLength()));
+    // Serials are mostly digits, which most fonts give one width; sizing for sixteen of the widest
+    // letter instead would push the row out of the card. The field follows the serial it shows.
+    const int serialWidth = fieldWidth(serialEdit, {QString(serialEdit->maxLength(), QLatin1Char('0')), serialEdit->text()});
     const int stateWidth = fieldWidth(stateEdit, {QStringLiteral("端口被占用"), QStringLiteral("等待重试"),
                                                   QStringLiteral("离线"), QStringLiteral("在线"), QStringLiteral("--")});
     const int fieldHeight = std::max(nameEdit->fontMetrics().height(), nameCaption->fontMetrics().height()) + 4;
@@ -187,10 +197,11 @@ void DriverItemForm::placeTopRow()
     x += kGroupGap;
     place(stateCaption, stateEdit, stateWidth);
     refreshButton->setGeometry(x + 4, rowTop + (fieldHeight - 16) / 2, 16, 16);
+    const int rowEnd = x + 4 + 16;
     // Fonts wider than the card's room widen the card rather than cut a field.
-    groupBox->setMinimumWidth(std::max(kRowRight, x + 4 + 16) + 6);
+    groupBox->setMinimumWidth(rowEnd + 4);
 
-    resultLabel->setGeometry(kRowLeft, resultTop, std::max(kRowRight, x + 20) - kRowLeft, resultHeight);
+    resultLabel->setGeometry(kRowLeft, resultTop, rowEnd - kRowLeft, resultHeight);
 }
 
 void DriverItemForm::showLastResult(const QString &result, const QString &document, const QString &handledAt)
@@ -237,6 +248,7 @@ void DriverItemForm::showViewMode()
         edit->setStyleSheet(QLatin1String(kFieldViewLook));
         edit->setCursorPosition(0);
     }
+    placeTopRow();
 }
 
 void DriverItemForm::showSavedViewMode()
@@ -249,4 +261,5 @@ void DriverItemForm::showSavedViewMode()
         edit->setStyleSheet(QLatin1String(kFieldSavedLook));
         edit->setCursorPosition(0);
     }
+    placeTopRow();
 }

@@ -16,7 +16,8 @@ class DriverItemForm
 public:
     void setupUi(QWidget *card);
 
-    // The two fields' looks and sizes in the card's two modes.
+    // The two fields' looks in the card's two modes; back in view mode the row is placed again for
+    // the serial it now shows.
     void showViewMode();
     void showEditMode();
     void showSavedViewMode();

@@ -286,9 +286,10 @@ void TolMainWindow::on_addPrinterResult(bool ret, QString msg, DriverInfo info)
         ErrorDialog::showMessage(msg);
         return;
     }
-    ErrorDialog::showMessage(QStringLiteral("添加成功"));
+    // Listed, listening and stored before the user is told, so that nothing waits for the click.
     AddValidDriver(info, info.port_num);
     insertPrinterRecord(info);
+    ErrorDialog::showMessage(QStringLiteral("添加成功"));
 }
 
 void TolMainWindow::AddValidDriver(const DriverInfo &info, quint16 port)

@@ -506,6 +506,8 @@ private slots:
     void fieldsShowTheirWholeText()
     {
         const QString name = QStringLiteral("一二三四五六七八九十");
+        QVERIFY(SpoolerFixture::addCloudPrinter(name, 2, QLatin1String(kSerial)));
+        DialogWatcher dialogs;
         DriverItem card(cardInfo(name, QLatin1String(kSerial)));
         card.resize(730, card.height());
         card.show();
@@ -515,7 +517,6 @@ private slots:
         QCOMPARE(form.serialEdit->text(), QLatin1String(kSerial));
         QVERIFY(showsWhole(form.nameEdit, name));
         QVERIFY(showsWhole(form.serialEdit, QLatin1String(kSerial)));
-        QVERIFY(showsWhole(form.serialEdit, QStringLiteral("DDDDDDDDDDDDDDDD")));
         QCOMPARE(form.serialEdit->cursorPosition(), 0);
         QCOMPARE(form.serialEdit->toolTip(), QLatin1String(kSerial));
         QCOMPARE(form.nameEdit->toolTip(), name);
@@ -534,11 +535,21 @@ private slots:
         QVERIFY(form.resultLabel->geometry().top() > form.stateEdit->geometry().bottom());
         QVERIFY(form.resultLabel->geometry().bottom() < form.separator->geometry().top());
 
-        // A long name is edited and saved in a field that still shows it whole.
+        // Fits a list that scrolls: the scroll area's room less its bar and the layouts' margins.
+        QVERIFY2(form.groupBox->minimumWidth() <= 676, qPrintable(QString::number(form.groupBox->minimumWidth())));
+
+        // A long name is edited and saved in a field that still shows it whole; so is a serial of
+        // the widest letters.
         card.onModifyClicked();
         QVERIFY(showsWhole(form.nameEdit, name));
+        form.serialEdit->setText(QStringLiteral("dddddddddddddddd"));
         card.onModifyClicked();
+        QVERIFY(card.isViewMode());
         QVERIFY(showsWhole(form.nameEdit, name));
+        QCOMPARE(form.serialEdit->text(), QStringLiteral("DDDDDDDDDDDDDDDD"));
+        QVERIFY(showsWhole(form.serialEdit, form.serialEdit->text()));
+        QVERIFY(form.refreshButton->geometry().right() < form.groupBox->minimumWidth());
+        QVERIFY(dialogs.messages().isEmpty());
     }
 
     void lastResultLineAndFailureSignal()
