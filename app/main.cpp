@@ -8,6 +8,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Crisp on screens scaled to 125, 150 or 200 %: both must be set before the application exists.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     SingleApplication app(argc, argv, true);
     qInstallMessageHandler(logMessageHandler);
 

@@ -4,7 +4,8 @@
 # Each picture is drawn from plain shapes at eight times its final size and averaged down, so edges stay
 # smooth at the small sizes the widgets use. Re-running writes the same bytes: no dates, no metadata, no
 # dithering. Sizes follow how the widgets show them: images that a label or a border-image scales are
-# drawn at twice the shown size, icons that a button draws are drawn at the size it shows them.
+# drawn at twice the shown size, icons that a button draws are drawn at the size it shows them and again
+# at twice that size as NAME@2x.png, which Qt picks on screens scaled above 100 %.
 #
 # Usage: scripts/make-images.sh [output folder]   (default: ui/resource beside this script)
 set -euo pipefail
@@ -117,11 +118,21 @@ tile() {
   "${im[@]}" "$work/tilebase.png" "$work/tilemark.png" -compose Over -composite "${png_opts[@]}" "PNG32:$dest"
 }
 
-# disc_button DEST COLOUR OPS...: a 39 px round card button, a flat disc with a white glyph.
+# disc_button NAME COLOUR OPS...: a 39 px round card button, a flat disc with a white glyph, as NAME.png
+# and NAME@2x.png.
 disc_button() {
-  local dest=$1 colour=$2
+  local name=$1 colour=$2
   shift 2
-  glyph 39 39 "$dest" "fill $colour circle 19.5,19.5 19.5,0.4" "$@"
+  glyph 39 39 "$out/$name.png" "fill $colour circle 19.5,19.5 19.5,0.4" "$@"
+  glyph 78 39 "$out/$name@2x.png" "fill $colour circle 19.5,19.5 19.5,0.4" "$@"
+}
+
+# icon SIZE NAME OPS...: a button icon drawn in a SIZE box, as NAME.png at SIZE and NAME@2x.png at twice it.
+icon() {
+  local size=$1 name=$2
+  shift 2
+  glyph "$size" "$size" "$out/$name.png" "" "$@"
+  glyph $((size * 2)) "$size" "$out/$name@2x.png" "" "$@"
 }
 
 # ---------------------------------------------------------------------------------------------------
@@ -139,7 +150,7 @@ done
 # Navigation bar (black): white icons at the navigation buttons' 22 px icon size.
 
 # Printer management: a printer.
-glyph 22 22 "$out/icon.png" "" \
+icon 22 icon \
   "add:fill none stroke $white stroke-width 1.6 roundrectangle 6.3,2.3 15.7,8 1,1" \
   "add:fill $white roundrectangle 1.5,7.5 20.5,16 2.4,2.4" \
   "cut:fill black roundrectangle 4.5,12.2 17.5,22 1,1" \
@@ -147,7 +158,7 @@ glyph 22 22 "$out/icon.png" "" \
   "add:fill none stroke $white stroke-width 1.6 roundrectangle 6.3,13.8 15.7,19.7 1,1"
 
 # Add printer: a plus in a ring.
-glyph 22 22 "$out/icon_add.png" "" \
+icon 22 icon_add \
   "add:fill none stroke $white stroke-width 1.6 circle 11,11 11,2.2" \
   "add:fill none stroke $white stroke-width 1.8 stroke-linecap round line 11,6.6 11,15.4 line 6.6,11 15.4,11"
 
@@ -169,21 +180,21 @@ glyph 40 40 "$out/guid.png" "fill $blue circle 20,20 20,0.5" \
 # Printer card (white): refresh at 16 px, four round buttons at 39 px.
 
 # Refresh: a circular arrow running clockwise, its head at twelve o'clock.
-glyph 16 16 "$out/refresh.png" "" \
+icon 16 refresh \
   "add:fill none stroke $teal stroke-width 1.7 circle 8,8.5 13.3,8.5" \
   "cut:fill black polygon 8,8.5 6.33,-3.38 15.05,-1.21 19.82,6.42" \
   "add:fill $teal circle 13.22,7.58 14.07,7.58" \
   "add:fill $teal stroke $teal stroke-width 0.5 stroke-linejoin round polygon 12,3.2 7.6,0.4 7.6,6"
 
 # Print details: a sheet with lines.
-disc_button "$out/detail.png" "$teal" \
+disc_button detail "$teal" \
   "add:fill none stroke $white stroke-width 2.2 stroke-linejoin round
        roundrectangle 12.5,9.5 26.5,29.5 2.4,2.4" \
   "add:fill none stroke $white stroke-width 2.2 stroke-linecap round
        line 16.5,15 22.5,15 line 16.5,19.5 22.5,19.5 line 16.5,24 20,24"
 
 # Print test: a printer with a sheet coming out.
-disc_button "$out/test.png" "$teal" \
+disc_button test "$teal" \
   "add:fill none stroke $white stroke-width 2 roundrectangle 14.5,9.5 24.5,16 1.2,1.2" \
   "add:fill $white roundrectangle 9.5,15 29.5,25.5 2.6,2.6" \
   "cut:fill black roundrectangle 12,21 27,31.5 1.4,1.4" \
@@ -192,14 +203,14 @@ disc_button "$out/test.png" "$teal" \
   "add:fill none stroke $white stroke-width 1.6 stroke-linecap round line 17,26 22,26"
 
 # Modify printer: a pencil.
-disc_button "$out/modify.png" "$teal" \
+disc_button modify "$teal" \
   "add:fill $white push graphic-context translate 20.5,18.5 rotate 45
        roundrectangle -3,-12 3,-8.2 1.2,1.2 rectangle -3,-6.8 3,5 polygon -3,6 3,6 0,11.2
        pop graphic-context" \
   "add:fill none stroke $white stroke-width 1.8 stroke-linecap round line 21,29 28,29"
 
 # Delete printer: a bin, in the destructive red.
-disc_button "$out/delete.png" "$red" \
+disc_button delete "$red" \
   "add:fill none stroke $white stroke-width 2.1 stroke-linecap round
        line 11.5,13.2 27.5,13.2 line 16.6,13 16.6,10.2 line 16.6,10.2 22.4,10.2 line 22.4,10.2 22.4,13
        line 13.6,16.2 14.8,28.6 line 14.8,28.6 24.2,28.6 line 24.2,28.6 25.4,16.2
@@ -243,7 +254,7 @@ done
 # ---------------------------------------------------------------------------------------------------
 # Tray menu: the exit entry's mark at the menu's 16 px icon size, a power symbol in the destructive red.
 
-glyph 16 16 "$out/close.png" "" \
+icon 16 close \
   "add:fill none stroke $red stroke-width 1.6 circle 8,8.5 13.3,8.5" \
   "cut:fill black polygon 8,8.5 2,-1.89 8,-3.5 14,-1.89" \
   "add:fill $red circle 5.35,3.91 6.15,3.91 circle 10.65,3.91 11.45,3.91" \

@@ -13,9 +13,11 @@
 #include "removeprinterthread.h"
 #include "settingsdlg.h"
 #include "statethread.h"
+#include "testpagethread.h"
 
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QPainter>
 #include <QPushButton>
@@ -203,8 +205,21 @@ bool DriverItem::changeName(const QString &name)
 void DriverItem::onTestClicked(bool checked)
 {
     Q_UNUSED(checked)
+    if (m_testPageThread) {
+        qDebug() << "onTestClicked: the test page is still being printed";
+        return;
+    }
     m_testSpinner->startAnimation();
-    CPrinter().PrintTestPage(m_info.printer_name);
+    // The installer may take its full limit; the window goes on meanwhile. The spinner stops when
+    // the page's result is known.
+    m_testPageThread = new TestPageThread(m_info.printer_name, nullptr);
+    connect(m_testPageThread, &QThread::finished, m_testPageThread, &QObject::deleteLater);
+    m_testPageThread->start(QThread::InheritPriority);
+}
+
+bool DriverItem::isPrintingTestPage() const
+{
+    return !m_testPageThread.isNull();
 }
 
 void DriverItem::onStateClicked(bool checked)
@@ -217,20 +232,46 @@ void DriverItem::onStateClicked(bool checked)
 void DriverItem::onDeleteClicked(bool checked)
 {
     Q_UNUSED(checked)
+    if (m_removing) {
+        qDebug() << "onDeleteClicked: a removal is already under way for" << m_info.printer_name;
+        return;
+    }
+    m_removing = true;
+    if (!confirmDelete()) {
+        m_removing = false;
+        return;
+    }
+    startRemoval();
+}
+
+bool DriverItem::confirmDelete()
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("注意"),
+                    QStringLiteral("确定删除打印机 %1？").arg(m_info.printer_name),
+                    QMessageBox::Yes | QMessageBox::Cancel, window());
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("确定"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
+    // Enter on an unread question keeps the printer.
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void DriverItem::startRemoval()
+{
     m_removeThread = new RemovePrinterThread(m_info, nullptr);
     connect(m_removeThread, &QThread::finished, m_removeThread, &QObject::deleteLater);
     connect(m_removeThread, &RemovePrinterThread::removeResult, this,
-            [this](bool ret, QString msg, DriverInfo driverinfo) { emit removeResult(ret, msg, driverinfo); });
+            [this](bool ret, QString msg, DriverInfo driverinfo) {
+                // A removal that failed leaves the printer in place: it may be deleted again.
+                if (!ret)
+                    m_removing = false;
+                emit removeResult(ret, msg, driverinfo);
+            });
     m_removeThread->start(QThread::InheritPriority);
 }
 
 // ---- print result tracking ----
-
-void DriverItem::recordJob(const QString &result, const QString &handledAt)
-{
-    appendDetailRecord(m_info.cloud_sn, jobDetailRecord(m_jobneed, result, m_jobSize, handledAt));
-    emit jobRecorded(result);
-}
 
 void DriverItem::onPostWaiting(bool waiting)
 {
@@ -260,10 +301,42 @@ void DriverItem::refreshStateText()
         m_form.stateEdit->setText(m_deviceState);
 }
 
-void DriverItem::showTestPageMessage(const QString &text)
+void DriverItem::endJob(const CardJob &job, const QString &result, const QString &handledAt,
+                        const QString &dialogText)
 {
-    if (isTestPageJob(m_jobneed))
-        ErrorDialog::showMessage(text, m_form.inner);
+    m_testSpinner->stopAnimation();
+    appendDetailRecord(m_info.cloud_sn, jobDetailRecord(job.jobneed(), result, job.size(), handledAt));
+    emit jobRecorded(result);
+    emit portBusy(false);
+    m_queryInFlight = false;
+    tellOutcome(job, result, handledAt, dialogText);
+}
+
+void DriverItem::endFollowedJob(const QString &result, const QString &handledAt, const QString &dialogText)
+{
+    const CardJob job = m_followedJob;
+    m_testSpinner->stopAnimation();
+    appendDetailRecord(m_info.cloud_sn, jobDetailRecord(job.jobneed(), result, job.size(), handledAt));
+    emit jobRecorded(result);
+    stopFollowing();
+    m_queryInFlight = false;
+    m_followedJob = CardJob();
+    tellOutcome(job, result, handledAt, dialogText);
+}
+
+void DriverItem::tellOutcome(const CardJob &job, const QString &result, const QString &handledAt,
+                             const QString &dialogText)
+{
+    m_form.showLastResult(result, job.document(), handledAt);
+    if (result != QStringLiteral("打印成功")) {
+        emit jobFailed(result, job.document());
+        // The failure may be the device's: the state shown must not wait for the next period.
+        postDevState("after a failed job and postReply=");
+    }
+    // Without waiting for the user: this runs in a network slot, and a nested event loop here would
+    // let the next job's events run inside it.
+    if (job.isTestPage() && !dialogText.isEmpty())
+        ErrorDialog::showNonModal(dialogText, m_form.inner);
 }
 
 void DriverItem::stopFollowing()
@@ -286,17 +359,12 @@ void DriverItem::dropStateThread()
 void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument jd)
 {
     const QString handledAt = recordHandlingTime();
-    const QJsonObject answer = jd.object();
-    m_jobneed = answer.value(QStringLiteral("jobneed")).toString();
-    m_jobSize = qint64(answer.value(QStringLiteral("jobSize")).toDouble());
+    const CardJob job = CardJob::fromPostOutcome(jd);
 
     if (error == QNetworkReply::NoError) {
         if (jd.isEmpty() || jd.isArray()) {
-            m_testSpinner->stopAnimation();
             qDebug() << "Invalid receive json";
-            recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
-            emit portBusy(false);
-            m_queryInFlight = false;
+            endJob(job, QStringLiteral("打印失败:网络访问异常"), handledAt, QString());
             return;
         }
         const QString jobId = cloudJobId(jd);
@@ -304,6 +372,7 @@ void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument j
         // the newer job is followed and the older poller goes.
         dropStateThread();
         m_queryInFlight = false;
+        m_followedJob = job;
         m_stateThread = new StateThread(cloudServiceBase(), jobId, nullptr);
         connect(m_stateThread, &StateThread::stateResule, this, &DriverItem::onStateResut);
         m_followStarted.start();
@@ -311,21 +380,13 @@ void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument j
         m_stateTimer->start();
         return;
     }
+    qDebug() << QStringLiteral("Network error %1").arg(int(error));
     if (error == QNetworkReply::UnknownContentError) {
         // A job too large for the service: its test-page spinner would otherwise turn forever.
-        m_testSpinner->stopAnimation();
-        recordJob(QStringLiteral("打印失败:打印文件过大"), handledAt);
-        emit portBusy(false);
-        m_queryInFlight = false;
-        qDebug() << QStringLiteral("Network error %1").arg(int(error));
+        endJob(job, QStringLiteral("打印失败:打印文件过大"), handledAt, QString());
         return;
     }
-    m_testSpinner->stopAnimation();
-    recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
-    emit portBusy(false);
-    m_queryInFlight = false;
-    qDebug() << QStringLiteral("Network error %1").arg(int(error));
-    showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
+    endJob(job, QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
 }
 
 void DriverItem::on_StateTimeout()
@@ -349,24 +410,21 @@ void DriverItem::on_StateTimeout()
 void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument jd)
 {
     const QString handledAt = recordHandlingTime();
+    if (!m_stateThread) {
+        // Only the poller of the job being followed reaches here; nothing is left to end.
+        qDebug() << "result without a followed job ignored";
+        return;
+    }
     if (error != QNetworkReply::NoError) {
-        m_testSpinner->stopAnimation();
         qDebug() << QStringLiteral("Network error %1").arg(int(error));
-        recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
-        stopFollowing();
-        m_queryInFlight = false;
-        showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
+        endFollowedJob(QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
         return;
     }
     if (jd.isEmpty() || jd.isArray()) {
         // The service took the job, so it keeps its record even though its result cannot be read:
         // the history must not lose a job the service was given.
         qDebug() << "Invalid receive json";
-        m_testSpinner->stopAnimation();
-        recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
-        stopFollowing();
-        m_queryInFlight = false;
-        showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
+        endFollowedJob(QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
         return;
     }
     const QJsonValue data = jd.object().value(QStringLiteral("data"));
@@ -380,24 +438,13 @@ void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument j
             }
             // A job that never ends would hold the printer's queue for good.
             qDebug() << QStringLiteral("still printing after %1 ms, given up").arg(m_followStarted.elapsed());
-            m_testSpinner->stopAnimation();
-            recordJob(QStringLiteral("打印失败:网络访问异常"), handledAt);
-            stopFollowing();
-            showTestPageMessage(QStringLiteral("打印失败:网络访问异常!"));
+            endFollowedJob(QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
             return;
         }
-        m_testSpinner->stopAnimation();
         qDebug() << "显示状态，任务完成";
-        recordJob(finalStatusResultText(status), handledAt);
-        stopFollowing();
-        m_queryInFlight = false;
-        showTestPageMessage(status);
+        endFollowedJob(finalStatusResultText(status), handledAt, status);
         return;
     }
     const QString text = data.toVariant().toString();
-    m_testSpinner->stopAnimation();
-    recordJob(text, handledAt);
-    stopFollowing();
-    m_queryInFlight = false;
-    showTestPageMessage(text);
+    endFollowedJob(text, handledAt, text);
 }

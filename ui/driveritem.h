@@ -1,6 +1,7 @@
 #ifndef DRIVERITEM_H
 #define DRIVERITEM_H
 
+#include "cardjob.h"
 #include "driverinfo.h"
 #include "driveritemform.h"
 
@@ -16,6 +17,7 @@ class QTimer;
 class QCircleProcess;
 class RemovePrinterThread;
 class StateThread;
+class TestPageThread;
 
 // The card of one cloud printer: its name, serial and device state, the buttons to change, test,
 // inspect and delete it, and the follow-up of each print job to its recorded result.
@@ -32,6 +34,10 @@ public:
     QTimer *stateTimer() const { return m_stateTimer; }
     QTimer *devStateTimer() const { return m_devStateTimer; }
     bool isQueryInFlight() const { return m_queryInFlight; }
+    // While the installer prints the test page, the test button takes no further clicks.
+    bool isPrintingTestPage() const;
+    // From a confirmed delete until its removal failed, the delete button takes no further clicks.
+    bool isRemoving() const { return m_removing; }
 
 signals:
     void driverInfoChanged(DriverInfo info);
@@ -39,6 +45,8 @@ signals:
     void portBusy(bool isbusy);
     // The current job's record was written with this result.
     void jobRecorded(QString result);
+    // A job ended in a failure, already recorded; `document` is the job's document name.
+    void jobFailed(QString result, QString document);
 
 public slots:
     void onStateClicked(bool checked = false);
@@ -66,19 +74,24 @@ private:
     void saveChanges();
     bool changeSerial(const QString &serial);
     bool changeName(const QString &name);
-    void endJob(const QString &result, const QString &dialogText);
+    bool confirmDelete();
+    void startRemoval();
+    // Ends a job: records it, frees the port, and only then tells the user.
+    void endJob(const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText);
+    void endFollowedJob(const QString &result, const QString &handledAt, const QString &dialogText);
     void stopFollowing();
     void dropStateThread();
-    void recordJob(const QString &result, const QString &handledAt);
-    void showTestPageMessage(const QString &text);
+    void tellOutcome(const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText);
 
     DriverInfo m_info;
     bool m_viewMode = true;
     QPointer<RemovePrinterThread> m_removeThread;
     QCircleProcess *m_testSpinner = nullptr;
     QCircleProcess *m_refreshSpinner = nullptr;
-    QString m_jobneed;
-    qint64 m_jobSize = 0;
+    QPointer<TestPageThread> m_testPageThread;
+    bool m_removing = false;
+    // The job `m_stateThread` follows: it and its poller come and go together.
+    CardJob m_followedJob;
     // What the state field shows: a taken port before a waiting post before the device's state.
     void showDeviceState(const QString &text);
     void refreshStateText();

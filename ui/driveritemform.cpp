@@ -9,13 +9,25 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
+
+// Room a line edit needs beside its text: its inner margins, the edit look's border and the cursor.
+const int kFieldSlack = 2 * 2 + 2 + 2 + 2;
+const int kRowLeft = 30;
+const int kCaptionGap = 4;
+const int kGroupGap = 16;
+// The result line ends above the dashed separator, which lies at y 56.
+const int kResultBottom = 55;
+const char kSuccessColour[] = "#1f8a3b";
+const char kFailureColour[] = "#d0342c";
 
 const char kCaptionLook[] = "font-weight:bold;font-size:14px;color:#000000;font-family:\"Microsoft YaHei\";";
 const char kFieldViewLook[] = "QLineEdit{font-size:14px;color:#444444;background:transparent;border:none;}";
 const char kFieldEditLook[] =
     "QLineEdit{font-size:14px;color:#707070;background-color:white;border:1px solid #707070;}";
-const char kFieldSavedLook[] = "QLineEdit{color:#707070;background-color:white;border:none;}";
+const char kFieldSavedLook[] = "QLineEdit{font-size:14px;color:#707070;background-color:white;border:none;}";
 const char kButtonCaptionLook[] = "font-size:13px;color:#444444;font-family:\"Microsoft YaHei\";";
 const char kActionButtonLook[] = "QPushButton{border:none;background:transparent;}";
 const char kRefreshButtonLook[] =
@@ -38,7 +50,43 @@ QLineEdit *field(QWidget *parent, const QString &text, int maxLength, const QRec
     edit->setReadOnly(true);
     edit->setGeometry(geometry);
     edit->setStyleSheet(QLatin1String(kFieldViewLook));
+    // A read-only field shows its text from the start; the whole text is in the tooltip.
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString &text) {
+        edit->setToolTip(text);
+        if (edit->isReadOnly())
+            edit->setCursorPosition(0);
+    });
     return edit;
+}
+
+int widestText(const QWidget *widget, const QStringList &texts)
+{
+    const QFontMetrics metrics = widget->fontMetrics();
+    int widest = 0;
+    for (const QString &text : texts)
+        widest = std::max(widest, metrics.horizontalAdvance(text));
+    return widest;
+}
+
+// The widest text a field may have to show, for the font it has.
+int fieldWidth(QLineEdit *edit, const QStringList &samples)
+{
+    edit->ensurePolished();
+    return widestText(edit, samples) + kFieldSlack;
+}
+
+int captionWidth(QLabel *label)
+{
+    label->ensurePolished();
+    return widestText(label, {label->text()}) + 2;
+}
+
+QStringList repeatedSamples(const QString &characters, int count)
+{
+    QStringList samples;
+    for (const QChar c : characters)
+        samples << QString(count, c);
+    return samples;
 }
 
 QPushButton *iconButton(QWidget *parent, const char *image, const QRect &geometry, const char *look)
@@ -85,6 +133,8 @@ void DriverItemForm::setupUi(QWidget *card)
     serialEdit = field(groupBox, QString(), 16, QRect(330, 26, 120, 11));
     stateCaption = caption(groupBox, QStringLiteral("设备状态:"), QRect(500, 24, 60, 14), kCaptionLook);
     stateEdit = field(groupBox, QString(), 8, QRect(570, 24, 40, 14));
+    resultLabel = new QLabel(groupBox);
+    resultLabel->setTextFormat(Qt::PlainText);
 
     refreshButton = iconButton(groupBox, ":/image/resource/refresh.png", QRect(615, 24, 16, 16), kRefreshButtonLook);
     refreshSpinner = new QCircleProcess(18, refreshButton);
@@ -105,6 +155,77 @@ void DriverItemForm::setupUi(QWidget *card)
     testCaption = caption(groupBox, QStringLiteral("打印测试"), QRect(240, 117, 55, 13), kButtonCaptionLook);
     modifyCaption = caption(groupBox, QStringLiteral("修改打印机"), QRect(395, 117, 71, 16), kButtonCaptionLook);
     deleteCaption = caption(groupBox, QStringLiteral("删除打印机"), QRect(555, 117, 71, 16), kButtonCaptionLook);
+
+    showLastResult(QString(), QString(), QString());
+    placeTopRow();
+    // A serial set from outside (the card's own, a saved change) gets a field its width.
+    QObject::connect(serialEdit, &QLineEdit::textChanged, serialEdit, [this] {
+        if (serialEdit->isReadOnly())
+            placeTopRow();
+    });
+}
+
+void DriverItemForm::placeTopRow()
+{
+    // Style sheets give the fonts; they apply once a widget is polished.
+    for (QWidget *widget : {static_cast<QWidget *>(nameCaption), static_cast<QWidget *>(serialCaption),
+                            static_cast<QWidget *>(stateCaption), static_cast<QWidget *>(resultLabel)})
+        widget->ensurePolished();
+    const int nameWidth = fieldWidth(nameEdit, repeatedSamples(QStringLiteral("中國鑫WM"), nameEdit->maxLength()));
+    // Serials are mostly digits, which most fonts give one width; sizing for sixteen of the widest
+    // letter instead would push the row out of the card. The field follows the serial it shows.
+    const int serialWidth = fieldWidth(serialEdit, {QString(serialEdit->maxLength(), QLatin1Char('0')), serialEdit->text()});
+    const int stateWidth = fieldWidth(stateEdit, {QStringLiteral("端口被占用"), QStringLiteral("等待重试"),
+                                                  QStringLiteral("离线"), QStringLiteral("在线"), QStringLiteral("--")});
+    const int fieldHeight = std::max(nameEdit->fontMetrics().height(), nameCaption->fontMetrics().height()) + 4;
+    resultLabel->ensurePolished();
+    const int resultHeight = resultLabel->fontMetrics().height() + 2;
+    const int resultTop = kResultBottom - resultHeight;
+    const int rowTop = std::max(4, resultTop - 1 - fieldHeight);
+
+    int x = kRowLeft;
+    const auto place = [&](QLabel *label, QLineEdit *edit, int width) {
+        const int labelWidth = captionWidth(label);
+        label->setGeometry(x, rowTop, labelWidth, fieldHeight);
+        x += labelWidth + kCaptionGap;
+        edit->setGeometry(x, rowTop, width, fieldHeight);
+        x += width;
+    };
+    place(nameCaption, nameEdit, nameWidth);
+    x += kGroupGap;
+    place(serialCaption, serialEdit, serialWidth);
+    x += kGroupGap;
+    place(stateCaption, stateEdit, stateWidth);
+    refreshButton->setGeometry(x + 4, rowTop + (fieldHeight - 16) / 2, 16, 16);
+    const int rowEnd = x + 4 + 16;
+    // Fonts wider than the card's room widen the card rather than cut a field.
+    groupBox->setMinimumWidth(rowEnd + 4);
+
+    resultLabel->setGeometry(kRowLeft, resultTop, rowEnd - kRowLeft, resultHeight);
+}
+
+void DriverItemForm::showLastResult(const QString &result, const QString &document, const QString &handledAt)
+{
+    const bool failed = !result.isEmpty() && result != QStringLiteral("打印成功");
+    resultLabel->setStyleSheet(QStringLiteral("font-size:13px;font-family:\"Microsoft YaHei\";color:%1;")
+                                   .arg(QLatin1String(failed ? kFailureColour : kSuccessColour)));
+    if (result.isEmpty()) {
+        resultLabel->clear();
+        resultLabel->setToolTip(QString());
+        return;
+    }
+    const QString head = QStringLiteral("上次打印：%1").arg(result);
+    const QString tail = QStringLiteral("  %1").arg(handledAt);
+    const QString whole = document.isEmpty() ? head + tail : head + QStringLiteral("  ") + document + tail;
+    QString shown = whole;
+    resultLabel->ensurePolished();
+    const QFontMetrics metrics = resultLabel->fontMetrics();
+    if (!document.isEmpty() && metrics.horizontalAdvance(whole) > resultLabel->width()) {
+        const int room = resultLabel->width() - metrics.horizontalAdvance(head + QStringLiteral("  ") + tail);
+        shown = head + QStringLiteral("  ") + metrics.elidedText(document, Qt::ElideMiddle, std::max(room, 0)) + tail;
+    }
+    resultLabel->setText(shown);
+    resultLabel->setToolTip(whole);
 }
 
 void DriverItemForm::showEditMode()
@@ -115,8 +236,6 @@ void DriverItemForm::showEditMode()
         edit->setReadOnly(false);
         edit->setStyleSheet(QLatin1String(kFieldEditLook));
     }
-    serialEdit->setGeometry(330, 26, 120, 15);
-    nameEdit->setGeometry(120, 26, 120, 15);
     serialEdit->setFocus();
 }
 
@@ -127,18 +246,20 @@ void DriverItemForm::showViewMode()
     for (QLineEdit *edit : {serialEdit, nameEdit}) {
         edit->setReadOnly(true);
         edit->setStyleSheet(QLatin1String(kFieldViewLook));
+        edit->setCursorPosition(0);
     }
-    serialEdit->setGeometry(330, 26, 120, 11);
-    nameEdit->setGeometry(120, 26, 120, 11);
+    placeTopRow();
 }
 
 void DriverItemForm::showSavedViewMode()
 {
-    // After a save the fields keep their edit-mode size with a borderless look.
+    // After a save the fields stay on white, without the edit border.
     modifyCaption->setGeometry(395, 117, 71, 16);
     modifyCaption->setText(QStringLiteral("修改打印机"));
     for (QLineEdit *edit : {serialEdit, nameEdit}) {
         edit->setReadOnly(true);
         edit->setStyleSheet(QLatin1String(kFieldSavedLook));
+        edit->setCursorPosition(0);
     }
+    placeTopRow();
 }

@@ -1,6 +1,8 @@
 #ifndef DRIVERITEMFORM_H
 #define DRIVERITEMFORM_H
 
+#include <QString>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -14,10 +16,15 @@ class DriverItemForm
 public:
     void setupUi(QWidget *card);
 
-    // The two fields' looks and sizes in the card's two modes.
+    // The two fields' looks in the card's two modes; back in view mode the row is placed again for
+    // the serial it now shows.
     void showViewMode();
     void showEditMode();
     void showSavedViewMode();
+
+    // The last job's outcome under the state: its result, document and time, green for success,
+    // red for a failure. The document is shortened to fit; the tooltip holds the whole line.
+    void showLastResult(const QString &result, const QString &document, const QString &handledAt);
 
     QWidget *inner = nullptr;
     QGroupBox *groupBox = nullptr;
@@ -27,6 +34,7 @@ public:
     QLineEdit *serialEdit = nullptr;
     QLabel *stateCaption = nullptr;
     QLineEdit *stateEdit = nullptr;
+    QLabel *resultLabel = nullptr;
     QPushButton *refreshButton = nullptr;
     QLabel *separator = nullptr;
     QPushButton *detailButton = nullptr;
@@ -39,6 +47,11 @@ public:
     QLabel *deleteCaption = nullptr;
     QCircleProcess *testSpinner = nullptr;
     QCircleProcess *refreshSpinner = nullptr;
+
+private:
+    // Places the caption row and the result line for the fonts the fields really have, so that the
+    // longest text each field may hold is shown whole.
+    void placeTopRow();
 };
 
 #endif // DRIVERITEMFORM_H

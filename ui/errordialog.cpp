@@ -9,6 +9,8 @@
 ErrorDialog::ErrorDialog(const QString &text, QWidget *parent)
     : QDialog(parent)
 {
+    // Tests find the program's messages by this name, whether shown modally or not.
+    setObjectName(QStringLiteral("errorDialog"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setFixedSize(316, 206);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -65,4 +67,14 @@ void ErrorDialog::showMessage(const QString &text, QWidget *parent)
     qInfo() << "ErrorDialog showMessage" << text;
     ErrorDialog dialog(text, parent);
     dialog.exec();
+}
+
+ErrorDialog *ErrorDialog::showNonModal(const QString &text, QWidget *parent)
+{
+    qInfo() << "ErrorDialog showNonModal" << text;
+    auto *dialog = new ErrorDialog(text, parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->show();
+    return dialog;
 }

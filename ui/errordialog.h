@@ -3,7 +3,7 @@
 
 #include <QDialog>
 
-// The program's own modal message box: a message, a close mark and an OK button.
+// The program's own message box: a message, a close mark and an OK button.
 class ErrorDialog : public QDialog
 {
 public:
@@ -11,6 +11,10 @@ public:
 
     // Shows `text` modally in a dialog of its own and destroys it once closed.
     static void showMessage(const QString &text, QWidget *parent = nullptr);
+    // Shows `text` without waiting for the user: for slots that must return at once (a job's
+    // outcome, whose next events may end what the slot still holds). The dialog deletes itself
+    // when closed, or goes with its parent.
+    static ErrorDialog *showNonModal(const QString &text, QWidget *parent);
 };
 
 #endif // ERRORDIALOG_H

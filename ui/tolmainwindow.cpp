@@ -9,6 +9,7 @@
 #include "detailfile.h"
 #include "driveritem.h"
 #include "errordialog.h"
+#include "failurenotifier.h"
 #include "logging.h"
 #include "printerrecordstore.h"
 #include "outboxjournal.h"
@@ -177,6 +178,9 @@ void TolMainWindow::startListening(DriverItem *card, PrinterServer *server, cons
     connect(server, &PrinterServer::portTaken, card, &DriverItem::onPortTaken);
     connect(server, &PrinterServer::portTaken, this,
         [this, server](bool taken) { holdPrinter(server->driverInfo().printer_name, taken); });
+    connect(card, &DriverItem::jobFailed, this, [this, card](QString result, QString document) {
+        m_notifier->notifyFailure(card->driverInfo().printer_name, result, document);
+    });
     connect(card, &DriverItem::removeResult, this, &TolMainWindow::onRemoveResult);
     // The stop handler: a removed printer's listener stops taking the spooler's connections.
     connect(card, &DriverItem::removeResult, server, [this, server](bool ret, QString, DriverInfo removed) {
@@ -211,8 +215,20 @@ void TolMainWindow::holdPrinter(const QString &printerName, bool hold)
         && !alreadyPaused)
         journal->setPrinterHeld(printerName, true);
     const QString message = QStringLiteral("打印机 %1 的端口被其他程序占用，打印已暂停；端口空出后自动恢复。").arg(printerName);
-    qWarning().noquote() << "tray message:" << message;
-    m_trayIcon->showMessage(QString::fromUtf8(COURIER_WINDOW_TITLE), message, QSystemTrayIcon::Warning);
+    m_notifier->showMessage(message, QSystemTrayIcon::Warning);
+}
+
+void TolMainWindow::openHistory(const QString &printerName)
+{
+    for (DriverItem *card : m_listContainer->findChildren<DriverItem *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (card->driverInfo().printer_name.compare(printerName, Qt::CaseInsensitive) != 0)
+            continue;
+        on_showMainAction();
+        on_pushButton_manage_clicked();
+        card->onStateClicked();
+        return;
+    }
+    qDebug() << "openHistory: no card for" << printerName;
 }
 
 void TolMainWindow::timerEvent(QTimerEvent *event)
@@ -272,9 +288,10 @@ void TolMainWindow::on_addPrinterResult(bool ret, QString msg, DriverInfo info)
         ErrorDialog::showMessage(msg);
         return;
     }
-    ErrorDialog::showMessage(QStringLiteral("添加成功"));
+    // Listed, listening and stored before the user is told, so that nothing waits for the click.
     AddValidDriver(info, info.port_num);
     insertPrinterRecord(info);
+    ErrorDialog::showMessage(QStringLiteral("添加成功"));
 }
 
 void TolMainWindow::AddValidDriver(const DriverInfo &info, quint16 port)
@@ -357,6 +374,9 @@ void TolMainWindow::createTrayIcon()
     m_trayIcon->setToolTip(QStringLiteral("Zuvezaruvor"));
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &TolMainWindow::on_activatedSysTrayIcon);
     m_trayIcon->show();
+
+    m_notifier = new FailureNotifier(m_trayIcon, this);
+    connect(m_notifier, &FailureNotifier::historyRequested, this, &TolMainWindow::openHistory);
 }
 
 void TolMainWindow::on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason)
@@ -432,6 +452,8 @@ void TolMainWindow::on_exitAppAction()
                     QMessageBox::Yes | QMessageBox::Cancel, this);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("确定"));
     box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
+    // Enter must not end cloud printing by accident.
+    box.setDefaultButton(QMessageBox::Cancel);
     if (box.exec() != QMessageBox::Yes)
         return;
     m_trayIcon->hide();

@@ -16,6 +16,7 @@ class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
 class DriverItem;
+class FailureNotifier;
 class PortReportThread;
 class PrinterServer;
 class WaittingDlg;
@@ -69,6 +70,8 @@ private:
     void startListening(DriverItem *card, PrinterServer *server, const DriverInfo &info);
     // Pauses the printer while another program holds its port, and resumes it when that is over.
     void holdPrinter(const QString &printerName, bool hold);
+    // Shows the window and the job history of the printer of that name, if it is still listed.
+    void openHistory(const QString &printerName);
 
     QPoint m_dragOffset;
     QLabel *label_ver = nullptr;
@@ -82,6 +85,7 @@ private:
     QPushButton *pushButton_ok = nullptr;
     QScrollArea *scrollArea = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
+    FailureNotifier *m_notifier = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_showAction = nullptr;
     QAction *m_exitAction = nullptr;

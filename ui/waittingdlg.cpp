@@ -1,5 +1,6 @@
 #include "waittingdlg.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMovie>
 
@@ -32,4 +33,14 @@ void WaittingDlg::stopWaiting()
 {
     m_movie->stop();
     close();
+}
+
+void WaittingDlg::keyPressEvent(QKeyEvent *event)
+{
+    // The work it stands for goes on whatever the user presses; only its end may take it down.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+class QKeyEvent;
 class QLabel;
 class QMovie;
 
@@ -19,6 +20,9 @@ public:
     void stopWaiting();
 
     QMovie *movie() const { return m_movie; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QMovie *m_movie = nullptr;

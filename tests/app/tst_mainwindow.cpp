@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -31,6 +32,22 @@ void answerNextMessageBox(const QString &buttonText, QString *seenTitle, QString
                 button->click();
         }
     });
+}
+
+// Presses Enter in the next modal message box, after checking that its default button is "取消".
+void pressEnterOnNextMessageBox()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box) {
+        QTimer::singleShot(0, [] { pressEnterOnNextMessageBox(); });
+        return;
+    }
+    if (!box->defaultButton() || box->defaultButton()->text() != QStringLiteral("取消")) {
+        // Leave the box to the test's own timeout, which then finds the program ended.
+        QCoreApplication::exit(1);
+        return;
+    }
+    QTest::keyClick(box, Qt::Key_Return);
 }
 
 // Types text as key events, one character at a time (also characters that have no key of their own).
@@ -107,6 +124,19 @@ private slots:
         QCOMPARE(stack->currentWidget()->objectName(), QStringLiteral("devlist"));
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("pushButton_manage"))
                     ->styleSheet().contains(QLatin1String("rgba(0,138,255,140)")));
+    }
+
+    void buttonIconsHaveTwiceAsLargeVariants()
+    {
+        // Scaled screens draw a button's icon from the larger picture instead of blowing up the small one.
+        for (const char *name : {":/image/resource/icon", ":/image/resource/icon_add", ":/image/resource/refresh",
+                                 ":/image/resource/detail", ":/image/resource/test", ":/image/resource/modify",
+                                 ":/image/resource/delete", ":/printerid/resource/close"}) {
+            const QImage normal(QLatin1String(name) + QStringLiteral(".png"));
+            const QImage doubled(QLatin1String(name) + QStringLiteral("@2x.png"));
+            QVERIFY2(!normal.isNull() && !doubled.isNull(), name);
+            QCOMPARE(doubled.size(), normal.size() * 2);
+        }
     }
 
     void trayMenu()
@@ -207,6 +237,19 @@ private slots:
         };
 
         QString title, text;
+        // Enter presses the default button, which keeps the program running.
+        QTimer::singleShot(0, [] { pressEnterOnNextMessageBox(); });
+        {
+            QEventLoop loop;
+            QTimer timeout;
+            timeout.setSingleShot(true);
+            QObject::connect(&timeout, &QTimer::timeout, &loop, [&loop] { loop.exit(99); });
+            QTimer::singleShot(0, exit, &QAction::trigger);
+            timeout.start(1000);
+            QCOMPARE(loop.exec(), 99);
+        }
+        QVERIFY(window.isVisible());
+        QVERIFY(tray->isVisible());
         QCOMPARE(runExit(QStringLiteral("取消"), &title, &text), 99);
         QCOMPARE(title, QStringLiteral("注意"));
         QCOMPARE(text, QStringLiteral("关闭后将无法进行云打印，确定关闭？"));

@@ -1,8 +1,12 @@
-// Pictures of the program for the README and for review: the printer list with cards, the add
-// form, the job history with rows and a message dialog, drawn by the real widgets over winsim and
-// the cloud stand-in. Usage: courier_screenshots OUTPUT_FOLDER (run it on a display, e.g. Xvfb).
+// Pictures of the program for the README and for review: the printer list with cards that show a
+// success and a failure, the add form, the job history with rows and a message dialog, drawn by the
+// real widgets over winsim and the cloud stand-in.
+// Usage: courier_screenshots OUTPUT_FOLDER [--scaled NAME] (run it on a display, e.g. Xvfb). With
+// --scaled only the printer list is drawn, as NAME.png, for a run under QT_SCALE_FACTOR.
 
+#include "cloud.h"
 #include "cloudsimprocess.h"
+#include "driveritem.h"
 #include "detailfile.h"
 #include "errordialog.h"
 #include "programfolder.h"
@@ -37,15 +41,66 @@ bool save(QWidget *widget, const QDir &folder, const QString &name)
     return saved;
 }
 
+// Posts a job to the stand-in as the listener would and hands back what the card is given.
+QJsonDocument postJob(const QString &base, const DriverInfo &info, const QString &jobneed, const QByteArray &data)
+{
+    Cloud cloud(base + QStringLiteral("/v1.1/transparentPrinting"), info);
+    QJsonDocument answer;
+    QEventLoop loop;
+    QObject::connect(&cloud, &Cloud::cloudResule, &loop, [&](QNetworkReply::NetworkError, QJsonDocument jd) {
+        answer = jd;
+        loop.quit();
+    });
+    QTimer::singleShot(15000, &loop, &QEventLoop::quit);
+    if (!cloud.request(data, data.size(), jobneed))
+        return QJsonDocument();
+    loop.exec();
+    return answer;
+}
+
+// Follows one job on the card to its recorded end.
+bool printOn(DriverItem *card, const QString &base, const QString &jobneed)
+{
+    const QJsonDocument answer = postJob(base, card->driverInfo(), jobneed, QByteArray(2048, 'x'));
+    if (!answer.isObject())
+        return false;
+    bool recorded = false;
+    QEventLoop loop;
+    QObject::connect(card, &DriverItem::jobRecorded, &loop, [&] {
+        recorded = true;
+        loop.quit();
+    });
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    card->onCloudResut(QNetworkReply::NoError, answer);
+    loop.exec();
+    return recorded;
+}
+
+// The two listed printers' cards get a last result each: a success and a failure (the device is off).
+bool printOnCards(TolMainWindow &window, const QString &base)
+{
+    bool ok = true;
+    for (DriverItem *card : window.findChildren<DriverItem *>()) {
+        const bool offline = card->driverInfo().cloud_sn == QLatin1String("2222333344445555");
+        ok &= printOn(card, base, offline ? QStringLiteral("月度盘点.xlsx;10:03:40")
+                                          : QStringLiteral("季度报告.docx;10:02:11"));
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QTemporaryDir root;
     qputenv("WINSIM_ROOT", root.path().toLocal8Bit());
+    // As the program does, so that a scaled screen shows what users see.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
-    if (argc < 2) {
-        qCritical("usage: courier_screenshots OUTPUT_FOLDER");
+    const bool scaledOnly = argc == 4 && qstrcmp(argv[2], "--scaled") == 0;
+    if (argc < 2 || (argc > 2 && !scaledOnly)) {
+        qCritical("usage: courier_screenshots OUTPUT_FOLDER [--scaled NAME]");
         return 2;
     }
     const QDir output(QString::fromLocal8Bit(argv[1]));
@@ -78,7 +133,21 @@ int main(int argc, char *argv[])
         TolMainWindow window;
         window.show();
         settle(1500);
+        if (!printOnCards(window, sim.baseUrl())) {
+            qCritical("could not print on the cards");
+            ok = false;
+        }
+        settle(300);
+        if (scaledOnly) {
+            ok &= save(&window, output, QString::fromLocal8Bit(argv[3]) + QStringLiteral(".png"));
+            winsim::reset();
+            return ok ? 0 : 1;
+        }
         ok &= save(&window, output, QStringLiteral("list.png"));
+        for (DriverItem *card : window.findChildren<DriverItem *>()) {
+            const bool offline = card->driverInfo().cloud_sn == QLatin1String("2222333344445555");
+            ok &= save(card, output, offline ? QStringLiteral("card-failure.png") : QStringLiteral("card-success.png"));
+        }
 
         window.findChild<QPushButton *>(QStringLiteral("pushButton_add"))->click();
         window.findChild<QLineEdit *>(QStringLiteral("lineEdit_name"))->setText(QStringLiteral("财务室"));

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -156,13 +157,36 @@ private slots:
         QTRY_COMPARE(records().size(), 2);
         QVERIFY(records().last().startsWith(QStringLiteral("测试页;")));
 
-        // Delete: card, listener and row go; the port stops listening.
+        // Delete, once confirmed: card, listener and row go; the port stops listening.
         dialogs.clear();
         card->onDeleteClicked();
         QTRY_VERIFY_WITH_TIMEOUT(cards(window).isEmpty(), 20000);
         QTRY_VERIFY(!ProgramState::acceptsConnections(8101));
         QVERIFY(ProgramState::storedRows().isEmpty());
-        QVERIFY(dialogs.messages().isEmpty());
+        QCOMPARE(dialogs.messages(), QStringList{QStringLiteral("确定删除打印机 前台？")});
+    }
+
+    void failedJobsTellTheTrayOncePerMinute()
+    {
+        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
+        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("前台"), 1, QLatin1String(kSerial)));
+        LogCapture log;
+        TolMainWindow window;
+        QCOMPARE(cards(window).size(), 1);
+        QLabel *line = cards(window).first()->form().resultLabel;
+
+        QVERIFY(winsim::submitJob("前台", std::string("会议纪要.pdf"), std::vector<uint8_t>(100, 'a')));
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印失败:设备离线  会议纪要.pdf  ")));
+        QTRY_COMPARE(log.count(QStringLiteral("tray message:")), 1);
+        QCOMPARE(log.linesContaining(QStringLiteral("tray message: 打印机 前台：打印失败:设备离线 文档：会议纪要.pdf")).size(), 1);
+
+        // The second failure within the minute is on the card and in the history, not in the tray.
+        QVERIFY(winsim::submitJob("前台", std::string("发票.pdf"), std::vector<uint8_t>(100, 'b')));
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, 20000);
+        QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印失败:设备离线  发票.pdf  ")));
+        QCOMPARE(log.count(QStringLiteral("tray message:")), 1);
     }
 
     void startupListsCloudPrinters()
@@ -193,9 +217,10 @@ private slots:
         TolMainWindow window;
         QCOMPARE(cards(window).size(), 1);
         winsim::failCall("DeletePrinter", 1, ERROR_ACCESS_DENIED);
-        DialogWatcher dialogs(QStringLiteral("关闭"));
+        DialogWatcher dialogs(QStringLiteral("确定"));
         cards(window).first()->onDeleteClicked();
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages(), QStringList{QStringLiteral("删除打印机失败")}, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages(),
+                                  (QStringList{QStringLiteral("确定删除打印机 Cloud1？"), QStringLiteral("删除打印机失败")}), 20000);
         QCOMPARE(cards(window).size(), 1);
         QVERIFY(ProgramState::acceptsConnections(8101));
     }

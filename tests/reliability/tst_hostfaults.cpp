@@ -282,11 +282,11 @@ void TestHostFaults::recordStoreUnusable()
     jobGoesThrough(window, QStringLiteral("store.txt"));
 
     // Removing the new printer works too; the store's failure to forget it is only logged.
-    DialogWatcher dialogs;
+    DialogWatcher dialogs(QStringLiteral("确定"));
     Rig::cards(window).first()->onDeleteClicked();
     QTRY_COMPARE_WITH_TIMEOUT(Rig::cards(window).size(), 1, 20000);
     QVERIFY(!Rig::spoolerPrinters().contains(QStringLiteral("New")));
-    QVERIFY(dialogs.messages().isEmpty());
+    QCOMPARE(dialogs.messages(), QStringList { QStringLiteral("确定删除打印机 New？") });
 
     if (locker.state() != QProcess::NotRunning) {
         locker.closeWriteChannel();
@@ -627,19 +627,21 @@ void TestHostFaults::spoolerFailsWhileDeleting()
             TolMainWindow window;
             DriverItem *card = Rig::cards(window).value(0);
             QVERIFY(card);
-            DialogWatcher dialogs(QStringLiteral("关闭"));
+            // The question before the removal is answered; a failure's box has only "关闭".
+            DialogWatcher dialogs(QStringLiteral("确定"));
+            const QString question = QStringLiteral("确定删除打印机 Front？");
             probe.inject();
             card->onDeleteClicked();
-            QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || !dialogs.messages().isEmpty(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, 20000);
             probe.settled();
             if (Rig::cards(window).isEmpty()) {
-                QVERIFY(dialogs.messages().isEmpty());
+                QCOMPARE(dialogs.messages(), QStringList { question });
                 QVERIFY(!Rig::spoolerPrinters().contains(QStringLiteral("Front")));
                 QVERIFY(ProgramState::storedRows().isEmpty());
                 QTRY_VERIFY(!ProgramState::acceptsConnections(kFrontPort));
                 *outcome = QStringLiteral("done");
             } else {
-                QCOMPARE(dialogs.messages(), QStringList { QStringLiteral("删除打印机失败") });
+                QCOMPARE(dialogs.messages(), (QStringList { question, QStringLiteral("删除打印机失败") }));
                 QVERIFY(Rig::spoolerPrinters().contains(QStringLiteral("Front")));
                 QCOMPARE(ProgramState::storedRows().size(), 1);
                 QVERIFY(listening(window, kFrontPort));

@@ -16,10 +16,28 @@ DialogWatcher::DialogWatcher(const QString &buttonText, QObject *parent)
     m_timer->start(10);
 }
 
+namespace {
+
+// A message the program shows without waiting for it (a job's outcome, say).
+QDialog *shownMessage()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *dialog = qobject_cast<QDialog *>(widget);
+        if (dialog && dialog->isVisible() && !dialog->isModal()
+            && dialog->objectName() == QLatin1String("errorDialog"))
+            return dialog;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 void DialogWatcher::poll()
 {
     auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
     if (!dialog || !dialog->isVisible())
+        dialog = shownMessage();
+    if (!dialog)
         return;
     if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
         m_messages << box->text();

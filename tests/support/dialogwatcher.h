@@ -6,8 +6,9 @@
 
 class QTimer;
 
-// Answers the program's modal dialogs while a test drives it: every modal dialog that shows a
-// message is read (its labels' texts) and closed with the button of the given text, or rejected.
+// Answers the program's dialogs while a test drives it: every modal dialog that shows a message, and
+// every message shown without waiting, is read (its labels' texts) and closed with the button of the
+// given text, or rejected.
 class DialogWatcher : public QObject
 {
     Q_OBJECT

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMovie>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -111,7 +112,29 @@ private slots:
         QCOMPARE(dialog.movie()->state(), QMovie::NotRunning);
         dialog.startWaiting();
         QVERIFY(dialog.isVisible());
+
+        // The user cannot wave it away while the work goes on.
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), 0);
         dialog.stopWaiting();
+        QVERIFY(dialog.isHidden());
+    }
+
+    void nonModalMessageDeletesItselfOnClose()
+    {
+        QWidget parent;
+        QPointer<ErrorDialog> dialog = ErrorDialog::showNonModal(QStringLiteral("打印成功"), &parent);
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!dialog->isModal());
+        QVERIFY(!QApplication::activeModalWidget());
+        for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+            if (button->text() == QStringLiteral("确定"))
+                button->click();
+        }
+        QTRY_VERIFY(dialog.isNull());
     }
 
     void messageDialogWrapsAndCloses()

@@ -13,9 +13,15 @@
 #include "spoolerfixture.h"
 #include "winsim/winsimcontrol.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QFile>
+#include <QGroupBox>
 #include <QJsonArray>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
@@ -48,6 +54,73 @@ bool waitForDeviceAnswer(DriverItem &card, int answers = 1)
     QCoreApplication::processEvents();
     return true;
 }
+
+// The program's messages on screen, modal or not.
+QList<QDialog *> shownMessages()
+{
+    QList<QDialog *> shown;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *dialog = qobject_cast<QDialog *>(widget);
+        if (dialog && dialog->isVisible() && dialog->objectName() == QLatin1String("errorDialog"))
+            shown.append(dialog);
+    }
+    return shown;
+}
+
+QString messageOf(QDialog *dialog)
+{
+    QStringList texts;
+    for (QLabel *label : dialog->findChildren<QLabel *>()) {
+        if (!label->text().isEmpty())
+            texts << label->text();
+    }
+    return texts.join(QLatin1Char('\n'));
+}
+
+void closeShownMessages()
+{
+    for (QDialog *dialog : shownMessages())
+        dialog->close();
+}
+
+// The whole text fits the field's text area: its inner margins of 2 px each side stay free.
+bool showsWhole(const QLineEdit *field, const QString &text)
+{
+    const QFontMetrics metrics(field->font());
+    return metrics.horizontalAdvance(text) + 4 <= field->contentsRect().width()
+           && metrics.height() <= field->contentsRect().height();
+}
+
+// The question the card asks before a removal, answered with the button of the given text; what it
+// asked and which button Enter would have pressed are kept.
+struct QuestionAnswerer
+{
+    explicit QuestionAnswerer(const QString &button)
+        : answer(button)
+    {
+    }
+
+    QString answer;
+    QStringList asked;
+    QStringList defaults;
+
+    void arm()
+    {
+        QTimer::singleShot(0, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box) {
+                arm();
+                return;
+            }
+            asked << box->text();
+            defaults << (box->defaultButton() ? box->defaultButton()->text() : QString());
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text() == answer)
+                    button->click();
+            }
+        });
+    }
+};
 
 } // namespace
 
@@ -158,15 +231,18 @@ private slots:
         QSignalSpy changed(&card, &DriverItem::driverInfoChanged);
         const int storesBefore = winsim::callCount("SetPrinterDataW");
         const QRect nameBefore = card.form().nameEdit->geometry();
+        const QRect serialBefore = card.form().serialEdit->geometry();
+        const QString lookBefore = card.form().serialEdit->styleSheet();
         card.onModifyClicked();
         QVERIFY(!card.isViewMode());
         QVERIFY(!card.form().nameEdit->isReadOnly());
-        QCOMPARE(card.form().serialEdit->geometry(), QRect(330, 26, 120, 15));
+        QVERIFY(card.form().serialEdit->styleSheet().contains(QLatin1String("border:1px solid")));
         card.onModifyClicked();
         QVERIFY(card.isViewMode());
         QVERIFY(card.form().nameEdit->isReadOnly());
         QCOMPARE(card.form().nameEdit->geometry(), nameBefore);
-        QCOMPARE(card.form().serialEdit->geometry(), QRect(330, 26, 120, 11));
+        QCOMPARE(card.form().serialEdit->geometry(), serialBefore);
+        QCOMPARE(card.form().serialEdit->styleSheet(), lookBefore);
         QCOMPARE(changed.count(), 0);
         QCOMPARE(winsim::callCount("SetPrinterDataW"), storesBefore);
         QCOMPARE(winsim::callCount("SetPrinterW"), 0);
@@ -352,9 +428,239 @@ private slots:
         DialogWatcher watcher;
         const QJsonObject doc{{QStringLiteral("jobneed"), QStringLiteral("测试页;10:00:00")}, {QStringLiteral("jobSize"), 7}};
         card.onCloudResut(QNetworkReply::ConnectionRefusedError, QJsonDocument(doc));
-        QCOMPARE(watcher.messages(), QStringList{QStringLiteral("打印失败:网络访问异常!")});
+        // Recorded and the port freed by the time the slot returns, the message up without waiting.
         QCOMPARE(todaysRecords(), QStringList{QStringLiteral("测试页;10:00:00;打印失败:网络访问异常;7;10:00:01")});
         QCOMPARE(busy.count(), 1);
+        QCOMPARE(shownMessages().size(), 1);
+        QVERIFY(!QApplication::activeModalWidget());
+        QTRY_COMPARE(watcher.messages(), QStringList{QStringLiteral("打印失败:网络访问异常!")});
+        // Closed, the message is gone for good.
+        QTRY_VERIFY(card.findChildren<QDialog *>().isEmpty());
+    }
+
+    void jobEndingWhileTestPageMessageIsOpen()
+    {
+        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 0},
+                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        DriverItem card(cardInfo());
+        QSignalSpy busy(&card, &DriverItem::portBusy);
+        card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("测试页;10:00:00"), QByteArray("abc")));
+        QTRY_COMPARE_WITH_TIMEOUT(todaysRecords().size(), 1, 15000);
+        QCOMPARE(shownMessages().size(), 1);
+        QCOMPARE(messageOf(shownMessages().first()), QStringLiteral("打印成功"));
+
+        // The message stays open while the next job comes and goes: each job keeps its own record.
+        card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("b.txt;10:00:02"), QByteArray("12345")));
+        QTRY_COMPARE_WITH_TIMEOUT(todaysRecords().size(), 2, 15000);
+        QCOMPARE(todaysRecords(), (QStringList{QStringLiteral("测试页;10:00:00;打印成功;3;10:00:01"),
+                                               QStringLiteral("b.txt;10:00:02;打印成功;5;10:00:01")}));
+        QCOMPARE(shownMessages().size(), 1);
+        QTRY_COMPARE(busy.count(), 4);
+        QVERIFY(!busy.last().at(0).toBool());
+        closeShownMessages();
+    }
+
+    void textResultWithMessageLeftOpen()
+    {
+        // With the message open past the reply limit, the ended job must not be ended a second time.
+        setCloudReplyTimeoutForTesting(200);
+        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 0}, {QStringLiteral("resultShape"), QStringLiteral("text")},
+                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
+        {
+            DriverItem card(cardInfo());
+            QSignalSpy recorded(&card, &DriverItem::jobRecorded);
+            card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("测试页;10:00:00"), QByteArray("abc")));
+            QVERIFY(recorded.wait(15000));
+            QCOMPARE(shownMessages().size(), 1);
+            QTest::qWait(1500);
+            QCOMPARE(recorded.count(), 1);
+            QCOMPARE(todaysRecords(), QStringList{QStringLiteral("测试页;10:00:00;离线;3;10:00:01")});
+            QVERIFY(!card.stateTimer()->isActive());
+            QCOMPARE(shownMessages().size(), 1);
+            closeShownMessages();
+        }
+        resetRelaySettingsForTesting();
+        setCloudServiceBaseForTesting(m_sim.baseUrl());
+    }
+
+    void failedTestPageMessageDoesNotHoldTheQueue()
+    {
+        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 0},
+                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        DriverItem card(cardInfo());
+        QSignalSpy busy(&card, &DriverItem::portBusy);
+        const QJsonObject doc{{QStringLiteral("jobneed"), QStringLiteral("测试页;10:00:00")}, {QStringLiteral("jobSize"), 7}};
+        card.onCloudResut(QNetworkReply::ConnectionRefusedError, QJsonDocument(doc));
+        QCOMPARE(busy.count(), 1);
+        QVERIFY(!busy.at(0).at(0).toBool());
+        QCOMPARE(shownMessages().size(), 1);
+
+        // Nobody has read the message; the next job is followed to its end all the same.
+        card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("next.txt;10:00:03"), QByteArray("xy")));
+        QTRY_COMPARE_WITH_TIMEOUT(todaysRecords().size(), 2, 15000);
+        QCOMPARE(todaysRecords().last(), QStringLiteral("next.txt;10:00:03;打印成功;2;10:00:01"));
+        QCOMPARE(shownMessages().size(), 1);
+        closeShownMessages();
+    }
+
+    void fieldsShowTheirWholeText()
+    {
+        const QString name = QStringLiteral("一二三四五六七八九十");
+        QVERIFY(SpoolerFixture::addCloudPrinter(name, 2, QLatin1String(kSerial)));
+        DialogWatcher dialogs;
+        DriverItem card(cardInfo(name, QLatin1String(kSerial)));
+        card.resize(730, card.height());
+        card.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&card));
+        const DriverItemForm &form = card.form();
+        QCOMPARE(form.nameEdit->text(), name);
+        QCOMPARE(form.serialEdit->text(), QLatin1String(kSerial));
+        QVERIFY(showsWhole(form.nameEdit, name));
+        QVERIFY(showsWhole(form.serialEdit, QLatin1String(kSerial)));
+        QCOMPARE(form.serialEdit->cursorPosition(), 0);
+        QCOMPARE(form.serialEdit->toolTip(), QLatin1String(kSerial));
+        QCOMPARE(form.nameEdit->toolTip(), name);
+
+        card.onPortTaken(true);
+        QCOMPARE(form.stateEdit->text(), QStringLiteral("端口被占用"));
+        QVERIFY(showsWhole(form.stateEdit, form.stateEdit->text()));
+
+        // Left to right without overlapping, the refresh button inside the card.
+        const QList<QWidget *> row{form.nameCaption, form.nameEdit, form.serialCaption, form.serialEdit,
+                                   form.stateCaption, form.stateEdit, form.refreshButton};
+        for (int i = 1; i < row.size(); ++i)
+            QVERIFY2(row.at(i - 1)->geometry().right() < row.at(i)->geometry().left(), qPrintable(QString::number(i)));
+        QVERIFY(form.refreshButton->geometry().right() < form.groupBox->width());
+        // The result line lies under the row and above the separator.
+        QVERIFY(form.resultLabel->geometry().top() > form.stateEdit->geometry().bottom());
+        QVERIFY(form.resultLabel->geometry().bottom() < form.separator->geometry().top());
+
+        // Fits a list that scrolls: the scroll area's room less its bar and the layouts' margins.
+        QVERIFY2(form.groupBox->minimumWidth() <= 676, qPrintable(QString::number(form.groupBox->minimumWidth())));
+
+        // A long name is edited and saved in a field that still shows it whole; so is a serial of
+        // the widest letters.
+        card.onModifyClicked();
+        QVERIFY(showsWhole(form.nameEdit, name));
+        form.serialEdit->setText(QStringLiteral("dddddddddddddddd"));
+        card.onModifyClicked();
+        QVERIFY(card.isViewMode());
+        QVERIFY(showsWhole(form.nameEdit, name));
+        QCOMPARE(form.serialEdit->text(), QStringLiteral("DDDDDDDDDDDDDDDD"));
+        QVERIFY(showsWhole(form.serialEdit, form.serialEdit->text()));
+        QVERIFY(form.refreshButton->geometry().right() < form.groupBox->minimumWidth());
+        QVERIFY(dialogs.messages().isEmpty());
+    }
+
+    void lastResultLineAndFailureSignal()
+    {
+        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 0},
+                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
+        DriverItem card(cardInfo());
+        QVERIFY(waitForDeviceAnswer(card));
+        QSignalSpy failed(&card, &DriverItem::jobFailed);
+        QLabel *line = card.form().resultLabel;
+        QVERIFY(line->text().isEmpty());
+
+        // A failure is shown in red, and the device's state is asked again at once.
+        const int stateQueries = m_sim.adminGet(QStringLiteral("/admin/stats")).object().value(QStringLiteral("state"))
+                                     .toObject().value(QStringLiteral("requests")).toInt();
+        card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("会议纪要.pdf;10:00:00"), QByteArray("abc")));
+        QVERIFY(failed.wait(15000));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("打印失败:设备离线"));
+        QCOMPARE(failed.at(0).at(1).toString(), QStringLiteral("会议纪要.pdf"));
+        QCOMPARE(line->text(), QStringLiteral("上次打印：打印失败:设备离线  会议纪要.pdf  10:00:01"));
+        QVERIFY(line->styleSheet().contains(QLatin1String("#d0342c")));
+        QVERIFY(waitForDeviceAnswer(card));
+        const int stateQueriesAfter = m_sim.adminGet(QStringLiteral("/admin/stats")).object().value(QStringLiteral("state"))
+                                          .toObject().value(QStringLiteral("requests")).toInt();
+        QCOMPARE(stateQueriesAfter, stateQueries + 1);
+        QCOMPARE(card.form().stateEdit->text(), QStringLiteral("离线"));
+
+        // A success is shown in green and tells nobody; a long document name is shortened, not cut off.
+        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        const QString longName = QString(120, QLatin1Char('x')) + QStringLiteral(".pdf");
+        QSignalSpy recorded(&card, &DriverItem::jobRecorded);
+        card.onCloudResut(QNetworkReply::NoError, postJob(longName + QStringLiteral(";10:00:05"), QByteArray("abc")));
+        QVERIFY(recorded.wait(15000));
+        QCOMPARE(recorded.at(0).at(0).toString(), QStringLiteral("打印成功"));
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印成功  ")));
+        QVERIFY(line->text().endsWith(QStringLiteral("  10:00:01")));
+        QVERIFY(line->styleSheet().contains(QLatin1String("#1f8a3b")));
+        QVERIFY(line->fontMetrics().horizontalAdvance(line->text()) <= line->width());
+        QVERIFY(line->toolTip().contains(longName));
+    }
+
+    void deleteAsksOnceAndRemovesOnce()
+    {
+        DriverItem card(cardInfo());
+        QSignalSpy removed(&card, &DriverItem::removeResult);
+
+        // Cancel, the default, keeps the printer.
+        QuestionAnswerer cancel(QStringLiteral("取消"));
+        cancel.arm();
+        card.onDeleteClicked();
+        QCOMPARE(cancel.asked, QStringList{QStringLiteral("确定删除打印机 P1？")});
+        QCOMPARE(cancel.defaults, QStringList{QStringLiteral("取消")});
+        QVERIFY(!card.isRemoving());
+        QCOMPARE(removed.count(), 0);
+
+        // A removal that fails may be tried again.
+        winsim::failCall("DeletePrinter", 1, ERROR_ACCESS_DENIED);
+        QuestionAnswerer yes(QStringLiteral("确定"));
+        yes.arm();
+        card.onDeleteClicked();
+        QVERIFY(removed.wait(10000));
+        QVERIFY(!removed.at(0).at(0).toBool());
+        QVERIFY(!card.isRemoving());
+
+        // A double click: one question, one removal; later clicks are ignored too.
+        yes.arm();
+        const int deletesBefore = winsim::callCount("DeletePrinter");
+        card.onDeleteClicked();
+        card.onDeleteClicked();
+        QVERIFY(removed.wait(10000));
+        card.onDeleteClicked();
+        QCOMPARE(yes.asked.size(), 2);
+        QCOMPARE(removed.count(), 2);
+        QVERIFY(removed.at(1).at(0).toBool());
+        QCOMPARE(winsim::callCount("DeletePrinter"), deletesBefore + 1);
+        QVERIFY(SpoolerFixture::cloudSerial(QStringLiteral("P1")).isEmpty());
+    }
+
+    void testPageInstallerRunsOffTheWindow()
+    {
+        const QString started = ProgramFolder::filePath(QStringLiteral("installer.runs"));
+        const QString release = ProgramFolder::filePath(QStringLiteral("installer.release"));
+        QFile::remove(started);
+        QFile::remove(release);
+        QVERIFY(ProgramFolder::writeFakeRundll32(
+            QStringLiteral("echo run >> '%1'\nwhile [ ! -e '%2' ]; do sleep 0.05; done").arg(started, release)));
+        DriverItem card(cardInfo());
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(10);
+
+        card.onTestClicked();
+        QVERIFY(card.form().testSpinner->isAnimated());
+        QTRY_VERIFY(QFile::exists(started));
+        // The window's own timers keep running while the installer does.
+        const int ticksAtStart = ticks;
+        QTRY_VERIFY(ticks >= ticksAtStart + 5);
+        QVERIFY(card.isPrintingTestPage());
+        card.onTestClicked();
+
+        QFile(release).open(QIODevice::WriteOnly);
+        QTRY_VERIFY_WITH_TIMEOUT(!card.isPrintingTestPage(), 10000);
+        QFile runs(started);
+        QVERIFY(runs.open(QIODevice::ReadOnly));
+        QCOMPARE(runs.readAll(), QByteArray("run\n"));
+        // The spinner turns on until the page's result arrives.
+        QVERIFY(card.form().testSpinner->isAnimated());
+        QVERIFY(ProgramFolder::remove(QStringLiteral("RUNDLL32")));
     }
 };
 

@@ -2,6 +2,7 @@
 #include "cprinter.h"
 #include "programfolder.h"
 #include "removeprinterthread.h"
+#include "testpagethread.h"
 #include "spoolerfixture.h"
 #include "widetext.h"
 #include "win32.h"
@@ -270,6 +271,20 @@ private slots:
         quint16 number = 0;
         QCOMPARE(printer.GetPortInfo(QStringLiteral("REDadez001"), host, number), 0);
         QCOMPARE(number, quint16(8101));
+    }
+
+    void testPageInTheBackground()
+    {
+        QVERIFY(winsim::installDriver(kDriver, "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Front Desk"), 1, QStringLiteral("1111111111111111")));
+        QVERIFY(winsim::pausePrinter("Front Desk"));
+        TestPageThread worker(QStringLiteral("Front Desk"));
+        QSignalSpy printed(&worker, &TestPageThread::testPagePrinted);
+        worker.start();
+        QVERIFY(worker.wait(60000));
+        QCOMPARE(printed.count(), 1);
+        QCOMPARE(printed.at(0).at(0).toString(), QStringLiteral("Front Desk"));
+        QCOMPARE(lastRundllLine(), QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /k /n \"Front Desk\""));
     }
 
     void removeUnknownPrinter()
