@@ -7,6 +7,7 @@
 #include "detailfile.h"
 #include "errordialog.h"
 #include "logging.h"
+#include "printeroutbox.h"
 #include "printerrecordstore.h"
 #include "printresulttext.h"
 #include "qcircleprocess.h"
@@ -222,10 +223,16 @@ bool DriverItem::isPrintingTestPage() const
     return !m_testPageThread.isNull();
 }
 
+void DriverItem::setOutbox(PrinterOutbox *outbox)
+{
+    m_outbox = outbox;
+}
+
 void DriverItem::onStateClicked(bool checked)
 {
     Q_UNUSED(checked)
     SettingsDlg dialog(m_info.printer_name, m_info.cloud_sn, window());
+    dialog.setOutbox(m_outbox);
     dialog.exec();
 }
 

@@ -14,6 +14,7 @@
 
 class QNetworkAccessManager;
 class QTimer;
+class PrinterOutbox;
 class QCircleProcess;
 class RemovePrinterThread;
 class StateThread;
@@ -29,6 +30,9 @@ public:
     explicit DriverItem(const DriverInfo &info, QWidget *parent = nullptr);
 
     const DriverInfo &driverInfo() const { return m_info; }
+    // The printer's outbox, whose jobs on their way the history shows and whose kept failures it
+    // can send again.
+    void setOutbox(PrinterOutbox *outbox);
     bool isViewMode() const { return m_viewMode; }
     const DriverItemForm &form() const { return m_form; }
     QTimer *stateTimer() const { return m_stateTimer; }
@@ -86,6 +90,7 @@ private:
     DriverInfo m_info;
     bool m_viewMode = true;
     QPointer<RemovePrinterThread> m_removeThread;
+    QPointer<PrinterOutbox> m_outbox;
     QCircleProcess *m_testSpinner = nullptr;
     QCircleProcess *m_refreshSpinner = nullptr;
     QPointer<TestPageThread> m_testPageThread;

@@ -170,6 +170,7 @@ void TolMainWindow::loadPrinterList()
 
 void TolMainWindow::startListening(DriverItem *card, PrinterServer *server, const DriverInfo &info)
 {
+    card->setOutbox(server->outbox());
     connect(server, &PrinterServer::cloudResule, card, &DriverItem::onCloudResut);
     connect(card, &DriverItem::driverInfoChanged, server, &PrinterServer::onDriverInfoChanged);
     connect(card, &DriverItem::portBusy, server, &PrinterServer::on_PortBusy);

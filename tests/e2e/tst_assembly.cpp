@@ -9,10 +9,12 @@
 #include "programfolder.h"
 #include "programstate.h"
 #include "relaysettings.h"
+#include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QJsonArray>
 #include <QFile>
@@ -21,6 +23,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -187,6 +191,51 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, 20000);
         QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印失败:设备离线  发票.pdf  ")));
         QCOMPARE(log.count(QStringLiteral("tray message:")), 1);
+    }
+
+    // A job that failed at the device is sent again from its history row: the service gets the same
+    // bytes a second time, as a job of its own with a record of its own; its row offers no second try.
+    void failedJobIsSentAgainFromItsHistory()
+    {
+        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
+        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("前台"), 1, QLatin1String(kSerial)));
+        TolMainWindow window;
+        QCOMPARE(cards(window).size(), 1);
+        DriverItem *card = cards(window).first();
+        QVERIFY(winsim::submitJob("前台", std::string("合同.pdf"), std::vector<uint8_t>(300, 'c')));
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        QVERIFY(records().first().contains(QStringLiteral(";打印失败:设备离线;300;")));
+        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+
+        // The card's history runs modally: it is driven from within its own event loop.
+        int buttons = -1;
+        int buttonsAfter = -1;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<SettingsDlg *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            QList<QPushButton *> resend = dialog->table()->findChildren<QPushButton *>(QStringLiteral("resendButton"));
+            buttons = resend.size();
+            if (buttons == 1)
+                resend.first()->click();
+            QApplication::processEvents();
+            buttonsAfter = 0;
+            for (QPushButton *button : dialog->table()->findChildren<QPushButton *>(QStringLiteral("resendButton")))
+                buttonsAfter += button->isVisible() && button->isEnabled() ? 1 : 0;
+            dialog->close();
+        });
+        card->onStateClicked();
+        QCOMPARE(buttons, 1);
+        QCOMPARE(buttonsAfter, 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, 20000);
+        QVERIFY(records().at(1).startsWith(QStringLiteral("合同.pdf;")));
+        QVERIFY(records().at(1).contains(QStringLiteral(";打印成功;300;")));
+        const QJsonArray jobs = m_sim.jobs();
+        QCOMPARE(jobs.size(), 2);
+        QCOMPARE(jobs.at(0).toObject().value(QStringLiteral("crc32")), jobs.at(1).toObject().value(QStringLiteral("crc32")));
+        QVERIFY(jobs.at(0).toObject().value(QStringLiteral("jobId")) != jobs.at(1).toObject().value(QStringLiteral("jobId")));
     }
 
     void startupListsCloudPrinters()
