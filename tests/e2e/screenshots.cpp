@@ -1,6 +1,6 @@
 // Pictures of the program for the README and for review: the printer list with cards that show a
-// success and a failure, the add form, the job history with rows and a message dialog, drawn by the
-// real widgets over winsim and the cloud stand-in.
+// success and a failure, the add form, the job history with rows (and again with jobs still on
+// their way) and a message dialog, drawn by the real widgets over winsim and the cloud stand-in.
 // Usage: courier_screenshots OUTPUT_FOLDER [--scaled NAME] (run it on a display, e.g. Xvfb). With
 // --scaled only the printer list is drawn, as NAME.png, for a run under QT_SCALE_FACTOR.
 
@@ -9,6 +9,8 @@
 #include "driveritem.h"
 #include "detailfile.h"
 #include "errordialog.h"
+#include "outboxjournal.h"
+#include "printeroutbox.h"
 #include "programfolder.h"
 #include "relaysettings.h"
 #include "settingsdlg.h"
@@ -19,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -86,6 +89,15 @@ bool printOnCards(TolMainWindow &window, const QString &base)
                                           : QStringLiteral("季度报告.docx;10:02:11"));
     }
     return ok;
+}
+
+DriverItem *card(TolMainWindow &window, const QString &serial)
+{
+    for (DriverItem *item : window.findChildren<DriverItem *>()) {
+        if (item->driverInfo().cloud_sn == serial)
+            return item;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -161,6 +173,33 @@ int main(int argc, char *argv[])
         settle(300);
         ok &= save(&history, output, QStringLiteral("history.png"));
         history.close();
+
+        // The same history with jobs still on their way, and a failure that can be sent again.
+        QTemporaryDir outboxFolder;
+        OutboxJournal journal(outboxFolder.filePath(QStringLiteral("outbox.db")),
+            outboxFolder.filePath(QStringLiteral("spool")));
+        const QString failed = QStringLiteral("盘点表.xlsx;10:04:02");
+        const qint64 kept = journal.addJob(QStringLiteral("前台打印机"), serial, failed);
+        QFile keptBytes(journal.spoolFilePath(kept));
+        ok &= keptBytes.open(QIODevice::WriteOnly) && keptBytes.write(QByteArray(30720, 'x')) == 30720;
+        keptBytes.close();
+        journal.setReceived(kept, 30720);
+        journal.setFinal(kept, QStringLiteral("打印失败:设备离线"));
+        appendJobRecord(serial, failed, QStringLiteral("打印失败:设备离线"), 30720);
+        PrinterOutbox outbox(card(window, serial)->driverInfo(), &journal);
+        const qint64 arriving = journal.addJob(QStringLiteral("前台打印机"), serial, QStringLiteral("合同扫描件.pdf;10:05:31"));
+        outbox.addArriving(arriving);
+        const qint64 behind = journal.addJob(QStringLiteral("前台打印机"), serial, QStringLiteral("周报.docx;10:05:33"));
+        outbox.addArriving(behind);
+        journal.setReceived(behind, 88064);
+        outbox.addReceived(behind);
+        SettingsDlg inFlight(QStringLiteral("前台打印机"), serial, &window);
+        inFlight.setOutbox(&outbox);
+        inFlight.show();
+        QMetaObject::invokeMethod(&inFlight, "on_Timeout");
+        settle(300);
+        ok &= save(&inFlight, output, QStringLiteral("history-inflight.png"));
+        inFlight.close();
 
         ErrorDialog message(QStringLiteral("云序号输入错误!"), nullptr);
         message.show();
