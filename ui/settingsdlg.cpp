@@ -100,10 +100,14 @@ void SettingsDlg::setupTable(QWidget *panel)
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setDefaultSectionSize(100);
     m_table->verticalHeader()->setDefaultSectionSize(30);
-    // The action column, last, takes what the others leave.
-    const int widths[] = {50, 120, 130, 80, 100, 90};
+    // The action column, last, takes what the others leave; the columns fit the table's width, and a
+    // text too long for its cell shows whole in its tooltip.
+    const int widths[] = {50, 120, 130, 80, 90, 80};
     for (int column = 0; column < 6; ++column)
         m_table->setColumnWidth(column, widths[column]);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // One line a row: a name broken at its hyphens would show only its first piece.
+    m_table->setWordWrap(false);
 
     QFont headerFont = m_table->horizontalHeader()->font();
     headerFont.setBold(true);
