@@ -456,15 +456,7 @@ void BenchRunner::runStartup(int printers)
     QProcess child;
     QString failure;
     QList<QByteArray> figures;
-    const quint16 basePort = freePortRun(printers);
-    if (basePort == 0)
-        failure = QStringLiteral("no %1 free loopback ports in a row").arg(printers);
-    else if (!resetProgramFolder())
-        failure = QStringLiteral("cannot empty the program folder %1").arg(m_programFolder);
-    else if (startChild(child,
-                 { QStringLiteral("startup"), QString::number(printers), QString::number(basePort),
-                     m_standIn.baseUrl() },
-                 &failure, true))
+    if (startWindowChild(child, QStringLiteral("startup"), printers, { m_standIn.baseUrl() }, &failure))
         figures = awaitLine(child, "startup", 5 * 60 * 1000, &failure);
     finishChild(child);
     if (figures.size() < 7 || figures.at(5).toInt() != printers) {
@@ -558,15 +550,9 @@ void BenchRunner::runResponsive()
     QList<QByteArray> heldWhile;
     qint64 firstByteNs = std::numeric_limits<qint64>::max();
     QString sendError;
-    const quint16 basePort = freePortRun(printers);
-    if (basePort == 0)
-        failure = QStringLiteral("no %1 free loopback ports in a row").arg(printers);
-    else if (!resetProgramFolder())
-        failure = QStringLiteral("cannot empty the program folder %1").arg(m_programFolder);
-    else if (startChild(child,
-                 { QStringLiteral("responsive"), QString::number(printers), QString::number(basePort),
-                     QString::number(records), m_standIn.baseUrl() },
-                 &failure, true))
+    quint16 basePort = 0;
+    if (startWindowChild(child, QStringLiteral("responsive"), printers,
+            { QString::number(records), m_standIn.baseUrl() }, &failure, &basePort))
         ready = awaitLine(child, "ready", 2 * 60 * 1000, &failure);
     if (ready.size() >= 2 && ready.at(1).toInt() != printers) {
         failure = QStringLiteral("only %1 of %2 printers listening")
@@ -774,6 +760,24 @@ quint16 BenchRunner::freePortRun(int count)
             return quint16(base);
     }
     return 0;
+}
+
+bool BenchRunner::startWindowChild(QProcess &child, const QString &kind, int printers,
+    const QStringList &arguments, QString *failure, quint16 *firstPort)
+{
+    const quint16 basePort = freePortRun(printers);
+    if (firstPort)
+        *firstPort = basePort;
+    if (basePort == 0) {
+        *failure = QStringLiteral("no %1 free loopback ports in a row").arg(printers);
+        return false;
+    }
+    if (!resetProgramFolder()) {
+        *failure = QStringLiteral("cannot empty the program folder %1").arg(m_programFolder);
+        return false;
+    }
+    return startChild(child, QStringList { kind, QString::number(printers), QString::number(basePort) } + arguments,
+        failure, true);
 }
 
 bool BenchRunner::startChild(

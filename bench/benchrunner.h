@@ -97,6 +97,10 @@ private:
     // The first of `count` consecutive loopback ports that nobody holds now; 0 when none is found.
     static quint16 freePortRun(int count);
 
+    // A window's child over `printers` printers on a run of free ports, in an emptied program folder:
+    // `kind`, the printer count, the first port (put in `basePort`), then `arguments`.
+    bool startWindowChild(QProcess &child, const QString &kind, int printers, const QStringList &arguments,
+        QString *failure, quint16 *basePort = nullptr);
     // `inProgramFolder`: the child is the copy in the program folder (the window's children).
     bool startChild(
         QProcess &child, const QStringList &arguments, QString *failure, bool inProgramFolder = false);
