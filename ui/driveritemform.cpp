@@ -3,7 +3,10 @@
 #include "qcircleprocess.h"
 
 #include <QGraphicsDropShadowEffect>
+#include <QCoreApplication>
 #include <QGroupBox>
+#include <QHash>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -89,11 +92,31 @@ QStringList repeatedSamples(const QString &characters, int count)
     return samples;
 }
 
+QHash<QString, QIcon> *g_icons = nullptr;
+
+// Every card shows the same images: each is read and decoded once, not once a card.
+QIcon sharedIcon(const char *image)
+{
+    if (!g_icons) {
+        g_icons = new QHash<QString, QIcon>;
+        // Pixmaps must go while the application still exists.
+        qAddPostRoutine([] {
+            delete g_icons;
+            g_icons = nullptr;
+        });
+    }
+    const QString path = QLatin1String(image);
+    auto it = g_icons->find(path);
+    if (it == g_icons->end())
+        it = g_icons->insert(path, QIcon(path));
+    return *it;
+}
+
 QPushButton *iconButton(QWidget *parent, const char *image, const QRect &geometry, const char *look)
 {
     auto *button = new QPushButton(parent);
     button->setGeometry(geometry);
-    button->setIcon(QIcon(QLatin1String(image)));
+    button->setIcon(sharedIcon(image));
     button->setIconSize(geometry.size());
     button->setStyleSheet(QLatin1String(look));
     button->setCursor(Qt::PointingHandCursor);
@@ -165,37 +188,58 @@ void DriverItemForm::setupUi(QWidget *card)
     });
 }
 
-void DriverItemForm::placeTopRow()
+DriverItemForm::RowMetrics DriverItemForm::rowMetrics() const
 {
     // Style sheets give the fonts; they apply once a widget is polished.
     for (QWidget *widget : {static_cast<QWidget *>(nameCaption), static_cast<QWidget *>(serialCaption),
-                            static_cast<QWidget *>(stateCaption), static_cast<QWidget *>(resultLabel)})
+                            static_cast<QWidget *>(stateCaption), static_cast<QWidget *>(resultLabel),
+                            static_cast<QWidget *>(nameEdit), static_cast<QWidget *>(stateEdit)})
         widget->ensurePolished();
-    const int nameWidth = fieldWidth(nameEdit, repeatedSamples(QStringLiteral("中國鑫WM"), nameEdit->maxLength()));
+    // Every card has the same fonts: what they measure is measured once.
+    static QHash<QString, RowMetrics> measured;
+    const QString fonts = nameCaption->font().key() + QLatin1Char('|') + nameEdit->font().key() + QLatin1Char('|')
+        + stateEdit->font().key() + QLatin1Char('|') + resultLabel->font().key();
+    const auto known = measured.constFind(fonts);
+    if (known != measured.constEnd())
+        return *known;
+    RowMetrics metrics;
+    metrics.nameWidth = fieldWidth(nameEdit, repeatedSamples(QStringLiteral("中國鑫WM"), nameEdit->maxLength()));
+    metrics.stateWidth = fieldWidth(stateEdit, {QStringLiteral("端口被占用"), QStringLiteral("等待重试"),
+                                                 QStringLiteral("离线"), QStringLiteral("在线"), QStringLiteral("--")});
+    metrics.fieldHeight = std::max(nameEdit->fontMetrics().height(), nameCaption->fontMetrics().height()) + 4;
+    metrics.resultHeight = resultLabel->fontMetrics().height() + 2;
+    metrics.nameCaptionWidth = captionWidth(nameCaption);
+    metrics.serialCaptionWidth = captionWidth(serialCaption);
+    metrics.stateCaptionWidth = captionWidth(stateCaption);
+    measured.insert(fonts, metrics);
+    return metrics;
+}
+
+void DriverItemForm::placeTopRow()
+{
+    const RowMetrics metrics = rowMetrics();
+    const int nameWidth = metrics.nameWidth;
     // Serials are mostly digits, which most fonts give one width; sizing for sixteen of the widest
     // letter instead would push the row out of the card. The field follows the serial it shows.
     const int serialWidth = fieldWidth(serialEdit, {QString(serialEdit->maxLength(), QLatin1Char('0')), serialEdit->text()});
-    const int stateWidth = fieldWidth(stateEdit, {QStringLiteral("端口被占用"), QStringLiteral("等待重试"),
-                                                  QStringLiteral("离线"), QStringLiteral("在线"), QStringLiteral("--")});
-    const int fieldHeight = std::max(nameEdit->fontMetrics().height(), nameCaption->fontMetrics().height()) + 4;
-    resultLabel->ensurePolished();
-    const int resultHeight = resultLabel->fontMetrics().height() + 2;
+    const int stateWidth = metrics.stateWidth;
+    const int fieldHeight = metrics.fieldHeight;
+    const int resultHeight = metrics.resultHeight;
     const int resultTop = kResultBottom - resultHeight;
     const int rowTop = std::max(4, resultTop - 1 - fieldHeight);
 
     int x = kRowLeft;
-    const auto place = [&](QLabel *label, QLineEdit *edit, int width) {
-        const int labelWidth = captionWidth(label);
+    const auto place = [&](QLabel *label, QLineEdit *edit, int width, int labelWidth) {
         label->setGeometry(x, rowTop, labelWidth, fieldHeight);
         x += labelWidth + kCaptionGap;
         edit->setGeometry(x, rowTop, width, fieldHeight);
         x += width;
     };
-    place(nameCaption, nameEdit, nameWidth);
+    place(nameCaption, nameEdit, nameWidth, metrics.nameCaptionWidth);
     x += kGroupGap;
-    place(serialCaption, serialEdit, serialWidth);
+    place(serialCaption, serialEdit, serialWidth, metrics.serialCaptionWidth);
     x += kGroupGap;
-    place(stateCaption, stateEdit, stateWidth);
+    place(stateCaption, stateEdit, stateWidth, metrics.stateCaptionWidth);
     refreshButton->setGeometry(x + 4, rowTop + (fieldHeight - 16) / 2, 16, 16);
     const int rowEnd = x + 4 + 16;
     // Fonts wider than the card's room widen the card rather than cut a field.

@@ -49,6 +49,18 @@ public:
     QCircleProcess *refreshSpinner = nullptr;
 
 private:
+    // What the fonts of the caption row and the result line measure.
+    struct RowMetrics
+    {
+        int nameWidth = 0;
+        int stateWidth = 0;
+        int fieldHeight = 0;
+        int resultHeight = 0;
+        int nameCaptionWidth = 0;
+        int serialCaptionWidth = 0;
+        int stateCaptionWidth = 0;
+    };
+    RowMetrics rowMetrics() const;
     // Places the caption row and the result line for the fonts the fields really have, so that the
     // longest text each field may hold is shown whole.
     void placeTopRow();

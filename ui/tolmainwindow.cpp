@@ -150,7 +150,8 @@ void TolMainWindow::loadPrinterList()
                                         .arg(info.printer_name, info.cloud_sn.left(64));
             continue;
         }
-        auto *card = new DriverItem(info, nullptr);
+        // Made in its place: moved there afterwards, every widget of the card would be styled again.
+        auto *card = new DriverItem(info, m_listContainer);
         m_listLayout->addWidget(card);
         startListening(card, new PrinterServer(info, this), info);
     }
@@ -317,7 +318,7 @@ void TolMainWindow::AddValidDriver(const DriverInfo &info, quint16 port)
     listed.port_num = port;
     qDebug() << QStringLiteral("AddValidDriver driver name: %1, id: %2").arg(listed.printer_name, listed.cloud_sn);
 
-    auto *card = new DriverItem(listed, nullptr);
+    auto *card = new DriverItem(listed, m_listContainer);
     m_listLayout->insertWidget(0, card);
     startListening(card, new PrinterServer(listed, card), listed);
 }
