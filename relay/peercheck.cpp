@@ -28,14 +28,16 @@ PeerCheck *PeerCheck::start(PrinterServer *server, const QString &printerName, q
 PeerCheck::PeerCheck(PrinterServer *server, const QString &printerName, quint16 port,
     const QVector<qintptr> &descriptors)
     : m_server(server)
-    , m_printerName(printerName)
-    , m_port(port)
-    , m_descriptors(descriptors)
 {
+    const std::lock_guard<std::mutex> handOver(m_lock);
+    m_printerName = printerName;
+    m_port = port;
+    m_descriptors = descriptors;
 }
 
 void PeerCheck::check()
 {
+    const std::lock_guard<std::mutex> handOver(m_lock);
     const ConnectionOwners owners;
     const quint32 spooler = spoolerProcessId();
     struct Refusal
@@ -73,6 +75,7 @@ void PeerCheck::check()
 
 void PeerCheck::deliver()
 {
+    const std::lock_guard<std::mutex> handOver(m_lock);
     if (m_server) {
         emit checked(m_admitted);
     } else {

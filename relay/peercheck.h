@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+#include <mutex>
+
 class PrinterServer;
 
 // One look at who is on the other end of a batch of connections a printer's listener accepted,
@@ -32,8 +34,11 @@ private:
     void deliver();
 
     QPointer<PrinterServer> m_server;
+    // What the pool's thread reads and writes is handed over under this lock: the hand-over through
+    // the pool and the event queue happens inside Qt, where a race checker cannot see it.
+    std::mutex m_lock;
     QString m_printerName;
-    quint16 m_port;
+    quint16 m_port = 0;
     QVector<qintptr> m_descriptors;
     QVector<qintptr> m_admitted;
 };
