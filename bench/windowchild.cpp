@@ -36,10 +36,12 @@ constexpr int kRefreshes = 9;
 // One frame at 60 Hz: a window's thread held longer than this is seen to stutter.
 constexpr qint64 kFrameNs = 16 * 1000 * 1000;
 
-// A machine with the supported driver and `count` cloud printers, printer i on port REDadez<i>
-// aimed at 127.0.0.1 and basePort + i, which the window's listeners then take.
-bool setUpPrinters(int count, quint16 basePort, QString *error)
+// What a window's child starts with: a quiet log, and a machine with the supported driver and
+// `count` cloud printers, printer i on port REDadez<i> aimed at 127.0.0.1 and basePort + i, which
+// the window's listeners then take.
+bool setUpWindowChild(int count, quint16 basePort, QString *error)
 {
+    installQuietLog();
     std::string why;
     if (!winsim::reset(&why) || !winsim::installDriver(COURIER_DRIVER_NAME, "Windows x64", "1.0.0.0", &why)) {
         *error = QStringLiteral("winsim: %1").arg(QString::fromStdString(why));
@@ -117,9 +119,8 @@ QString benchPrinterSerial(int index)
 
 int runStartupChild(int argc, char **argv, int printers, quint16 basePort, const QString &base)
 {
-    installQuietLog();
     QString error;
-    if (!setUpPrinters(printers, basePort, &error))
+    if (!setUpWindowChild(printers, basePort, &error))
         return fail(error);
 
     QApplication app(argc, argv);
@@ -142,9 +143,8 @@ int runStartupChild(int argc, char **argv, int printers, quint16 basePort, const
 int runResponsiveChild(
     int argc, char **argv, int printers, quint16 basePort, int records, const QString &base)
 {
-    installQuietLog();
     QString error;
-    if (!setUpPrinters(printers, basePort, &error))
+    if (!setUpWindowChild(printers, basePort, &error))
         return fail(error);
 
     QApplication app(argc, argv);
@@ -239,10 +239,9 @@ int runResponsiveChild(
 
 int runHistoryChild(int argc, char **argv, int records, quint16 basePort)
 {
-    installQuietLog();
     QString error;
     // The dialog also asks the spooler for the printer's queue on every refresh.
-    if (!setUpPrinters(1, basePort, &error))
+    if (!setUpWindowChild(1, basePort, &error))
         return fail(error);
 
     QApplication app(argc, argv);

@@ -9,7 +9,6 @@
 #include "printerthread.h"
 
 #include <QDebug>
-#include <QMap>
 #include <QTimer>
 
 #include <utility>
