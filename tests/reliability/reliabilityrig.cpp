@@ -8,6 +8,7 @@
 #include "driveritem.h"
 #include "liveobjects.h"
 #include "outboxjournal.h"
+#include "portreportthread.h"
 #include "printerserver.h"
 #include "programfolder.h"
 #include "relaysettings.h"
@@ -100,6 +101,16 @@ QList<DriverItem *> cards(TolMainWindow &window)
             found.append(card);
     }
     return found;
+}
+
+bool waitForBackgroundStart(TolMainWindow &window)
+{
+    const auto reports = window.findChildren<PortReportThread *>();
+    for (PortReportThread *report : reports) {
+        if (!report->wait(QDeadlineTimer(60000)))
+            return false;
+    }
+    return true;
 }
 
 PrinterServer *serverFor(TolMainWindow &window, DriverItem *card)

@@ -49,6 +49,10 @@ QStringList spoolerPrinters();
 // The cards of the window's list, top to bottom.
 QList<DriverItem *> cards(TolMainWindow &window);
 
+// Waits until the window's start-up work in the background (the port report) is over, so that a
+// fault injected afterwards meets the call a scenario makes, not one of the report's.
+bool waitForBackgroundStart(TolMainWindow &window);
+
 // The listener that serves a card's printer (a child of the window or of the card).
 PrinterServer *serverFor(TolMainWindow &window, DriverItem *card);
 

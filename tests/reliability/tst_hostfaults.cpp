@@ -444,6 +444,7 @@ void TestHostFaults::spoolerFailsAtStartup()
         probe.inject();
         {
             TolMainWindow window;
+            QVERIFY(Rig::waitForBackgroundStart(window));
             probe.settled();
             QStringList listed;
             for (DriverItem *card : Rig::cards(window)) {
@@ -481,6 +482,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
         LogCapture log;
         {
             TolMainWindow window;
+            QVERIFY(Rig::waitForBackgroundStart(window));
             probe.inject();
             const QString message = addFromForm(window);
             probe.settled();
@@ -529,6 +531,7 @@ void TestHostFaults::spoolerFailsWhilePrinting()
         QVERIFY(m_sim.reset());
         {
             TolMainWindow window;
+            QVERIFY(Rig::waitForBackgroundStart(window));
             probe.inject();
             const QByteArray bytes = Rig::jobBytes(QStringLiteral("sweep print"), 1200);
             QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("sweep.txt"), bytes));
@@ -566,6 +569,7 @@ void TestHostFaults::spoolerFailsWhileModifying()
                 card->form().serialEdit->setText(QLatin1String(kNewSerial));
                 card->form().nameEdit->setText(QStringLiteral("Renamed"));
                 DialogWatcher dialogs;
+                QVERIFY(Rig::waitForBackgroundStart(window));
                 probe.inject();
                 card->onModifyClicked();
                 probe.settled();
@@ -630,6 +634,7 @@ void TestHostFaults::spoolerFailsWhileDeleting()
             // The question before the removal is answered; a failure's box has only "关闭".
             DialogWatcher dialogs(QStringLiteral("确定"));
             const QString question = QStringLiteral("确定删除打印机 Front？");
+            QVERIFY(Rig::waitForBackgroundStart(window));
             probe.inject();
             card->onDeleteClicked();
             QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, 20000);
