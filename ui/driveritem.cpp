@@ -25,23 +25,15 @@
 #include <QStyleOption>
 #include <QTimer>
 
-DriverItem::DriverItem(const DriverInfo &info, QWidget *parent)
+DriverItem::DriverItem(const DriverInfo &info, QWidget *parent, QNetworkAccessManager *network)
     : QWidget(parent)
     , m_info(info)
 {
-    m_form.setupUi(this);
-    m_form.nameEdit->setText(m_info.printer_name);
-    m_form.serialEdit->setText(m_info.cloud_sn);
-    m_testSpinner = m_form.testSpinner;
-    m_refreshSpinner = m_form.refreshSpinner;
-    connect(m_form.refreshButton, &QPushButton::clicked, this, &DriverItem::onDevStateClicked);
-    connect(m_form.detailButton, &QPushButton::clicked, this, &DriverItem::onStateClicked);
-    connect(m_form.testButton, &QPushButton::clicked, this, &DriverItem::onTestClicked);
-    connect(m_form.modifyButton, &QPushButton::clicked, this, &DriverItem::onModifyClicked);
-    connect(m_form.deleteButton, &QPushButton::clicked, this, &DriverItem::onDeleteClicked);
+    // The card's widgets are made when it is first painted or asked for (see ensureBuilt); until
+    // then it only keeps its place in the list.
+    setFixedHeight(DriverItemForm::kCardHeight);
 
-    m_manager = new QNetworkAccessManager(this);
-    connect(m_manager, &QNetworkAccessManager::finished, this, &DriverItem::devStateReceive);
+    m_manager = network ? network : new QNetworkAccessManager(this);
     m_devStateRequest.setUrl(QUrl(cloudServiceBase() + QStringLiteral("/v1.1/getNumberStatu")));
     m_devStateRequest.setHeader(QNetworkRequest::ContentTypeHeader,
                                 QStringLiteral("application/json;charset=UTF-8"));
@@ -58,8 +50,45 @@ DriverItem::DriverItem(const DriverInfo &info, QWidget *parent)
     m_devStateTimer->start();
 }
 
+const DriverItemForm &DriverItem::form() const
+{
+    const_cast<DriverItem *>(this)->ensureBuilt();
+    return m_form;
+}
+
+DriverItemForm &DriverItem::ui()
+{
+    ensureBuilt();
+    return m_form;
+}
+
+void DriverItem::ensureBuilt()
+{
+    if (m_form.inner)
+        return;
+    m_form.setupUi(this);
+    m_form.nameEdit->setText(m_info.printer_name);
+    m_form.serialEdit->setText(m_info.cloud_sn);
+    connect(m_form.refreshButton, &QPushButton::clicked, this, &DriverItem::onDevStateClicked);
+    connect(m_form.detailButton, &QPushButton::clicked, this, &DriverItem::onStateClicked);
+    connect(m_form.testButton, &QPushButton::clicked, this, &DriverItem::onTestClicked);
+    connect(m_form.modifyButton, &QPushButton::clicked, this, &DriverItem::onModifyClicked);
+    connect(m_form.deleteButton, &QPushButton::clicked, this, &DriverItem::onDeleteClicked);
+    // What arrived before the widgets existed.
+    refreshStateText();
+    m_form.showLastResult(m_lastResult.result, m_lastResult.document, m_lastResult.handledAt);
+    if (isVisible())
+        m_form.inner->show();
+}
+
 void DriverItem::paintEvent(QPaintEvent *event)
 {
+    // Only cards in sight are painted: over many printers most wait unbuilt below the fold. The
+    // widgets are made right after this paint, not inside it.
+    if (!m_form.inner && !m_buildQueued) {
+        m_buildQueued = true;
+        QTimer::singleShot(0, this, &DriverItem::ensureBuilt);
+    }
     // Lets style sheets paint the card's background.
     QWidget::paintEvent(event);
     QStyleOption option;
@@ -74,14 +103,17 @@ void DriverItem::postDevState(const char *logText)
 {
     QJsonObject body;
     body.insert(QStringLiteral("tvNumber"), m_info.cloud_sn);
-    m_devStateReply = m_manager->post(m_devStateRequest, QJsonDocument(body).toJson());
-    qDebug() << logText << m_devStateReply.data();
+    QNetworkReply *reply = m_manager->post(m_devStateRequest, QJsonDocument(body).toJson());
+    // The client may be shared and outlive the card: a query still on its way goes with the card.
+    reply->setParent(this);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { devStateReceive(reply); });
+    qDebug() << logText << reply;
 }
 
 void DriverItem::onDevStateClicked(bool checked)
 {
     Q_UNUSED(checked)
-    m_refreshSpinner->startAnimation();
+    ui().refreshSpinner->startAnimation();
     postDevState("onDevStateClicked and postReply=");
 }
 
@@ -118,7 +150,8 @@ void DriverItem::devStateReceive(QNetworkReply *reply)
                         .arg(reply->errorString(), QString::number(int(reply->error())));
         showDeviceState(QStringLiteral("--"));
     }
-    m_refreshSpinner->stopAnimation();
+    if (m_form.refreshSpinner)
+        m_form.refreshSpinner->stopAnimation();
     reply->deleteLater();
 }
 
@@ -129,7 +162,7 @@ void DriverItem::onModifyClicked(bool checked)
     Q_UNUSED(checked)
     if (m_viewMode) {
         m_viewMode = false;
-        m_form.showEditMode();
+        ui().showEditMode();
         return;
     }
     saveChanges();
@@ -137,13 +170,13 @@ void DriverItem::onModifyClicked(bool checked)
 
 void DriverItem::saveChanges()
 {
-    const QString serial = m_form.serialEdit->text().toUpper();
-    m_form.serialEdit->setText(serial);
-    const QString name = m_form.nameEdit->text();
+    const QString serial = ui().serialEdit->text().toUpper();
+    ui().serialEdit->setText(serial);
+    const QString name = ui().nameEdit->text();
 
     if (serial == m_info.cloud_sn && name == m_info.printer_name) {
         m_viewMode = true;
-        m_form.showViewMode();
+        ui().showViewMode();
         return;
     }
     // A double quote would break out of its argument in the installer's command line of the test
@@ -158,10 +191,10 @@ void DriverItem::saveChanges()
         if (!changeName(name))
             return;
     } else {
-        m_form.nameEdit->setText(m_info.printer_name);
+        ui().nameEdit->setText(m_info.printer_name);
     }
     m_viewMode = true;
-    m_form.showSavedViewMode();
+    ui().showSavedViewMode();
 }
 
 bool DriverItem::changeSerial(const QString &serial)
@@ -210,7 +243,7 @@ void DriverItem::onTestClicked(bool checked)
         qDebug() << "onTestClicked: the test page is still being printed";
         return;
     }
-    m_testSpinner->startAnimation();
+    ui().testSpinner->startAnimation();
     // The installer may take its full limit; the window goes on meanwhile. The spinner stops when
     // the page's result is known.
     m_testPageThread = new TestPageThread(m_info.printer_name, nullptr);
@@ -300,6 +333,8 @@ void DriverItem::showDeviceState(const QString &text)
 
 void DriverItem::refreshStateText()
 {
+    if (!m_form.stateEdit)
+        return;
     if (m_portTaken)
         m_form.stateEdit->setText(QStringLiteral("端口被占用"));
     else if (m_postWaiting)
@@ -308,10 +343,16 @@ void DriverItem::refreshStateText()
         m_form.stateEdit->setText(m_deviceState);
 }
 
+void DriverItem::stopTestSpinner()
+{
+    if (m_form.testSpinner)
+        m_form.testSpinner->stopAnimation();
+}
+
 void DriverItem::endJob(const CardJob &job, const QString &result, const QString &handledAt,
                         const QString &dialogText)
 {
-    m_testSpinner->stopAnimation();
+    stopTestSpinner();
     appendDetailRecord(m_info.cloud_sn, jobDetailRecord(job.jobneed(), result, job.size(), handledAt));
     emit jobRecorded(result);
     emit portBusy(false);
@@ -322,7 +363,7 @@ void DriverItem::endJob(const CardJob &job, const QString &result, const QString
 void DriverItem::endFollowedJob(const QString &result, const QString &handledAt, const QString &dialogText)
 {
     const CardJob job = m_followedJob;
-    m_testSpinner->stopAnimation();
+    stopTestSpinner();
     appendDetailRecord(m_info.cloud_sn, jobDetailRecord(job.jobneed(), result, job.size(), handledAt));
     emit jobRecorded(result);
     stopFollowing();
@@ -334,7 +375,9 @@ void DriverItem::endFollowedJob(const QString &result, const QString &handledAt,
 void DriverItem::tellOutcome(const CardJob &job, const QString &result, const QString &handledAt,
                              const QString &dialogText)
 {
-    m_form.showLastResult(result, job.document(), handledAt);
+    m_lastResult = { result, job.document(), handledAt };
+    if (m_form.resultLabel)
+        m_form.showLastResult(result, job.document(), handledAt);
     if (result != QStringLiteral("打印成功")) {
         emit jobFailed(result, job.document());
         // The failure may be the device's: the state shown must not wait for the next period.
@@ -343,7 +386,7 @@ void DriverItem::tellOutcome(const CardJob &job, const QString &result, const QS
     // Without waiting for the user: this runs in a network slot, and a nested event loop here would
     // let the next job's events run inside it.
     if (job.isTestPage() && !dialogText.isEmpty())
-        ErrorDialog::showNonModal(dialogText, m_form.inner);
+        ErrorDialog::showNonModal(dialogText, ui().inner);
 }
 
 void DriverItem::stopFollowing()

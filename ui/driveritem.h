@@ -27,14 +27,17 @@ class DriverItem : public QWidget
     Q_OBJECT
 
 public:
-    explicit DriverItem(const DriverInfo &info, QWidget *parent = nullptr);
+    // Device-state queries go through `network` when given, shared by all cards so that many
+    // printers make one client with a few connections, not one each; without it the card has its own.
+    explicit DriverItem(const DriverInfo &info, QWidget *parent = nullptr, QNetworkAccessManager *network = nullptr);
 
     const DriverInfo &driverInfo() const { return m_info; }
     // The printer's outbox, whose jobs on their way the history shows and whose kept failures it
     // can send again.
     void setOutbox(PrinterOutbox *outbox);
     bool isViewMode() const { return m_viewMode; }
-    const DriverItemForm &form() const { return m_form; }
+    // The card's widgets, made on first use.
+    const DriverItemForm &form() const;
     QTimer *stateTimer() const { return m_stateTimer; }
     QTimer *devStateTimer() const { return m_devStateTimer; }
     bool isQueryInFlight() const { return m_queryInFlight; }
@@ -72,8 +75,11 @@ protected:
 
 private slots:
     void devStateReceive(QNetworkReply *reply);
+    void ensureBuilt();
 
 private:
+    DriverItemForm &ui();
+    void stopTestSpinner();
     void postDevState(const char *logText);
     void saveChanges();
     bool changeSerial(const QString &serial);
@@ -91,8 +97,6 @@ private:
     bool m_viewMode = true;
     QPointer<RemovePrinterThread> m_removeThread;
     QPointer<PrinterOutbox> m_outbox;
-    QCircleProcess *m_testSpinner = nullptr;
-    QCircleProcess *m_refreshSpinner = nullptr;
     QPointer<TestPageThread> m_testPageThread;
     bool m_removing = false;
     // The job `m_stateThread` follows: it and its poller come and go together.
@@ -109,12 +113,20 @@ private:
     // When the outstanding result query was sent.
     QElapsedTimer m_queryStarted;
     DriverItemForm m_form;
+    bool m_buildQueued = false;
+    // The last job's outcome, shown once the card is built.
+    struct LastResult
+    {
+        QString result;
+        QString document;
+        QString handledAt;
+    };
+    LastResult m_lastResult;
     QPointer<StateThread> m_stateThread;
     QTimer *m_stateTimer = nullptr;
     QTimer *m_devStateTimer = nullptr;
     QNetworkAccessManager *m_manager = nullptr;
     QNetworkRequest m_devStateRequest;
-    QPointer<QNetworkReply> m_devStateReply;
 };
 
 #endif // DRIVERITEM_H

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QVariant>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -23,25 +25,47 @@ const int kCaptionGap = 4;
 const int kGroupGap = 16;
 // The result line ends above the dashed separator, which lies at y 56.
 const int kResultBottom = 55;
-const char kSuccessColour[] = "#1f8a3b";
-const char kFailureColour[] = "#d0342c";
 
-const char kCaptionLook[] = "font-weight:bold;font-size:14px;color:#000000;font-family:\"Microsoft YaHei\";";
-const char kFieldViewLook[] = "QLineEdit{font-size:14px;color:#444444;background:transparent;border:none;}";
-const char kFieldEditLook[] =
-    "QLineEdit{font-size:14px;color:#707070;background-color:white;border:1px solid #707070;}";
-const char kFieldSavedLook[] = "QLineEdit{font-size:14px;color:#707070;background-color:white;border:none;}";
-const char kButtonCaptionLook[] = "font-size:13px;color:#444444;font-family:\"Microsoft YaHei\";";
-const char kActionButtonLook[] = "QPushButton{border:none;background:transparent;}";
-const char kRefreshButtonLook[] =
-    "QPushButton{border:none;border-radius:8px;background:transparent;}"
-    "QPushButton:pressed{background-color:rgba(0,0,255,100);}";
+// The whole look of the cards, applied once to the list that holds them: a sheet of its own on
+// every widget of every card would be parsed and matched again for each of them, which over many
+// printers is most of the window's start-up. Widgets pick their rule by object name or by the
+// "look" property; a field's look follows its mode, the result line's its outcome.
+const char kCardSheet[] =
+    "*{background:transparent;border:none;}"
+    "QWidget#cardInner{background-color:white;border-top-left-radius:85px;"
+    "border-bottom-right-radius:85px;border-top-right-radius:0px;border-bottom-left-radius:0px;}"
+    "QGroupBox#cardBody{border:none;background:transparent;}"
+    "QLabel[look=\"caption\"]{font-weight:bold;font-size:14px;color:#000000;font-family:\"Microsoft YaHei\";}"
+    "QLabel[look=\"buttonCaption\"]{font-size:13px;color:#444444;font-family:\"Microsoft YaHei\";}"
+    "QLineEdit[look=\"view\"]{font-size:14px;color:#444444;background:transparent;border:none;}"
+    "QLineEdit[look=\"edit\"]{font-size:14px;color:#707070;background-color:white;border:1px solid #707070;}"
+    "QLineEdit[look=\"saved\"]{font-size:14px;color:#707070;background-color:white;border:none;}"
+    "QPushButton[look=\"action\"]{border:none;background:transparent;}"
+    "QPushButton[look=\"refresh\"]{border:none;border-radius:8px;background:transparent;}"
+    "QPushButton[look=\"refresh\"]:pressed{background-color:rgba(0,0,255,100);}"
+    "QLabel#cardSeparator{border:1px dashed #c6c6c6;}"
+    "QLabel[look=\"success\"]{font-size:13px;font-family:\"Microsoft YaHei\";color:#1f8a3b;}"
+    "QLabel[look=\"failure\"]{font-size:13px;font-family:\"Microsoft YaHei\";color:#d0342c;}";
+
+// A widget's look is chosen by a property the sheet matches; a change takes effect once the style
+// has seen the widget again.
+void setLook(QWidget *widget, const char *look)
+{
+    if (widget->property("look").toByteArray() == look)
+        return;
+    widget->setProperty("look", QByteArray(look));
+    if (widget->testAttribute(Qt::WA_WState_Polished)) {
+        widget->style()->unpolish(widget);
+        widget->style()->polish(widget);
+        widget->update();
+    }
+}
 
 QLabel *caption(QWidget *parent, const QString &text, const QRect &geometry, const char *look)
 {
     auto *label = new QLabel(text, parent);
     label->setGeometry(geometry);
-    label->setStyleSheet(QLatin1String(look));
+    setLook(label, look);
     return label;
 }
 
@@ -52,7 +76,7 @@ QLineEdit *field(QWidget *parent, const QString &text, int maxLength, const QRec
     edit->setText(text);
     edit->setReadOnly(true);
     edit->setGeometry(geometry);
-    edit->setStyleSheet(QLatin1String(kFieldViewLook));
+    setLook(edit, "view");
     // A read-only field shows its text from the start; the whole text is in the tooltip.
     QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString &text) {
         edit->setToolTip(text);
@@ -118,24 +142,29 @@ QPushButton *iconButton(QWidget *parent, const char *image, const QRect &geometr
     button->setGeometry(geometry);
     button->setIcon(sharedIcon(image));
     button->setIconSize(geometry.size());
-    button->setStyleSheet(QLatin1String(look));
+    setLook(button, look);
     button->setCursor(Qt::PointingHandCursor);
     return button;
 }
 
 } // namespace
 
+QString DriverItemForm::styleSheet()
+{
+    return QLatin1String(kCardSheet);
+}
+
 void DriverItemForm::setupUi(QWidget *card)
 {
-    card->setFixedHeight(170);
+    card->setFixedHeight(kCardHeight);
+    // A card on its own (not in the list, which holds the look for all of them) brings its look along.
+    if (!card->parentWidget())
+        card->setStyleSheet(styleSheet());
     auto *cardLayout = new QVBoxLayout(card);
 
     inner = new QWidget(card);
-    inner->setObjectName(QStringLiteral("cardInner"));
     // Rounded on the top-left and bottom-right corners only.
-    inner->setStyleSheet(QStringLiteral(
-        "QWidget#cardInner{background-color:white;border-top-left-radius:85px;"
-        "border-bottom-right-radius:85px;border-top-right-radius:0px;border-bottom-left-radius:0px;}"));
+    inner->setObjectName(QStringLiteral("cardInner"));
     auto *shadow = new QGraphicsDropShadowEffect(inner);
     shadow->setBlurRadius(9);
     shadow->setColor(QColor(0, 0, 0, 50));
@@ -147,37 +176,37 @@ void DriverItemForm::setupUi(QWidget *card)
     innerLayout->setSpacing(0);
     innerLayout->setContentsMargins(0, 0, 0, 0);
     groupBox = new QGroupBox(inner);
-    groupBox->setStyleSheet(QStringLiteral("QGroupBox{border:none;background:transparent;}"));
+    groupBox->setObjectName(QStringLiteral("cardBody"));
     innerLayout->addWidget(groupBox);
 
-    nameCaption = caption(groupBox, QStringLiteral("打印机名:"), QRect(50, 24, 60, 14), kCaptionLook);
+    nameCaption = caption(groupBox, QStringLiteral("打印机名:"), QRect(50, 24, 60, 14), "caption");
     nameEdit = field(groupBox, QString(), 10, QRect(120, 26, 120, 11));
-    serialCaption = caption(groupBox, QStringLiteral("云序列号:"), QRect(260, 24, 60, 14), kCaptionLook);
+    serialCaption = caption(groupBox, QStringLiteral("云序列号:"), QRect(260, 24, 60, 14), "caption");
     serialEdit = field(groupBox, QString(), 16, QRect(330, 26, 120, 11));
-    stateCaption = caption(groupBox, QStringLiteral("设备状态:"), QRect(500, 24, 60, 14), kCaptionLook);
+    stateCaption = caption(groupBox, QStringLiteral("设备状态:"), QRect(500, 24, 60, 14), "caption");
     stateEdit = field(groupBox, QString(), 8, QRect(570, 24, 40, 14));
     resultLabel = new QLabel(groupBox);
     resultLabel->setTextFormat(Qt::PlainText);
 
-    refreshButton = iconButton(groupBox, ":/image/resource/refresh.png", QRect(615, 24, 16, 16), kRefreshButtonLook);
+    refreshButton = iconButton(groupBox, ":/image/resource/refresh.png", QRect(615, 24, 16, 16), "refresh");
     refreshSpinner = new QCircleProcess(18, refreshButton);
     refreshSpinner->setColor(QColor(QStringLiteral("#0000ff")));
 
     separator = new QLabel(groupBox);
     separator->setGeometry(6, 56, 694, 1);
-    separator->setStyleSheet(QStringLiteral("border:1px dashed #c6c6c6;"));
+    separator->setObjectName(QStringLiteral("cardSeparator"));
 
-    detailButton = iconButton(groupBox, ":/image/resource/detail.png", QRect(88, 70, 39, 39), kActionButtonLook);
-    testButton = iconButton(groupBox, ":/image/resource/test.png", QRect(248, 70, 39, 39), kActionButtonLook);
+    detailButton = iconButton(groupBox, ":/image/resource/detail.png", QRect(88, 70, 39, 39), "action");
+    testButton = iconButton(groupBox, ":/image/resource/test.png", QRect(248, 70, 39, 39), "action");
     testSpinner = new QCircleProcess(39, testButton);
     testSpinner->setColor(QColor(QStringLiteral("#ffffff")));
-    modifyButton = iconButton(groupBox, ":/image/resource/modify.png", QRect(407, 70, 39, 39), kActionButtonLook);
-    deleteButton = iconButton(groupBox, ":/image/resource/delete.png", QRect(567, 70, 39, 39), kActionButtonLook);
+    modifyButton = iconButton(groupBox, ":/image/resource/modify.png", QRect(407, 70, 39, 39), "action");
+    deleteButton = iconButton(groupBox, ":/image/resource/delete.png", QRect(567, 70, 39, 39), "action");
 
-    detailCaption = caption(groupBox, QStringLiteral("打印详情"), QRect(82, 117, 55, 13), kButtonCaptionLook);
-    testCaption = caption(groupBox, QStringLiteral("打印测试"), QRect(240, 117, 55, 13), kButtonCaptionLook);
-    modifyCaption = caption(groupBox, QStringLiteral("修改打印机"), QRect(395, 117, 71, 16), kButtonCaptionLook);
-    deleteCaption = caption(groupBox, QStringLiteral("删除打印机"), QRect(555, 117, 71, 16), kButtonCaptionLook);
+    detailCaption = caption(groupBox, QStringLiteral("打印详情"), QRect(82, 117, 55, 13), "buttonCaption");
+    testCaption = caption(groupBox, QStringLiteral("打印测试"), QRect(240, 117, 55, 13), "buttonCaption");
+    modifyCaption = caption(groupBox, QStringLiteral("修改打印机"), QRect(395, 117, 71, 16), "buttonCaption");
+    deleteCaption = caption(groupBox, QStringLiteral("删除打印机"), QRect(555, 117, 71, 16), "buttonCaption");
 
     showLastResult(QString(), QString(), QString());
     placeTopRow();
@@ -251,8 +280,7 @@ void DriverItemForm::placeTopRow()
 void DriverItemForm::showLastResult(const QString &result, const QString &document, const QString &handledAt)
 {
     const bool failed = !result.isEmpty() && result != QStringLiteral("打印成功");
-    resultLabel->setStyleSheet(QStringLiteral("font-size:13px;font-family:\"Microsoft YaHei\";color:%1;")
-                                   .arg(QLatin1String(failed ? kFailureColour : kSuccessColour)));
+    setLook(resultLabel, failed ? "failure" : "success");
     if (result.isEmpty()) {
         resultLabel->clear();
         resultLabel->setToolTip(QString());
@@ -278,7 +306,7 @@ void DriverItemForm::showEditMode()
     modifyCaption->setText(QStringLiteral("保存修改"));
     for (QLineEdit *edit : {serialEdit, nameEdit}) {
         edit->setReadOnly(false);
-        edit->setStyleSheet(QLatin1String(kFieldEditLook));
+        setLook(edit, "edit");
     }
     serialEdit->setFocus();
 }
@@ -289,7 +317,7 @@ void DriverItemForm::showViewMode()
     modifyCaption->setText(QStringLiteral("修改打印机"));
     for (QLineEdit *edit : {serialEdit, nameEdit}) {
         edit->setReadOnly(true);
-        edit->setStyleSheet(QLatin1String(kFieldViewLook));
+        setLook(edit, "view");
         edit->setCursorPosition(0);
     }
     placeTopRow();
@@ -302,7 +330,7 @@ void DriverItemForm::showSavedViewMode()
     modifyCaption->setText(QStringLiteral("修改打印机"));
     for (QLineEdit *edit : {serialEdit, nameEdit}) {
         edit->setReadOnly(true);
-        edit->setStyleSheet(QLatin1String(kFieldSavedLook));
+        setLook(edit, "saved");
         edit->setCursorPosition(0);
     }
     placeTopRow();

@@ -14,6 +14,12 @@ class QCircleProcess;
 class DriverItemForm
 {
 public:
+    static constexpr int kCardHeight = 170;
+
+    // The look of every card, for the widget that holds them all; a card made without a parent
+    // applies it to itself.
+    static QString styleSheet();
+
     void setupUi(QWidget *card);
 
     // The two fields' looks in the card's two modes; back in view mode the row is placed again for

@@ -8,6 +8,7 @@
 #include "cprinter.h"
 #include "detailfile.h"
 #include "driveritem.h"
+#include "driveritemform.h"
 #include "errordialog.h"
 #include "failurenotifier.h"
 #include "logging.h"
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -111,9 +113,12 @@ TolMainWindow::~TolMainWindow()
 
 void TolMainWindow::loadPrinterList()
 {
+    // One client for every card's device-state queries: a client each would start a thread and
+    // connections of its own for every printer.
+    m_cardNetwork = new QNetworkAccessManager(this);
     m_listContainer = new QWidget;
     m_listLayout = new QVBoxLayout(m_listContainer);
-    m_listContainer->setStyleSheet(QStringLiteral("background:transparent;border:none;"));
+    m_listContainer->setStyleSheet(DriverItemForm::styleSheet());
     scrollArea->setWidget(m_listContainer);
     scrollArea->setWidgetResizable(true);
 
@@ -151,7 +156,7 @@ void TolMainWindow::loadPrinterList()
             continue;
         }
         // Made in its place: moved there afterwards, every widget of the card would be styled again.
-        auto *card = new DriverItem(info, m_listContainer);
+        auto *card = new DriverItem(info, m_listContainer, m_cardNetwork);
         m_listLayout->addWidget(card);
         startListening(card, new PrinterServer(info, this), info);
     }
@@ -318,7 +323,7 @@ void TolMainWindow::AddValidDriver(const DriverInfo &info, quint16 port)
     listed.port_num = port;
     qDebug() << QStringLiteral("AddValidDriver driver name: %1, id: %2").arg(listed.printer_name, listed.cloud_sn);
 
-    auto *card = new DriverItem(listed, m_listContainer);
+    auto *card = new DriverItem(listed, m_listContainer, m_cardNetwork);
     m_listLayout->insertWidget(0, card);
     startListening(card, new PrinterServer(listed, card), listed);
 }

@@ -18,6 +18,7 @@ class QVBoxLayout;
 class DriverItem;
 class FailureNotifier;
 class PortReportThread;
+class QNetworkAccessManager;
 class PrinterServer;
 class WaittingDlg;
 
@@ -86,6 +87,7 @@ private:
     QScrollArea *scrollArea = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     FailureNotifier *m_notifier = nullptr;
+    QNetworkAccessManager *m_cardNetwork = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_showAction = nullptr;
     QAction *m_exitAction = nullptr;

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
@@ -257,6 +258,38 @@ private slots:
         const QStringList critical = log.lines(QtCriticalMsg);
         QVERIFY2(critical.contains(QStringLiteral("listen ip: 127.0.0.1 port: 8101, failed")), qPrintable(critical.join('\n')));
         QVERIFY(ProgramState::acceptsConnections(8101));
+    }
+
+    // Over many printers only the cards in sight are made at once; one scrolled to is made then,
+    // with the state that came for it meanwhile, and every card asks through the window's one client.
+    void cardsOutOfSightAreMadeWhenSeen()
+    {
+        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        const int printers = 8;
+        for (int i = 1; i <= printers; ++i) {
+            QVERIFY(SpoolerFixture::addCloudPrinter(
+                QStringLiteral("Cloud%1").arg(i), i, QStringLiteral("%1").arg(i, 16, 10, QLatin1Char('1'))));
+        }
+        TolMainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QList<DriverItem *> listed = cards(window);
+        QCOMPARE(listed.size(), printers);
+        const auto built = [](DriverItem *card) { return card->findChild<QLineEdit *>() != nullptr; };
+        QTRY_VERIFY(built(listed.first()));
+        QVERIFY(!built(listed.last()));
+        for (DriverItem *card : listed)
+            QVERIFY(card->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
+
+        // Every card's first state query has been answered by the service.
+        QTRY_VERIFY(m_sim.adminGet(QStringLiteral("/admin/stats")).object().value(QStringLiteral("state"))
+                        .toObject().value(QStringLiteral("requests")).toInt() >= printers);
+        auto *area = window.findChild<QScrollArea *>(QStringLiteral("scrollArea"));
+        QVERIFY(area);
+        area->ensureWidgetVisible(listed.last());
+        QTRY_VERIFY(built(listed.last()));
+        QTRY_COMPARE(listed.last()->form().stateEdit->text(), QStringLiteral("在线"));
+        QCOMPARE(listed.last()->form().nameEdit->text(), QStringLiteral("Cloud%1").arg(printers));
     }
 
     void removalFailureKeepsCard()
