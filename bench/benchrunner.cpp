@@ -551,6 +551,7 @@ void BenchRunner::runResponsive()
     QList<QByteArray> responsive;
     QList<QByteArray> heldBefore;
     QList<QByteArray> heldWhile;
+    QList<QByteArray> guiWork;
     qint64 firstByteNs = std::numeric_limits<qint64>::max();
     QString sendError;
     quint16 basePort = 0;
@@ -579,6 +580,7 @@ void BenchRunner::runResponsive()
             child.write("first " + QByteArray::number(firstByteNs) + "\n");
             responsive = awaitLine(child, "responsive", 60 * 1000, &failure);
             heldBefore = awaitLine(child, "heldbefore", 10 * 1000, &failure);
+            guiWork = awaitLine(child, "gui", 10 * 1000, &failure);
             heldWhile = awaitLine(child, "heldwhile", 10 * 1000, &failure);
         }
     }
@@ -628,6 +630,18 @@ void BenchRunner::runResponsive()
                          .arg(QString::fromUtf8(heldWhile.mid(2).join(' ')));
         m_out << "\n";
     }
+    double longestMs = 0;
+    double guiCpuMs = 0;
+    if (guiWork.size() >= 5) {
+        guiCpuMs = double(guiWork.at(1).toLongLong()) / 1e6;
+        longestMs = double(guiWork.at(3).toLongLong()) / 1e6;
+        m_out << QStringLiteral("  the window's thread worked %1 ms of CPU in that time; its longest single event "
+                                "took %2 ms (%3), and %4 events took over 16 ms\n")
+                     .arg(guiCpuMs, 0, 'f', 0)
+                     .arg(longestMs, 0, 'f', 1)
+                     .arg(QString::fromUtf8(guiWork.mid(4).join(' ')))
+                     .arg(QString::fromUtf8(guiWork.at(2)));
+    }
     if (printed != printers && recorded.size() > 5)
         m_out << "  a job not printed was recorded as \"" << QString::fromUtf8(recorded.mid(5).join(' '))
               << "\"\n";
@@ -644,6 +658,7 @@ void BenchRunner::runResponsive()
         { QStringLiteral("worst_ms"), worstMs }, { QStringLiteral("p99_ms"), p99Ms },
         { QStringLiteral("ticks"), responsive.at(3).toInt() },
         { QStringLiteral("ticks_over_16_ms"), responsive.at(5).toInt() },
+        { QStringLiteral("gui_cpu_ms"), guiCpuMs }, { QStringLiteral("longest_event_ms"), longestMs },
         { QStringLiteral("s"), spanSeconds }, { QStringLiteral("recorded"), recordedJobs },
         { QStringLiteral("printed"), printed }, { QStringLiteral("intact"), intact } };
 }

@@ -2,6 +2,7 @@
 
 #include "benchchild.h"
 #include "tickrecorder.h"
+#include "timedapplication.h"
 
 #include "courierconstants.h"
 #include "cprinter.h"
@@ -154,7 +155,7 @@ int runResponsiveChild(
     if (!setUpWindowChild(printers, basePort, &error))
         return fail(error);
 
-    QApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     setCloudServiceBaseForTesting(base);
     if (!fillHistory(benchPrinterSerial(0), records, &error))
         return fail(error);
@@ -214,9 +215,11 @@ int runResponsiveChild(
     TickRecorder ticks(1);
     keepGuiLogLines();
     ticks.start();
+    const qint64 cpuBefore = TimedApplication::threadCpuNs();
     QTimer::singleShot(10 * 60 * 1000, &app, [&app] { app.exit(2); });
     const int code = app.exec();
     ticks.stop();
+    const qint64 cpuUsed = TimedApplication::threadCpuNs() - cpuBefore;
     if (code != 0)
         return fail(QStringLiteral("%1 of %2 jobs recorded within ten minutes").arg(recorded).arg(printers));
     report("recorded " + number(endNs) + ' ' + number(recorded) + ' ' + number(printed) + ' '
@@ -237,6 +240,10 @@ int runResponsiveChild(
     // What the window's thread was about when the longest hold began, and the last it said while held.
     report(
         "heldbefore " + number(lateness.worstDueNs) + ' ' + guiLogLineBefore(lateness.worstDueNs).toUtf8());
+    const qint64 firstNs = words.at(1).toLongLong();
+    const TimedApplication::HeldEvent longest = app.longestBetween(firstNs, endNs);
+    report("gui " + number(cpuUsed) + ' ' + number(app.countOver(firstNs, endNs, kFrameNs)) + ' '
+        + number(longest.durationNs) + ' ' + (longest.what.isEmpty() ? QByteArray("-") : longest.what));
     report("heldwhile " + number(lateness.worstFiredNs) + ' '
         + (guiLogLineBefore(lateness.worstFiredNs) == guiLogLineBefore(lateness.worstDueNs)
                 ? QByteArray()
