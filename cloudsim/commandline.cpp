@@ -105,6 +105,9 @@ bool parseCommandLine(
         if (flag == "--port") {
             ok = parseInt(value, 0, 65535, &n);
             options->port = static_cast<int>(n);
+        } else if (flag == "--nice") {
+            ok = parseInt(value, 0, 19, &n);
+            options->niceness = static_cast<int>(n);
         } else if (flag == "--jobs-dir") {
             options->jobsDir = value;
             ok = !value.empty();
@@ -199,6 +202,8 @@ query on 127.0.0.1 only, plus an admin interface under /admin/. The first line o
                            other flags; repeatable)
   --quiet                  no request log on stderr
   --exit-with-parent       stop when the process that started this one ends, however it ends
+  --nice N                 run at niceness N (0-19): a benchmark on the same cores as the program
+                           keeps the stand-in from taking their time, as a remote service would not
   --help                   this text
 
 Admin (loopback only): GET/POST /admin/config, POST /admin/reset, GET /admin/jobs,

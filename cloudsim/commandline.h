@@ -16,6 +16,8 @@ struct StartupOptions
     bool quiet = false;
     bool exitWithParent = false;
     bool help = false;
+    // Added to the process's niceness before any thread starts, so every thread runs with it.
+    int niceness = 0;
 };
 
 // Reads the command line into the startup options and the initial behaviour. Returns false with

@@ -12,7 +12,9 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <pthread.h>
 #include <sys/prctl.h>
@@ -54,6 +56,9 @@ int main(int argc, char **argv)
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+
+    if (options.niceness > 0 && nice(options.niceness) == -1 && errno != 0)
+        std::fprintf(stderr, "cloudsim: cannot lower the priority: %s\n", std::strerror(errno));
 
     // A client that goes away mid-answer must cost a failed write, not the process.
     std::signal(SIGPIPE, SIG_IGN);
