@@ -21,13 +21,15 @@ bool TimedApplication::notify(QObject *receiver, QEvent *event)
     // Read before: the event may delete its receiver. The class name is static data.
     const char *receiverClass = receiver->metaObject()->className();
     const qint64 start = monotonicNs();
+    const qint64 cpuStart = threadCpuNs();
     ++m_depth;
     const bool handled = QApplication::notify(receiver, event);
     --m_depth;
     const qint64 duration = monotonicNs() - start;
     if (duration >= kKeptNs) {
         const char *name = QMetaEnum::fromType<QEvent::Type>().valueToKey(type);
-        m_held.push_back({ start, duration, QByteArray(name ? name : "event") + " to " + receiverClass });
+        m_held.push_back({ start, duration, threadCpuNs() - cpuStart,
+            QByteArray(name ? name : "event") + " to " + receiverClass });
     }
     return handled;
 }

@@ -20,6 +20,8 @@ public:
     {
         qint64 startNs = 0;
         qint64 durationNs = 0;
+        // Of the duration, the time the thread ran: the rest it waited, for a core, a lock or the disk.
+        qint64 cpuNs = 0;
         QByteArray what;
     };
     // The longest event handled wholly between two monotonic readings, and how many took over `overNs`.

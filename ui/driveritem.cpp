@@ -1,5 +1,6 @@
 #include "driveritem.h"
 
+#include "cardshadow.h"
 #include "cloudprotocol.h"
 #include "cloudserial.h"
 #include "relaysettings.h"
@@ -95,6 +96,10 @@ void DriverItem::paintEvent(QPaintEvent *event)
     option.initFrom(this);
     QPainter painter(this);
     style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+    if (m_form.inner) {
+        const QRect panel = m_form.inner->geometry();
+        painter.drawImage(CardShadow::origin(panel), CardShadow::image(panel.size(), devicePixelRatioF()));
+    }
 }
 
 // ---- device state ----

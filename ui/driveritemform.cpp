@@ -2,7 +2,6 @@
 
 #include "qcircleprocess.h"
 
-#include <QGraphicsDropShadowEffect>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QHash>
@@ -165,11 +164,7 @@ void DriverItemForm::setupUi(QWidget *card)
     inner = new QWidget(card);
     // Rounded on the top-left and bottom-right corners only.
     inner->setObjectName(QStringLiteral("cardInner"));
-    auto *shadow = new QGraphicsDropShadowEffect(inner);
-    shadow->setBlurRadius(9);
-    shadow->setColor(QColor(0, 0, 0, 50));
-    shadow->setOffset(4, 4);
-    inner->setGraphicsEffect(shadow);
+    // Its shadow is the card's to paint (see CardShadow).
     cardLayout->addWidget(inner);
 
     auto *innerLayout = new QVBoxLayout(inner);

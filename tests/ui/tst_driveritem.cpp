@@ -1,3 +1,4 @@
+#include "cardshadow.h"
 #include "clock.h"
 #include "cloud.h"
 #include "cloudsimprocess.h"
@@ -149,6 +150,32 @@ private:
     }
 
 private slots:
+    // The card's shadow lies down and to the right of its panel, darkest under it, fading to nothing
+    // at the image's edge, and follows the panel's rounded corners; it is drawn once a size.
+    void cardShadow()
+    {
+        const QSize panel(600, 140);
+        const QImage shadow = CardShadow::image(panel, 1.0);
+        QCOMPARE(shadow.size(), panel + QSize(2 * CardShadow::kBlur, 2 * CardShadow::kBlur));
+        const auto alphaAt = [&shadow](int x, int y) { return qAlpha(shadow.pixel(x, y)); };
+        const int middle = CardShadow::kBlur + panel.height() / 2;
+        QCOMPARE(alphaAt(shadow.width() / 2, middle), CardShadow::kOpacity);
+        for (int y : {0, shadow.height() - 1})
+            QCOMPARE(alphaAt(shadow.width() / 2, y), 0);
+        QVERIFY(alphaAt(CardShadow::kBlur - 2, middle) > 0);
+        QVERIFY(alphaAt(CardShadow::kBlur - 2, middle) < CardShadow::kOpacity);
+        // Rounded corners: top-left and bottom-right have nothing under their corner pixel; the
+        // square top-right has its full shadow just inside its corner.
+        const int in = CardShadow::kBlur + CardShadow::kBlur;
+        QCOMPARE(alphaAt(in, in), 0);
+        QCOMPARE(alphaAt(shadow.width() - 1 - in, shadow.height() - 1 - in), 0);
+        QCOMPARE(alphaAt(shadow.width() - 1 - in, in), CardShadow::kOpacity);
+        QCOMPARE(CardShadow::image(panel, 1.0).cacheKey(), shadow.cacheKey());
+        QCOMPARE(CardShadow::image(panel, 2.0).size(), shadow.size() * 2);
+        QCOMPARE(CardShadow::origin(QRect(QPoint(10, 20), panel)),
+            QPoint(10 + CardShadow::kOffset - CardShadow::kBlur, 20 + CardShadow::kOffset - CardShadow::kBlur));
+    }
+
     void initTestCase()
     {
         registerDriverInfoMetaType();
