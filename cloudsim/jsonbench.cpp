@@ -81,8 +81,8 @@ double msSince(std::chrono::steady_clock::time_point start)
 unsigned long buildBody(size_t jobBytes, std::string *body)
 {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const std::string head =
-        R"({"tvNumber":["0123456789ABCDEF"],"taskPersist":false,"async":true,"dataType":"base64","printData":")";
+    const std::string head = R"({"tvNumber":["0123456789ABCDEF"],"taskPersist":false,"async":true,)"
+                             R"("dataType":"base64","printData":")";
     const std::string tail = "\"}";
     body->clear();
     body->reserve(head.size() + (jobBytes + 2) / 3 * 4 + tail.size());
@@ -243,7 +243,7 @@ double median(std::vector<double> values)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: cloudsim_jsonbench [--runs N] [JOB_MIB...]   (default: --runs 3 1 16 128)\n");
+    std::fprintf(stderr, "usage: cloudsim_jsonbench [--runs N] [JOB_MIB...]  (default: --runs 3 1 16 128)\n");
     return 2;
 }
 
