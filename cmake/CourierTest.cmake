@@ -1,3 +1,15 @@
+# How much slower than a plain build the suites run: sanitizer builds stretch every wait and the
+# suites' overall time-outs by this factor. TestTiming::scaled() reads it from the compile definition.
+if(COURIER_SANITIZE MATCHES "thread")
+  set(COURIER_TEST_TIME_FACTOR 4)
+elseif(COURIER_SANITIZE MATCHES "address|memory")
+  set(COURIER_TEST_TIME_FACTOR 3)
+elseif(COURIER_SANITIZE)
+  set(COURIER_TEST_TIME_FACTOR 2)
+else()
+  set(COURIER_TEST_TIME_FACTOR 1)
+endif()
+
 # add_courier_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS unit e2e slow] [TIMEOUT s]
 #                  [LOCKS resource...])
 #
@@ -25,6 +37,7 @@ function(add_courier_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  math(EXPR T_TIMEOUT "${T_TIMEOUT} * ${COURIER_TEST_TIME_FACTOR}")
   set_tests_properties(${name} PROPERTIES
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}

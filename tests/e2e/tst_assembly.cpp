@@ -11,6 +11,7 @@
 #include "relaysettings.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -124,7 +125,7 @@ private slots:
         fillForm(window, QStringLiteral("00112233aabbccdd"), QStringLiteral("前台"));
         DialogWatcher dialogs(QStringLiteral("确定"));
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok")), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("添加成功"), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("添加成功"), TestTiming::scaled(60000));
         QTRY_COMPARE(cards(window).size(), 1);
         DriverItem *card = cards(window).first();
         QCOMPARE(card->driverInfo().printer_name, QStringLiteral("前台"));
@@ -142,7 +143,7 @@ private slots:
         // A print job from an application reaches the service and ends in one record.
         const QByteArray job = QByteArray("%!PS\n") + QByteArray(70000, 'q');
         QVERIFY(winsim::submitJob("前台", std::string("letter.ps"), std::vector<uint8_t>(job.begin(), job.end())));
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         const QStringList fields = records().first().split(QLatin1Char(';'));
         QCOMPARE(fields.size(), 5);
         QCOMPARE(fields.at(0), QStringLiteral("letter.ps"));
@@ -157,14 +158,14 @@ private slots:
         // The test page from the card: its result comes in a dialog.
         dialogs.clear();
         card->onTestClicked();
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("打印成功"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("打印成功"), TestTiming::scaled(30000));
         QTRY_COMPARE(records().size(), 2);
         QVERIFY(records().last().startsWith(QStringLiteral("测试页;")));
 
         // Delete, once confirmed: card, listener and row go; the port stops listening.
         dialogs.clear();
         card->onDeleteClicked();
-        QTRY_VERIFY_WITH_TIMEOUT(cards(window).isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(cards(window).isEmpty(), TestTiming::scaled(20000));
         QTRY_VERIFY(!ProgramState::acceptsConnections(8101));
         QVERIFY(ProgramState::storedRows().isEmpty());
         QCOMPARE(dialogs.messages(), QStringList{QStringLiteral("确定删除打印机 前台？")});
@@ -181,14 +182,14 @@ private slots:
         QLabel *line = cards(window).first()->form().resultLabel;
 
         QVERIFY(winsim::submitJob("前台", std::string("会议纪要.pdf"), std::vector<uint8_t>(100, 'a')));
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印失败:设备离线  会议纪要.pdf  ")));
         QTRY_COMPARE(log.count(QStringLiteral("tray message:")), 1);
         QCOMPARE(log.linesContaining(QStringLiteral("tray message: 打印机 前台：打印失败:设备离线 文档：会议纪要.pdf")).size(), 1);
 
         // The second failure within the minute is on the card and in the history, not in the tray.
         QVERIFY(winsim::submitJob("前台", std::string("发票.pdf"), std::vector<uint8_t>(100, 'b')));
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, TestTiming::scaled(20000));
         QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印失败:设备离线  发票.pdf  ")));
         QCOMPARE(log.count(QStringLiteral("tray message:")), 1);
     }
@@ -204,7 +205,7 @@ private slots:
         QCOMPARE(cards(window).size(), 1);
         DriverItem *card = cards(window).first();
         QVERIFY(winsim::submitJob("前台", std::string("合同.pdf"), std::vector<uint8_t>(300, 'c')));
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         QVERIFY(records().first().contains(QStringLiteral(";打印失败:设备离线;300;")));
         QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
 
@@ -229,7 +230,7 @@ private slots:
         QCOMPARE(buttons, 1);
         QCOMPARE(buttonsAfter, 0);
 
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, TestTiming::scaled(20000));
         QVERIFY(records().at(1).startsWith(QStringLiteral("合同.pdf;")));
         QVERIFY(records().at(1).contains(QStringLiteral(";打印成功;300;")));
         const QJsonArray jobs = m_sim.jobs();
@@ -269,7 +270,7 @@ private slots:
         DialogWatcher dialogs(QStringLiteral("确定"));
         cards(window).first()->onDeleteClicked();
         QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages(),
-                                  (QStringList{QStringLiteral("确定删除打印机 Cloud1？"), QStringLiteral("删除打印机失败")}), 20000);
+                                  (QStringList{QStringLiteral("确定删除打印机 Cloud1？"), QStringLiteral("删除打印机失败")}), TestTiming::scaled(20000));
         QCOMPARE(cards(window).size(), 1);
         QVERIFY(ProgramState::acceptsConnections(8101));
     }

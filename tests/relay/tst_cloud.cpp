@@ -2,6 +2,7 @@
 #include "cloudsimprocess.h"
 #include "httpcapturepeer.h"
 #include "logcapture.h"
+#include "testtiming.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -65,7 +66,7 @@ QList<QVariant> TestCloud::post(const QString &base, const QByteArray &job)
 {
     QPointer<Cloud> cloud = new Cloud(base + QStringLiteral("/v1.1/transparentPrinting"), printer());
     QSignalSpy results(cloud.data(), &Cloud::cloudResule);
-    if (!cloud->request(job, job.size(), kJobneed) || !results.wait(10000) || results.count() != 1)
+    if (!cloud->request(job, job.size(), kJobneed) || !results.wait(TestTiming::scaled(10000)) || results.count() != 1)
         return QList<QVariant>();
     // Reported once, then the client and its reply go away whatever the outcome.
     QPointer<QNetworkReply> reply = cloud->reply();
@@ -94,7 +95,7 @@ void TestCloud::printBodyOnTheWire()
     QVERIFY(cloud->request(job, job.size(), kJobneed));
     QPointer<QNetworkReply> reply = cloud->reply();
     QVERIFY(reply);
-    QVERIFY(results.wait());
+    QVERIFY(results.wait(TestTiming::scaled(15000)));
     QCOMPARE(results.count(), 1);
 
     QCOMPARE(peer.requests().size(), 1);
@@ -137,7 +138,7 @@ void TestCloud::answerIsMergedWithLocalMembers()
     Cloud *cloud = new Cloud(peer.base() + QStringLiteral("/v1.1/transparentPrinting"), printer());
     QSignalSpy results(cloud, &Cloud::cloudResule);
     QVERIFY(cloud->request(QByteArray(1234, 'x'), 1234, kJobneed));
-    QVERIFY(results.wait());
+    QVERIFY(results.wait(TestTiming::scaled(15000)));
 
     const QJsonDocument document = results.first().at(1).value<QJsonDocument>();
     QCOMPARE(sortedKeys(document), QStringList({ "code", "data", "jobSize", "jobneed" }));

@@ -1,6 +1,7 @@
 #include "closedport.h"
 #include "httpcapturepeer.h"
 #include "httppost.h"
+#include "testtiming.h"
 
 #include <QBuffer>
 #include <QSignalSpy>
@@ -70,7 +71,7 @@ bool TestHttpPost::postAndWait(HttpPost &post, const QByteArray &body, const QSt
     QSignalSpy finished(&post, &QNetworkReply::finished);
     const QString to = base.isEmpty() ? m_peer->base() : base;
     post.post(QUrl(to + QStringLiteral("/v1.1/transparentPrinting")), kContentType, m_device, m_body.size());
-    return finished.count() == 1 || finished.wait(30000);
+    return finished.count() == 1 || finished.wait(TestTiming::scaled(30000));
 }
 
 void TestHttpPost::requestCarriesOnlyItsOwnHeaders()
@@ -220,7 +221,7 @@ void TestHttpPost::abortEndsThePost()
     QSignalSpy requests(m_peer, &HttpCapturePeer::requestReceived);
     post.post(QUrl(m_peer->base() + QStringLiteral("/v1.1/transparentPrinting")), kContentType, &device,
         m_body.size());
-    QVERIFY(requests.wait());
+    QVERIFY(requests.wait(TestTiming::scaled(15000)));
     post.abort();
     QCOMPARE(finished.count(), 1);
     QCOMPARE(post.error(), QNetworkReply::OperationCanceledError);

@@ -6,6 +6,7 @@
 #include "resultsink.h"
 #include "spoolerfixture.h"
 #include "strangerprocess.h"
+#include "testtiming.h"
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
 
@@ -237,7 +238,7 @@ void TestListenerGuard::idleFloodNeitherEndsNorStarvesTheListener()
             all += line.section(QStringLiteral("refused "), 1).section(QLatin1Char(' '), 0, 0).toInt();
         return all;
     };
-    QTRY_COMPARE_WITH_TIMEOUT(refused(), 2000, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(refused(), 2000, TestTiming::scaled(30000));
     QVERIFY(m_log->count(QStringLiteral("from process %1 (").arg(flood.processId())) > 0);
     QCOMPARE(journaledJobs(), 1);
     // The refused connections are gone from the program, not held open until the stranger leaves.
@@ -256,7 +257,7 @@ void TestListenerGuard::runningOutOfDescriptorsOnlyPausesAccepting()
     rlimit tight = original;
     tight.rlim_cur = rlim_t(openDescriptors() + 6);
     QVERIFY(setrlimit(RLIMIT_NOFILE, &tight) == 0);
-    QTRY_VERIFY_WITH_TIMEOUT(m_log->count(QStringLiteral("accept failed")) > 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->count(QStringLiteral("accept failed")) > 0, TestTiming::scaled(10000));
     QVERIFY(setrlimit(RLIMIT_NOFILE, &original) == 0);
     QVERIFY2(flood.waitReady(), qPrintable(flood.error()));
     flood.stop();
@@ -284,7 +285,7 @@ void TestListenerGuard::takenPortIsRetriedUntilItIsFree()
     QCOMPARE(taken.count(), 1);
 
     squatter.reset();
-    QVERIFY(taken.wait(15000));
+    QVERIFY(taken.wait(TestTiming::scaled(15000)));
     QCOMPARE(taken.at(1).at(0).toBool(), false);
     QVERIFY(server.isListening());
     QCOMPARE(server.serverPort(), port);

@@ -10,6 +10,7 @@
 #include "relaysettings.h"
 #include "resultsink.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QFile>
@@ -343,7 +344,7 @@ void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
     setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(port));
     QSignalSpy waiting(m_server, &PrinterServer::postWaiting);
     QVERIFY(sendJob("retried job"));
-    QVERIFY(waiting.wait());
+    QVERIFY(waiting.wait(TestTiming::scaled(15000)));
     QCOMPARE(waiting.first().at(0).toBool(), true);
     QCOMPARE(m_journal->unfinishedJobs(kPrinter).first().state, OutboxState::Received);
     QTRY_VERIFY(m_journal->unfinishedJobs(kPrinter).first().attempts >= 3);

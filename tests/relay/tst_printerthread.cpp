@@ -3,6 +3,7 @@
 #include "logcapture.h"
 #include "printerthread.h"
 #include "relaysettings.h"
+#include "testtiming.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -105,7 +106,7 @@ QPointer<PrinterThread> TestPrinterThread::startReceiver(QTcpSocket &client)
 {
     QSignalSpy accepted(m_listener, &DescriptorServer::accepted);
     client.connectToHost(QHostAddress::LocalHost, m_listener->serverPort());
-    if (!accepted.wait() || !client.waitForConnected())
+    if (!accepted.wait(TestTiming::scaled(15000)) || !client.waitForConnected())
         return nullptr;
     const qintptr descriptor = accepted.takeFirst().at(0).value<qintptr>();
     auto *receiver = new PrinterThread(descriptor, kJobId, printer(), m_partial, m_final);

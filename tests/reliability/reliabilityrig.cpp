@@ -13,6 +13,7 @@
 #include "programfolder.h"
 #include "relaysettings.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "widetext.h"
 #include "winsim/winsimcontrol.h"
@@ -107,7 +108,7 @@ bool waitForBackgroundStart(TolMainWindow &window)
 {
     const auto reports = window.findChildren<PortReportThread *>();
     for (PortReportThread *report : reports) {
-        if (!report->wait(QDeadlineTimer(60000)))
+        if (!report->wait(QDeadlineTimer(TestTiming::scaled(60000))))
             return false;
     }
     return true;
@@ -149,7 +150,7 @@ void jobGoesThrough(CloudSimProcess &sim, const QString &printer, const QString 
 {
     QVERIFY(sim.reset());
     QVERIFY(SpoolerFixture::printJob(printer, job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(records(serial).size(), recordsBefore + 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(records(serial).size(), recordsBefore + 1, TestTiming::scaled(20000));
     const QStringList record = records(serial).last();
     QCOMPARE(recordDocument(record), job.document);
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
@@ -166,7 +167,7 @@ QString waitForJobObjectsGone(int timeoutMs)
     // Receivers first: their threads own the clients and replies, which may still be going away.
     const QByteArrayList kinds { "PrinterThread", "JobPoster", "AddPrinterThread", "RemovePrinterThread",
         "Cloud", "StateThread", "QNetworkReply" };
-    QDeadlineTimer deadline(timeoutMs);
+    QDeadlineTimer deadline(TestTiming::scaled(timeoutMs));
     for (;;) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();

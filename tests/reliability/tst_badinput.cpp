@@ -11,6 +11,7 @@
 #include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "widetext.h"
 #include "winsim/winsimcontrol.h"
@@ -369,7 +370,7 @@ void TestBadInput::deviceStateReplies()
     auto *manager = card.findChild<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly);
     QVERIFY(manager);
     QSignalSpy finished(manager, &QNetworkAccessManager::finished);
-    QVERIFY(finished.count() > 0 || finished.wait(20000));
+    QVERIFY(finished.count() > 0 || finished.wait(TestTiming::scaled(20000)));
     QCoreApplication::processEvents();
     QCOMPARE(card.form().stateEdit->text(), shownState);
     QCOMPARE(card.devStateTimer()->interval(), period);

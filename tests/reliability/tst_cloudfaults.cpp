@@ -12,6 +12,7 @@
 #include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "throttledproxy.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
@@ -273,7 +274,7 @@ void TestCloudFaults::runCase()
 
     const SentJob job { QStringLiteral("fault.txt"), Rig::jobBytes(tried, 5000) };
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(record.size(), 5);
     QCOMPARE(recordDocument(record), job.document);
@@ -293,7 +294,7 @@ void TestCloudFaults::runCase()
     if (raw) {
         received = m_raw.jobs();
     } else {
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), atService, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), atService, TestTiming::scaled(10000));
         received = Rig::serviceJobData(m_sim);
     }
     QCOMPARE(received.size(), atService);
@@ -335,7 +336,7 @@ void TestCloudFaults::jobsBackToBack()
             Rig::jobBytes(QStringLiteral("back %1").arg(i), 900 + i) });
         QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), sent.last().document, sent.last().bytes));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 3, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 3, TestTiming::scaled(30000));
     QTRY_VERIFY(!watch.isBusy());
     const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
     for (int i = 0; i < 3; ++i)
@@ -376,7 +377,7 @@ void TestCloudFaults::largeJobOverASlowUplink()
     QElapsedTimer relay;
     relay.start();
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 180000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(180000));
     const qint64 seconds = relay.elapsed() / 1000;
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
@@ -409,7 +410,7 @@ void TestCloudFaults::serviceRefusingForAWhile()
 
     const SentJob job { QStringLiteral("retried.txt"), Rig::jobBytes(QStringLiteral("refused a while"), 3000) };
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(card->form().stateEdit->text(), QStringLiteral("等待重试"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(card->form().stateEdit->text(), QStringLiteral("等待重试"), TestTiming::scaled(10000));
     QTest::qWait(20000);
     QVERIFY(Rig::records(QLatin1String(kSerial)).isEmpty());
     CloudSimProcess restarted;
@@ -418,7 +419,7 @@ void TestCloudFaults::serviceRefusingForAWhile()
                  port),
         qPrintable(restarted.error()));
     // The waits double up to 16 s by now, so the next attempt comes within that.
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 40000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(40000));
     QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).first()), QStringLiteral("打印成功"));
     QCOMPARE(restarted.jobs().size(), 1);
     QVERIFY(card->form().stateEdit->text() != QStringLiteral("等待重试"));

@@ -17,6 +17,7 @@
 #include "reliabilityrig.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -284,7 +285,7 @@ void TestHostFaults::recordStoreUnusable()
     // Removing the new printer works too; the store's failure to forget it is only logged.
     DialogWatcher dialogs(QStringLiteral("确定"));
     Rig::cards(window).first()->onDeleteClicked();
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::cards(window).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::cards(window).size(), 1, TestTiming::scaled(20000));
     QVERIFY(!Rig::spoolerPrinters().contains(QStringLiteral("New")));
     QCOMPARE(dialogs.messages(), QStringList { QStringLiteral("确定删除打印机 New？") });
 
@@ -320,8 +321,8 @@ void TestHostFaults::foldersMissing()
         PortWatch watch(Rig::serverFor(window, card), card);
         const QByteArray bytes = Rig::jobBytes(QStringLiteral("no folders"), 2500);
         QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("nofolders.txt"), bytes));
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), 1, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(watch.jobsEnded(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), 1, TestTiming::scaled(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(watch.jobsEnded(), 1, TestTiming::scaled(20000));
         QVERIFY(!watch.isBusy());
         QVERIFY(Rig::serviceJobData(m_sim).value(0) == bytes);
         // The card still answers for its history: empty, since nothing could be kept.
@@ -535,7 +536,7 @@ void TestHostFaults::spoolerFailsWhilePrinting()
             probe.inject();
             const QByteArray bytes = Rig::jobBytes(QStringLiteral("sweep print"), 1200);
             QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("sweep.txt"), bytes));
-            QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
             probe.settled();
             const QStringList record = Rig::records(QLatin1String(kSerial)).first();
             QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
@@ -637,7 +638,7 @@ void TestHostFaults::spoolerFailsWhileDeleting()
             QVERIFY(Rig::waitForBackgroundStart(window));
             probe.inject();
             card->onDeleteClicked();
-            QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, TestTiming::scaled(20000));
             probe.settled();
             if (Rig::cards(window).isEmpty()) {
                 QCOMPARE(dialogs.messages(), QStringList { question });

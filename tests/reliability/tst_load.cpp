@@ -7,6 +7,7 @@
 #include "printerserver.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 
 #include <QElapsedTimer>
@@ -128,7 +129,7 @@ void TestLoad::runLoad(const QString &tried, int printers, int jobsPerPrinter)
         return n;
     };
     const int total = printers * jobsPerPrinter;
-    QTRY_COMPARE_WITH_TIMEOUT(recordCount(), total, 600000);
+    QTRY_COMPARE_WITH_TIMEOUT(recordCount(), total, TestTiming::scaled(600000));
     const qint64 elapsedMs = clock.elapsed();
     for (const auto &watch : watches)
         QTRY_VERIFY(!watch->isBusy());

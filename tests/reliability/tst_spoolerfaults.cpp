@@ -10,6 +10,7 @@
 #include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 
 #include <QElapsedTimer>
@@ -162,7 +163,7 @@ void TestSpoolerFaults::connectionNeverCloses()
     spooler->write(job.bytes);
     QVERIFY(job.bytes.isEmpty() || spooler->waitForBytesWritten(5000));
 
-    QVERIFY(closed.count() > 0 || closed.wait(15000));
+    QVERIFY(closed.count() > 0 || closed.wait(TestTiming::scaled(15000)));
     // The receiver resets the connection first and says so after.
     QTRY_COMPARE(log.linesContaining(QStringLiteral("93_PrinterThread")).size(), 1);
     QVERIFY(log.linesContaining(QStringLiteral("93_PrinterThread")).first().contains(QString::number(size)));
@@ -196,7 +197,7 @@ void TestSpoolerFaults::slowSpoolerIsRelayedWhole()
     QElapsedTimer sending;
     sending.start();
     Trickle trickle(spooler.get(), job.bytes, 500, [](int) { return 100; });
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 120000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(120000));
     setJobReceiveTimeoutForTesting(kReceiveLimitMs);
     QVERIFY(sending.elapsed() >= 55000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
@@ -221,7 +222,7 @@ void TestSpoolerFaults::closesHavingSentNothing()
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
     QVERIFY(spooler);
     SpoolerFixture::endJob(spooler.get());
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(15000));
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(record.size(), 4);
     QCOMPARE(record.at(0), QString());
@@ -252,7 +253,7 @@ void TestSpoolerFaults::jobInTinyPieces()
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
     QVERIFY(spooler);
     Trickle trickle(spooler.get(), job.bytes, 1, [](int piece) { return 1 + piece % 5; });
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(30000));
     setJobReceiveTimeoutForTesting(kReceiveLimitMs);
     QVERIFY(trickle.pieces() >= 1000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
@@ -287,7 +288,7 @@ void TestSpoolerFaults::connectionsArriveTogether()
         QVERIFY(spoolers.back()->waitForBytesWritten(5000));
         SpoolerFixture::endJob(spoolers.back().get());
     }
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), count, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), count, TestTiming::scaled(60000));
     const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
     const QList<QByteArray> received = Rig::serviceJobData(m_sim);
     QCOMPARE(received.size(), count);

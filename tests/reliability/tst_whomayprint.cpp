@@ -10,6 +10,7 @@
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
 #include "strangerprocess.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -151,7 +152,7 @@ void TestWhoMayPrint::idleFloodDoesNotStarveThePrinter()
     QElapsedTimer submitted;
     submitted.start();
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
     const qint64 printedMs = submitted.elapsed();
     QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).first()), QStringLiteral("打印成功"));
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
@@ -194,7 +195,7 @@ void TestWhoMayPrint::squatterAtStartUpGetsNoJob()
     QElapsedTimer freed;
     squatter.reset();
     freed.start();
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
     const qint64 printedMs = freed.elapsed();
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
     QVERIFY(!printerPaused(QLatin1String(kPrinter)));
@@ -236,7 +237,7 @@ void TestWhoMayPrint::pausesAreTakenBackOnlyWhenOurs()
     QCOMPARE(card->form().stateEdit->text(), QStringLiteral("端口被占用"));
     QVERIFY(!OutboxJournal::instance()->isPrinterHeld(printer));
     squatter.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(card->form().stateEdit->text() != QStringLiteral("端口被占用"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(card->form().stateEdit->text() != QStringLiteral("端口被占用"), TestTiming::scaled(15000));
     QVERIFY(printerPaused(printer));
     QVERIFY(CPrinter().SetPrinterPaused(printer, false));
 }
