@@ -11,6 +11,7 @@
 #include "relaysettings.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
 #include "testtiming.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
@@ -174,7 +175,7 @@ private slots:
     void failedJobsTellTheTrayOncePerMinute()
     {
         QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("前台"), 1, QLatin1String(kSerial)));
         LogCapture log;
         TolMainWindow window;
@@ -199,7 +200,7 @@ private slots:
     void failedJobIsSentAgainFromItsHistory()
     {
         QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("前台"), 1, QLatin1String(kSerial)));
         TolMainWindow window;
         QCOMPARE(cards(window).size(), 1);
@@ -241,9 +242,9 @@ private slots:
 
     void startupListsCloudPrinters()
     {
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
-        QVERIFY(winsim::addPrinter("Plain", "FILE:", "Varn VN-210K"));
+        QVERIFY(winsim::addPrinter("Plain", "FILE:", TestPrinters::kDriver));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("NoPort"), 2));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Twin"), 3, QStringLiteral("3333333333333333")));
         QVERIFY(CPrinter().SetPrinterPortNum(QStringLiteral("Twin"), 8101));
@@ -262,7 +263,7 @@ private slots:
 
     void removalFailureKeepsCard()
     {
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
         TolMainWindow window;
         QCOMPARE(cards(window).size(), 1);

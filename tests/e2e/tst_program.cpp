@@ -3,6 +3,7 @@
 #include "filebytes.h"
 #include "programfolder.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
 #include "testtiming.h"
 #include "winsim/winsimcontrol.h"
 
@@ -70,7 +71,7 @@ private slots:
                              quint16(service.port())),
                  "the cloud stand-in could not take the program's service address");
         QVERIFY(winsim::reset());
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Office"), 1, QLatin1String(kSerial)));
     }
 

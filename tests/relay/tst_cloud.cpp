@@ -2,6 +2,7 @@
 #include "cloudsimprocess.h"
 #include "httpcapturepeer.h"
 #include "logcapture.h"
+#include "testprinters.h"
 #include "testtiming.h"
 
 #include <QJsonArray>
@@ -21,7 +22,7 @@ DriverInfo printer()
     info.cloud_sn = kSerial;
     info.port_name = QStringLiteral("REDadez_9100");
     info.port_num = 9100;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }

@@ -6,6 +6,7 @@
 #include "resultsink.h"
 #include "spoolerfixture.h"
 #include "strangerprocess.h"
+#include "testprinters.h"
 #include "testtiming.h"
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
@@ -31,7 +32,7 @@ DriverInfo printer(quint16 port)
     info.cloud_sn = QStringLiteral("00AA11BB22CC33DD");
     info.port_name = QStringLiteral("REDadez_guard");
     info.port_num = port;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }

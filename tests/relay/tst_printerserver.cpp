@@ -10,6 +10,7 @@
 #include "relaysettings.h"
 #include "resultsink.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
 #include "testtiming.h"
 #include "winsim/winsimcontrol.h"
 
@@ -37,7 +38,7 @@ DriverInfo printer()
     info.cloud_sn = kSerial;
     info.port_name = QStringLiteral("REDadez_9102");
     info.port_num = 0;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }

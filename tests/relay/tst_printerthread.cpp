@@ -3,6 +3,7 @@
 #include "logcapture.h"
 #include "printerthread.h"
 #include "relaysettings.h"
+#include "testprinters.h"
 #include "testtiming.h"
 
 #include <QFile>
@@ -25,7 +26,7 @@ DriverInfo printer()
     info.cloud_sn = kSerial;
     info.port_name = QStringLiteral("REDadez_9101");
     info.port_num = 9101;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }

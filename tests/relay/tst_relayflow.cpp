@@ -8,6 +8,7 @@
 #include "spoolerjobs.h"
 #include "spoolerfixture.h"
 #include "statethread.h"
+#include "testprinters.h"
 #include "testtiming.h"
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
@@ -70,7 +71,7 @@ void TestRelayFlow::init()
     DriverInfo info;
     info.printer_name = kPrinter;
     info.cloud_sn = kSerial;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     m_server = new PrinterServer(info);
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));

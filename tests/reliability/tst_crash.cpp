@@ -9,6 +9,7 @@
 #include "programfolder.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
 #include "testtiming.h"
 #include "winsim/winsimcontrol.h"
 
@@ -137,7 +138,7 @@ void TestCrash::initTestCase()
                  quint16(service.port())),
         "the cloud stand-in could not take the program's service address");
     QVERIFY(winsim::reset());
-    QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+    QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
     QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Office"), 1, QLatin1String(kSerial)));
     // The suite's raw sockets are the spooler the program serves.
     QVERIFY(SpoolerFixture::playSpooler());

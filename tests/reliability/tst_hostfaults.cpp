@@ -17,6 +17,7 @@
 #include "reliabilityrig.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
 #include "testtiming.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
@@ -123,7 +124,7 @@ private:
         info.cloud_sn = QLatin1String(kSerial);
         info.port_name = QStringLiteral("REDadez901");
         info.port_num = kFrontPort;
-        info.driver_name = QStringLiteral("Varn VN-210K");
+        info.driver_name = TestPrinters::driverName();
         info.ip = QStringLiteral("127.0.0.1");
         QVERIFY(insertPrinterRecord(info));
     }
