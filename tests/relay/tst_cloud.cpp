@@ -1,7 +1,7 @@
 #include "cloud.h"
 #include "cloudsimprocess.h"
-#include "httpcapturepeer.h"
 #include "logcapture.h"
+#include "rawhttppeer.h"
 #include "testprinters.h"
 #include "testtiming.h"
 
@@ -87,7 +87,7 @@ void TestCloud::printBodyOnTheWire_data()
 void TestCloud::printBodyOnTheWire()
 {
     QFETCH(QByteArray, job);
-    HttpCapturePeer peer;
+    RawHttpPeer peer;
     QVERIFY(peer.listen());
     peer.setResponse(200, R"({"code":0,"data":{"tolvixId":"J-1"}})");
 
@@ -130,7 +130,7 @@ void TestCloud::printBodyOnTheWire()
 
 void TestCloud::answerIsMergedWithLocalMembers()
 {
-    HttpCapturePeer peer;
+    RawHttpPeer peer;
     QVERIFY(peer.listen());
     // A service that happens to use the local names must not override what the card records.
     peer.setResponse(200, R"({"code":0,"data":{"tolvixId":"J-7"},"jobneed":"theirs","jobSize":"x"})");

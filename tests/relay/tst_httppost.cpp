@@ -1,6 +1,6 @@
 #include "closedport.h"
-#include "httpcapturepeer.h"
 #include "httppost.h"
+#include "rawhttppeer.h"
 #include "testtiming.h"
 
 #include <QBuffer>
@@ -44,14 +44,14 @@ private:
     // Posts `body` to the peer and waits for the end.
     bool postAndWait(HttpPost &post, const QByteArray &body, const QString &base = QString());
 
-    HttpCapturePeer *m_peer = nullptr;
+    RawHttpPeer *m_peer = nullptr;
     QByteArray m_body;
     QBuffer *m_device = nullptr;
 };
 
 void TestHttpPost::init()
 {
-    m_peer = new HttpCapturePeer(this);
+    m_peer = new RawHttpPeer(this);
     QVERIFY(m_peer->listen());
 }
 
@@ -218,7 +218,7 @@ void TestHttpPost::abortEndsThePost()
     QBuffer device(&m_body);
     device.open(QIODevice::ReadOnly);
     QSignalSpy finished(&post, &QNetworkReply::finished);
-    QSignalSpy requests(m_peer, &HttpCapturePeer::requestReceived);
+    QSignalSpy requests(m_peer, &RawHttpPeer::requestReceived);
     post.post(QUrl(m_peer->base() + QStringLiteral("/v1.1/transparentPrinting")), kContentType, &device,
         m_body.size());
     QVERIFY(requests.wait(TestTiming::scaled(15000)));

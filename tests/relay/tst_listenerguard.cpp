@@ -1,7 +1,7 @@
-#include "httpcapturepeer.h"
 #include "logcapture.h"
 #include "outboxjournal.h"
 #include "printerserver.h"
+#include "rawhttppeer.h"
 #include "relaysettings.h"
 #include "resultsink.h"
 #include "spoolerfixture.h"
@@ -72,7 +72,7 @@ private:
     LogCapture *m_log = nullptr;
     QTemporaryDir *m_folder = nullptr;
     OutboxJournal *m_journal = nullptr;
-    HttpCapturePeer *m_service = nullptr;
+    RawHttpPeer *m_service = nullptr;
     ResultSink *m_sink = nullptr;
     PrinterServer *m_server = nullptr;
     std::vector<std::unique_ptr<QTcpSocket>> m_clients;
@@ -91,7 +91,7 @@ void TestListenerGuard::init()
     m_journal = new OutboxJournal(m_folder->filePath(QStringLiteral("outbox.db")),
         m_folder->filePath(QStringLiteral("spool")));
     QVERIFY(m_journal->isOpen());
-    m_service = new HttpCapturePeer;
+    m_service = new RawHttpPeer;
     QVERIFY(m_service->listen());
     m_service->setResponse(200, R"({"code":0,"data":{"tolvixId":"J-7"}})");
     setCloudServiceBaseForTesting(m_service->base());

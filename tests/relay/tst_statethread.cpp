@@ -1,7 +1,7 @@
 #include "cloud.h"
 #include "cloudsimprocess.h"
-#include "httpcapturepeer.h"
 #include "logcapture.h"
+#include "rawhttppeer.h"
 #include "statethread.h"
 #include "testtiming.h"
 
@@ -210,7 +210,7 @@ void TestStateThread::answersThatAreNoObject()
 
 void TestStateThread::jobIdIsPercentEncoded()
 {
-    HttpCapturePeer peer;
+    RawHttpPeer peer;
     QVERIFY(peer.listen());
     peer.setResponse(200, R"({"code":0,"data":{}})");
     // Characters that end a query value, turn into a space or start another one go encoded too.
