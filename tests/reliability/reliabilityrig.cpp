@@ -9,6 +9,7 @@
 #include "liveobjects.h"
 #include "outboxjournal.h"
 #include "portreportthread.h"
+#include "portwatch.h"
 #include "printerserver.h"
 #include "programfolder.h"
 #include "relaysettings.h"
@@ -63,11 +64,22 @@ bool addUnusedPrinter(const QString &printer, int index, const QString &serial)
     return SpoolerFixture::addCloudPrinter(printer, index, serial);
 }
 
+bool freshCaseWithPrinter(CloudSimProcess &sim, const QString &printer, const QString &serial)
+{
+    return freshCase(sim) && addUnusedPrinter(printer, kFirstIndex, serial);
+}
+
 void endSuite()
 {
     // Despoolers of a case that failed half-way would keep trying the closed ports.
     winsim::reset();
     resetRelaySettingsForTesting();
+}
+
+bool endSuite(Figures &figures, const QString &name, const QString &title)
+{
+    endSuite();
+    return figures.write(name, title);
 }
 
 QStringList addMessages()
@@ -184,6 +196,43 @@ QString waitForJobObjectsGone(int timeoutMs)
         }
         QTest::qWait(20);
     }
+}
+
+void nothingLeftBehind()
+{
+    QCOMPARE(waitForJobObjectsGone(), QString());
+    QCOMPARE(winsim::openHandleCount(), 0);
+}
+
+bool waitForPortFree(PortWatch &watch)
+{
+    return QTest::qWaitFor([&watch] { return !watch.isBusy(); }, TestTiming::scaled(10000));
+}
+
+Figures::Row accountCase(CloudSimProcess &sim, const QList<SentJob> &sent, const QString &serial)
+{
+    return accountJobs(sent, serviceJobData(sim), records(serial));
+}
+
+bool settle(PortWatch &watch, Figures::Row &row)
+{
+    if (!waitForPortFree(watch))
+        return false;
+    row.busyAfterOutcomeMs = watch.longestBusyAfterOutcomeMs();
+    return true;
+}
+
+void closeCase(Figures &figures, const Figures::Row &row, PortWatch &watch)
+{
+    QVERIFY(waitForPortFree(watch));
+    QCOMPARE(waitForJobObjectsGone(), QString());
+    closeAccount(figures, row);
+}
+
+void addRow(Figures &figures, Figures::Row row)
+{
+    row.leakedHandles = winsim::openHandleCount();
+    figures.add(row);
 }
 
 QByteArray jobBytes(const QString &tag, int size)

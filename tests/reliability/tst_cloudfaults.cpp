@@ -110,16 +110,14 @@ private slots:
 
     void init()
     {
-        QVERIFY(Rig::freshCase(m_sim));
+        QVERIFY(Rig::freshCaseWithPrinter(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial)));
         m_raw.clear();
-        QVERIFY(Rig::addUnusedPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
     }
 
     void cleanupTestCase()
     {
-        Rig::endSuite();
-        QVERIFY(m_figures.write(
-            QStringLiteral("10-cloudfaults"), QStringLiteral("The cloud service misbehaves")));
+        QVERIFY(Rig::endSuite(
+            m_figures, QStringLiteral("10-cloudfaults"), QStringLiteral("The cloud service misbehaves")));
     }
 
     void postFaults_data();
@@ -280,7 +278,7 @@ void TestCloudFaults::runCase()
     QCOMPARE(recordDocument(record), job.document);
     QCOMPARE(recordResult(record), recorded);
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
-    QTRY_VERIFY(!watch.isBusy());
+    QVERIFY(Rig::waitForPortFree(watch));
     QCOMPARE(watch.receiversStarted(), 1);
     QCOMPARE(watch.jobsEnded(), 1);
     if (!logged.isEmpty())
@@ -314,10 +312,7 @@ void TestCloudFaults::runCase()
     Rig::jobGoesThrough(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial), next, 1);
     if (QTest::currentTestFailed())
         return;
-    QTRY_VERIFY(!watch.isBusy());
-
-    QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-    closeAccount(m_figures, row);
+    Rig::closeCase(m_figures, row, watch);
 }
 
 // Two jobs sent back to back at the program's own pace: the second waits, unread, until the first
@@ -337,7 +332,7 @@ void TestCloudFaults::jobsBackToBack()
         QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), sent.last().document, sent.last().bytes));
     }
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 3, TestTiming::scaled(30000));
-    QTRY_VERIFY(!watch.isBusy());
+    QVERIFY(Rig::waitForPortFree(watch));
     const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
     for (int i = 0; i < 3; ++i)
         QCOMPARE(recordDocument(records.at(i)), sent.at(i).document);
@@ -386,14 +381,13 @@ void TestCloudFaults::largeJobOverASlowUplink()
     QVERIFY2(uplink.forwarded() > job.bytes.size(), qPrintable(QString::number(uplink.forwarded())));
     QVERIFY(Rig::serviceJobData(m_sim) == QList<QByteArray> { job.bytes });
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("a 40 MiB job through a 1.25 MB/s uplink, post limit 15000 ms of silence");
     row.outcome = QStringLiteral("打印成功 after %1 s").arg(seconds);
-    QTRY_VERIFY(!watch.isBusy());
+    QVERIFY(Rig::waitForPortFree(watch));
     setCloudReplyTimeoutForTesting(kReplyLimitMs);
     setCloudServiceBaseForTesting(m_sim.baseUrl());
-    QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-    closeAccount(m_figures, row);
+    Rig::closeCase(m_figures, row, watch);
 }
 
 // The service refuses connections for 20 s (a restart, say), then takes them: the job waits,
@@ -424,14 +418,13 @@ void TestCloudFaults::serviceRefusingForAWhile()
     QCOMPARE(restarted.jobs().size(), 1);
     QVERIFY(card->form().stateEdit->text() != QStringLiteral("等待重试"));
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(restarted), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(restarted, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("service refuses connections for 20 s, then accepts");
     row.outcome = QStringLiteral("等待重试, then 打印成功, posted once");
-    QTRY_VERIFY(!watch.isBusy());
+    QVERIFY(Rig::waitForPortFree(watch));
     setPostRetryForTesting(100, 400, 1500);
     setCloudServiceBaseForTesting(m_sim.baseUrl());
-    QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-    closeAccount(m_figures, row);
+    Rig::closeCase(m_figures, row, watch);
 }
 
 QTEST_MAIN(TestCloudFaults)

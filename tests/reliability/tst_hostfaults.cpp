@@ -160,14 +160,7 @@ private:
         row.outcome = outcome;
         row.sent = row.delivered = jobs;
         row.recorded = recorded ? jobs : 0;
-        row.leakedHandles = winsim::openHandleCount();
-        m_figures.add(row);
-    }
-
-    void endCase()
-    {
-        QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-        QCOMPARE(winsim::openHandleCount(), 0);
+        Rig::addRow(m_figures, row);
     }
 
     // Counts the calls a scenario makes when nothing fails, then runs it once more for every call of
@@ -300,7 +293,7 @@ void TestHostFaults::recordStoreUnusable()
     if (how != QLatin1String("garbage"))
         QCOMPARE(ProgramState::storedRows(),
             QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
-    endCase();
+    Rig::nothingLeftBehind();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
         QStringLiteral("printer added, listed and printing; row not stored, logged \"%1\"; file unchanged")
             .arg(logged),
@@ -333,7 +326,7 @@ void TestHostFaults::foldersMissing()
     qInstallMessageHandler(previous);
     QVERIFY(!program.exists(QStringLiteral("logs")));
     QVERIFY(!program.exists(QStringLiteral("details")));
-    endCase();
+    Rig::nothingLeftBehind();
     addRow(QStringLiteral("logs/ and details/ missing"),
         QStringLiteral("job sent once, port freed; no log and no record can be written (the installation "
                        "provides both folders), neither folder created"),
@@ -377,7 +370,7 @@ void TestHostFaults::portLibraryUnusable()
     QCOMPARE(ProgramState::storedRows(),
         QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
     jobGoesThrough(window, QStringLiteral("portlib.txt"));
-    endCase();
+    Rig::nothingLeftBehind();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
         QStringLiteral(
             "add refused with \"添加打印机失败，无法添加端口\"; existing printer listed and printing"),
@@ -428,8 +421,7 @@ void TestHostFaults::sweep(const QString &name, const QStringList &calls, const 
     row.outcome = QStringLiteral("%1 runs ended as when nothing fails; otherwise: %2")
                       .arg(runs - failures.size())
                       .arg(failures.isEmpty() ? QStringLiteral("none") : failures.join(QStringLiteral("; ")));
-    row.leakedHandles = winsim::openHandleCount();
-    m_figures.add(row);
+    Rig::addRow(m_figures, row);
 }
 
 // Start-up: each printer either gets its card with what could be read, or is left out with a log

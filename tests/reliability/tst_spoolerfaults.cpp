@@ -95,16 +95,13 @@ private:
     // case's jobs is left behind.
     void finishCase(PortWatch &watch, Figures::Row row, int recordsBefore)
     {
-        QTRY_VERIFY(!watch.isBusy());
-        row.busyAfterOutcomeMs = watch.longestBusyAfterOutcomeMs();
+        QVERIFY(Rig::settle(watch, row));
         const SentJob next { QStringLiteral("next.txt"),
             Rig::jobBytes(row.tried + QStringLiteral(" next"), 600) };
         Rig::jobGoesThrough(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial), next, recordsBefore);
         if (QTest::currentTestFailed())
             return;
-        QTRY_VERIFY(!watch.isBusy());
-        QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-        closeAccount(m_figures, row);
+        Rig::closeCase(m_figures, row, watch);
     }
 
 private slots:
@@ -116,17 +113,15 @@ private slots:
 
     void init()
     {
-        QVERIFY(Rig::freshCase(m_sim));
-        QVERIFY(Rig::addUnusedPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
+        QVERIFY(Rig::freshCaseWithPrinter(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial)));
         // Bare sockets of the suite play the spooler; a job printed through winsim hands it back.
         QVERIFY(SpoolerFixture::playSpooler());
     }
 
     void cleanupTestCase()
     {
-        Rig::endSuite();
-        QVERIFY(m_figures.write(
-            QStringLiteral("20-spoolerfaults"), QStringLiteral("The spooler's connection misbehaves")));
+        QVERIFY(Rig::endSuite(
+            m_figures, QStringLiteral("20-spoolerfaults"), QStringLiteral("The spooler's connection misbehaves")));
     }
 
     void connectionNeverCloses_data();
@@ -205,7 +200,7 @@ void TestSpoolerFaults::slowSpoolerIsRelayedWhole()
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("sends 200 bytes a second for %1 s").arg(sending.elapsed() / 1000);
     row.outcome = QStringLiteral("relayed whole, 打印成功");
     finishCase(watch, row, 1);
@@ -261,7 +256,7 @@ void TestSpoolerFaults::jobInTinyPieces()
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("sends a job in %1 pieces of 1 to 5 bytes").arg(trickle.pieces());
     row.outcome = QStringLiteral("one job, bytes in order, 打印成功");
     finishCase(watch, row, 1);

@@ -71,7 +71,7 @@ private:
         if (QTest::currentTestFailed())
             return;
         QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-        Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+        Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
         row.tried = tried;
         row.outcome = outcome;
         closeAccount(m_figures, row);
@@ -88,8 +88,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        Rig::endSuite();
-        QVERIFY(m_figures.write(QStringLiteral("25-whomayprint"), QStringLiteral("Who may print")));
+        QVERIFY(Rig::endSuite(m_figures, QStringLiteral("25-whomayprint"), QStringLiteral("Who may print")));
     }
 
     void strangersCannotPrint_data();
@@ -159,7 +158,7 @@ void TestWhoMayPrint::idleFloodDoesNotStarveThePrinter()
     flood.stop();
     QCOMPARE(Rig::waitForJobObjectsGone(), QString());
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("2000 idle connections from another program, then a job");
     row.outcome = QStringLiteral("every one reset unread; the job printed %1 ms after it was submitted").arg(printedMs);
     closeAccount(m_figures, row);
@@ -204,7 +203,7 @@ void TestWhoMayPrint::squatterAtStartUpGetsNoJob()
     QCOMPARE(log.count(QStringLiteral("tray message:")), 1);
     QCOMPARE(Rig::waitForJobObjectsGone(), QString());
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("another program holds the port at start-up; the user prints");
     row.outcome = QStringLiteral("printer paused, \"端口被占用\", the squatter got nothing; printed %1 ms after "
                                  "the port was free")
