@@ -273,7 +273,7 @@ void TestHostFaults::recordStoreUnusable()
     QCOMPARE(Rig::cards(window).size(), 2);
     QCOMPARE(Rig::cards(window).first()->driverInfo().printer_name, QStringLiteral("New"));
     QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
-    QVERIFY(listening(window, 8101));
+    QTRY_VERIFY_WITH_TIMEOUT(listening(window, 8101), TestTiming::scaled(15000));
     jobGoesThrough(window, QStringLiteral("store.txt"));
 
     // Removing the new printer works too; the store's failure to forget it is only logged.
@@ -362,7 +362,7 @@ void TestHostFaults::portLibraryUnusable()
     QCOMPARE(Rig::cards(window).size(), 1);
     // The ports' configuration is asked for in the background, after the list is up.
     QTRY_COMPARE(log.lines(QtCriticalMsg).filter(listLogged).size(), 1);
-    QVERIFY(listening(window, kFrontPort));
+    QTRY_VERIFY_WITH_TIMEOUT(listening(window, kFrontPort), TestTiming::scaled(15000));
     QCOMPARE(addFromForm(window), QStringLiteral("添加打印机失败，无法添加端口"));
     QVERIFY(!log.linesContaining(addLogged).isEmpty());
     QCOMPARE(Rig::spoolerPrinters(), QStringList { QStringLiteral("Front") });
@@ -493,7 +493,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 // log says so.
                 if (cards.size() == 2) {
                     QCOMPARE(cards.first()->driverInfo().printer_name, QStringLiteral("New"));
-                    QVERIFY(listening(window, port));
+                    QTRY_VERIFY_WITH_TIMEOUT(listening(window, port), TestTiming::scaled(15000));
                 } else {
                     QCOMPARE(cards.size(), 1);
                     QVERIFY(logNamesFailure(log));
@@ -508,7 +508,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 *outcome = message;
             }
             QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("Front")), QLatin1String(kSerial));
-            QVERIFY(listening(window, kFrontPort));
+            QTRY_VERIFY_WITH_TIMEOUT(listening(window, kFrontPort), TestTiming::scaled(15000));
         }
         QCOMPARE(winsim::openHandleCount(), 0);
     });
@@ -643,7 +643,7 @@ void TestHostFaults::spoolerFailsWhileDeleting()
                 QCOMPARE(dialogs.messages(), (QStringList { question, QStringLiteral("删除打印机失败") }));
                 QVERIFY(Rig::spoolerPrinters().contains(QStringLiteral("Front")));
                 QCOMPARE(ProgramState::storedRows().size(), 1);
-                QVERIFY(listening(window, kFrontPort));
+                QTRY_VERIFY_WITH_TIMEOUT(listening(window, kFrontPort), TestTiming::scaled(15000));
                 QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
                 *outcome = QStringLiteral("删除打印机失败, printer kept");
             }
