@@ -126,6 +126,19 @@ bool waitForBackgroundStart(TolMainWindow &window)
     return true;
 }
 
+bool waitForListeners(TolMainWindow &window)
+{
+    return QTest::qWaitFor(
+        [&window] {
+            for (PrinterServer *server : window.findChildren<PrinterServer *>()) {
+                if (!server->isListening())
+                    return false;
+            }
+            return true;
+        },
+        TestTiming::scaled(15000));
+}
+
 PrinterServer *serverFor(TolMainWindow &window, DriverItem *card)
 {
     for (PrinterServer *server : window.findChildren<PrinterServer *>()) {

@@ -60,6 +60,11 @@ QList<DriverItem *> cards(TolMainWindow &window);
 // fault injected afterwards meets the call a scenario makes, not one of the report's.
 bool waitForBackgroundStart(TolMainWindow &window);
 
+// Waits until every listener of the window listens. One that found its port still held (by a
+// listener of the case before, on a loaded machine) pauses its printer and resumes it once it has
+// the port; spooler calls a fault sweep would count as the scenario's.
+bool waitForListeners(TolMainWindow &window);
+
 // The listener that serves a card's printer (a child of the window or of the card).
 PrinterServer *serverFor(TolMainWindow &window, DriverItem *card);
 

@@ -477,6 +477,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
         {
             TolMainWindow window;
             QVERIFY(Rig::waitForBackgroundStart(window));
+            QVERIFY(Rig::waitForListeners(window));
             probe.inject();
             const QString message = addFromForm(window);
             probe.settled();
@@ -526,6 +527,7 @@ void TestHostFaults::spoolerFailsWhilePrinting()
         {
             TolMainWindow window;
             QVERIFY(Rig::waitForBackgroundStart(window));
+            QVERIFY(Rig::waitForListeners(window));
             probe.inject();
             const QByteArray bytes = Rig::jobBytes(QStringLiteral("sweep print"), 1200);
             QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("sweep.txt"), bytes));
@@ -564,6 +566,7 @@ void TestHostFaults::spoolerFailsWhileModifying()
                 card->form().nameEdit->setText(QStringLiteral("Renamed"));
                 DialogWatcher dialogs;
                 QVERIFY(Rig::waitForBackgroundStart(window));
+                QVERIFY(Rig::waitForListeners(window));
                 probe.inject();
                 card->onModifyClicked();
                 probe.settled();
@@ -629,6 +632,7 @@ void TestHostFaults::spoolerFailsWhileDeleting()
             DialogWatcher dialogs(QStringLiteral("确定"));
             const QString question = QStringLiteral("确定删除打印机 Front？");
             QVERIFY(Rig::waitForBackgroundStart(window));
+            QVERIFY(Rig::waitForListeners(window));
             probe.inject();
             card->onDeleteClicked();
             QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, TestTiming::scaled(20000));
