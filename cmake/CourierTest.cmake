@@ -10,6 +10,27 @@ else()
   set(COURIER_TEST_TIME_FACTOR 1)
 endif()
 
+# Fixed loopback ports are the machine's, not the build's: the suites of another build (another
+# checkout, a sanitizer build) may want them at the same time, and ctest's own resource locks hold
+# only within one run. A suite that holds some runs under one lock file per resource, so that such
+# suites queue across builds as ctest queues them within one. Taken in name order, never crossed.
+set(COURIER_TEST_LOCK_DIR "/tmp" CACHE PATH "Where the suites' machine-wide lock files live")
+find_program(COURIER_FLOCK flock)
+
+# Sets var to the command that runs the given command under the locks (a list, possibly empty).
+function(courier_locked_command var locks)
+  set(command ${ARGN})
+  if(COURIER_FLOCK AND locks)
+    set(sorted ${locks})
+    list(SORT sorted)
+    list(REVERSE sorted)
+    foreach(lock IN LISTS sorted)
+      set(command ${COURIER_FLOCK} ${COURIER_TEST_LOCK_DIR}/printcourier-test-${lock}.lock ${command})
+    endforeach()
+  endif()
+  set(${var} ${command} PARENT_SCOPE)
+endfunction()
+
 # add_courier_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS unit e2e slow] [TIMEOUT s]
 #                  [LOCKS resource...])
 #
@@ -30,7 +51,8 @@ function(add_courier_test name)
     COURIER_BIN_DIR="${COURIER_BIN_DIR}"
     COURIER_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     COURIER_TEST_DIR="${dir}")
-  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${dir})
+  courier_locked_command(command "${T_LOCKS}" $<TARGET_FILE:${name}>)
+  add_test(NAME ${name} COMMAND ${command} WORKING_DIRECTORY ${dir})
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
