@@ -96,6 +96,9 @@ private:
 void TestCloudSim::initTestCase()
 {
     QVERIFY(m_jobsDir.isValid());
+    // The suite names the jobs folder itself and reads the service's error output.
+    m_sim.setKeepJobFiles(false);
+    m_sim.setKeepErrorOutput(true);
     QVERIFY2(m_sim.start({ QStringLiteral("--jobs-dir"), m_jobsDir.path(), QStringLiteral("--device"),
                  Online + QStringLiteral("=online"), QStringLiteral("--device"),
                  Offline + QStringLiteral("=offline"), QStringLiteral("--device"),
@@ -240,7 +243,7 @@ void TestCloudSim::finalStatus()
     QFETCH(QJsonValue, final);
 
     if (!config.isEmpty())
-        QCOMPARE(m_sim.configure(config), 200);
+        QCOMPARE(m_sim.configureStatus(config), 200);
     const QString id = jobIdOf(m_sim.postJob(serial, "job"));
     QVERIFY(!id.isEmpty());
     for (int i = 0; i < pending; ++i)
@@ -252,11 +255,11 @@ void TestCloudSim::deviceStateCountsWhenTheJobEnds()
 {
     const QString id = jobIdOf(m_sim.postJob(Online, "job"));
     QCOMPARE(dataOf(m_sim.queryResult(id)), QJsonValue(statusObject(Online, Printing)));
-    QCOMPARE(m_sim.configure(R"({"devices":{"0123456789ABCDEF":"offline"}})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"devices":{"0123456789ABCDEF":"offline"}})"), 200);
     QCOMPARE(dataOf(m_sim.queryResult(id)), QJsonValue(statusObject(Online, Printing)));
     QCOMPARE(dataOf(m_sim.queryResult(id)), QJsonValue(statusObject(Online, QStringLiteral("离线"))));
     // Once ended, the job keeps its status whatever the device does next.
-    QCOMPARE(m_sim.configure(R"({"devices":{"0123456789ABCDEF":"online"}})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"devices":{"0123456789ABCDEF":"online"}})"), 200);
     QCOMPARE(dataOf(m_sim.queryResult(id)), QJsonValue(statusObject(Online, QStringLiteral("离线"))));
 }
 
@@ -269,14 +272,14 @@ void TestCloudSim::unknownAndEncodedJobIds()
     }
 
     // An id with characters a URL cannot hold comes back through the client's percent-encoding.
-    QCOMPARE(m_sim.configure(R"({"jobIdPrefix":"任务 <x>"})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"jobIdPrefix":"任务 <x>"})"), 200);
     const QString id = jobIdOf(m_sim.postJob(Online, "job"));
     QVERIFY2(id.startsWith(QStringLiteral("任务 <x>")), qPrintable(id));
     QCOMPARE(dataOf(m_sim.queryResult(id)), QJsonValue(statusObject(Online, Printing)));
     QVERIFY(QFile::exists(jobFile(id)));
 
-    QCOMPARE(m_sim.configure(R"({"jobIdPrefix":"../x"})"), 400);
-    QCOMPARE(m_sim.configure(R"({"jobIdPrefix":"a/b"})"), 400);
+    QCOMPARE(m_sim.configureStatus(R"({"jobIdPrefix":"../x"})"), 400);
+    QCOMPARE(m_sim.configureStatus(R"({"jobIdPrefix":"a/b"})"), 400);
 }
 
 void TestCloudSim::deviceState_data()
@@ -308,7 +311,7 @@ void TestCloudSim::deviceState()
     QFETCH(QJsonValue, data);
 
     if (!config.isEmpty())
-        QCOMPARE(m_sim.configure(config), 200);
+        QCOMPARE(m_sim.configureStatus(config), 200);
     const HttpResult result = m_sim.queryDevice(serial);
     QCOMPARE(result.error, QNetworkReply::NoError);
     QVERIFY(result.contentType.startsWith("application/json"));
@@ -357,7 +360,7 @@ void TestCloudSim::faults()
     const QString id = jobIdOf(m_sim.postJob(Online, "job"));
     QVERIFY(!id.isEmpty());
     const QJsonObject config { { exchange, QJsonObject { { QStringLiteral("fault"), fault } } } };
-    QCOMPARE(m_sim.configure(QJsonDocument(config).toJson()), 200);
+    QCOMPARE(m_sim.configureStatus(QJsonDocument(config).toJson()), 200);
 
     const HttpResult result = exchange == QLatin1String("print") ? m_sim.postJob(Online, "job")
         : exchange == QLatin1String("result")                    ? m_sim.queryResult(id)
@@ -384,14 +387,14 @@ void TestCloudSim::faults()
 void TestCloudSim::faultSkipAndCount()
 {
     const QString id = jobIdOf(m_sim.postJob(Online, "job"));
-    QCOMPARE(m_sim.configure(R"({"result":{"fault":"500","skip":1,"count":1}})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"result":{"fault":"500","skip":1,"count":1}})"), 200);
     QCOMPARE(m_sim.queryResult(id).error, QNetworkReply::NoError);
     QCOMPARE(m_sim.queryResult(id).error, QNetworkReply::InternalServerError);
     QCOMPARE(m_sim.queryResult(id).error, QNetworkReply::NoError);
     QCOMPARE(m_sim.queryResult(id).error, QNetworkReply::NoError);
 
     // Setting the behaviour again counts from its own first request.
-    QCOMPARE(m_sim.configure(R"({"result":{"fault":"404","skip":0,"count":2}})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"result":{"fault":"404","skip":0,"count":2}})"), 200);
     QCOMPARE(m_sim.queryResult(id).error, QNetworkReply::ContentNotFoundError);
     QCOMPARE(m_sim.queryResult(id).error, QNetworkReply::ContentNotFoundError);
     QCOMPARE(m_sim.queryResult(id).error, QNetworkReply::NoError);
@@ -400,7 +403,7 @@ void TestCloudSim::faultSkipAndCount()
 
 void TestCloudSim::slowAnswerIsHeldThenGiven()
 {
-    QCOMPARE(m_sim.configure(R"({"state":{"delayMs":600000}})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"state":{"delayMs":600000}})"), 200);
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(m_sim.baseUrl() + QStringLiteral("/v1.1/getNumberStatu")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json;charset=UTF-8"));
@@ -411,7 +414,7 @@ void TestCloudSim::slowAnswerIsHeldThenGiven()
     held->abort();
     delete held;
 
-    QCOMPARE(m_sim.configure(R"({"state":{"delayMs":50}})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"state":{"delayMs":50}})"), 200);
     const HttpResult late = m_sim.queryDevice(Online);
     QCOMPARE(late.error, QNetworkReply::NoError);
     QCOMPARE(CloudSimProcess::objectOf(late).value(QStringLiteral("data")).toString(), QStringLiteral("1"));
@@ -502,6 +505,7 @@ void TestCloudSim::requestChecks()
 void TestCloudSim::tooLargeBodiesAre413()
 {
     CloudSimProcess small;
+    small.setKeepJobFiles(false);
     QVERIFY(small.start({ QStringLiteral("--max-body"), QStringLiteral("2K"),
         QStringLiteral("--default-device"), QStringLiteral("online") }));
     const HttpResult big = small.postJob(Online, randomBytes(4096, 1));
@@ -523,15 +527,15 @@ void TestCloudSim::adminConfigIsAllOrNothing()
 {
     const QByteArray before
         = m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()).body;
-    QCOMPARE(m_sim.configure("{not json"), 400);
-    QCOMPARE(m_sim.configure(R"({"pendingPolls":9,"noSuchMember":1})"), 400);
-    QCOMPARE(m_sim.configure(R"({"pendingPolls":9,"print":{"fault":"teapot"}})"), 400);
-    QCOMPARE(m_sim.configure(R"({"pendingPolls":-1})"), 400);
-    QCOMPARE(m_sim.configure(R"({"print":{"delayMs":1.5}})"), 400);
-    QCOMPARE(m_sim.configure(R"({"devices":{"0123456789ABCDEF":"sleeping"}})"), 400);
+    QCOMPARE(m_sim.configureStatus("{not json"), 400);
+    QCOMPARE(m_sim.configureStatus(R"({"pendingPolls":9,"noSuchMember":1})"), 400);
+    QCOMPARE(m_sim.configureStatus(R"({"pendingPolls":9,"print":{"fault":"teapot"}})"), 400);
+    QCOMPARE(m_sim.configureStatus(R"({"pendingPolls":-1})"), 400);
+    QCOMPARE(m_sim.configureStatus(R"({"print":{"delayMs":1.5}})"), 400);
+    QCOMPARE(m_sim.configureStatus(R"({"devices":{"0123456789ABCDEF":"sleeping"}})"), 400);
     QCOMPARE(m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()).body, before);
 
-    QCOMPARE(m_sim.configure(R"({"pendingPolls":9,"print":{"fault":"[]"}})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"pendingPolls":9,"print":{"fault":"[]"}})"), 200);
     const QJsonObject after = CloudSimProcess::objectOf(
         m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()));
     QCOMPARE(after.value(QStringLiteral("pendingPolls")).toInt(), 9);
@@ -546,7 +550,7 @@ void TestCloudSim::resetForgetsJobsAndRestoresStart()
         = m_sim.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()).body;
     const QString id = jobIdOf(m_sim.postJob(Online, "job"));
     QVERIFY(QFile::exists(jobFile(id)));
-    QCOMPARE(m_sim.configure(R"({"finalStatus":"x","devices":{"FFFFFFFFFFFFFFFF":"online"}})"), 200);
+    QCOMPARE(m_sim.configureStatus(R"({"finalStatus":"x","devices":{"FFFFFFFFFFFFFFFF":"online"}})"), 200);
     QCOMPARE(m_sim.queryDevice(Online).error, QNetworkReply::NoError);
 
     // Reset as a person types it: a POST without any body or length.
@@ -594,6 +598,7 @@ void TestCloudSim::commandLine()
     }
 
     CloudSimProcess flagged;
+    flagged.setKeepJobFiles(false);
     QVERIFY(flagged.start({ QStringLiteral("--result-fault"), QStringLiteral("500"),
         QStringLiteral("--state-fault"), QStringLiteral("404"), QStringLiteral("--print-delay"),
         QStringLiteral("20"), QStringLiteral("--default-device"), QStringLiteral("online"),
@@ -604,7 +609,7 @@ void TestCloudSim::commandLine()
     QVERIFY(id.startsWith(QStringLiteral("T-")));
     QCOMPARE(flagged.queryResult(id).error, QNetworkReply::InternalServerError);
     QCOMPARE(flagged.queryDevice(Unknown).error, QNetworkReply::ContentNotFoundError);
-    QCOMPARE(flagged.configure(R"({"result":{"fault":"none"}})"), 200);
+    QCOMPARE(flagged.configureStatus(R"({"result":{"fault":"none"}})"), 200);
     QCOMPARE(dataOf(flagged.queryResult(id)), QJsonValue(QStringLiteral("缺纸")));
     const QJsonObject config = CloudSimProcess::objectOf(
         flagged.send("GET", QStringLiteral("/admin/config"), QByteArray(), QByteArray()));

@@ -15,6 +15,7 @@
 #include "relaysettings.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -127,7 +128,7 @@ int main(int argc, char *argv[])
     }
     setCloudServiceBaseForTesting(sim.baseUrl());
     const QString serial = QStringLiteral("0011223344556677");
-    if (!winsim::installDriver("Varn VN-210K", "Windows x64", "1.22.5.3")
+    if (!winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, "1.22.5.3")
         || !SpoolerFixture::addCloudPrinter(QStringLiteral("前台打印机"), 1, serial)
         || !SpoolerFixture::addCloudPrinter(QStringLiteral("仓库标签"), 2, QStringLiteral("2222333344445555"))) {
         qCritical("could not add the printers");

@@ -11,6 +11,8 @@
 #include "relaysettings.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -125,7 +127,7 @@ private slots:
         fillForm(window, QStringLiteral("00112233aabbccdd"), QStringLiteral("前台"));
         DialogWatcher dialogs(QStringLiteral("确定"));
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok")), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("添加成功"), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("添加成功"), TestTiming::scaled(60000));
         QTRY_COMPARE(cards(window).size(), 1);
         DriverItem *card = cards(window).first();
         QCOMPARE(card->driverInfo().printer_name, QStringLiteral("前台"));
@@ -143,7 +145,7 @@ private slots:
         // A print job from an application reaches the service and ends in one record.
         const QByteArray job = QByteArray("%!PS\n") + QByteArray(70000, 'q');
         QVERIFY(winsim::submitJob("前台", std::string("letter.ps"), std::vector<uint8_t>(job.begin(), job.end())));
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         const QStringList fields = records().first().split(QLatin1Char(';'));
         QCOMPARE(fields.size(), 5);
         QCOMPARE(fields.at(0), QStringLiteral("letter.ps"));
@@ -158,14 +160,14 @@ private slots:
         // The test page from the card: its result comes in a dialog.
         dialogs.clear();
         card->onTestClicked();
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("打印成功"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("打印成功"), TestTiming::scaled(30000));
         QTRY_COMPARE(records().size(), 2);
         QVERIFY(records().last().startsWith(QStringLiteral("测试页;")));
 
         // Delete, once confirmed: card, listener and row go; the port stops listening.
         dialogs.clear();
         card->onDeleteClicked();
-        QTRY_VERIFY_WITH_TIMEOUT(cards(window).isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(cards(window).isEmpty(), TestTiming::scaled(20000));
         QTRY_VERIFY(!ProgramState::acceptsConnections(8101));
         QVERIFY(ProgramState::storedRows().isEmpty());
         QCOMPARE(dialogs.messages(), QStringList{QStringLiteral("确定删除打印机 前台？")});
@@ -174,7 +176,7 @@ private slots:
     void failedJobsTellTheTrayOncePerMinute()
     {
         QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("前台"), 1, QLatin1String(kSerial)));
         LogCapture log;
         TolMainWindow window;
@@ -182,14 +184,14 @@ private slots:
         QLabel *line = cards(window).first()->form().resultLabel;
 
         QVERIFY(winsim::submitJob("前台", std::string("会议纪要.pdf"), std::vector<uint8_t>(100, 'a')));
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印失败:设备离线  会议纪要.pdf  ")));
         QTRY_COMPARE(log.count(QStringLiteral("tray message:")), 1);
         QCOMPARE(log.linesContaining(QStringLiteral("tray message: 打印机 前台：打印失败:设备离线 文档：会议纪要.pdf")).size(), 1);
 
         // The second failure within the minute is on the card and in the history, not in the tray.
         QVERIFY(winsim::submitJob("前台", std::string("发票.pdf"), std::vector<uint8_t>(100, 'b')));
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, TestTiming::scaled(20000));
         QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印失败:设备离线  发票.pdf  ")));
         QCOMPARE(log.count(QStringLiteral("tray message:")), 1);
     }
@@ -199,13 +201,13 @@ private slots:
     void failedJobIsSentAgainFromItsHistory()
     {
         QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("前台"), 1, QLatin1String(kSerial)));
         TolMainWindow window;
         QCOMPARE(cards(window).size(), 1);
         DriverItem *card = cards(window).first();
         QVERIFY(winsim::submitJob("前台", std::string("合同.pdf"), std::vector<uint8_t>(300, 'c')));
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         QVERIFY(records().first().contains(QStringLiteral(";打印失败:设备离线;300;")));
         QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
 
@@ -230,7 +232,7 @@ private slots:
         QCOMPARE(buttons, 1);
         QCOMPARE(buttonsAfter, 0);
 
-        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 2, TestTiming::scaled(20000));
         QVERIFY(records().at(1).startsWith(QStringLiteral("合同.pdf;")));
         QVERIFY(records().at(1).contains(QStringLiteral(";打印成功;300;")));
         const QJsonArray jobs = m_sim.jobs();
@@ -241,9 +243,9 @@ private slots:
 
     void startupListsCloudPrinters()
     {
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
-        QVERIFY(winsim::addPrinter("Plain", "FILE:", "Varn VN-210K"));
+        QVERIFY(winsim::addPrinter("Plain", "FILE:", TestPrinters::kDriver));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("NoPort"), 2));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Twin"), 3, QStringLiteral("3333333333333333")));
         QVERIFY(CPrinter().SetPrinterPortNum(QStringLiteral("Twin"), 8101));
@@ -294,7 +296,7 @@ private slots:
 
     void removalFailureKeepsCard()
     {
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
         TolMainWindow window;
         QCOMPARE(cards(window).size(), 1);
@@ -302,7 +304,7 @@ private slots:
         DialogWatcher dialogs(QStringLiteral("确定"));
         cards(window).first()->onDeleteClicked();
         QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages(),
-                                  (QStringList{QStringLiteral("确定删除打印机 Cloud1？"), QStringLiteral("删除打印机失败")}), 20000);
+                                  (QStringList{QStringLiteral("确定删除打印机 Cloud1？"), QStringLiteral("删除打印机失败")}), TestTiming::scaled(20000));
         QCOMPARE(cards(window).size(), 1);
         QVERIFY(ProgramState::acceptsConnections(8101));
     }

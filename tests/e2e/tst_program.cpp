@@ -3,6 +3,8 @@
 #include "filebytes.h"
 #include "programfolder.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
+#include "testtiming.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QDate>
@@ -69,7 +71,7 @@ private slots:
                              quint16(service.port())),
                  "the cloud stand-in could not take the program's service address");
         QVERIFY(winsim::reset());
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Office"), 1, QLatin1String(kSerial)));
     }
 
@@ -84,7 +86,7 @@ private slots:
     {
         startProgram(m_program);
         QVERIFY(m_program.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(listensOn(8101), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(listensOn(8101), TestTiming::scaled(20000));
     }
 
     void printFromAnApplication()
@@ -108,7 +110,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             (jobs = m_sim.adminGet(QStringLiteral("/admin/jobs")).object().value(QStringLiteral("jobs")).toArray(),
              jobs.size() == 1),
-            30000);
+            TestTiming::scaled(30000));
         const QJsonObject received = jobs.at(0).toObject();
         QCOMPARE(received.value(QStringLiteral("serial")).toString(), QLatin1String(kSerial));
         QCOMPARE(m_sim.jobData(received.value(QStringLiteral("jobId")).toString()), job);
@@ -116,7 +118,7 @@ private slots:
         // The card follows the job to its end and records it once.
         const QString details = path(QStringLiteral("details/")) + QLatin1String(kSerial)
             + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".txt");
-        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(details).endsWith("!+!"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(details).endsWith("!+!"), TestTiming::scaled(30000));
         const QStringList records = QString::fromUtf8(fileBytes(details)).split(QStringLiteral("!+!"),
                                                                                Qt::SkipEmptyParts);
         QCOMPARE(records.size(), 1);

@@ -11,6 +11,7 @@
 // - the device state shows one of the texts the card knows, and polls at one of its periods.
 #include "clock.h"
 #include "cloud.h"
+#include "courierconstants.h"
 #include "detailfile.h"
 #include "driveritem.h"
 #include "fakereply.h"
@@ -79,7 +80,7 @@ DriverInfo cardInfo()
     info.cloud_sn = QLatin1String(kSerial);
     info.port_name = QStringLiteral("REDadez001");
     info.port_num = 8101;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = QStringLiteral(COURIER_DRIVER_NAME);
     return info;
 }
 

@@ -14,6 +14,7 @@
 #include "driverinfo.h"
 #include "logcapture.h"
 #include "printerrecordstore.h"
+#include "testprinters.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ DriverInfo makeInfo(const QString &name, const QString &sn, quint16 port)
     info.cloud_sn = sn;
     info.port_name = QStringLiteral("REDadez_%1").arg(port);
     info.port_num = port;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }
@@ -195,13 +196,13 @@ void TestPrinterRecordStore::driverInfoKeepsFieldOrderAndCopies()
 
     // Brace initialisation follows the declaration order, so this pins the field order down.
     const DriverInfo info{QStringLiteral("Office"), sn0(),
-                          QStringLiteral("REDadez_9100"), 9100, QStringLiteral("Varn VN-210K"),
+                          QStringLiteral("REDadez_9100"), 9100, TestPrinters::driverName(),
                           QStringLiteral("127.0.0.1")};
     QCOMPARE(info.printer_name, QStringLiteral("Office"));
     QCOMPARE(info.cloud_sn, sn0());
     QCOMPARE(info.port_name, QStringLiteral("REDadez_9100"));
     QCOMPARE(info.port_num, quint16(9100));
-    QCOMPARE(info.driver_name, QStringLiteral("Varn VN-210K"));
+    QCOMPARE(info.driver_name, TestPrinters::driverName());
     QCOMPARE(info.ip, QStringLiteral("127.0.0.1"));
 
     DriverInfo copy = info;

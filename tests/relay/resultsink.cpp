@@ -1,5 +1,7 @@
 #include "resultsink.h"
 
+#include "testtiming.h"
+
 #include <QJsonObject>
 #include <QTest>
 
@@ -33,5 +35,5 @@ void ResultSink::onResult(QNetworkReply::NetworkError error, const QJsonDocument
 
 bool ResultSink::waitFor(int count, int timeoutMs)
 {
-    return QTest::qWaitFor([this, count] { return results.size() >= count; }, timeoutMs);
+    return QTest::qWaitFor([this, count] { return results.size() >= count; }, TestTiming::scaled(timeoutMs));
 }

@@ -1,7 +1,9 @@
 #include "cloud.h"
 #include "cloudsimprocess.h"
-#include "httpcapturepeer.h"
 #include "logcapture.h"
+#include "rawhttppeer.h"
+#include "testprinters.h"
+#include "testtiming.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -20,7 +22,7 @@ DriverInfo printer()
     info.cloud_sn = kSerial;
     info.port_name = QStringLiteral("REDadez_9100");
     info.port_num = 9100;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }
@@ -65,7 +67,7 @@ QList<QVariant> TestCloud::post(const QString &base, const QByteArray &job)
 {
     QPointer<Cloud> cloud = new Cloud(base + QStringLiteral("/v1.1/transparentPrinting"), printer());
     QSignalSpy results(cloud.data(), &Cloud::cloudResule);
-    if (!cloud->request(job, job.size(), kJobneed) || !results.wait(10000) || results.count() != 1)
+    if (!cloud->request(job, job.size(), kJobneed) || !results.wait(TestTiming::scaled(10000)) || results.count() != 1)
         return QList<QVariant>();
     // Reported once, then the client and its reply go away whatever the outcome.
     QPointer<QNetworkReply> reply = cloud->reply();
@@ -85,7 +87,7 @@ void TestCloud::printBodyOnTheWire_data()
 void TestCloud::printBodyOnTheWire()
 {
     QFETCH(QByteArray, job);
-    HttpCapturePeer peer;
+    RawHttpPeer peer;
     QVERIFY(peer.listen());
     peer.setResponse(200, R"({"code":0,"data":{"tolvixId":"J-1"}})");
 
@@ -94,7 +96,7 @@ void TestCloud::printBodyOnTheWire()
     QVERIFY(cloud->request(job, job.size(), kJobneed));
     QPointer<QNetworkReply> reply = cloud->reply();
     QVERIFY(reply);
-    QVERIFY(results.wait());
+    QVERIFY(results.wait(TestTiming::scaled(15000)));
     QCOMPARE(results.count(), 1);
 
     QCOMPARE(peer.requests().size(), 1);
@@ -128,7 +130,7 @@ void TestCloud::printBodyOnTheWire()
 
 void TestCloud::answerIsMergedWithLocalMembers()
 {
-    HttpCapturePeer peer;
+    RawHttpPeer peer;
     QVERIFY(peer.listen());
     // A service that happens to use the local names must not override what the card records.
     peer.setResponse(200, R"({"code":0,"data":{"tolvixId":"J-7"},"jobneed":"theirs","jobSize":"x"})");
@@ -137,7 +139,7 @@ void TestCloud::answerIsMergedWithLocalMembers()
     Cloud *cloud = new Cloud(peer.base() + QStringLiteral("/v1.1/transparentPrinting"), printer());
     QSignalSpy results(cloud, &Cloud::cloudResule);
     QVERIFY(cloud->request(QByteArray(1234, 'x'), 1234, kJobneed));
-    QVERIFY(results.wait());
+    QVERIFY(results.wait(TestTiming::scaled(15000)));
 
     const QJsonDocument document = results.first().at(1).value<QJsonDocument>();
     QCOMPARE(sortedKeys(document), QStringList({ "code", "data", "jobSize", "jobneed" }));

@@ -1,6 +1,7 @@
 #include "closedport.h"
-#include "httpcapturepeer.h"
 #include "httppost.h"
+#include "rawhttppeer.h"
+#include "testtiming.h"
 
 #include <QBuffer>
 #include <QSignalSpy>
@@ -43,14 +44,14 @@ private:
     // Posts `body` to the peer and waits for the end.
     bool postAndWait(HttpPost &post, const QByteArray &body, const QString &base = QString());
 
-    HttpCapturePeer *m_peer = nullptr;
+    RawHttpPeer *m_peer = nullptr;
     QByteArray m_body;
     QBuffer *m_device = nullptr;
 };
 
 void TestHttpPost::init()
 {
-    m_peer = new HttpCapturePeer(this);
+    m_peer = new RawHttpPeer(this);
     QVERIFY(m_peer->listen());
 }
 
@@ -70,7 +71,7 @@ bool TestHttpPost::postAndWait(HttpPost &post, const QByteArray &body, const QSt
     QSignalSpy finished(&post, &QNetworkReply::finished);
     const QString to = base.isEmpty() ? m_peer->base() : base;
     post.post(QUrl(to + QStringLiteral("/v1.1/transparentPrinting")), kContentType, m_device, m_body.size());
-    return finished.count() == 1 || finished.wait(30000);
+    return finished.count() == 1 || finished.wait(TestTiming::scaled(30000));
 }
 
 void TestHttpPost::requestCarriesOnlyItsOwnHeaders()
@@ -217,10 +218,10 @@ void TestHttpPost::abortEndsThePost()
     QBuffer device(&m_body);
     device.open(QIODevice::ReadOnly);
     QSignalSpy finished(&post, &QNetworkReply::finished);
-    QSignalSpy requests(m_peer, &HttpCapturePeer::requestReceived);
+    QSignalSpy requests(m_peer, &RawHttpPeer::requestReceived);
     post.post(QUrl(m_peer->base() + QStringLiteral("/v1.1/transparentPrinting")), kContentType, &device,
         m_body.size());
-    QVERIFY(requests.wait());
+    QVERIFY(requests.wait(TestTiming::scaled(15000)));
     post.abort();
     QCOMPARE(finished.count(), 1);
     QCOMPARE(post.error(), QNetworkReply::OperationCanceledError);

@@ -1,11 +1,13 @@
-#include "httpcapturepeer.h"
 #include "logcapture.h"
 #include "outboxjournal.h"
 #include "printerserver.h"
+#include "rawhttppeer.h"
 #include "relaysettings.h"
 #include "resultsink.h"
 #include "spoolerfixture.h"
 #include "strangerprocess.h"
+#include "testprinters.h"
+#include "testtiming.h"
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
 
@@ -30,7 +32,7 @@ DriverInfo printer(quint16 port)
     info.cloud_sn = QStringLiteral("00AA11BB22CC33DD");
     info.port_name = QStringLiteral("REDadez_guard");
     info.port_num = port;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }
@@ -70,7 +72,7 @@ private:
     LogCapture *m_log = nullptr;
     QTemporaryDir *m_folder = nullptr;
     OutboxJournal *m_journal = nullptr;
-    HttpCapturePeer *m_service = nullptr;
+    RawHttpPeer *m_service = nullptr;
     ResultSink *m_sink = nullptr;
     PrinterServer *m_server = nullptr;
     std::vector<std::unique_ptr<QTcpSocket>> m_clients;
@@ -89,7 +91,7 @@ void TestListenerGuard::init()
     m_journal = new OutboxJournal(m_folder->filePath(QStringLiteral("outbox.db")),
         m_folder->filePath(QStringLiteral("spool")));
     QVERIFY(m_journal->isOpen());
-    m_service = new HttpCapturePeer;
+    m_service = new RawHttpPeer;
     QVERIFY(m_service->listen());
     m_service->setResponse(200, R"({"code":0,"data":{"tolvixId":"J-7"}})");
     setCloudServiceBaseForTesting(m_service->base());
@@ -237,7 +239,7 @@ void TestListenerGuard::idleFloodNeitherEndsNorStarvesTheListener()
             all += line.section(QStringLiteral("refused "), 1).section(QLatin1Char(' '), 0, 0).toInt();
         return all;
     };
-    QTRY_COMPARE_WITH_TIMEOUT(refused(), 2000, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(refused(), 2000, TestTiming::scaled(30000));
     QVERIFY(m_log->count(QStringLiteral("from process %1 (").arg(flood.processId())) > 0);
     QCOMPARE(journaledJobs(), 1);
     // The refused connections are gone from the program, not held open until the stranger leaves.
@@ -256,7 +258,7 @@ void TestListenerGuard::runningOutOfDescriptorsOnlyPausesAccepting()
     rlimit tight = original;
     tight.rlim_cur = rlim_t(openDescriptors() + 6);
     QVERIFY(setrlimit(RLIMIT_NOFILE, &tight) == 0);
-    QTRY_VERIFY_WITH_TIMEOUT(m_log->count(QStringLiteral("accept failed")) > 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->count(QStringLiteral("accept failed")) > 0, TestTiming::scaled(10000));
     QVERIFY(setrlimit(RLIMIT_NOFILE, &original) == 0);
     QVERIFY2(flood.waitReady(), qPrintable(flood.error()));
     flood.stop();
@@ -284,7 +286,7 @@ void TestListenerGuard::takenPortIsRetriedUntilItIsFree()
     QCOMPARE(taken.count(), 1);
 
     squatter.reset();
-    QVERIFY(taken.wait(15000));
+    QVERIFY(taken.wait(TestTiming::scaled(15000)));
     QCOMPARE(taken.at(1).at(0).toBool(), false);
     QVERIFY(server.isListening());
     QCOMPARE(server.serverPort(), port);

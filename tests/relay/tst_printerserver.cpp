@@ -1,15 +1,17 @@
 #include "closedport.h"
 #include "cloudsimprocess.h"
 #include "detailfile.h"
-#include "httpcapturepeer.h"
 #include "logcapture.h"
 #include "outboxjournal.h"
 #include "printeroutbox.h"
 #include "printerserver.h"
 #include "programfolder.h"
+#include "rawhttppeer.h"
 #include "relaysettings.h"
 #include "resultsink.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
+#include "testtiming.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QFile>
@@ -36,7 +38,7 @@ DriverInfo printer()
     info.cloud_sn = kSerial;
     info.port_name = QStringLiteral("REDadez_9102");
     info.port_num = 0;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }
@@ -90,7 +92,7 @@ private:
     QTemporaryDir *m_folder = nullptr;
     OutboxJournal *m_journal = nullptr;
     PrinterServer *m_server = nullptr;
-    HttpCapturePeer *m_service = nullptr;
+    RawHttpPeer *m_service = nullptr;
     ResultSink *m_sink = nullptr;
     std::vector<std::unique_ptr<QTcpSocket>> m_clients;
     CloudSimProcess m_cloudsim;
@@ -113,7 +115,7 @@ void TestPrinterServer::init()
     m_journal = new OutboxJournal(m_folder->filePath(QStringLiteral("outbox.db")),
         m_folder->filePath(QStringLiteral("spool")));
     QVERIFY(m_journal->isOpen());
-    m_service = new HttpCapturePeer(this);
+    m_service = new RawHttpPeer(this);
     QVERIFY(m_service->listen());
     m_service->setResponse(200, R"({"code":0,"data":{"tolvixId":"J-1"}})");
     setCloudServiceBaseForTesting(m_service->base());
@@ -175,7 +177,7 @@ void TestPrinterServer::jobIsJournaledPostedAndFollowed()
     QVERIFY(m_sink->waitFor(1));
     QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
     QCOMPARE(m_service->requests().size(), 1);
-    QCOMPARE(postedJob(m_service->requests().first()), QByteArray("first job"));
+    QCOMPARE(m_service->requests().first().postedJob(), QByteArray("first job"));
     QCOMPARE(postedSerial(m_service->requests().first()), kSerial);
     // Nothing prints in the spooler of this machine for the printer, so the description is empty.
     QCOMPARE(m_sink->jobneed(0), QString());
@@ -217,11 +219,11 @@ void TestPrinterServer::laterJobsAreTakenAtOnceAndPostedInTurn()
     recordCurrent(QStringLiteral("打印失败:设备离线"));
     QVERIFY(QFile::exists(m_journal->spoolFilePath(first)));
     QVERIFY(m_sink->waitFor(2));
-    QCOMPARE(postedJob(m_service->requests().at(1)), QByteArray("job two"));
+    QCOMPARE(m_service->requests().at(1).postedJob(), QByteArray("job two"));
     // The card frees the port without a record of its own: the job ends all the same.
     m_server->on_PortBusy(false);
     QVERIFY(m_sink->waitFor(3));
-    QCOMPARE(postedJob(m_service->requests().at(2)), QByteArray("job three"));
+    QCOMPARE(m_service->requests().at(2).postedJob(), QByteArray("job three"));
     QCOMPARE(m_service->requests().size(), 3);
     recordCurrent(QStringLiteral("打印成功"));
     QVERIFY(m_journal->unfinishedJobs(kPrinter).isEmpty());
@@ -245,10 +247,10 @@ void TestPrinterServer::jobsArePostedInArrivalOrderNotInOrderOfCompletion()
     slow->write("last to be whole");
     SpoolerFixture::endJob(slow);
     QVERIFY(m_sink->waitFor(1));
-    QCOMPARE(postedJob(m_service->requests().at(0)), QByteArray("first to arrive, last to be whole"));
+    QCOMPARE(m_service->requests().at(0).postedJob(), QByteArray("first to arrive, last to be whole"));
     recordCurrent(QStringLiteral("打印成功"));
     QVERIFY(m_sink->waitFor(2));
-    QCOMPARE(postedJob(m_service->requests().at(1)), QByteArray("second to arrive"));
+    QCOMPARE(m_service->requests().at(1).postedJob(), QByteArray("second to arrive"));
 
     // A connection that never becomes a job gives its place up.
     setJobReceiveTimeoutForTesting(300);
@@ -260,7 +262,7 @@ void TestPrinterServer::jobsArePostedInArrivalOrderNotInOrderOfCompletion()
     QVERIFY(sendJob("behind a silent one"));
     recordCurrent(QStringLiteral("打印成功"));
     QVERIFY(m_sink->waitFor(3));
-    QCOMPARE(postedJob(m_service->requests().at(2)), QByteArray("behind a silent one"));
+    QCOMPARE(m_service->requests().at(2).postedJob(), QByteArray("behind a silent one"));
 }
 
 void TestPrinterServer::newRecordReachesTheNextJobOnly()
@@ -322,8 +324,8 @@ void TestPrinterServer::restartResumesEveryStateWithoutPostingTwice()
     // Two posts: the job stored whole and the received one. The one whose answer never came is
     // reported, never posted again; the posted one is followed under its id.
     QCOMPARE(m_service->requests().size(), 2);
-    QCOMPARE(postedJob(m_service->requests().at(0)), QByteArray("stored whole"));
-    QCOMPARE(postedJob(m_service->requests().at(1)), QByteArray("received job"));
+    QCOMPARE(m_service->requests().at(0).postedJob(), QByteArray("stored whole"));
+    QCOMPARE(m_service->requests().at(1).postedJob(), QByteArray("received job"));
     QCOMPARE(m_sink->jobSize(0), 12);
     QCOMPARE(m_sink->results.at(2).error, QNetworkReply::RemoteHostClosedError);
     QCOMPARE(m_sink->jobSize(2), 13);
@@ -343,7 +345,7 @@ void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
     setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(port));
     QSignalSpy waiting(m_server, &PrinterServer::postWaiting);
     QVERIFY(sendJob("retried job"));
-    QVERIFY(waiting.wait());
+    QVERIFY(waiting.wait(TestTiming::scaled(15000)));
     QCOMPARE(waiting.first().at(0).toBool(), true);
     QCOMPARE(m_journal->unfinishedJobs(kPrinter).first().state, OutboxState::Received);
     QTRY_VERIFY(m_journal->unfinishedJobs(kPrinter).first().attempts >= 3);
@@ -521,7 +523,7 @@ void TestPrinterServer::keptFailureIsSentAgainAsANewJob()
     QVERIFY(outbox->resendableJobs().isEmpty());
     QVERIFY(m_sink->waitFor(3));
     QCOMPARE(m_service->requests().size(), 3);
-    QCOMPARE(postedJob(m_service->requests().at(2)), QByteArray("failed once"));
+    QCOMPARE(m_service->requests().at(2).postedJob(), QByteArray("failed once"));
     QCOMPARE(m_sink->jobId(2), QStringLiteral("J-2"));
     QCOMPARE(m_sink->jobSize(2), 11);
     QCOMPARE(m_journal->job(again)->state, OutboxState::Posted);

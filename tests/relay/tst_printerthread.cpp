@@ -3,6 +3,8 @@
 #include "logcapture.h"
 #include "printerthread.h"
 #include "relaysettings.h"
+#include "testprinters.h"
+#include "testtiming.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -24,7 +26,7 @@ DriverInfo printer()
     info.cloud_sn = kSerial;
     info.port_name = QStringLiteral("REDadez_9101");
     info.port_num = 9101;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     return info;
 }
@@ -105,7 +107,7 @@ QPointer<PrinterThread> TestPrinterThread::startReceiver(QTcpSocket &client)
 {
     QSignalSpy accepted(m_listener, &DescriptorServer::accepted);
     client.connectToHost(QHostAddress::LocalHost, m_listener->serverPort());
-    if (!accepted.wait() || !client.waitForConnected())
+    if (!accepted.wait(TestTiming::scaled(15000)) || !client.waitForConnected())
         return nullptr;
     const qintptr descriptor = accepted.takeFirst().at(0).value<qintptr>();
     auto *receiver = new PrinterThread(descriptor, kJobId, printer(), m_partial, m_final);

@@ -8,6 +8,8 @@
 #include "spoolerjobs.h"
 #include "spoolerfixture.h"
 #include "statethread.h"
+#include "testprinters.h"
+#include "testtiming.h"
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
 
@@ -69,7 +71,7 @@ void TestRelayFlow::init()
     DriverInfo info;
     info.printer_name = kPrinter;
     info.cloud_sn = kSerial;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     info.ip = QStringLiteral("127.0.0.1");
     m_server = new PrinterServer(info);
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
@@ -101,7 +103,7 @@ QString TestRelayFlow::followToFinalStatus(int i)
     QSignalSpy answers(&state, &StateThread::stateResule);
     for (int round = 0; round < 10; ++round) {
         state.query();
-        if (!answers.wait())
+        if (!answers.wait(TestTiming::scaled(15000)))
             return QStringLiteral("<no answer>");
         const QString status = answers.last()
                                    .at(1)
@@ -178,8 +180,8 @@ void TestRelayFlow::backToBackJobsKeepTheirOwnDescriptions()
     QCOMPARE(m_sink->jobneed(0), QStringLiteral("one.txt;09:00:00"));
 
     // The card follows job one; the spooler's second job is taken whole at once and waits its turn.
-    QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("printComplete")), 2, 15000);
-    QTRY_VERIFY_WITH_TIMEOUT(queuedJobs(kPrinter).value_or(QList<SpoolerJob>({ SpoolerJob() })).isEmpty(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("printComplete")), 2, TestTiming::scaled(15000));
+    QTRY_VERIFY_WITH_TIMEOUT(queuedJobs(kPrinter).value_or(QList<SpoolerJob>({ SpoolerJob() })).isEmpty(), TestTiming::scaled(15000));
     QCOMPARE(followToFinalStatus(0), QStringLiteral("打印成功"));
     QCOMPARE(m_service.jobs().size(), 1);
 

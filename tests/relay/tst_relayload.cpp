@@ -1,6 +1,6 @@
 #include "cloudsimprocess.h"
+#include "liveobjects.h"
 #include "logcapture.h"
-#include "objectcensus.h"
 #include "printerserver.h"
 #include "relaysettings.h"
 #include "resultsink.h"
@@ -70,14 +70,14 @@ bool TestRelayLoad::relayOneJob(int i)
 void TestRelayLoad::manyJobsLeaveNothingBehind()
 {
     LogCapture log;
-    ObjectCensus census;
+    LiveObjects census;
     // The first jobs set up what the network layer keeps for the whole process.
     for (int i = 0; i < 10; ++i)
         QVERIFY(relayOneJob(i));
     QTRY_COMPARE(log.count(QStringLiteral("printComplete")), 10);
     // The stand-in's admin client sets up the network layer's process-wide parts on its first use.
     QCOMPARE(m_service.jobs().size(), 10);
-    const int settled = ObjectCensus::alive();
+    const int settled = LiveObjects::total();
 
     constexpr int jobs = 200;
     for (int i = 0; i < jobs; ++i)
@@ -89,9 +89,9 @@ void TestRelayLoad::manyJobsLeaveNothingBehind()
     // and goes with its idle connections.
     QTRY_COMPARE(log.count(QStringLiteral("printComplete")), 10 + jobs);
     QCOMPARE(log.count(QStringLiteral("17_Cloud destruct")), 10 + jobs);
-    QTRY_VERIFY2(ObjectCensus::alive() <= settled + 5,
+    QTRY_VERIFY2(LiveObjects::total() <= settled + 5,
         qPrintable(QStringLiteral("%1 objects alive, %2 after the first jobs")
-                       .arg(ObjectCensus::alive())
+                       .arg(LiveObjects::total())
                        .arg(settled)));
 }
 

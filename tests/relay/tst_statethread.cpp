@@ -1,8 +1,9 @@
 #include "cloud.h"
 #include "cloudsimprocess.h"
-#include "httpcapturepeer.h"
 #include "logcapture.h"
+#include "rawhttppeer.h"
 #include "statethread.h"
+#include "testtiming.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -73,7 +74,7 @@ QString TestStateThread::postJob()
 {
     Cloud *cloud = new Cloud(m_service.baseUrl() + QStringLiteral("/v1.1/transparentPrinting"), printer());
     QSignalSpy posted(cloud, &Cloud::cloudResule);
-    if (!cloud->request("job", 3, QStringLiteral("a;01:02:03")) || !posted.wait())
+    if (!cloud->request("job", 3, QStringLiteral("a;01:02:03")) || !posted.wait(TestTiming::scaled(15000)))
         return QString();
     return documentOf(posted, 0)
         .object()
@@ -93,7 +94,7 @@ void TestStateThread::pollsUntilTheStatusIsFinal()
         QSignalSpy answers(&state, &StateThread::stateResule);
         for (int round = 0; round < 3; ++round) {
             state.query();
-            QVERIFY(answers.wait());
+            QVERIFY(answers.wait(TestTiming::scaled(15000)));
             QCOMPARE(errorOf(answers, round), QNetworkReply::NoError);
         }
         QVERIFY(statusOf(answers, 0).contains(QStringLiteral("正在打印")));
@@ -124,12 +125,12 @@ void TestStateThread::oneQueryOutstandingAtATime()
     state.query();
     state.query();
     state.query();
-    QVERIFY(answers.wait());
+    QVERIFY(answers.wait(TestTiming::scaled(15000)));
     QVERIFY(!answers.wait(800));
     QCOMPARE(answers.count(), 1);
     // The next round, after the answer, goes out as usual.
     state.query();
-    QVERIFY(answers.wait());
+    QVERIFY(answers.wait(TestTiming::scaled(15000)));
     const QJsonObject result = m_service.stats().value(QStringLiteral("result")).toObject();
     QCOMPARE(result.value(QStringLiteral("requests")).toInt() - before, 2);
     QCOMPARE(result.value(QStringLiteral("inFlightMax")).toInt(), 1);
@@ -159,7 +160,7 @@ void TestStateThread::failedQueryIsReportedOnce()
     StateThread state(m_service.baseUrl(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
     state.query();
-    QVERIFY(answers.wait());
+    QVERIFY(answers.wait(TestTiming::scaled(15000)));
     QVERIFY(errorOf(answers, 0) != QNetworkReply::NoError);
     QVERIFY(documentOf(answers, 0).isNull());
     QCOMPARE(log.count(QStringLiteral("43_StateThread receive err: ")), 1);
@@ -199,7 +200,7 @@ void TestStateThread::answersThatAreNoObject()
     StateThread state(m_service.baseUrl(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
     state.query();
-    QVERIFY(answers.wait());
+    QVERIFY(answers.wait(TestTiming::scaled(15000)));
     // No network error; the card recognises the document as unusable.
     QCOMPARE(errorOf(answers, 0), QNetworkReply::NoError);
     QCOMPARE(documentOf(answers, 0).isArray(), isArray);
@@ -209,7 +210,7 @@ void TestStateThread::answersThatAreNoObject()
 
 void TestStateThread::jobIdIsPercentEncoded()
 {
-    HttpCapturePeer peer;
+    RawHttpPeer peer;
     QVERIFY(peer.listen());
     peer.setResponse(200, R"({"code":0,"data":{}})");
     // Characters that end a query value, turn into a space or start another one go encoded too.
@@ -218,7 +219,7 @@ void TestStateThread::jobIdIsPercentEncoded()
     StateThread state(peer.base(), jobId);
     QSignalSpy answers(&state, &StateThread::stateResule);
     state.query();
-    QVERIFY(answers.wait());
+    QVERIFY(answers.wait(TestTiming::scaled(15000)));
     QCOMPARE(peer.requests().size(), 1);
     const CapturedRequest request = peer.requests().first();
     QCOMPARE(request.method, QByteArray("GET"));

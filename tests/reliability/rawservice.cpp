@@ -5,8 +5,6 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 
-#include <sys/socket.h>
-
 namespace {
 
 const QByteArray kPrintPath = "/v1.1/transparentPrinting";
@@ -15,9 +13,7 @@ const QByteArray kStatePath = "/v1.1/getNumberStatu";
 
 QByteArray response(int status, const QByteArray &body)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error")
-        + "\r\nContent-Type: application/json;charset=UTF-8\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    return RawHttpPeer::response(status, body);
 }
 
 // A JSON object with one member of several MiB beside the members the program reads.
@@ -50,70 +46,27 @@ const QByteArray &garbage()
 RawService::RawService(QObject *parent)
     : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &RawService::onNewConnection);
+    m_peer.setHandler([this](QTcpSocket *socket, const CapturedRequest &request) { answer(socket, request); });
 }
 
 bool RawService::listen()
 {
     garbage();
-    return m_server.listen(QHostAddress::LocalHost, 0);
+    return m_peer.listen();
 }
 
 QString RawService::base() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+    return m_peer.base();
 }
 
 void RawService::clear()
 {
     m_jobs.clear();
     m_requests.clear();
+    m_peer.clearRequests();
     m_printAnswer = m_resultAnswer = m_stateAnswer = Answer::Normal;
     m_jobIdPrefix = "RAW";
-}
-
-void RawService::onNewConnection()
-{
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_buffers.remove(socket);
-            socket->deleteLater();
-        });
-    }
-}
-
-void RawService::onReadyRead(QTcpSocket *socket)
-{
-    QByteArray &buffer = m_buffers[socket];
-    buffer += socket->readAll();
-    // One connection may carry several requests, one after the other.
-    for (;;) {
-        const int headerEnd = buffer.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
-            return;
-        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-        qint64 length = 0;
-        for (const QByteArray &line : lines) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        }
-        if (buffer.size() < headerEnd + 4 + length)
-            return;
-        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-        QByteArray path = requestLine.value(1);
-        const int query = path.indexOf('?');
-        // The value as the service reads it: up to the next "&", percent-encoding undone.
-        m_lastQuery = query < 0 ? QByteArray()
-                                : QByteArray::fromPercentEncoding(path.mid(query + 1).split('&').value(0).split('=').value(1));
-        if (query >= 0)
-            path.truncate(query);
-        const QByteArray body = buffer.mid(headerEnd + 4, int(length));
-        buffer.remove(0, headerEnd + 4 + int(length));
-        answer(socket, path, body);
-        if (socket->state() != QAbstractSocket::ConnectedState)
-            return;
-    }
 }
 
 QByteArray RawService::normalBody(const QByteArray &path) const
@@ -133,16 +86,21 @@ QByteArray RawService::normalBody(const QByteArray &path) const
     return "{\"code\":0,\"msg\":\"success\",\"data\":\"1\"}";
 }
 
-void RawService::answer(QTcpSocket *socket, const QByteArray &path, const QByteArray &body)
+void RawService::answer(QTcpSocket *socket, const CapturedRequest &request)
 {
+    const QByteArray path = request.path();
+    const int query = request.target.indexOf('?');
+    // The value as the service reads it: up to the next "&", percent-encoding undone.
+    m_lastQuery = query < 0 ? QByteArray()
+                            : QByteArray::fromPercentEncoding(
+                                request.target.mid(query + 1).split('&').value(0).split('=').value(1));
     ++m_requests[path];
     Answer kind = m_stateAnswer;
     if (path == kPrintPath) {
         kind = m_printAnswer;
-        const QJsonObject request = QJsonDocument::fromJson(body).object();
-        m_lastSerial = request.value(QStringLiteral("tvNumber")).toArray().at(0).toString();
-        m_jobs.append(
-            QByteArray::fromBase64(request.value(QStringLiteral("printData")).toString().toLatin1()));
+        const QJsonObject print = QJsonDocument::fromJson(request.body).object();
+        m_lastSerial = print.value(QStringLiteral("tvNumber")).toArray().at(0).toString();
+        m_jobs.append(request.postedJob());
     } else if (path == kResultPath) {
         kind = m_resultAnswer;
     }
@@ -169,19 +127,7 @@ void RawService::answer(QTcpSocket *socket, const QByteArray &path, const QByteA
     case Answer::ResetMidway: {
         const QByteArray whole = response(200, padded(normalBody(path)));
         socket->write(whole.left(whole.indexOf("\r\n\r\n") + 4 + 1024 * 1024));
-        // The client may live in this thread, so the half answer is let out by the event loop
-        // before the reset rather than waited for here.
-        connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
-            if (socket->bytesToWrite() > 0)
-                return;
-            // Linger with a zero time-out turns the close into a reset.
-            const struct linger reset
-            {
-                1, 0
-            };
-            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-            socket->abort();
-        });
+        RawHttpPeer::resetAfterWrite(socket);
         break;
     }
     }

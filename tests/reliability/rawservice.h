@@ -1,15 +1,16 @@
 #ifndef RAWSERVICE_H
 #define RAWSERVICE_H
 
+#include "rawhttppeer.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QObject>
-#include <QTcpServer>
 
 class QTcpSocket;
 
-// A cloud print service on loopback written straight onto TCP, for the answers the service
+// A cloud print service on loopback on the raw HTTP peer, for the answers the service
 // stand-in does not give: bodies of several MiB, and answers cut off by a connection reset after
 // the headers and half the body. It keeps the job bytes of every print request it is sent.
 class RawService : public QObject
@@ -47,12 +48,10 @@ public:
     static constexpr int kHugeBytes = 6 * 1024 * 1024;
 
 private:
-    void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QByteArray &path, const QByteArray &body);
+    void answer(QTcpSocket *socket, const CapturedRequest &request);
     QByteArray normalBody(const QByteArray &path) const;
 
-    QTcpServer m_server;
+    RawHttpPeer m_peer;
     Answer m_printAnswer = Answer::Normal;
     Answer m_resultAnswer = Answer::Normal;
     Answer m_stateAnswer = Answer::Normal;
@@ -62,7 +61,6 @@ private:
     QByteArray m_lastQuery;
     QList<QByteArray> m_jobs;
     QMap<QByteArray, int> m_requests;
-    QMap<QTcpSocket *, QByteArray> m_buffers;
 };
 
 #endif // RAWSERVICE_H

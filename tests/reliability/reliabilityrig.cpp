@@ -9,10 +9,12 @@
 #include "liveobjects.h"
 #include "outboxjournal.h"
 #include "portreportthread.h"
+#include "portwatch.h"
 #include "printerserver.h"
 #include "programfolder.h"
 #include "relaysettings.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "widetext.h"
 #include "winsim/winsimcontrol.h"
@@ -62,11 +64,22 @@ bool addUnusedPrinter(const QString &printer, int index, const QString &serial)
     return SpoolerFixture::addCloudPrinter(printer, index, serial);
 }
 
+bool freshCaseWithPrinter(CloudSimProcess &sim, const QString &printer, const QString &serial)
+{
+    return freshCase(sim) && addUnusedPrinter(printer, kFirstIndex, serial);
+}
+
 void endSuite()
 {
     // Despoolers of a case that failed half-way would keep trying the closed ports.
     winsim::reset();
     resetRelaySettingsForTesting();
+}
+
+bool endSuite(Figures &figures, const QString &name, const QString &title)
+{
+    endSuite();
+    return figures.write(name, title);
 }
 
 QStringList addMessages()
@@ -107,10 +120,23 @@ bool waitForBackgroundStart(TolMainWindow &window)
 {
     const auto reports = window.findChildren<PortReportThread *>();
     for (PortReportThread *report : reports) {
-        if (!report->wait(QDeadlineTimer(60000)))
+        if (!report->wait(QDeadlineTimer(TestTiming::scaled(60000))))
             return false;
     }
     return true;
+}
+
+bool waitForListeners(TolMainWindow &window)
+{
+    return QTest::qWaitFor(
+        [&window] {
+            for (PrinterServer *server : window.findChildren<PrinterServer *>()) {
+                if (!server->isListening())
+                    return false;
+            }
+            return true;
+        },
+        TestTiming::scaled(15000));
 }
 
 PrinterServer *serverFor(TolMainWindow &window, DriverItem *card)
@@ -149,7 +175,7 @@ void jobGoesThrough(CloudSimProcess &sim, const QString &printer, const QString 
 {
     QVERIFY(sim.reset());
     QVERIFY(SpoolerFixture::printJob(printer, job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(records(serial).size(), recordsBefore + 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(records(serial).size(), recordsBefore + 1, TestTiming::scaled(20000));
     const QStringList record = records(serial).last();
     QCOMPARE(recordDocument(record), job.document);
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
@@ -166,7 +192,7 @@ QString waitForJobObjectsGone(int timeoutMs)
     // Receivers first: their threads own the clients and replies, which may still be going away.
     const QByteArrayList kinds { "PrinterThread", "JobPoster", "AddPrinterThread", "RemovePrinterThread",
         "Cloud", "StateThread", "QNetworkReply" };
-    QDeadlineTimer deadline(timeoutMs);
+    QDeadlineTimer deadline(TestTiming::scaled(timeoutMs));
     for (;;) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
@@ -183,6 +209,43 @@ QString waitForJobObjectsGone(int timeoutMs)
         }
         QTest::qWait(20);
     }
+}
+
+void nothingLeftBehind()
+{
+    QCOMPARE(waitForJobObjectsGone(), QString());
+    QCOMPARE(winsim::openHandleCount(), 0);
+}
+
+bool waitForPortFree(PortWatch &watch)
+{
+    return QTest::qWaitFor([&watch] { return !watch.isBusy(); }, TestTiming::scaled(10000));
+}
+
+Figures::Row accountCase(CloudSimProcess &sim, const QList<SentJob> &sent, const QString &serial)
+{
+    return accountJobs(sent, serviceJobData(sim), records(serial));
+}
+
+bool settle(PortWatch &watch, Figures::Row &row)
+{
+    if (!waitForPortFree(watch))
+        return false;
+    row.busyAfterOutcomeMs = watch.longestBusyAfterOutcomeMs();
+    return true;
+}
+
+void closeCase(Figures &figures, const Figures::Row &row, PortWatch &watch)
+{
+    QVERIFY(waitForPortFree(watch));
+    QCOMPARE(waitForJobObjectsGone(), QString());
+    closeAccount(figures, row);
+}
+
+void addRow(Figures &figures, Figures::Row row)
+{
+    row.leakedHandles = winsim::openHandleCount();
+    figures.add(row);
 }
 
 QByteArray jobBytes(const QString &tag, int size)

@@ -11,6 +11,7 @@
 #include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "widetext.h"
 #include "winsim/winsimcontrol.h"
@@ -106,8 +107,7 @@ private:
         Figures::Row row;
         row.tried = tried;
         row.outcome = lines.join(QStringLiteral("; "));
-        row.leakedHandles = winsim::openHandleCount();
-        m_figures.add(row);
+        Rig::addRow(m_figures, row);
     }
 
     // Types into the form as a user would: the fields keep at most their own number of characters.
@@ -132,11 +132,7 @@ private slots:
         QFile::remove(QStringLiteral("task.db"));
     }
 
-    void cleanup()
-    {
-        QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-        QCOMPARE(winsim::openHandleCount(), 0);
-    }
+    void cleanup() { Rig::nothingLeftBehind(); }
 
     void cleanupTestCase()
     {
@@ -369,7 +365,7 @@ void TestBadInput::deviceStateReplies()
     auto *manager = card.findChild<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly);
     QVERIFY(manager);
     QSignalSpy finished(manager, &QNetworkAccessManager::finished);
-    QVERIFY(finished.count() > 0 || finished.wait(20000));
+    QVERIFY(finished.count() > 0 || finished.wait(TestTiming::scaled(20000)));
     QCoreApplication::processEvents();
     QCOMPARE(card.form().stateEdit->text(), shownState);
     QCOMPARE(card.devStateTimer()->interval(), period);

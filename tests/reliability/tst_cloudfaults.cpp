@@ -12,6 +12,7 @@
 #include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "throttledproxy.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
@@ -109,16 +110,14 @@ private slots:
 
     void init()
     {
-        QVERIFY(Rig::freshCase(m_sim));
+        QVERIFY(Rig::freshCaseWithPrinter(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial)));
         m_raw.clear();
-        QVERIFY(Rig::addUnusedPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
     }
 
     void cleanupTestCase()
     {
-        Rig::endSuite();
-        QVERIFY(m_figures.write(
-            QStringLiteral("10-cloudfaults"), QStringLiteral("The cloud service misbehaves")));
+        QVERIFY(Rig::endSuite(
+            m_figures, QStringLiteral("10-cloudfaults"), QStringLiteral("The cloud service misbehaves")));
     }
 
     void postFaults_data();
@@ -273,13 +272,13 @@ void TestCloudFaults::runCase()
 
     const SentJob job { QStringLiteral("fault.txt"), Rig::jobBytes(tried, 5000) };
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(record.size(), 5);
     QCOMPARE(recordDocument(record), job.document);
     QCOMPARE(recordResult(record), recorded);
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
-    QTRY_VERIFY(!watch.isBusy());
+    QVERIFY(Rig::waitForPortFree(watch));
     QCOMPARE(watch.receiversStarted(), 1);
     QCOMPARE(watch.jobsEnded(), 1);
     if (!logged.isEmpty())
@@ -293,7 +292,7 @@ void TestCloudFaults::runCase()
     if (raw) {
         received = m_raw.jobs();
     } else {
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), atService, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), atService, TestTiming::scaled(10000));
         received = Rig::serviceJobData(m_sim);
     }
     QCOMPARE(received.size(), atService);
@@ -313,10 +312,7 @@ void TestCloudFaults::runCase()
     Rig::jobGoesThrough(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial), next, 1);
     if (QTest::currentTestFailed())
         return;
-    QTRY_VERIFY(!watch.isBusy());
-
-    QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-    closeAccount(m_figures, row);
+    Rig::closeCase(m_figures, row, watch);
 }
 
 // Two jobs sent back to back at the program's own pace: the second waits, unread, until the first
@@ -335,8 +331,8 @@ void TestCloudFaults::jobsBackToBack()
             Rig::jobBytes(QStringLiteral("back %1").arg(i), 900 + i) });
         QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), sent.last().document, sent.last().bytes));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 3, 30000);
-    QTRY_VERIFY(!watch.isBusy());
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 3, TestTiming::scaled(30000));
+    QVERIFY(Rig::waitForPortFree(watch));
     const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
     for (int i = 0; i < 3; ++i)
         QCOMPARE(recordDocument(records.at(i)), sent.at(i).document);
@@ -376,7 +372,7 @@ void TestCloudFaults::largeJobOverASlowUplink()
     QElapsedTimer relay;
     relay.start();
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 180000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(180000));
     const qint64 seconds = relay.elapsed() / 1000;
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
@@ -385,14 +381,13 @@ void TestCloudFaults::largeJobOverASlowUplink()
     QVERIFY2(uplink.forwarded() > job.bytes.size(), qPrintable(QString::number(uplink.forwarded())));
     QVERIFY(Rig::serviceJobData(m_sim) == QList<QByteArray> { job.bytes });
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("a 40 MiB job through a 1.25 MB/s uplink, post limit 15000 ms of silence");
     row.outcome = QStringLiteral("打印成功 after %1 s").arg(seconds);
-    QTRY_VERIFY(!watch.isBusy());
+    QVERIFY(Rig::waitForPortFree(watch));
     setCloudReplyTimeoutForTesting(kReplyLimitMs);
     setCloudServiceBaseForTesting(m_sim.baseUrl());
-    QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-    closeAccount(m_figures, row);
+    Rig::closeCase(m_figures, row, watch);
 }
 
 // The service refuses connections for 20 s (a restart, say), then takes them: the job waits,
@@ -409,7 +404,7 @@ void TestCloudFaults::serviceRefusingForAWhile()
 
     const SentJob job { QStringLiteral("retried.txt"), Rig::jobBytes(QStringLiteral("refused a while"), 3000) };
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(card->form().stateEdit->text(), QStringLiteral("等待重试"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(card->form().stateEdit->text(), QStringLiteral("等待重试"), TestTiming::scaled(10000));
     QTest::qWait(20000);
     QVERIFY(Rig::records(QLatin1String(kSerial)).isEmpty());
     CloudSimProcess restarted;
@@ -418,19 +413,18 @@ void TestCloudFaults::serviceRefusingForAWhile()
                  port),
         qPrintable(restarted.error()));
     // The waits double up to 16 s by now, so the next attempt comes within that.
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 40000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(40000));
     QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).first()), QStringLiteral("打印成功"));
     QCOMPARE(restarted.jobs().size(), 1);
     QVERIFY(card->form().stateEdit->text() != QStringLiteral("等待重试"));
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(restarted), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(restarted, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("service refuses connections for 20 s, then accepts");
     row.outcome = QStringLiteral("等待重试, then 打印成功, posted once");
-    QTRY_VERIFY(!watch.isBusy());
+    QVERIFY(Rig::waitForPortFree(watch));
     setPostRetryForTesting(100, 400, 1500);
     setCloudServiceBaseForTesting(m_sim.baseUrl());
-    QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-    closeAccount(m_figures, row);
+    Rig::closeCase(m_figures, row, watch);
 }
 
 QTEST_MAIN(TestCloudFaults)

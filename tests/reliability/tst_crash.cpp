@@ -9,6 +9,8 @@
 #include "programfolder.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
+#include "testtiming.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QDate>
@@ -136,7 +138,7 @@ void TestCrash::initTestCase()
                  quint16(service.port())),
         "the cloud stand-in could not take the program's service address");
     QVERIFY(winsim::reset());
-    QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+    QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
     QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Office"), 1, QLatin1String(kSerial)));
     // The suite's raw sockets are the spooler the program serves.
     QVERIFY(SpoolerFixture::playSpooler());
@@ -185,7 +187,7 @@ void TestCrash::startProgram()
     const QString log = path(QStringLiteral("logs/")) + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
         + QStringLiteral(".log");
     const int starts = QString::fromUtf8(fileBytes(log)).count(QStringLiteral("recovered outbox"));
-    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(fileBytes(log)).count(QStringLiteral("recovered outbox")) > starts, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(fileBytes(log)).count(QStringLiteral("recovered outbox")) > starts, TestTiming::scaled(30000));
 }
 
 void TestCrash::killProgram()
@@ -256,7 +258,7 @@ void TestCrash::killedWhileReceiving()
     QVERIFY(spooler.connectTo(kPort));
     const QByteArray job = Rig::jobBytes(QStringLiteral("R"), 300000);
     QVERIFY(spooler.send(job.left(100000)));
-    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("receiving")), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("receiving")), 1, TestTiming::scaled(10000));
     killProgram();
     // A reset: the spooler knows the job was not delivered and keeps it.
     QCOMPARE(spooler.waitForEnd(10000), RawSpooler::End::Reset);
@@ -267,7 +269,7 @@ void TestCrash::killedWhileReceiving()
     QCOMPARE(records().size(), before);
     // The spooler sends it again, and it prints once.
     QCOMPARE(sendWholeJob(job), RawSpooler::End::Closed);
-    QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 1, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 1, TestTiming::scaled(30000));
     QCOMPARE(records().last().value(kResultField), QStringLiteral("打印成功"));
     QCOMPARE(records().last().value(kSizeField), QString::number(job.size()));
     QCOMPARE(m_sim.jobs().size(), 1);
@@ -284,16 +286,16 @@ void TestCrash::killedWithJobsReceivedAndFollowed()
     const QByteArray a = Rig::jobBytes(QStringLiteral("A"), 200000);
     const QByteArray b = Rig::jobBytes(QStringLiteral("B"), 150000);
     QCOMPARE(sendWholeJob(a), RawSpooler::End::Closed);
-    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("posted")), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("posted")), 1, TestTiming::scaled(10000));
     // Taken and closed in order: the spooler is done with B, so from here on it is the program's.
     QCOMPARE(sendWholeJob(b), RawSpooler::End::Closed);
-    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("received")), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("received")), 1, TestTiming::scaled(10000));
     killProgram();
     QCOMPARE(servicePrintRequests(), 1);
 
     startProgram();
-    QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 2, 60000);
-    QTRY_COMPARE_WITH_TIMEOUT(unfinishedJobs(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 2, TestTiming::scaled(60000));
+    QTRY_COMPARE_WITH_TIMEOUT(unfinishedJobs(), 0, TestTiming::scaled(10000));
     const QList<QStringList> rows = records().mid(before);
     QCOMPARE(rows.at(0).value(kResultField), QStringLiteral("打印成功"));
     QCOMPARE(rows.at(0).value(kSizeField), QString::number(a.size()));
@@ -316,18 +318,18 @@ void TestCrash::killedWhilePosting()
     const int before = records().size();
     const QByteArray job = Rig::jobBytes(QStringLiteral("P"), 100000);
     QCOMPARE(sendWholeJob(job), RawSpooler::End::Closed);
-    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("posting")), 1, 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(servicePrintRequests(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("posting")), 1, TestTiming::scaled(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(servicePrintRequests(), 1, TestTiming::scaled(10000));
     killProgram();
     QVERIFY(m_sim.configure(R"({"print": {"delayMs": 0}})"));
 
     startProgram();
-    QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 1, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(records().size(), before + 1, TestTiming::scaled(30000));
     QCOMPARE(records().last().value(kResultField), QStringLiteral("打印失败:网络访问异常"));
     QCOMPARE(records().last().value(kSizeField), QString::number(job.size()));
     // Never posted a second time on the program's own account, and kept to be sent again.
     QCOMPARE(servicePrintRequests(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(unfinishedJobs(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(unfinishedJobs(), 0, TestTiming::scaled(10000));
     const QStringList spooled = QDir(path(QStringLiteral("spool"))).entryList({ QStringLiteral("*.job") });
     QCOMPARE(spooled.size(), 1);
     QVERIFY(fileBytes(path(QStringLiteral("spool/")) + spooled.first()) == job);

@@ -17,6 +17,8 @@
 #include "reliabilityrig.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -122,7 +124,7 @@ private:
         info.cloud_sn = QLatin1String(kSerial);
         info.port_name = QStringLiteral("REDadez901");
         info.port_num = kFrontPort;
-        info.driver_name = QStringLiteral("Varn VN-210K");
+        info.driver_name = TestPrinters::driverName();
         info.ip = QStringLiteral("127.0.0.1");
         QVERIFY(insertPrinterRecord(info));
     }
@@ -158,14 +160,7 @@ private:
         row.outcome = outcome;
         row.sent = row.delivered = jobs;
         row.recorded = recorded ? jobs : 0;
-        row.leakedHandles = winsim::openHandleCount();
-        m_figures.add(row);
-    }
-
-    void endCase()
-    {
-        QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-        QCOMPARE(winsim::openHandleCount(), 0);
+        Rig::addRow(m_figures, row);
     }
 
     // Counts the calls a scenario makes when nothing fails, then runs it once more for every call of
@@ -278,13 +273,13 @@ void TestHostFaults::recordStoreUnusable()
     QCOMPARE(Rig::cards(window).size(), 2);
     QCOMPARE(Rig::cards(window).first()->driverInfo().printer_name, QStringLiteral("New"));
     QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("New")), QLatin1String(kNewSerial));
-    QVERIFY(listening(window, 8101));
+    QTRY_VERIFY_WITH_TIMEOUT(listening(window, 8101), TestTiming::scaled(15000));
     jobGoesThrough(window, QStringLiteral("store.txt"));
 
     // Removing the new printer works too; the store's failure to forget it is only logged.
     DialogWatcher dialogs(QStringLiteral("确定"));
     Rig::cards(window).first()->onDeleteClicked();
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::cards(window).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::cards(window).size(), 1, TestTiming::scaled(20000));
     QVERIFY(!Rig::spoolerPrinters().contains(QStringLiteral("New")));
     QCOMPARE(dialogs.messages(), QStringList { QStringLiteral("确定删除打印机 New？") });
 
@@ -298,7 +293,7 @@ void TestHostFaults::recordStoreUnusable()
     if (how != QLatin1String("garbage"))
         QCOMPARE(ProgramState::storedRows(),
             QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
-    endCase();
+    Rig::nothingLeftBehind();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
         QStringLiteral("printer added, listed and printing; row not stored, logged \"%1\"; file unchanged")
             .arg(logged),
@@ -320,8 +315,8 @@ void TestHostFaults::foldersMissing()
         PortWatch watch(Rig::serverFor(window, card), card);
         const QByteArray bytes = Rig::jobBytes(QStringLiteral("no folders"), 2500);
         QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("nofolders.txt"), bytes));
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), 1, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(watch.jobsEnded(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.jobs().size(), 1, TestTiming::scaled(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(watch.jobsEnded(), 1, TestTiming::scaled(20000));
         QVERIFY(!watch.isBusy());
         QVERIFY(Rig::serviceJobData(m_sim).value(0) == bytes);
         // The card still answers for its history: empty, since nothing could be kept.
@@ -331,7 +326,7 @@ void TestHostFaults::foldersMissing()
     qInstallMessageHandler(previous);
     QVERIFY(!program.exists(QStringLiteral("logs")));
     QVERIFY(!program.exists(QStringLiteral("details")));
-    endCase();
+    Rig::nothingLeftBehind();
     addRow(QStringLiteral("logs/ and details/ missing"),
         QStringLiteral("job sent once, port freed; no log and no record can be written (the installation "
                        "provides both folders), neither folder created"),
@@ -367,7 +362,7 @@ void TestHostFaults::portLibraryUnusable()
     QCOMPARE(Rig::cards(window).size(), 1);
     // The ports' configuration is asked for in the background, after the list is up.
     QTRY_COMPARE(log.lines(QtCriticalMsg).filter(listLogged).size(), 1);
-    QVERIFY(listening(window, kFrontPort));
+    QTRY_VERIFY_WITH_TIMEOUT(listening(window, kFrontPort), TestTiming::scaled(15000));
     QCOMPARE(addFromForm(window), QStringLiteral("添加打印机失败，无法添加端口"));
     QVERIFY(!log.linesContaining(addLogged).isEmpty());
     QCOMPARE(Rig::spoolerPrinters(), QStringList { QStringLiteral("Front") });
@@ -375,7 +370,7 @@ void TestHostFaults::portLibraryUnusable()
     QCOMPARE(ProgramState::storedRows(),
         QStringList { QStringLiteral("Front|%1|9001").arg(QLatin1String(kSerial)) });
     jobGoesThrough(window, QStringLiteral("portlib.txt"));
-    endCase();
+    Rig::nothingLeftBehind();
     addRow(QString::fromLatin1(QTest::currentDataTag()),
         QStringLiteral(
             "add refused with \"添加打印机失败，无法添加端口\"; existing printer listed and printing"),
@@ -426,8 +421,7 @@ void TestHostFaults::sweep(const QString &name, const QStringList &calls, const 
     row.outcome = QStringLiteral("%1 runs ended as when nothing fails; otherwise: %2")
                       .arg(runs - failures.size())
                       .arg(failures.isEmpty() ? QStringLiteral("none") : failures.join(QStringLiteral("; ")));
-    row.leakedHandles = winsim::openHandleCount();
-    m_figures.add(row);
+    Rig::addRow(m_figures, row);
 }
 
 // Start-up: each printer either gets its card with what could be read, or is left out with a log
@@ -483,6 +477,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
         {
             TolMainWindow window;
             QVERIFY(Rig::waitForBackgroundStart(window));
+            QVERIFY(Rig::waitForListeners(window));
             probe.inject();
             const QString message = addFromForm(window);
             probe.settled();
@@ -499,7 +494,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 // log says so.
                 if (cards.size() == 2) {
                     QCOMPARE(cards.first()->driverInfo().printer_name, QStringLiteral("New"));
-                    QVERIFY(listening(window, port));
+                    QTRY_VERIFY_WITH_TIMEOUT(listening(window, port), TestTiming::scaled(15000));
                 } else {
                     QCOMPARE(cards.size(), 1);
                     QVERIFY(logNamesFailure(log));
@@ -514,7 +509,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 *outcome = message;
             }
             QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("Front")), QLatin1String(kSerial));
-            QVERIFY(listening(window, kFrontPort));
+            QTRY_VERIFY_WITH_TIMEOUT(listening(window, kFrontPort), TestTiming::scaled(15000));
         }
         QCOMPARE(winsim::openHandleCount(), 0);
     });
@@ -532,10 +527,11 @@ void TestHostFaults::spoolerFailsWhilePrinting()
         {
             TolMainWindow window;
             QVERIFY(Rig::waitForBackgroundStart(window));
+            QVERIFY(Rig::waitForListeners(window));
             probe.inject();
             const QByteArray bytes = Rig::jobBytes(QStringLiteral("sweep print"), 1200);
             QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("sweep.txt"), bytes));
-            QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
             probe.settled();
             const QStringList record = Rig::records(QLatin1String(kSerial)).first();
             QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
@@ -570,6 +566,7 @@ void TestHostFaults::spoolerFailsWhileModifying()
                 card->form().nameEdit->setText(QStringLiteral("Renamed"));
                 DialogWatcher dialogs;
                 QVERIFY(Rig::waitForBackgroundStart(window));
+                QVERIFY(Rig::waitForListeners(window));
                 probe.inject();
                 card->onModifyClicked();
                 probe.settled();
@@ -635,9 +632,10 @@ void TestHostFaults::spoolerFailsWhileDeleting()
             DialogWatcher dialogs(QStringLiteral("确定"));
             const QString question = QStringLiteral("确定删除打印机 Front？");
             QVERIFY(Rig::waitForBackgroundStart(window));
+            QVERIFY(Rig::waitForListeners(window));
             probe.inject();
             card->onDeleteClicked();
-            QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, TestTiming::scaled(20000));
             probe.settled();
             if (Rig::cards(window).isEmpty()) {
                 QCOMPARE(dialogs.messages(), QStringList { question });
@@ -649,7 +647,7 @@ void TestHostFaults::spoolerFailsWhileDeleting()
                 QCOMPARE(dialogs.messages(), (QStringList { question, QStringLiteral("删除打印机失败") }));
                 QVERIFY(Rig::spoolerPrinters().contains(QStringLiteral("Front")));
                 QCOMPARE(ProgramState::storedRows().size(), 1);
-                QVERIFY(listening(window, kFrontPort));
+                QTRY_VERIFY_WITH_TIMEOUT(listening(window, kFrontPort), TestTiming::scaled(15000));
                 QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
                 *outcome = QStringLiteral("删除打印机失败, printer kept");
             }

@@ -10,6 +10,7 @@
 #include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 
 #include <QElapsedTimer>
@@ -94,16 +95,13 @@ private:
     // case's jobs is left behind.
     void finishCase(PortWatch &watch, Figures::Row row, int recordsBefore)
     {
-        QTRY_VERIFY(!watch.isBusy());
-        row.busyAfterOutcomeMs = watch.longestBusyAfterOutcomeMs();
+        QVERIFY(Rig::settle(watch, row));
         const SentJob next { QStringLiteral("next.txt"),
             Rig::jobBytes(row.tried + QStringLiteral(" next"), 600) };
         Rig::jobGoesThrough(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial), next, recordsBefore);
         if (QTest::currentTestFailed())
             return;
-        QTRY_VERIFY(!watch.isBusy());
-        QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-        closeAccount(m_figures, row);
+        Rig::closeCase(m_figures, row, watch);
     }
 
 private slots:
@@ -115,17 +113,15 @@ private slots:
 
     void init()
     {
-        QVERIFY(Rig::freshCase(m_sim));
-        QVERIFY(Rig::addUnusedPrinter(QLatin1String(kPrinter), Rig::kFirstIndex, QLatin1String(kSerial)));
+        QVERIFY(Rig::freshCaseWithPrinter(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial)));
         // Bare sockets of the suite play the spooler; a job printed through winsim hands it back.
         QVERIFY(SpoolerFixture::playSpooler());
     }
 
     void cleanupTestCase()
     {
-        Rig::endSuite();
-        QVERIFY(m_figures.write(
-            QStringLiteral("20-spoolerfaults"), QStringLiteral("The spooler's connection misbehaves")));
+        QVERIFY(Rig::endSuite(
+            m_figures, QStringLiteral("20-spoolerfaults"), QStringLiteral("The spooler's connection misbehaves")));
     }
 
     void connectionNeverCloses_data();
@@ -162,7 +158,7 @@ void TestSpoolerFaults::connectionNeverCloses()
     spooler->write(job.bytes);
     QVERIFY(job.bytes.isEmpty() || spooler->waitForBytesWritten(5000));
 
-    QVERIFY(closed.count() > 0 || closed.wait(15000));
+    QVERIFY(closed.count() > 0 || closed.wait(TestTiming::scaled(15000)));
     // The receiver resets the connection first and says so after.
     QTRY_COMPARE(log.linesContaining(QStringLiteral("93_PrinterThread")).size(), 1);
     QVERIFY(log.linesContaining(QStringLiteral("93_PrinterThread")).first().contains(QString::number(size)));
@@ -196,7 +192,7 @@ void TestSpoolerFaults::slowSpoolerIsRelayedWhole()
     QElapsedTimer sending;
     sending.start();
     Trickle trickle(spooler.get(), job.bytes, 500, [](int) { return 100; });
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 120000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(120000));
     setJobReceiveTimeoutForTesting(kReceiveLimitMs);
     QVERIFY(sending.elapsed() >= 55000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
@@ -204,7 +200,7 @@ void TestSpoolerFaults::slowSpoolerIsRelayedWhole()
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("sends 200 bytes a second for %1 s").arg(sending.elapsed() / 1000);
     row.outcome = QStringLiteral("relayed whole, 打印成功");
     finishCase(watch, row, 1);
@@ -221,7 +217,7 @@ void TestSpoolerFaults::closesHavingSentNothing()
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
     QVERIFY(spooler);
     SpoolerFixture::endJob(spooler.get());
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(15000));
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(record.size(), 4);
     QCOMPARE(record.at(0), QString());
@@ -252,7 +248,7 @@ void TestSpoolerFaults::jobInTinyPieces()
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
     QVERIFY(spooler);
     Trickle trickle(spooler.get(), job.bytes, 1, [](int piece) { return 1 + piece % 5; });
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(30000));
     setJobReceiveTimeoutForTesting(kReceiveLimitMs);
     QVERIFY(trickle.pieces() >= 1000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
@@ -260,7 +256,7 @@ void TestSpoolerFaults::jobInTinyPieces()
     QCOMPARE(recordSize(record), QString::number(job.bytes.size()));
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("sends a job in %1 pieces of 1 to 5 bytes").arg(trickle.pieces());
     row.outcome = QStringLiteral("one job, bytes in order, 打印成功");
     finishCase(watch, row, 1);
@@ -287,7 +283,7 @@ void TestSpoolerFaults::connectionsArriveTogether()
         QVERIFY(spoolers.back()->waitForBytesWritten(5000));
         SpoolerFixture::endJob(spoolers.back().get());
     }
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), count, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), count, TestTiming::scaled(60000));
     const QList<QStringList> records = Rig::records(QLatin1String(kSerial));
     const QList<QByteArray> received = Rig::serviceJobData(m_sim);
     QCOMPARE(received.size(), count);

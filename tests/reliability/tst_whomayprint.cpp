@@ -10,6 +10,7 @@
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
 #include "strangerprocess.h"
+#include "testtiming.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -70,7 +71,7 @@ private:
         if (QTest::currentTestFailed())
             return;
         QCOMPARE(Rig::waitForJobObjectsGone(), QString());
-        Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+        Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
         row.tried = tried;
         row.outcome = outcome;
         closeAccount(m_figures, row);
@@ -87,8 +88,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        Rig::endSuite();
-        QVERIFY(m_figures.write(QStringLiteral("25-whomayprint"), QStringLiteral("Who may print")));
+        QVERIFY(Rig::endSuite(m_figures, QStringLiteral("25-whomayprint"), QStringLiteral("Who may print")));
     }
 
     void strangersCannotPrint_data();
@@ -151,14 +151,14 @@ void TestWhoMayPrint::idleFloodDoesNotStarveThePrinter()
     QElapsedTimer submitted;
     submitted.start();
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
     const qint64 printedMs = submitted.elapsed();
     QCOMPARE(recordResult(Rig::records(QLatin1String(kSerial)).first()), QStringLiteral("打印成功"));
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
     flood.stop();
     QCOMPARE(Rig::waitForJobObjectsGone(), QString());
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("2000 idle connections from another program, then a job");
     row.outcome = QStringLiteral("every one reset unread; the job printed %1 ms after it was submitted").arg(printedMs);
     closeAccount(m_figures, row);
@@ -194,7 +194,7 @@ void TestWhoMayPrint::squatterAtStartUpGetsNoJob()
     QElapsedTimer freed;
     squatter.reset();
     freed.start();
-    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
     const qint64 printedMs = freed.elapsed();
     QCOMPARE(Rig::serviceJobData(m_sim), QList<QByteArray> { job.bytes });
     QVERIFY(!printerPaused(QLatin1String(kPrinter)));
@@ -203,7 +203,7 @@ void TestWhoMayPrint::squatterAtStartUpGetsNoJob()
     QCOMPARE(log.count(QStringLiteral("tray message:")), 1);
     QCOMPARE(Rig::waitForJobObjectsGone(), QString());
 
-    Figures::Row row = accountJobs({ job }, Rig::serviceJobData(m_sim), Rig::records(QLatin1String(kSerial)));
+    Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("another program holds the port at start-up; the user prints");
     row.outcome = QStringLiteral("printer paused, \"端口被占用\", the squatter got nothing; printed %1 ms after "
                                  "the port was free")
@@ -236,7 +236,7 @@ void TestWhoMayPrint::pausesAreTakenBackOnlyWhenOurs()
     QCOMPARE(card->form().stateEdit->text(), QStringLiteral("端口被占用"));
     QVERIFY(!OutboxJournal::instance()->isPrinterHeld(printer));
     squatter.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(card->form().stateEdit->text() != QStringLiteral("端口被占用"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(card->form().stateEdit->text() != QStringLiteral("端口被占用"), TestTiming::scaled(15000));
     QVERIFY(printerPaused(printer));
     QVERIFY(CPrinter().SetPrinterPaused(printer, false));
 }

@@ -9,11 +9,12 @@
 #include "cprinter.h"
 #include "logcapture.h"
 #include "programfolder.h"
+#include "testprinters.h"
 #include "winsim/winsimcontrol.h"
 
 namespace {
 
-const char kDriver[] = "Varn VN-210K";
+using TestPrinters::kDriver;
 
 QStringList rundllLines()
 {
@@ -498,7 +499,7 @@ void TstCPrinter::addCloudPrinterCommandLines()
         QString::fromLatin1(kDriver), inf, true));
     const QString withInf
         = QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b \"Office Printer\" /f \"") + inf
-        + QStringLiteral("\" /r \"REDadez001\" /m \"Varn VN-210K\" /u");
+        + QStringLiteral("\" /r \"REDadez001\" /m \"") + TestPrinters::driverName() + QStringLiteral("\" /u");
     QCOMPARE(log.linesStartingWith(QStringLiteral("197_")),
         QStringList { QStringLiteral("197_CPrinter cmd is ") + withInf });
     QVERIFY(log.hasLine(QStringLiteral("180_CPrinter addCloudPrinter"), QtDebugMsg));
@@ -506,17 +507,18 @@ void TstCPrinter::addCloudPrinterCommandLines()
     // Second printer: the driver is there already.
     QVERIFY(m_printer.addCloudPrinter(
         QStringLiteral("前台"), QStringLiteral("REDadez002"), QString::fromLatin1(kDriver), inf, false));
-    const QString withoutInf = QStringLiteral(
-        "RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b \"前台\" /r \"REDadez002\" /m \"Varn VN-210K\"");
+    const QString withoutInf
+        = QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b \"前台\" /r \"REDadez002\" /m \"")
+        + TestPrinters::driverName() + QLatin1Char('"');
     QCOMPARE(log.linesStartingWith(QStringLiteral("197_")).value(1),
         QStringLiteral("197_CPrinter cmd is ") + withoutInf);
 
     // What the installer got: the same arguments (it writes them quoted only where needed).
     QCOMPARE(rundllLines(),
         QStringList({ QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b \"Office Printer\" /f ") + inf
-                + QStringLiteral(" /r REDadez001 /m \"Varn VN-210K\" /u"),
-            QStringLiteral(
-                "RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b 前台 /r REDadez002 /m \"Varn VN-210K\"") }));
+                + QStringLiteral(" /r REDadez001 /m \"") + TestPrinters::driverName() + QStringLiteral("\" /u"),
+            QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b 前台 /r REDadez002 /m \"")
+                + TestPrinters::driverName() + QLatin1Char('"') }));
 
     // And it did its work: both printers on their ports, the driver with its version.
     PRINTER_INFO_2W *info = nullptr;

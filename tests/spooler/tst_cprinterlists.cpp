@@ -4,11 +4,12 @@
 
 #include "cprinter.h"
 #include "logcapture.h"
+#include "testprinters.h"
 #include "winsim/winsimcontrol.h"
 
 namespace {
 
-const char kDriver[] = "Varn VN-210K";
+using TestPrinters::kDriver;
 
 QString keyPath(const QString &environment, const QString &driver)
 {
@@ -186,7 +187,7 @@ void TstCPrinterLists::driversOfThisEnvironmentOnly()
     QVERIFY(m_printer.EnumPrinterDrivers(drivers, buffer));
     QCOMPARE(drivers.size(), 1);
     QCOMPARE(QString::fromUtf16(drivers.at(0).pName), QString::fromLatin1(kDriver));
-    QVERIFY(log.hasLine(QStringLiteral("498_CPrinter driver name: Varn VN-210K"), QtInfoMsg));
+    QVERIFY(log.hasLine(QStringLiteral("498_CPrinter driver name: ") + TestPrinters::driverName(), QtInfoMsg));
     delete[] buffer;
 }
 

@@ -1,7 +1,7 @@
 #include "spoolerfixture.h"
 
-#include "courierconstants.h"
 #include "cprinter.h"
+#include "testprinters.h"
 #include "widetext.h"
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
@@ -20,7 +20,7 @@ namespace SpoolerFixture {
 
 bool freshMachineWithDriver()
 {
-    return winsim::reset() && winsim::installDriver(COURIER_DRIVER_NAME, "Windows x64", "1.0.0.0");
+    return winsim::reset() && winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion);
 }
 
 bool addMonitorPort(const QString &name, unsigned number)
@@ -52,7 +52,7 @@ bool addMonitorPort(const QString &name, unsigned number)
 bool addPrinterOnPort(const QString &printer, const QString &port, unsigned number)
 {
     return addMonitorPort(port, number)
-        && winsim::addPrinter(printer.toStdString(), port.toStdString(), COURIER_DRIVER_NAME);
+        && winsim::addPrinter(printer.toStdString(), port.toStdString(), TestPrinters::kDriver);
 }
 
 bool addCloudPrinter(const QString &printer, int index, const QString &serial)

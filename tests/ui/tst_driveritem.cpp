@@ -12,6 +12,7 @@
 #include "qcircleprocess.h"
 #include "relaysettings.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QApplication>
@@ -39,7 +40,7 @@ DriverInfo cardInfo(const QString &name = QStringLiteral("P1"), const QString &s
     info.cloud_sn = serial;
     info.port_name = QStringLiteral("REDadez001");
     info.port_num = 8101;
-    info.driver_name = QStringLiteral("Varn VN-210K");
+    info.driver_name = TestPrinters::driverName();
     return info;
 }
 
@@ -192,7 +193,7 @@ private slots:
         QVERIFY(winsim::reset());
         QFile::remove(QStringLiteral("task.db"));
         QFile::remove(detailFilePath(QLatin1String(kSerial)));
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("P1"), 1, QLatin1String(kSerial)));
         QVERIFY(insertPrinterRecord(cardInfo()));
     }

@@ -10,6 +10,7 @@
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "spoolerjobs.h"
+#include "testprinters.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QApplication>
@@ -183,7 +184,7 @@ private slots:
         QVERIFY(winsim::reset());
         for (int days = -2; days <= 1; ++days)
             QFile::remove(detailFilePath(QLatin1String(kSerial), today().addDays(days)));
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("P1"), 1, QLatin1String(kSerial)));
     }
 

@@ -4,6 +4,7 @@
 #include "removeprinterthread.h"
 #include "testpagethread.h"
 #include "spoolerfixture.h"
+#include "testprinters.h"
 #include "widetext.h"
 #include "win32.h"
 #include "winsim/winsimcontrol.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-const char kDriver[] = "Varn VN-210K";
+using TestPrinters::kDriver;
 
 struct AddOutcome
 {
@@ -111,7 +112,7 @@ private slots:
         QCOMPARE(outcome.info.cloud_sn, QStringLiteral("00112233AABBCCDD"));
         QCOMPARE(outcome.info.port_name, QStringLiteral("REDadez001"));
         QCOMPARE(outcome.info.port_num, quint16(8101));
-        QCOMPARE(outcome.info.driver_name, QStringLiteral("Varn VN-210K"));
+        QCOMPARE(outcome.info.driver_name, TestPrinters::driverName());
         QCOMPARE(outcome.info.ip, QStringLiteral("127.0.0.1"));
 
         // What the spooler holds now, read back through other calls.
@@ -128,7 +129,7 @@ private slots:
         quint16 cloudPort = 0;
         QVERIFY(printer.GetPrinterPortNum(QStringLiteral("前台"), cloudPort));
         QCOMPARE(cloudPort, quint16(8101));
-        QVERIFY(!printer.GetDriverVersion(QStringLiteral("Varn VN-210K")).isEmpty());
+        QVERIFY(!printer.GetDriverVersion(TestPrinters::driverName()).isEmpty());
 
         // The driver came from the INF beside the program.
         const QString line = lastRundllLine();
@@ -148,7 +149,8 @@ private slots:
         QVERIFY(printerNames().contains(QStringLiteral("B@REDadez002")));
         // The stand-in logs the arguments it was given, quoted only where they hold a space.
         QCOMPARE(lastRundllLine(),
-                 QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b B /r REDadez002 /m \"Varn VN-210K\""));
+                 QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b B /r REDadez002 /m \"")
+                     + TestPrinters::driverName() + QLatin1Char('"'));
     }
 
     void leftoverPortIsReused()
@@ -266,7 +268,7 @@ private slots:
         QCOMPARE(printerNames(), QStringList{QStringLiteral("Stays@REDadez002")});
         // Driver and port stay installed.
         CPrinter printer;
-        QVERIFY(!printer.GetDriverVersion(QStringLiteral("Varn VN-210K")).isEmpty());
+        QVERIFY(!printer.GetDriverVersion(TestPrinters::driverName()).isEmpty());
         QString host;
         quint16 number = 0;
         QCOMPARE(printer.GetPortInfo(QStringLiteral("REDadez001"), host, number), 0);
