@@ -266,7 +266,7 @@ private slots:
     // with the state that came for it meanwhile, and every card asks through the window's one client.
     void cardsOutOfSightAreMadeWhenSeen()
     {
-        QVERIFY(winsim::installDriver("Varn VN-210K", "Windows x64", "1.0.0.0"));
+        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         const int printers = 8;
         for (int i = 1; i <= printers; ++i) {
             QVERIFY(SpoolerFixture::addCloudPrinter(
