@@ -459,7 +459,7 @@ void TestHostFaults::spoolerFailsAtStartup()
             }
             *outcome = listed.join(QLatin1Char('+'));
             if (listed.size() < 2)
-                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
+                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join(QLatin1Char('\n'))));
         }
         QCOMPARE(winsim::openHandleCount(), 0);
         if (*outcome == QLatin1String("Front+Back"))
@@ -510,7 +510,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 QVERIFY2(
                     rows.size() == 1, qPrintable(message + QLatin1Char(' ') + rows.join(QLatin1Char(','))));
                 QCOMPARE(cards.size(), 1);
-                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
+                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join(QLatin1Char('\n'))));
                 *outcome = message;
             }
             QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("Front")), QLatin1String(kSerial));
@@ -650,7 +650,7 @@ void TestHostFaults::spoolerFailsWhileDeleting()
                 QVERIFY(Rig::spoolerPrinters().contains(QStringLiteral("Front")));
                 QCOMPARE(ProgramState::storedRows().size(), 1);
                 QVERIFY(listening(window, kFrontPort));
-                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
+                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join(QLatin1Char('\n'))));
                 *outcome = QStringLiteral("删除打印机失败, printer kept");
             }
             QCOMPARE(Rig::waitForJobObjectsGone(), QString());
