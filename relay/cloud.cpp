@@ -1,5 +1,6 @@
 #include "cloud.h"
 
+#include "cloudprotocol.h"
 #include "httppost.h"
 #include "logging.h"
 #include "printbodysource.h"
@@ -8,13 +9,8 @@
 #include <QBuffer>
 #include <QDebug>
 #include <QFile>
-#include <QJsonObject>
 #include <QNetworkRequest>
 #include <QUrl>
-
-namespace {
-const QByteArray kContentType("application/json;charset=UTF-8");
-} // namespace
 
 Cloud::Cloud(const QString &url, const DriverInfo &driverInfo, QObject *parent)
     : QObject(parent)
@@ -73,7 +69,7 @@ bool Cloud::postJob(const QUrl &url, QIODevice *job, qint64 jobBytes)
     m_post->setAnswerIdleTimeout(cloudReplyTimeoutMs());
     HttpPost *post = m_post;
     connect(post, &HttpPost::finished, this, [this, post] { cloudReceive(post); });
-    post->post(url, kContentType, body, body->size());
+    post->post(url, cloudContentType(), body, body->size());
     qDebug() << "45_Cloud request post to:" << url << ",and m_reply=" << post;
     return true;
 }
@@ -102,14 +98,11 @@ void Cloud::cloudReceive(QNetworkReply *reply)
     m_httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const HttpPost *post = qobject_cast<const HttpPost *>(reply);
     m_bodySent = post && post->bodySent();
-    QJsonObject local;
-    local.insert(QStringLiteral("jobneed"), m_jobneed);
-    local.insert(QStringLiteral("jobSize"), m_jobSize);
     if (reply->error() != QNetworkReply::NoError) {
         qDebug().noquote() << QStringLiteral("69_Cloud receive err: %1, code: %2")
                                   .arg(reply->errorString())
                                   .arg(int(reply->error()));
-        emit cloudResule(reply->error(), QJsonDocument(local));
+        emit cloudResule(reply->error(), printResultDocument(QJsonDocument(), m_jobneed, m_jobSize));
     } else {
         qDebug().noquote() << QStringLiteral("56_Cloud %1 %2 reply no error,status code is %3")
                                   .arg(m_driverInfo.printer_name, m_driverInfo.cloud_sn)
@@ -124,11 +117,7 @@ void Cloud::cloudReceive(QNetworkReply *reply)
                                       .arg(logExcerpt(text))
                                       .arg(text.size());
         }
-        QJsonObject object = document.object();
-        for (auto it = local.constBegin(); it != local.constEnd(); ++it)
-            object.insert(it.key(), it.value());
-        document.setObject(object);
-        emit cloudResule(reply->error(), document);
+        emit cloudResule(reply->error(), printResultDocument(document, m_jobneed, m_jobSize));
     }
     reply->deleteLater();
     deleteLater();

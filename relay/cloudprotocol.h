@@ -1,11 +1,28 @@
 #ifndef CLOUDPROTOCOL_H
 #define CLOUDPROTOCOL_H
 
+#include <QByteArray>
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QString>
 
-// What the relay reads from the cloud print service's answers, in one place.
+// The cloud print service's protocol as the relay and the cards speak it, in one place: where each
+// exchange goes, what the posts carry, and what the program reads from the answers.
+
+// The print post: a job's body goes here.
+QString printUrl(const QString &serviceBase);
+// The result query of one job; the id is one query value, whatever characters it holds.
+QString printResultUrl(const QString &serviceBase, const QString &cloudJobId);
+// The device-state query of a card.
+QString deviceStateUrl(const QString &serviceBase);
+// The content type of every post to the service.
+QByteArray cloudContentType();
+
+// What a device-state answer says about the device. Unknown: the answer says nothing (not a JSON
+// object, or a code the program does not know), and the card keeps what it shows.
+enum class DeviceState { Unknown, Offline, Online };
+DeviceState deviceState(const QJsonDocument &answer);
+
 
 // The id the service runs a posted job under ("data"."tolvixId"), as text: it may come as a number.
 QString cloudJobId(const QJsonDocument &answer);

@@ -33,7 +33,7 @@ void JobPoster::stop()
 
 void JobPoster::run()
 {
-    const QString urlText = cloudServiceBase() + QStringLiteral("/v1.1/transparentPrinting");
+    const QString urlText = printUrl(cloudServiceBase());
     const QUrl url = QUrl::fromUserInput(urlText);
     if (urlText.isEmpty() || !url.isValid()) {
         qDebug() << "38_JobPoster" << QThread::currentThread() << "Invalid url: " << url;

@@ -1,5 +1,6 @@
 #include "statethread.h"
 
+#include "cloudprotocol.h"
 #include "logging.h"
 #include "relaysettings.h"
 
@@ -11,10 +12,7 @@
 StateThread::StateThread(const QString &serviceBase, const QString &jobId, QObject *parent)
     : QObject(parent)
     , m_manager(new QNetworkAccessManager(this))
-    // The id is one query value whatever it holds: "#", "+", "%" or "&" would otherwise end it, turn
-    // into a space or start another value, and the service would not know the job.
-    , m_url(serviceBase + QStringLiteral("/v1.1/printResult?tolvixId=")
-          + QString::fromLatin1(QUrl::toPercentEncoding(jobId)))
+    , m_url(printResultUrl(serviceBase, jobId))
 {
     connect(m_manager, &QNetworkAccessManager::finished, this, &StateThread::cloudReceive);
 }

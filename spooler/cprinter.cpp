@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <utility>
 #include <vector>
 
 #include "childprocess.h"
@@ -86,13 +87,9 @@ bool CPrinter::addCloudPrinter(const QString &printerName, const QString &portNa
 int CPrinter::SetCloudPrinterId(const QString &printerName, const QString &cloudId)
 {
     qDebug() << "224_CPrinter SetCloudPrinterId" << printerName << cloudId;
-    PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
-    if (!printer.isOpen()) {
-        const DWORD error = printer.openError();
-        qCritical().noquote() << QString::asprintf(
-            "234_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(error));
-        return error == ERROR_INVALID_PRINTER_NAME ? -1 : -2;
-    }
+    const PrinterHandle printer = openPrinter(printerName, PRINTER_ACCESS_ADMINISTER, "234_CPrinter");
+    if (!printer.isOpen())
+        return printer.openError() == ERROR_INVALID_PRINTER_NAME ? -1 : -2;
 
     // 8-bit text under REG_SZ, with one NUL: that is what the readers of this value expect.
     QByteArray bytes = cloudId.toUtf8();
@@ -106,12 +103,9 @@ int CPrinter::SetCloudPrinterId(const QString &printerName, const QString &cloud
 bool CPrinter::GetCloudPrinterId(const QString &printerName, QString &cloudId)
 {
     qDebug() << "258_CPrinter GetCloudPrinterId" << printerName;
-    PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
-    if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf(
-            "267_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
+    const PrinterHandle printer = openPrinter(printerName, PRINTER_ACCESS_ADMINISTER, "267_CPrinter");
+    if (!printer.isOpen())
         return false;
-    }
 
     bool ok = false;
     const QByteArray bytes = readPrinterData(printer.get(), cloudIdName(),
@@ -129,12 +123,9 @@ bool CPrinter::GetCloudPrinterId(const QString &printerName, QString &cloudId)
 bool CPrinter::SetPrinterPortNum(const QString &printerName, quint16 port)
 {
     qDebug() << "305_CPrinter SetPrinterPortNum" << printerName << port;
-    PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
-    if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf(
-            "314_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
+    const PrinterHandle printer = openPrinter(printerName, PRINTER_ACCESS_ADMINISTER, "314_CPrinter");
+    if (!printer.isOpen())
         return false;
-    }
 
     BYTE bytes[2] = { BYTE(port & 0xFF), BYTE(port >> 8) };
     std::vector<WCHAR> name = toWide(cloudPortName());
@@ -146,12 +137,9 @@ bool CPrinter::SetPrinterPortNum(const QString &printerName, quint16 port)
 bool CPrinter::GetPrinterPortNum(const QString &printerName, quint16 &port)
 {
     qDebug() << "333_CPrinter GetPrinterPortNum" << printerName;
-    PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
-    if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf(
-            "342_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
+    const PrinterHandle printer = openPrinter(printerName, PRINTER_ACCESS_ADMINISTER, "342_CPrinter");
+    if (!printer.isOpen())
         return false;
-    }
 
     bool ok = false;
     const QByteArray bytes = readPrinterData(printer.get(), cloudPortName(),
@@ -171,27 +159,21 @@ bool CPrinter::GetPrinterPortNum(const QString &printerName, quint16 &port)
     return true;
 }
 
-bool CPrinter::GetCloudPrinterInfo(const QString &printerName, PRINTER_INFO_2W *&info)
+bool CPrinter::GetCloudPrinterInfo(const QString &printerName, SpoolerBuffer &record)
 {
+    record = SpoolerBuffer();
     qDebug() << "383_CPrinter GetCloudPrinterInfo" << printerName;
-    PrinterHandle printer(printerName, PRINTER_ALL_ACCESS);
-    if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf(
-            "392_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
+    const PrinterHandle printer = openPrinter(printerName, PRINTER_ALL_ACCESS, "392_CPrinter");
+    if (!printer.isOpen())
         return false;
-    }
 
-    const DWORD needed = printerRecordSize(printer.get(), "402_CPrinter GetPrinter lasterror is");
-    if (needed == 0)
+    SpoolerBuffer read = readPrinterRecord(
+        printer.get(), "402_CPrinter GetPrinter lasterror is", "411_CPrinter GetPrinterlasterror is");
+    if (!read.isValid())
         return false;
-    SpoolerBuffer<PRINTER_INFO_2W> record(needed);
-    DWORD read = 0;
-    if (!record.isValid() || !GetPrinterW(printer.get(), 2, record.bytes(), record.size(), &read)) {
-        qDebug() << "411_CPrinter GetPrinterlasterror is" << GetLastError();
-        return false;
-    }
 
-    info = record.release();
+    record = std::move(read);
+    const PRINTER_INFO_2W *info = record.as<PRINTER_INFO_2W>();
     qInfo().noquote() << QString::asprintf("419_CPrinter GetCloudPrinterInfo printer name: %ls, port: %ls",
         percentLs(info->pPrinterName), percentLs(info->pPortName));
     return true;
@@ -206,7 +188,7 @@ bool CPrinter::DeletePrintJob(HANDLE printer)
         qDebug() << "567_CPrinter GetPrinter failed:" << GetLastError();
         return false;
     }
-    SpoolerBuffer<PRINTER_INFO_2W> record(needed);
+    const SpoolerBuffer record(needed);
     if (!record.isValid()) {
         qDebug() << "567_CPrinter GetPrinter failed:" << ERROR_NOT_ENOUGH_MEMORY;
         return false;
@@ -218,10 +200,10 @@ bool CPrinter::DeletePrintJob(HANDLE printer)
             qDebug() << "576_CPrinter GetPrinter failed:" << GetLastError();
             return false;
         }
-        if (record.get()->cJobs == 0)
+        if (record.as<PRINTER_INFO_2W>()->cJobs == 0)
             return true;
         if (round == kMaxPurgeRounds) {
-            qDebug() << "CPrinter DeletePrintJob gave up, jobs left:" << record.get()->cJobs;
+            qDebug() << "CPrinter DeletePrintJob gave up, jobs left:" << record.as<PRINTER_INFO_2W>()->cJobs;
             return false;
         }
         // A job that is printing right now may take a moment to leave; do not spin on it.
@@ -236,20 +218,17 @@ bool CPrinter::DeletePrintJob(HANDLE printer)
 
 bool CPrinter::SetPrinterPaused(const QString &printerName, bool paused, bool *alreadyPaused)
 {
-    PrinterHandle printer(printerName, PRINTER_ACCESS_ADMINISTER);
-    if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf("CPrinter SetPrinterPaused OpenPrinter %ls, error is %lu",
-            percentLs(printerName), ul(printer.openError()));
+    const PrinterHandle printer
+        = openPrinter(printerName, PRINTER_ACCESS_ADMINISTER, "CPrinter SetPrinterPaused");
+    if (!printer.isOpen())
         return false;
-    }
     if (alreadyPaused) {
         *alreadyPaused = false;
-        const DWORD needed = printerRecordSize(printer.get(), "CPrinter SetPrinterPaused GetPrinter lasterror is");
-        SpoolerBuffer<PRINTER_INFO_2W> record(needed);
-        DWORD read = 0;
-        if (needed == 0 || !record.isValid() || !GetPrinterW(printer.get(), 2, record.bytes(), record.size(), &read))
+        const SpoolerBuffer record
+            = readPrinterRecord(printer.get(), "CPrinter SetPrinterPaused GetPrinter lasterror is", nullptr);
+        if (!record.isValid())
             return false;
-        if (paused && (record.get()->Status & PRINTER_STATUS_PAUSED)) {
+        if (paused && (record.as<PRINTER_INFO_2W>()->Status & PRINTER_STATUS_PAUSED)) {
             *alreadyPaused = true;
             return true;
         }
@@ -298,26 +277,18 @@ bool CPrinter::RemovePrinter(const QString &printerName)
 bool CPrinter::RenamePrinter(const QString &printerName, const QString &newName)
 {
     qDebug() << "676_CPrinter RenamePrinter" << printerName + QLatin1Char(';') + newName;
-    PrinterHandle printer(printerName, PRINTER_ALL_ACCESS);
-    if (!printer.isOpen()) {
-        qCritical().noquote() << QString::asprintf(
-            "684_CPrinter OpenPrinter %ls, error is %lu", percentLs(printerName), ul(printer.openError()));
+    const PrinterHandle printer = openPrinter(printerName, PRINTER_ALL_ACCESS, "684_CPrinter");
+    if (!printer.isOpen())
         return false;
-    }
 
-    const DWORD needed = printerRecordSize(printer.get(), "694_CPrinter GetPrinter getlasterror is");
-    if (needed == 0)
+    const SpoolerBuffer record = readPrinterRecord(
+        printer.get(), "694_CPrinter GetPrinter getlasterror is", "704_CPrinter GetPrinter getlasterror is");
+    if (!record.isValid())
         return false;
-    SpoolerBuffer<PRINTER_INFO_2W> record(needed);
-    DWORD read = 0;
-    if (!record.isValid() || !GetPrinterW(printer.get(), 2, record.bytes(), record.size(), &read)) {
-        qDebug() << "704_CPrinter GetPrinter getlasterror is" << GetLastError();
-        return false;
-    }
 
     // The new name's storage has to outlive the SetPrinterW call that reads it.
     std::vector<WCHAR> wideNewName = toWide(newName);
-    record.get()->pPrinterName = wideNewName.data();
+    record.as<PRINTER_INFO_2W>()->pPrinterName = wideNewName.data();
     if (!SetPrinterW(printer.get(), 2, record.bytes(), 0)) {
         qDebug() << "715_CPrinter SetPrinter getlasterror is" << GetLastError();
         return false;
@@ -336,7 +307,7 @@ void CPrinter::PrintTestPage(const QString &printerName)
     qDebug() << "430_CPrinter" << printerName << "PrintTestPage";
 }
 
-bool CPrinter::EnumPrinters(QList<PRINTER_INFO_2W> &printers, BYTE *&buffer)
+bool CPrinter::EnumPrinters(QList<PRINTER_INFO_2W> &printers, SpoolerBuffer &buffer)
 {
     SpoolerEnumeration<PRINTER_INFO_2W> listing(
         [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
@@ -344,14 +315,16 @@ bool CPrinter::EnumPrinters(QList<PRINTER_INFO_2W> &printers, BYTE *&buffer)
         },
         "115_CPrinter EnumPrinters GetLastError() == %lu || pcbNeeded == %lu",
         "126_CPrinter EnumPrinters GetLastError() == %lu");
-    if (!listing.isValid())
+    if (!listing.isValid()) {
+        buffer = SpoolerBuffer();
         return false;
+    }
     for (const PRINTER_INFO_2W &printer : listing.records()) {
         qInfo().noquote() << QString::asprintf("134_CPrinter printer name: %ls, port: %ls",
             percentLs(printer.pPrinterName), percentLs(printer.pPortName));
         printers.append(printer);
     }
-    buffer = listing.release();
+    buffer = listing.take();
     return true;
 }
 
@@ -363,7 +336,7 @@ bool CPrinter::HasNoPrinters()
     return ::EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned) && needed == 0;
 }
 
-bool CPrinter::EnumPorts(QList<PORT_INFO_2W> &ports, BYTE *&buffer)
+bool CPrinter::EnumPorts(QList<PORT_INFO_2W> &ports, SpoolerBuffer &buffer)
 {
     SpoolerEnumeration<PORT_INFO_2W> listing(
         [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
@@ -371,17 +344,19 @@ bool CPrinter::EnumPorts(QList<PORT_INFO_2W> &ports, BYTE *&buffer)
         },
         "152_CPrinter EnumPorts GetLastError() == %lu || pcbNeeded == %lu",
         "163_CPrinter EnumPorts GetLastError() == %lu");
-    if (!listing.isValid())
+    if (!listing.isValid()) {
+        buffer = SpoolerBuffer();
         return false;
+    }
     for (const PORT_INFO_2W &port : listing.records()) {
         qInfo().noquote() << QString::asprintf("171_CPrinter port name: %ls", percentLs(port.pPortName));
         ports.append(port);
     }
-    buffer = listing.release();
+    buffer = listing.take();
     return true;
 }
 
-bool CPrinter::EnumPrinterDrivers(QList<DRIVER_INFO_3W> &drivers, BYTE *&buffer)
+bool CPrinter::EnumPrinterDrivers(QList<DRIVER_INFO_3W> &drivers, SpoolerBuffer &buffer)
 {
     SpoolerEnumeration<DRIVER_INFO_3W> listing(
         [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
@@ -389,13 +364,15 @@ bool CPrinter::EnumPrinterDrivers(QList<DRIVER_INFO_3W> &drivers, BYTE *&buffer)
         },
         "479_CPrinter EnumPrinterDrivers GetLastError() == %lu || pcbNeeded == %lu",
         "490_CPrinter EnumPrinterDrivers GetLastError() == %lu");
-    if (!listing.isValid())
+    if (!listing.isValid()) {
+        buffer = SpoolerBuffer();
         return false;
+    }
     for (const DRIVER_INFO_3W &driver : listing.records()) {
         qInfo().noquote() << QString::asprintf("498_CPrinter driver name: %ls", percentLs(driver.pName));
         drivers.append(driver);
     }
-    buffer = listing.release();
+    buffer = listing.take();
     return true;
 }
 
@@ -446,6 +423,31 @@ QString CPrinter::GetDriverVersion(const QString &driverName)
             break;
     }
     return version;
+}
+
+PrinterHandle CPrinter::openPrinter(const QString &printerName, ACCESS_MASK access, const char *tag)
+{
+    PrinterHandle printer(printerName, access);
+    if (!printer.isOpen()) {
+        qCritical().noquote() << QString::asprintf(
+            "%s OpenPrinter %ls, error is %lu", tag, percentLs(printerName), ul(printer.openError()));
+    }
+    return printer;
+}
+
+SpoolerBuffer CPrinter::readPrinterRecord(HANDLE printer, const char *sizeTag, const char *readTag)
+{
+    const DWORD needed = printerRecordSize(printer, sizeTag);
+    if (needed == 0)
+        return SpoolerBuffer();
+    SpoolerBuffer record(needed);
+    DWORD read = 0;
+    if (!record.isValid() || !GetPrinterW(printer, 2, record.bytes(), record.size(), &read)) {
+        if (readTag != nullptr)
+            qDebug() << readTag << GetLastError();
+        return SpoolerBuffer();
+    }
+    return record;
 }
 
 int CPrinter::addStandardTcpPort(const QString &portName, const QString &hostAddress, unsigned int portNumber)

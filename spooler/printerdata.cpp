@@ -21,7 +21,7 @@ QByteArray readPrinterData(
         return QByteArray();
     }
 
-    SpoolerBuffer<BYTE> buffer(needed);
+    SpoolerBuffer buffer(needed);
     DWORD read = 0;
     if (!buffer.isValid()
         || GetPrinterDataW(printer, name.data(), &type, buffer.bytes(), buffer.size(), &read)

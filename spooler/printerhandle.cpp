@@ -19,6 +19,13 @@ PrinterHandle::PrinterHandle(const QString &name, ACCESS_MASK access)
         m_openError = GetLastError();
 }
 
+PrinterHandle::PrinterHandle(PrinterHandle &&other) noexcept
+    : m_handle(other.m_handle)
+    , m_openError(other.m_openError)
+{
+    other.m_handle = nullptr;
+}
+
 PrinterHandle::~PrinterHandle()
 {
     if (m_handle == nullptr)

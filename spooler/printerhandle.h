@@ -13,8 +13,11 @@ public:
     PrinterHandle(const QString &name, ACCESS_MASK access);
     ~PrinterHandle();
 
+    // Moves, so that a helper can open and hand the printer back; the moved-from handle is closed.
+    PrinterHandle(PrinterHandle &&other) noexcept;
     PrinterHandle(const PrinterHandle &) = delete;
     PrinterHandle &operator=(const PrinterHandle &) = delete;
+    PrinterHandle &operator=(PrinterHandle &&) = delete;
 
     bool isOpen() const { return m_handle != nullptr; }
     HANDLE get() const { return m_handle; }

@@ -7,32 +7,36 @@
 
 #include "win32.h"
 
-// The buffer of a two-call spooler read: zero-filled, freed on every path unless handed over.
-// Record is what the buffer is allocated as, so that the one who ends up owning it can free it with
-// array delete of that type (BYTE for the enumerations, the record type for single reads).
-template<typename Record> class SpoolerBuffer
+// The buffer of a two-call spooler read: zero-filled, aligned for whatever record the spooler writes
+// into it, and freed on every path. The records' texts point into the same buffer, so whoever keeps
+// the records keeps the buffer: it moves to its new owner and is never copied or freed by hand.
+// An empty (default) buffer is what a failed read leaves behind.
+class SpoolerBuffer
 {
 public:
+    SpoolerBuffer() = default;
     explicit SpoolerBuffer(DWORD bytes)
         : m_bytes(bytes)
-        , m_records(new (std::nothrow) Record[(size_t(bytes) + sizeof(Record) - 1) / sizeof(Record)]())
+        , m_blocks(new (std::nothrow) std::max_align_t[(size_t(bytes) + sizeof(std::max_align_t) - 1)
+              / sizeof(std::max_align_t)]())
     {
     }
 
+    SpoolerBuffer(SpoolerBuffer &&) = default;
+    SpoolerBuffer &operator=(SpoolerBuffer &&) = default;
     SpoolerBuffer(const SpoolerBuffer &) = delete;
     SpoolerBuffer &operator=(const SpoolerBuffer &) = delete;
 
-    // False when the allocation failed.
-    bool isValid() const { return m_records != nullptr; }
-    LPBYTE bytes() const { return reinterpret_cast<LPBYTE>(m_records.get()); }
-    DWORD size() const { return m_bytes; }
-    Record *get() const { return m_records.get(); }
-    // The caller frees the result with delete[].
-    Record *release() { return m_records.release(); }
+    // False when empty or when the allocation failed.
+    bool isValid() const { return m_blocks != nullptr; }
+    LPBYTE bytes() const { return reinterpret_cast<LPBYTE>(m_blocks.get()); }
+    DWORD size() const { return isValid() ? m_bytes : 0; }
+    // The first record; null when empty.
+    template<typename Record> Record *as() const { return reinterpret_cast<Record *>(m_blocks.get()); }
 
 private:
-    DWORD m_bytes;
-    std::unique_ptr<Record[]> m_records;
+    DWORD m_bytes = 0;
+    std::unique_ptr<std::max_align_t[]> m_blocks;
 };
 
 #endif // SPOOLERBUFFER_H

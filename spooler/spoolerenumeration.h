@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 
 #include "spoolerbuffer.h"
 #include "win32.h"
@@ -31,10 +32,10 @@ public:
             return;
         }
 
-        m_buffer.reset(new SpoolerBuffer<BYTE>(needed));
-        if (!m_buffer->isValid() || !call(m_buffer->bytes(), m_buffer->size(), &needed, &returned)) {
-            const DWORD readError = m_buffer->isValid() ? GetLastError() : DWORD(ERROR_NOT_ENOUGH_MEMORY);
-            m_buffer.reset();
+        m_buffer = SpoolerBuffer(needed);
+        if (!m_buffer.isValid() || !call(m_buffer.bytes(), m_buffer.size(), &needed, &returned)) {
+            const DWORD readError = m_buffer.isValid() ? GetLastError() : DWORD(ERROR_NOT_ENOUGH_MEMORY);
+            m_buffer = SpoolerBuffer();
             qCritical().noquote() << QString::asprintf(readFailed, static_cast<unsigned long>(readError));
             return;
         }
@@ -44,7 +45,7 @@ public:
     SpoolerEnumeration(const SpoolerEnumeration &) = delete;
     SpoolerEnumeration &operator=(const SpoolerEnumeration &) = delete;
 
-    bool isValid() const { return m_buffer != nullptr; }
+    bool isValid() const { return m_buffer.isValid(); }
 
     // The records in the order the spooler returned them.
     struct Range
@@ -56,20 +57,19 @@ public:
     };
     Range records() const
     {
-        const Record *first = isValid() ? reinterpret_cast<const Record *>(m_buffer->bytes()) : nullptr;
+        const Record *first = m_buffer.as<const Record>();
         return Range { first, first + (isValid() ? m_count : 0) };
     }
 
-    // The caller frees the result with delete[].
-    BYTE *release()
+    // Hands the buffer the records point into to whoever keeps them; this listing is empty after.
+    SpoolerBuffer take()
     {
-        BYTE *data = m_buffer ? m_buffer->release() : nullptr;
-        m_buffer.reset();
-        return data;
+        m_count = 0;
+        return std::move(m_buffer);
     }
 
 private:
-    std::unique_ptr<SpoolerBuffer<BYTE>> m_buffer;
+    SpoolerBuffer m_buffer;
     DWORD m_count = 0;
 };
 

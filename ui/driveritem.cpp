@@ -35,9 +35,8 @@ DriverItem::DriverItem(const DriverInfo &info, QWidget *parent, QNetworkAccessMa
     setFixedHeight(DriverItemForm::kCardHeight);
 
     m_manager = network ? network : new QNetworkAccessManager(this);
-    m_devStateRequest.setUrl(QUrl(cloudServiceBase() + QStringLiteral("/v1.1/getNumberStatu")));
-    m_devStateRequest.setHeader(QNetworkRequest::ContentTypeHeader,
-                                QStringLiteral("application/json;charset=UTF-8"));
+    m_devStateRequest.setUrl(QUrl(deviceStateUrl(cloudServiceBase())));
+    m_devStateRequest.setHeader(QNetworkRequest::ContentTypeHeader, cloudContentType());
     // A service that takes the query and never answers would leave the state as it was for good.
     m_devStateRequest.setTransferTimeout(cloudReplyTimeoutMs());
     postDevState("oninit and postReply=");
@@ -131,24 +130,18 @@ void DriverItem::devStateReceive(QNetworkReply *reply)
 {
     if (reply->error() == QNetworkReply::NoError) {
         const QByteArray text = reply->readAll();
-        const QJsonDocument document = QJsonDocument::fromJson(text);
-        const QJsonObject answer = document.object();
         qDebug().noquote() << "devStateReceive" << logExcerpt(text);
-        const int code = answer.value(QStringLiteral("code")).toInt();
-        if (!document.isObject()) {
-            // A page that is no JSON object (a proxy's error page, say) says nothing about the
-            // device; taken as an empty answer it would show the device online.
-        } else if (code == 1001 || code == 4002) {
+        switch (deviceState(QJsonDocument::fromJson(text))) {
+        case DeviceState::Unknown:
+            break;
+        case DeviceState::Offline:
             showDeviceState(QStringLiteral("离线"));
             m_devStateTimer->setInterval(10000);
-        } else if (code == 0) {
-            if (answer.value(QStringLiteral("data")).toString() == QLatin1String("17")) {
-                showDeviceState(QStringLiteral("离线"));
-                m_devStateTimer->setInterval(10000);
-            } else {
-                showDeviceState(QStringLiteral("在线"));
-                m_devStateTimer->setInterval(300000);
-            }
+            break;
+        case DeviceState::Online:
+            showDeviceState(QStringLiteral("在线"));
+            m_devStateTimer->setInterval(300000);
+            break;
         }
     } else {
         qDebug() << QStringLiteral("devStateReceive receive err: %1, code: %2")

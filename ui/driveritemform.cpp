@@ -283,7 +283,8 @@ void DriverItemForm::showLastResult(const QString &result, const QString &docume
     }
     const QString head = QStringLiteral("上次打印：%1").arg(result);
     const QString tail = QStringLiteral("  %1").arg(handledAt);
-    const QString whole = document.isEmpty() ? head + tail : head + QStringLiteral("  ") + document + tail;
+    const QString whole
+        = document.isEmpty() ? QString(head + tail) : QString(head + QStringLiteral("  ") + document + tail);
     QString shown = whole;
     resultLabel->ensurePolished();
     const QFontMetrics metrics = resultLabel->fontMetrics();

@@ -17,6 +17,7 @@
 #include "printeroutbox.h"
 #include "printerserver.h"
 #include "portreportthread.h"
+#include "spoolerbuffer.h"
 #include "waittingdlg.h"
 #include "widetext.h"
 
@@ -29,8 +30,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
-
-#include <memory>
 
 namespace {
 
@@ -124,7 +123,7 @@ void TolMainWindow::loadPrinterList()
 
     CPrinter printer;
     QList<PRINTER_INFO_2W> printers;
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
     printer.EnumPrinters(printers, buffer);
     QStringList ports;
     for (const PRINTER_INFO_2W &record : printers) {
@@ -161,7 +160,6 @@ void TolMainWindow::loadPrinterList()
         startListening(card, new PrinterServer(info, this), info);
     }
     m_listLayout->addStretch(0);
-    delete[] buffer;
     // What each port is configured as is only logged; asking the port monitor for every printer
     // would keep the window from showing for seconds over many printers.
     m_portReport = new PortReportThread(ports, this);
@@ -305,11 +303,11 @@ void TolMainWindow::AddValidDriver(const DriverInfo &info, quint16 port)
 {
     qDebug() << "AddValidDriver " << info.printer_name << port;
     CPrinter printer;
-    PRINTER_INFO_2W *record = nullptr;
-    if (!printer.GetCloudPrinterInfo(info.printer_name, record))
+    SpoolerBuffer recordBuffer;
+    if (!printer.GetCloudPrinterInfo(info.printer_name, recordBuffer))
         return;
     // The record's texts live in the same buffer as the record.
-    std::unique_ptr<BYTE[]> recordBuffer(reinterpret_cast<BYTE *>(record));
+    const PRINTER_INFO_2W *record = recordBuffer.as<PRINTER_INFO_2W>();
     const QString driverName = fromWide(record->pDriverName);
     const QString portName = fromWide(record->pPortName);
     if (!isCloudPrinter(driverName, portName))

@@ -1,12 +1,11 @@
 #include "addprinterthread.h"
 
 #include "courierconstants.h"
+#include "spoolerbuffer.h"
 #include "widetext.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-
-#include <memory>
 
 namespace {
 
@@ -21,13 +20,6 @@ bool sameText(const QString &a, const QString &b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
-
-// The spooler's lists come with the one buffer their texts point into.
-struct BufferOwner
-{
-    BYTE *buffer = nullptr;
-    ~BufferOwner() { delete[] buffer; }
-};
 
 } // namespace
 
@@ -60,8 +52,8 @@ QString AddPrinterThread::provision()
     const QString driverName = QStringLiteral(COURIER_DRIVER_NAME);
 
     QList<PRINTER_INFO_2W> printers;
-    BufferOwner printerBuffer;
-    if (!m_printer.EnumPrinters(printers, printerBuffer.buffer)) {
+    SpoolerBuffer printerBuffer;
+    if (!m_printer.EnumPrinters(printers, printerBuffer)) {
         printers.clear();
         // Without the list neither a duplicate nor a port in use can be seen: going on would put
         // the new printer on another printer's port, whose jobs it would then take, or mark an
@@ -83,8 +75,8 @@ QString AddPrinterThread::provision()
     }
 
     QList<PORT_INFO_2W> ports;
-    BufferOwner portBuffer;
-    if (!m_printer.EnumPorts(ports, portBuffer.buffer))
+    SpoolerBuffer portBuffer;
+    if (!m_printer.EnumPorts(ports, portBuffer))
         ports.clear();
 
     // The lowest index whose port no printer uses; a leftover port without a printer is reused.
@@ -113,8 +105,8 @@ QString AddPrinterThread::provision()
     }
 
     QList<DRIVER_INFO_3W> drivers;
-    BufferOwner driverBuffer;
-    if (!m_printer.EnumPrinterDrivers(drivers, driverBuffer.buffer))
+    SpoolerBuffer driverBuffer;
+    if (!m_printer.EnumPrinterDrivers(drivers, driverBuffer))
         drivers.clear();
     const bool driverInstalled =
         std::any_of(drivers.cbegin(), drivers.cend(),

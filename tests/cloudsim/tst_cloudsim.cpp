@@ -430,7 +430,7 @@ void TestCloudSim::requestChecks_data()
     const QString print = QStringLiteral("/v1.1/transparentPrinting");
     const QString state = QStringLiteral("/v1.1/getNumberStatu");
     const QByteArray json = "application/json;charset=UTF-8";
-    auto printBody = [](const char *members) {
+    auto printBody = [](const char *members) -> QByteArray {
         return QByteArray(R"({"tvNumber":["0123456789ABCDEF"],"taskPersist":false,"async":true,)") + members
             + '}';
     };

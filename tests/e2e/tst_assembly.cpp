@@ -258,7 +258,7 @@ private slots:
         QCOMPARE(names, (QStringList{QStringLiteral("Cloud1"), QStringLiteral("Twin")}));
         QCOMPARE(log.count(QStringLiteral("GetPrinterPortNum name: NoPort, port: 0 failed")), 1);
         const QStringList critical = log.lines(QtCriticalMsg);
-        QVERIFY2(critical.contains(QStringLiteral("listen ip: 127.0.0.1 port: 8101, failed")), qPrintable(critical.join('\n')));
+        QVERIFY2(critical.contains(QStringLiteral("listen ip: 127.0.0.1 port: 8101, failed")), qPrintable(critical.join(QLatin1Char('\n'))));
         QVERIFY(ProgramState::acceptsConnections(8101));
     }
 

@@ -637,7 +637,7 @@ void TestWinsimNetwork::namedSpoolerProcessIsSeenByEveryProcess()
         QProcess process;
         process.start(peerBinary(), arguments);
         if (!process.waitForFinished(15000) || process.exitCode() != 0)
-            return QByteArray("failed: ") + process.readAllStandardError();
+            return QByteArray(QByteArray("failed: ") + process.readAllStandardError());
         return process.readAllStandardOutput().trimmed();
     };
     // Named by another process, seen here; named here, seen there.

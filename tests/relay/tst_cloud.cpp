@@ -142,7 +142,9 @@ void TestCloud::answerIsMergedWithLocalMembers()
     QVERIFY(results.wait(TestTiming::scaled(15000)));
 
     const QJsonDocument document = results.first().at(1).value<QJsonDocument>();
-    QCOMPARE(sortedKeys(document), QStringList({ "code", "data", "jobSize", "jobneed" }));
+    QCOMPARE(sortedKeys(document),
+        QStringList({ QStringLiteral("code"), QStringLiteral("data"), QStringLiteral("jobSize"),
+            QStringLiteral("jobneed") }));
     QCOMPARE(document.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("tolvixId")),
         QJsonValue(QStringLiteral("J-7")));
     QCOMPARE(document.object().value(QStringLiteral("jobneed")), QJsonValue(kJobneed));
@@ -236,7 +238,7 @@ void TestCloud::serviceFaults()
     // Whatever came back, the card gets an object with the two local members, and only them.
     const QJsonDocument document = result.at(1).value<QJsonDocument>();
     QVERIFY(document.isObject());
-    QCOMPARE(sortedKeys(document), QStringList({ "jobSize", "jobneed" }));
+    QCOMPARE(sortedKeys(document), QStringList({ QStringLiteral("jobSize"), QStringLiteral("jobneed") }));
     QCOMPARE(document.object().value(QStringLiteral("jobSize")), QJsonValue(3));
     if (got == QNetworkReply::NoError) {
         QCOMPARE(log.count(QStringLiteral("56_Cloud get")), 1);

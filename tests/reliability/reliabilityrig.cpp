@@ -94,11 +94,10 @@ QStringList spoolerPrinters()
 {
     QStringList names;
     QList<PRINTER_INFO_2W> printers;
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
     CPrinter().EnumPrinters(printers, buffer);
     for (const PRINTER_INFO_2W &printer : printers)
         names << fromWide(printer.pPrinterName);
-    delete[] buffer;
     return names;
 }
 

@@ -35,11 +35,10 @@ QStringList spoolerPorts()
 {
     QStringList names;
     QList<PORT_INFO_2W> ports;
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
     CPrinter().EnumPorts(ports, buffer);
     for (const PORT_INFO_2W &port : ports)
         names << fromWide(port.pPortName);
-    delete[] buffer;
     return names;
 }
 

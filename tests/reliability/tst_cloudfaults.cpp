@@ -138,27 +138,27 @@ void TestCloudFaults::postFaults_data()
         << "dead"
         << "" << QJsonObject() << normal << normal << kNetworkFailure << 0 << "69_Cloud receive err";
     QTest::newRow("post: answer after the limit") << "sim"
-                                                  << "" << fault("print", { { "delayMs", late } }) << normal
+                                                  << "" << fault("print", { { QStringLiteral("delayMs"), late } }) << normal
                                                   << normal << kNetworkFailure << 1 << "69_Cloud receive err";
     QTest::newRow("post: 404") << "sim"
-                               << "" << fault("print", { { "fault", "404" } }) << normal << normal
+                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("404") } }) << normal << normal
                                << kNetworkFailure << 0 << "code: 203";
     QTest::newRow("post: 413") << "sim"
-                               << "" << fault("print", { { "fault", "413" } }) << normal << normal
+                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("413") } }) << normal << normal
                                << QStringLiteral("打印失败:打印文件过大") << 0 << "code: 299";
     QTest::newRow("post: 500") << "sim"
-                               << "" << fault("print", { { "fault", "500" } }) << normal << normal
+                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("500") } }) << normal << normal
                                << kNetworkFailure << 0 << "code: 401";
     // An answer without a job id is followed with an empty one, which the service does not know.
     QTest::newRow("post: not JSON") << "sim"
-                                    << "" << fault("print", { { "fault", "non-json" } }) << normal << normal
+                                    << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("non-json") } }) << normal << normal
                                     << QStringLiteral("任务不存在") << 0 << "56_Cloud get no JSON";
     QTest::newRow("post: []") << "sim"
-                              << "" << fault("print", { { "fault", "empty-array" } }) << normal << normal
+                              << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("empty-array") } }) << normal << normal
                               << QStringLiteral("任务不存在") << 0 << "56_Cloud get [] (2 bytes of JSON)";
     QTest::newRow("post: closed without an answer")
         << "sim"
-        << "" << fault("print", { { "fault", "drop" }, { "count", -1 } }) << normal << normal
+        << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("drop") }, { QStringLiteral("count"), -1 } }) << normal << normal
         << kNetworkFailure << 0 << "69_Cloud receive err";
     QTest::newRow("post: several MiB of JSON") << "raw"
                                                << "" << QJsonObject() << int(RawService::Answer::HugeJson)
@@ -192,29 +192,29 @@ void TestCloudFaults::resultFaults_data()
                                                 << kNetworkFailure << 1 << "43_StateThread receive err";
     QTest::newRow("result: answer after the limit")
         << "sim"
-        << "" << fault("result", { { "delayMs", late } }) << normal << normal << kNetworkFailure << 1
+        << "" << fault("result", { { QStringLiteral("delayMs"), late } }) << normal << normal << kNetworkFailure << 1
         << "43_StateThread receive err";
     QTest::newRow("result: 404") << "sim"
-                                 << "" << fault("result", { { "fault", "404" } }) << normal << normal
+                                 << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("404") } }) << normal << normal
                                  << kNetworkFailure << 1 << "code: 203";
     QTest::newRow("result: 413") << "sim"
-                                 << "" << fault("result", { { "fault", "413" } }) << normal << normal
+                                 << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("413") } }) << normal << normal
                                  << kNetworkFailure << 1 << "code: 299";
     QTest::newRow("result: 500") << "sim"
-                                 << "" << fault("result", { { "fault", "500" } }) << normal << normal
+                                 << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("500") } }) << normal << normal
                                  << kNetworkFailure << 1 << "code: 401";
     QTest::newRow("result: not JSON") << "sim"
-                                      << "" << fault("result", { { "fault", "non-json" } }) << normal
+                                      << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("non-json") } }) << normal
                                       << normal << kNetworkFailure << 1 << "Invalid receive json";
     QTest::newRow("result: []") << "sim"
-                                << "" << fault("result", { { "fault", "empty-array" } }) << normal << normal
+                                << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("empty-array") } }) << normal << normal
                                 << kNetworkFailure << 1 << "Invalid receive json";
     QTest::newRow("result: closed without an answer")
         << "sim"
-        << "" << fault("result", { { "fault", "drop" }, { "count", -1 } }) << normal << normal
+        << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("drop") }, { QStringLiteral("count"), -1 } }) << normal << normal
         << kNetworkFailure << 1 << "43_StateThread receive err";
     QTest::newRow("result: 正在打印 for ever") << "sim"
-                                            << "" << QJsonObject { { "pendingPolls", 1000000 } } << normal
+                                            << "" << QJsonObject { { QStringLiteral("pendingPolls"), 1000000 } } << normal
                                             << normal << kNetworkFailure << 1 << "still printing after";
     QTest::newRow("result: several MiB of JSON")
         << "raw"
@@ -285,7 +285,7 @@ void TestCloudFaults::runCase()
         QVERIFY2(!log.linesContaining(logged).isEmpty(), qPrintable(logged));
     for (const QString &line : log.lines())
         QVERIFY2(line.size() <= kLongestLogLine, qPrintable(line.left(200)));
-    QVERIFY2(dialogs.messages().isEmpty(), qPrintable(dialogs.messages().join('|')));
+    QVERIFY2(dialogs.messages().isEmpty(), qPrintable(dialogs.messages().join(QLatin1Char('|'))));
 
     // A post answered too late still reaches the service; wait for it to finish its part.
     QList<QByteArray> received;

@@ -453,7 +453,7 @@ void TestHostFaults::spoolerFailsAtStartup()
             }
             *outcome = listed.join(QLatin1Char('+'));
             if (listed.size() < 2)
-                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
+                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join(QLatin1Char('\n'))));
         }
         QCOMPARE(winsim::openHandleCount(), 0);
         if (*outcome == QLatin1String("Front+Back"))
@@ -505,7 +505,7 @@ void TestHostFaults::spoolerFailsWhileAdding()
                 QVERIFY2(
                     rows.size() == 1, qPrintable(message + QLatin1Char(' ') + rows.join(QLatin1Char(','))));
                 QCOMPARE(cards.size(), 1);
-                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
+                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join(QLatin1Char('\n'))));
                 *outcome = message;
             }
             QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("Front")), QLatin1String(kSerial));
@@ -648,7 +648,7 @@ void TestHostFaults::spoolerFailsWhileDeleting()
                 QVERIFY(Rig::spoolerPrinters().contains(QStringLiteral("Front")));
                 QCOMPARE(ProgramState::storedRows().size(), 1);
                 QTRY_VERIFY_WITH_TIMEOUT(listening(window, kFrontPort), TestTiming::scaled(15000));
-                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join('\n')));
+                QVERIFY2(logNamesFailure(log), qPrintable(log.lines().join(QLatin1Char('\n'))));
                 *outcome = QStringLiteral("删除打印机失败, printer kept");
             }
             QCOMPARE(Rig::waitForJobObjectsGone(), QString());

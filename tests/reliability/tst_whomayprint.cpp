@@ -35,22 +35,18 @@ const quint16 kPort = Rig::portOfIndex(kIndex);
 
 bool printerPaused(const QString &printer)
 {
-    PRINTER_INFO_2W *info = nullptr;
-    if (!CPrinter().GetCloudPrinterInfo(printer, info))
+    SpoolerBuffer record;
+    if (!CPrinter().GetCloudPrinterInfo(printer, record))
         return false;
-    const bool paused = info->Status & PRINTER_STATUS_PAUSED;
-    delete[] reinterpret_cast<BYTE *>(info);
-    return paused;
+    return record.as<PRINTER_INFO_2W>()->Status & PRINTER_STATUS_PAUSED;
 }
 
 int queuedJobs(const QString &printer)
 {
-    PRINTER_INFO_2W *info = nullptr;
-    if (!CPrinter().GetCloudPrinterInfo(printer, info))
+    SpoolerBuffer record;
+    if (!CPrinter().GetCloudPrinterInfo(printer, record))
         return -1;
-    const int jobs = int(info->cJobs);
-    delete[] reinterpret_cast<BYTE *>(info);
-    return jobs;
+    return int(record.as<PRINTER_INFO_2W>()->cJobs);
 }
 
 } // namespace

@@ -123,7 +123,7 @@ private slots:
     void readFailuresAfterTheSizeQuery();
     void portValueTooShortIsNoPort();
     void setPortNumberOnUnknownPrinter();
-    void printerInfoIsTheCallersToFree();
+    void printerInfoTravelsWithItsBuffer();
     void renameKeepsPortDriverAndData();
     void renameFailures();
 
@@ -325,35 +325,39 @@ void TstCPrinter::setPortNumberOnUnknownPrinter()
     QVERIFY(log.hasLine(QStringLiteral("314_CPrinter SetPrinterPortNum result is : 5"), QtInfoMsg));
 }
 
-void TstCPrinter::printerInfoIsTheCallersToFree()
+void TstCPrinter::printerInfoTravelsWithItsBuffer()
 {
     QVERIFY(addPrinter("Office"));
     LogCapture log;
 
-    PRINTER_INFO_2W *info = nullptr;
-    QVERIFY(m_printer.GetCloudPrinterInfo(QStringLiteral("Office"), info));
+    SpoolerBuffer record;
+    QVERIFY(m_printer.GetCloudPrinterInfo(QStringLiteral("Office"), record));
+    const PRINTER_INFO_2W *info = record.as<PRINTER_INFO_2W>();
     QVERIFY(info != nullptr);
     QCOMPARE(QString::fromUtf16(info->pPrinterName), QStringLiteral("Office"));
     QCOMPARE(QString::fromUtf16(info->pPortName), QStringLiteral("LPT1:"));
     QCOMPARE(QString::fromUtf16(info->pDriverName), QString::fromLatin1(kDriver));
     QCOMPARE(info->cJobs, DWORD(0));
-    delete[] info;
+    // The texts stay readable for as long as the buffer lives in its new owner.
+    const SpoolerBuffer kept = std::move(record);
+    QVERIFY(!record.isValid());
+    QCOMPARE(QString::fromUtf16(kept.as<PRINTER_INFO_2W>()->pPrinterName), QStringLiteral("Office"));
     QVERIFY(log.hasLine(
         QStringLiteral("419_CPrinter GetCloudPrinterInfo printer name: Office, port: LPT1:"), QtInfoMsg));
 
-    info = nullptr;
-    QVERIFY(!m_printer.GetCloudPrinterInfo(QStringLiteral("Nobody"), info));
-    QVERIFY(info == nullptr);
+    record = SpoolerBuffer(64);
+    QVERIFY(!m_printer.GetCloudPrinterInfo(QStringLiteral("Nobody"), record));
+    QVERIFY(!record.isValid());
     QVERIFY(log.hasLine(QStringLiteral("392_CPrinter OpenPrinter Nobody, error is 1801"), QtCriticalMsg));
 
     winsim::failCall("GetPrinterW", 1, ERROR_ACCESS_DENIED);
-    QVERIFY(!m_printer.GetCloudPrinterInfo(QStringLiteral("Office"), info));
+    QVERIFY(!m_printer.GetCloudPrinterInfo(QStringLiteral("Office"), record));
     QVERIFY(log.hasLine(QStringLiteral("402_CPrinter GetPrinter lasterror is"), QtDebugMsg));
 
     winsim::failCall("GetPrinterW", 2, ERROR_ACCESS_DENIED);
-    QVERIFY(!m_printer.GetCloudPrinterInfo(QStringLiteral("Office"), info));
+    QVERIFY(!m_printer.GetCloudPrinterInfo(QStringLiteral("Office"), record));
     QVERIFY(log.hasLine(QStringLiteral("411_CPrinter GetPrinterlasterror is"), QtDebugMsg));
-    QVERIFY(info == nullptr);
+    QVERIFY(!record.isValid());
 }
 
 void TstCPrinter::renameKeepsPortDriverAndData()
@@ -376,11 +380,11 @@ void TstCPrinter::renameKeepsPortDriverAndData()
     QCOMPARE(serial, QStringLiteral("0123456789ABCDEF"));
     QCOMPARE(port, quint16(8101));
 
-    PRINTER_INFO_2W *info = nullptr;
-    QVERIFY(m_printer.GetCloudPrinterInfo(QStringLiteral("前台 Printer"), info));
+    SpoolerBuffer record;
+    QVERIFY(m_printer.GetCloudPrinterInfo(QStringLiteral("前台 Printer"), record));
+    const PRINTER_INFO_2W *info = record.as<PRINTER_INFO_2W>();
     QCOMPARE(QString::fromUtf16(info->pPortName), QStringLiteral("LPT1:"));
     QCOMPARE(QString::fromUtf16(info->pDriverName), QString::fromLatin1(kDriver));
-    delete[] info;
 }
 
 void TstCPrinter::renameFailures()
@@ -521,13 +525,11 @@ void TstCPrinter::addCloudPrinterCommandLines()
                 + TestPrinters::driverName() + QLatin1Char('"') }));
 
     // And it did its work: both printers on their ports, the driver with its version.
-    PRINTER_INFO_2W *info = nullptr;
-    QVERIFY(m_printer.GetCloudPrinterInfo(QStringLiteral("Office Printer"), info));
-    QCOMPARE(QString::fromUtf16(info->pPortName), QStringLiteral("REDadez001"));
-    delete[] info;
-    QVERIFY(m_printer.GetCloudPrinterInfo(QStringLiteral("前台"), info));
-    QCOMPARE(QString::fromUtf16(info->pPortName), QStringLiteral("REDadez002"));
-    delete[] info;
+    SpoolerBuffer record;
+    QVERIFY(m_printer.GetCloudPrinterInfo(QStringLiteral("Office Printer"), record));
+    QCOMPARE(QString::fromUtf16(record.as<PRINTER_INFO_2W>()->pPortName), QStringLiteral("REDadez001"));
+    QVERIFY(m_printer.GetCloudPrinterInfo(QStringLiteral("前台"), record));
+    QCOMPARE(QString::fromUtf16(record.as<PRINTER_INFO_2W>()->pPortName), QStringLiteral("REDadez002"));
     QVERIFY(!m_printer.GetDriverVersion(QString::fromLatin1(kDriver)).isEmpty());
 }
 

@@ -59,9 +59,9 @@ void TstCPrinterLists::emptySpoolerListsNoPrinters()
 {
     LogCapture log;
     QList<PRINTER_INFO_2W> printers;
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
     QVERIFY(!m_printer.EnumPrinters(printers, buffer));
-    QVERIFY(buffer == nullptr);
+    QVERIFY(!buffer.isValid());
     QVERIFY(printers.isEmpty());
     QCOMPARE(winsim::callCount("EnumPrintersW"), 1);
     QVERIFY(log.hasLine(QStringLiteral("115_CPrinter EnumPrinters GetLastError() == "), QtCriticalMsg));
@@ -76,9 +76,9 @@ void TstCPrinterLists::printersInTheSpoolersOrder()
     LogCapture log;
 
     QList<PRINTER_INFO_2W> printers;
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
     QVERIFY(m_printer.EnumPrinters(printers, buffer));
-    QVERIFY(buffer != nullptr);
+    QVERIFY(buffer.isValid());
     QCOMPARE(printers.size(), 2);
     QStringList seen;
     for (const PRINTER_INFO_2W &printer : printers) {
@@ -99,7 +99,6 @@ void TstCPrinterLists::printersInTheSpoolersOrder()
                     QString::fromUtf16(printers.at(i).pPortName)));
     }
     QVERIFY(log.hasLine(QStringLiteral("134_"), QtInfoMsg));
-    delete[] buffer;
 }
 
 void TstCPrinterLists::enumerationReadFailures_data()
@@ -133,7 +132,7 @@ void TstCPrinterLists::enumerationReadFailures()
     winsim::failCall(call.toStdString(), nth, ERROR_ACCESS_DENIED);
     LogCapture log;
 
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
     bool listed = true;
     int count = -1;
     if (which == 0) {
@@ -151,7 +150,7 @@ void TstCPrinterLists::enumerationReadFailures()
     }
     QVERIFY(!listed);
     QCOMPARE(count, 0);
-    QVERIFY(buffer == nullptr);
+    QVERIFY(!buffer.isValid());
     QVERIFY2(
         log.hasLine(message, QtCriticalMsg), qPrintable(log.linesStartingWith(QString()).join(QLatin1Char('\n'))));
 }
@@ -160,7 +159,7 @@ void TstCPrinterLists::portsOfAFreshMachine()
 {
     LogCapture log;
     QList<PORT_INFO_2W> ports;
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
     QVERIFY(m_printer.EnumPorts(ports, buffer));
     QStringList names;
     for (const PORT_INFO_2W &port : ports)
@@ -169,14 +168,13 @@ void TstCPrinterLists::portsOfAFreshMachine()
     QCOMPARE(names, QStringList({ QStringLiteral("FILE:"), QStringLiteral("LPT1:") }));
     QCOMPARE(log.linesStartingWith(QStringLiteral("171_CPrinter port name: ")).size(), 2);
     QVERIFY(log.hasLine(QStringLiteral("171_CPrinter port name: LPT1:"), QtInfoMsg));
-    delete[] buffer;
 }
 
 void TstCPrinterLists::driversOfThisEnvironmentOnly()
 {
     LogCapture log;
     QList<DRIVER_INFO_3W> drivers;
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
 
     // Installed for 32-bit Windows only: not a driver of this machine's environment.
     QVERIFY(winsim::installDriver(kDriver, "Windows NT x86", "1.22.5.3"));
@@ -188,7 +186,6 @@ void TstCPrinterLists::driversOfThisEnvironmentOnly()
     QCOMPARE(drivers.size(), 1);
     QCOMPARE(QString::fromUtf16(drivers.at(0).pName), QString::fromLatin1(kDriver));
     QVERIFY(log.hasLine(QStringLiteral("498_CPrinter driver name: ") + TestPrinters::driverName(), QtInfoMsg));
-    delete[] buffer;
 }
 
 void TstCPrinterLists::driverVersionFromTheFirstEnvironmentThatHasIt()

@@ -78,7 +78,8 @@ void TstPortBinding::addThenGetPortInfo()
 
     QCOMPARE(m_printer.addStandardTcpPort(portName, QStringLiteral("127.0.0.1"), number), 0);
     QVERIFY(log.hasLine(QStringLiteral("23_CPrinter addStandardTcpPort"), QtDebugMsg));
-    QCOMPARE(log.linesStartingWith(QStringLiteral("38_CPrinter pAdd=")), QStringList { "38_CPrinter pAdd= 0" });
+    QCOMPARE(log.linesStartingWith(QStringLiteral("38_CPrinter pAdd=")),
+        QStringList { QStringLiteral("38_CPrinter pAdd= 0") });
     QVERIFY(log.hasLine(QStringLiteral("38_CPrinter pAdd= 0"), QtInfoMsg));
 
     QString host;

@@ -31,6 +31,15 @@
 
 namespace {
 
+// Expected texts, written as the UTF-8 literals they are.
+QStringList utf8List(std::initializer_list<const char *> items)
+{
+    QStringList list;
+    for (const char *item : items)
+        list.append(QString::fromUtf8(item));
+    return list;
+}
+
 const char kSerial[] = "0123456789ABCDEF";
 
 QString cellText(JobTableModel *model, int row, int column)
@@ -225,16 +234,16 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(rowTexts(table, 0), (QStringList{"1", "D", "S", "N", "T1", "T2"}));
-        QCOMPARE(rowTexts(table, 1), (QStringList{"2", "short", "", "", "only", ""}));
+        QCOMPARE(rowTexts(table, 0), (utf8List({"1", "D", "S", "N", "T1", "T2"})));
+        QCOMPARE(rowTexts(table, 1), (utf8List({"2", "short", "", "", "only", ""})));
 
         // Two jobs finishing within one second both arrive at the next refresh.
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("E;T3;打印成功;10;T4"));
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("F;T5;打印成功;20;T6"));
         refresh(dialog);
         QCOMPARE(table->rowCount(), 4);
-        QCOMPARE(rowTexts(table, 2), (QStringList { "3", "E", "打印成功", "10 B", "T3", "T4" }));
-        QCOMPARE(rowTexts(table, 3), (QStringList { "4", "F", "打印成功", "20 B", "T5", "T6" }));
+        QCOMPARE(rowTexts(table, 2), (utf8List({ "3", "E", "打印成功", "10 B", "T3", "T4" })));
+        QCOMPARE(rowTexts(table, 3), (utf8List({ "4", "F", "打印成功", "20 B", "T5", "T6" })));
     }
 
     void queuedRowsGiveWayToHistory()
@@ -249,8 +258,8 @@ private slots:
         QCOMPARE(table->rowCount(), 1);
         refresh(dialog);
         QCOMPARE(table->rowCount(), 3);
-        QCOMPARE(rowTexts(table, 1), (QStringList{"2", "a.docx", "打印排队中", "----", "01:30:05", "--:--:--"}));
-        QCOMPARE(rowTexts(table, 2), (QStringList{"3", "", "打印排队中", "----", "08:00:00", "--:--:--"}));
+        QCOMPARE(rowTexts(table, 1), (utf8List({"2", "a.docx", "打印排队中", "----", "01:30:05", "--:--:--"})));
+        QCOMPARE(rowTexts(table, 2), (utf8List({"3", "", "打印排队中", "----", "08:00:00", "--:--:--"})));
 
         // The first job is sent to a receiver that holds the connection: it shows as printing.
         QTcpServer receiver;
@@ -309,11 +318,11 @@ private slots:
         JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 3);
         QCOMPARE(rowTexts(table, 0),
-            (QStringList { "1", "预算;草稿.txt", "打印成功", "1.2 KB", "10:00:01", "10:00:00" }));
+            (utf8List({ "1", "预算;草稿.txt", "打印成功", "1.2 KB", "10:00:01", "10:00:00" })));
         QCOMPARE(rowTexts(table, 1),
-            (QStringList { "2", "a!+ !b;09:00:00;打印成功;1;09:00:01!+ !c.pdf", "打印成功", "5 B", "09:59:59",
-                "10:00:00" }));
-        QCOMPARE(rowTexts(table, 2), (QStringList { "3", "", "打印失败:设备离线", "17 B", "", "10:00:00" }));
+            (utf8List({ "2", "a!+ !b;09:00:00;打印成功;1;09:00:01!+ !c.pdf", "打印成功", "5 B", "09:59:59",
+                "10:00:00" })));
+        QCOMPARE(rowTexts(table, 2), (utf8List({ "3", "", "打印失败:设备离线", "17 B", "", "10:00:00" })));
     }
 
     void sizesReadShortWithExactBytesAtHand()
@@ -326,14 +335,14 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         JobTableModel *table = dialog.model();
         QCOMPARE(column(table, 3),
-            (QStringList {
-                "0 B", "512 B", "1023 B", "1.0 KB", "1.2 KB", "1.0 MB", "3.4 MB", "5.0 GB", "12a" }));
+            (utf8List({
+                "0 B", "512 B", "1023 B", "1.0 KB", "1.2 KB", "1.0 MB", "3.4 MB", "5.0 GB", "12a" })));
         QStringList tips;
         for (int row = 0; row < table->rowCount(); ++row)
             tips << table->index(row, 3).data(Qt::ToolTipRole).toString();
         QCOMPARE(tips,
-            (QStringList { "0 字节", "512 字节", "1023 字节", "1024 字节", "1234 字节", "1048575 字节",
-                "3565158 字节", "5368709120 字节", "" }));
+            (utf8List({ "0 字节", "512 字节", "1023 字节", "1024 字节", "1234 字节", "1048575 字节",
+                "3565158 字节", "5368709120 字节", "" })));
     }
 
     void yesterdayBehindTheSwitch()
@@ -351,21 +360,21 @@ private slots:
         QCOMPARE(dialog.todayButton()->text(), QStringLiteral("今天"));
         QCOMPARE(dialog.yesterdayButton()->text(), QStringLiteral("昨天"));
         refresh(dialog);
-        QCOMPARE(column(table, 1), (QStringList { "早上.pdf", "queued.docx" }));
+        QCOMPARE(column(table, 1), (utf8List({ "早上.pdf", "queued.docx" })));
 
         // Yesterday's file alone: the spooler's queue belongs to today.
         dialog.yesterdayButton()->click();
         QVERIFY(dialog.yesterdayButton()->isChecked());
         QVERIFY(!dialog.todayButton()->isChecked());
-        QCOMPARE(column(table, 1), (QStringList { "晚上.pdf", "深夜.pdf" }));
+        QCOMPARE(column(table, 1), (utf8List({ "晚上.pdf", "深夜.pdf" })));
         QCOMPARE(rowTexts(table, 1),
-            (QStringList { "2", "深夜.pdf", "打印失败:设备离线", "20 B", "22:59:30", "23:00:00" }));
+            (utf8List({ "2", "深夜.pdf", "打印失败:设备离线", "20 B", "22:59:30", "23:00:00" })));
         refresh(dialog);
-        QCOMPARE(column(table, 1), (QStringList { "晚上.pdf", "深夜.pdf" }));
+        QCOMPARE(column(table, 1), (utf8List({ "晚上.pdf", "深夜.pdf" })));
 
         dialog.todayButton()->click();
-        QCOMPARE(column(table, 1), (QStringList { "早上.pdf", "queued.docx" }));
-        QCOMPARE(column(table, 0), (QStringList { "1", "2" }));
+        QCOMPARE(column(table, 1), (utf8List({ "早上.pdf", "queued.docx" })));
+        QCOMPARE(column(table, 0), (utf8List({ "1", "2" })));
     }
 
     void midnightStartsTheNewDay()
@@ -380,10 +389,10 @@ private slots:
         appendJobRecord(
             QLatin1String(kSerial), QStringLiteral("跨夜.pdf;23:59:58"), QStringLiteral("打印成功"), 40);
         refresh(dialog);
-        QCOMPARE(column(table, 1), (QStringList { "跨夜.pdf" }));
-        QCOMPARE(column(table, 0), (QStringList { "1" }));
+        QCOMPARE(column(table, 1), (utf8List({ "跨夜.pdf" })));
+        QCOMPARE(column(table, 0), (utf8List({ "1" })));
         dialog.yesterdayButton()->click();
-        QCOMPARE(column(table, 1), (QStringList { "今天的.pdf" }));
+        QCOMPARE(column(table, 1), (utf8List({ "今天的.pdf" })));
     }
 
     void refreshReadsOnlyWhatWasAppended()
@@ -406,7 +415,7 @@ private slots:
         refresh(dialog);
         QCOMPARE(table->rowCount(), 2);
         QCOMPARE(rowTexts(table, 1),
-            (QStringList { "2", "二.pdf", "打印成功", "2.0 KB", "09:01:00", "10:00:02" }));
+            (utf8List({ "2", "二.pdf", "打印成功", "2.0 KB", "09:01:00", "10:00:02" })));
         // Rows already shown are left as they are.
         QCOMPARE(first.row(), 0);
         QCOMPARE(changed.count(), 0);
@@ -416,7 +425,7 @@ private slots:
         QVERIFY(QFile::remove(path));
         recordJob(today(), QStringLiteral("三.pdf;09:02:00"), QStringLiteral("打印成功"), 3);
         refresh(dialog);
-        QCOMPARE(column(table, 1), (QStringList { "三.pdf" }));
+        QCOMPARE(column(table, 1), (utf8List({ "三.pdf" })));
     }
 
     void tooltipStaysWhileTheMouseIsOnItsCell()
@@ -485,7 +494,7 @@ private slots:
         model.setTail({ queuedRow(QStringLiteral("q1")), queuedRow(QStringLiteral("q2")),
             queuedRow(QStringLiteral("q3")) });
         QCOMPARE(rowRanges(inserted), (QList<QPair<int, int>> { { 2, 4 } }));
-        QCOMPARE(column(&model, 1), (QStringList { "h1", "h2", "q1", "q2", "q3" }));
+        QCOMPARE(column(&model, 1), (utf8List({ "h1", "h2", "q1", "q2", "q3" })));
 
         // q1 is printing now and q3 left: one row changed, one went.
         inserted.clear();
@@ -506,8 +515,8 @@ private slots:
         QCOMPARE(rowRanges(inserted), (QList<QPair<int, int>> { { 2, 2 } }));
         model.setTail({ queuedRow(QStringLiteral("q2")), queuedRow(QStringLiteral("q4")),
             queuedRow(QStringLiteral("q5")) });
-        QCOMPARE(column(&model, 1), (QStringList { "h1", "h2", "q1", "q2", "q4", "q5" }));
-        QCOMPARE(column(&model, 0), (QStringList { "1", "2", "3", "4", "5", "6" }));
+        QCOMPARE(column(&model, 1), (utf8List({ "h1", "h2", "q1", "q2", "q4", "q5" })));
+        QCOMPARE(column(&model, 0), (utf8List({ "1", "2", "3", "4", "5", "6" })));
         QCOMPARE(column(&model, 2).at(2), QStringLiteral("打印成功"));
         for (const QPair<int, int> &range : rowRanges(changed) + rowRanges(removed))
             QVERIFY2(range.first >= model.historyCount(), "a history row was touched");
@@ -516,7 +525,7 @@ private slots:
         QCOMPARE(reset.count(), 0);
 
         model.setTail({});
-        QCOMPARE(column(&model, 1), (QStringList { "h1", "h2", "q1" }));
+        QCOMPARE(column(&model, 1), (utf8List({ "h1", "h2", "q1" })));
         QCOMPARE(model.historyCount(), 3);
         model.clearHistory();
         QCOMPARE(model.rowCount(), 0);
@@ -532,21 +541,21 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         JobTableModel *table = dialog.model();
         refresh(dialog);
-        QCOMPARE(column(table, 1), (QStringList { "done.pdf", "a.docx" }));
+        QCOMPARE(column(table, 1), (utf8List({ "done.pdf", "a.docx" })));
 
         QSignalSpy changed(table, &JobTableModel::dataChanged);
         QVERIFY(winsim::submitJob("P1", std::string("b.docx"), { 2 }, utcMs(1, 0, 1)) != 0);
         QVERIFY(winsim::submitJob("P1", std::string("c.docx"), { 3 }, utcMs(1, 0, 2)) != 0);
         refresh(dialog);
-        QCOMPARE(column(table, 1), (QStringList { "done.pdf", "a.docx", "b.docx", "c.docx" }));
-        QCOMPARE(column(table, 0), (QStringList { "1", "2", "3", "4" }));
+        QCOMPARE(column(table, 1), (utf8List({ "done.pdf", "a.docx", "b.docx", "c.docx" })));
+        QCOMPARE(column(table, 0), (utf8List({ "1", "2", "3", "4" })));
         QCOMPARE(changed.count(), 0);
 
         // Yesterday holds no queue: the rows after the history go, the history is the other day's.
         dialog.yesterdayButton()->click();
         QCOMPARE(table->rowCount(), 0);
         dialog.todayButton()->click();
-        QCOMPARE(column(table, 1), (QStringList { "done.pdf", "a.docx", "b.docx", "c.docx" }));
+        QCOMPARE(column(table, 1), (utf8List({ "done.pdf", "a.docx", "b.docx", "c.docx" })));
     }
 
     // A long day read in one go: every record a row, numbered to the end, the last one in view.
@@ -566,7 +575,7 @@ private slots:
         JobTableModel *model = dialog.model();
         QCOMPARE(model->rowCount(), kRecords);
         QCOMPARE(rowTexts(model, kRecords - 1),
-            (QStringList { "10000", "doc-9999.pdf", "打印成功", "9.8 KB", "09:00:00", "09:00:01" }));
+            (utf8List({ "10000", "doc-9999.pdf", "打印成功", "9.8 KB", "09:00:00", "09:00:01" })));
         QTableView *view = dialog.table();
         QTRY_VERIFY(view->viewport()->rect().contains(view->visualRect(model->index(kRecords - 1, 0))));
 
@@ -604,8 +613,8 @@ private slots:
         dialog.setOutbox(&outbox);
         JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 4);
-        QCOMPARE(rowTexts(table, 1), (QStringList { "2", "报告;预算!+ !.xlsx", "打印失败:设备离线", "10 B", "09:59:00", "10:00:05" }));
-        QCOMPARE(rowTexts(table, 3), (QStringList { "4", "草稿.docx", "正在接收", "----", "10:00:30", "--:--:--" }));
+        QCOMPARE(rowTexts(table, 1), (utf8List({ "2", "报告;预算!+ !.xlsx", "打印失败:设备离线", "10 B", "09:59:00", "10:00:05" })));
+        QCOMPARE(rowTexts(table, 3), (utf8List({ "4", "草稿.docx", "正在接收", "----", "10:00:30", "--:--:--" })));
         QVERIFY(!resendButton(dialog, 0));
         QVERIFY(!resendButton(dialog, 2));
         QVERIFY(!resendButton(dialog, 3));
@@ -617,7 +626,7 @@ private slots:
         button->click();
         QCOMPARE(table->rowCount(), 5);
         QVERIFY(!resendButton(dialog, 1));
-        QCOMPARE(rowTexts(table, 4), (QStringList { "5", "报告;预算!+!.xlsx", "等待上传", "10 B", "09:59:00", "--:--:--" }));
+        QCOMPARE(rowTexts(table, 4), (utf8List({ "5", "报告;预算!+!.xlsx", "等待上传", "10 B", "09:59:00", "--:--:--" })));
         QCOMPARE(outbox.resend(kept), qint64(0));
 
         // The arriving job does not come; the new one is posted and waits for the service.
@@ -646,8 +655,8 @@ private slots:
         dialog.setOutbox(&outbox);
         JobTableModel *table = dialog.model();
         QTRY_VERIFY_WITH_TIMEOUT((refresh(dialog), table->rowCount() == 2), 10000);
-        QCOMPARE(rowTexts(table, 0), (QStringList { "1", "a.docx", "正在接收", "----", "01:30:05", "--:--:--" }));
-        QCOMPARE(rowTexts(table, 1), (QStringList { "2", "b.docx", "打印排队中", "----", "01:31:00", "--:--:--" }));
+        QCOMPARE(rowTexts(table, 0), (utf8List({ "1", "a.docx", "正在接收", "----", "01:30:05", "--:--:--" })));
+        QCOMPARE(rowTexts(table, 1), (utf8List({ "2", "b.docx", "打印排队中", "----", "01:31:00", "--:--:--" })));
         QVERIFY(winsim::pausePrinter("P1"));
         QTcpSocket *connection = receiver.nextPendingConnection();
         QTRY_VERIFY_WITH_TIMEOUT(connection->bytesAvailable() >= 3, 10000);

@@ -70,13 +70,12 @@ QStringList printerNames()
 {
     CPrinter printer;
     QList<PRINTER_INFO_2W> printers;
-    BYTE *buffer = nullptr;
+    SpoolerBuffer buffer;
     QStringList names;
     if (printer.EnumPrinters(printers, buffer)) {
         for (const PRINTER_INFO_2W &record : printers)
             names << fromWide(record.pPrinterName) + QLatin1Char('@') + fromWide(record.pPortName);
     }
-    delete[] buffer;
     return names;
 }
 
