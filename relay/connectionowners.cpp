@@ -1,7 +1,9 @@
 #include "connectionowners.h"
 
 #ifdef _WIN32
+// The socket header comes first: the helper API's header relies on it.
 #include <winsock2.h>
+
 #include <iphlpapi.h>
 #else
 #include <arpa/inet.h>
@@ -21,7 +23,8 @@ ConnectionOwners::ConnectionOwners()
     DWORD result = ERROR_INSUFFICIENT_BUFFER;
     for (int attempt = 0; attempt < 8 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
         DWORD size = DWORD(buffer.size());
-        result = GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+        result
+            = GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
         if (result == ERROR_INSUFFICIENT_BUFFER)
             buffer.resize(std::max<size_t>(size_t(size) * 2, buffer.size() * 2));
     }
@@ -39,7 +42,8 @@ ConnectionOwners::ConnectionOwners()
     m_valid = true;
 }
 
-quint32 ConnectionOwners::ownerOf(quint32 address, quint16 port, quint32 remoteAddress, quint16 remotePort) const
+quint32 ConnectionOwners::ownerOf(
+    quint32 address, quint16 port, quint32 remoteAddress, quint16 remotePort) const
 {
     for (const Row &row : m_rows) {
         if (row.localAddress == address && row.localPort == port && row.remoteAddress == remoteAddress

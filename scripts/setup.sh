@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   xvfb xauth x11-utils imagemagick xdotool fonts-noto-cjk
   curl socat
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14
 )
 
 source "$here/scripts/packages.sh"
