@@ -2,8 +2,8 @@
 
 #include <QCryptographicHash>
 #include <QDataStream>
-#include <QDebug>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>

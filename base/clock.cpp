@@ -6,7 +6,7 @@
 namespace {
 // Milliseconds since the epoch of the fixed time, or this marker while the system clock rules.
 constexpr qint64 kSystemClock = std::numeric_limits<qint64>::min();
-std::atomic<qint64> g_fixedMSecs{kSystemClock};
+std::atomic<qint64> g_fixedMSecs { kSystemClock };
 } // namespace
 
 QDateTime Clock::currentDateTime()

@@ -643,8 +643,9 @@ void BenchRunner::runResponsive()
         guiCpuMs = double(guiWork.at(1).toLongLong()) / 1e6;
         longestMs = double(guiWork.at(3).toLongLong()) / 1e6;
         longestCpuMs = double(guiWork.at(4).toLongLong()) / 1e6;
-        m_out << QStringLiteral("  the window's thread worked %1 ms of CPU in that time; its longest single event "
-                                "took %2 ms, %3 ms of it running (%4), and %5 events took over 16 ms\n")
+        m_out << QStringLiteral(
+            "  the window's thread worked %1 ms of CPU in that time; its longest single event "
+            "took %2 ms, %3 ms of it running (%4), and %5 events took over 16 ms\n")
                      .arg(guiCpuMs, 0, 'f', 0)
                      .arg(longestMs, 0, 'f', 1)
                      .arg(longestCpuMs, 0, 'f', 1)
@@ -668,9 +669,9 @@ void BenchRunner::runResponsive()
         { QStringLiteral("ticks"), responsive.at(3).toInt() },
         { QStringLiteral("ticks_over_16_ms"), responsive.at(5).toInt() },
         { QStringLiteral("gui_cpu_ms"), guiCpuMs }, { QStringLiteral("longest_event_ms"), longestMs },
-        { QStringLiteral("longest_event_cpu_ms"), longestCpuMs },
-        { QStringLiteral("s"), spanSeconds }, { QStringLiteral("recorded"), recordedJobs },
-        { QStringLiteral("printed"), printed }, { QStringLiteral("intact"), intact } };
+        { QStringLiteral("longest_event_cpu_ms"), longestCpuMs }, { QStringLiteral("s"), spanSeconds },
+        { QStringLiteral("recorded"), recordedJobs }, { QStringLiteral("printed"), printed },
+        { QStringLiteral("intact"), intact } };
 }
 
 void BenchRunner::reportTargets()
@@ -804,8 +805,9 @@ bool BenchRunner::startWindowChild(QProcess &child, const QString &kind, int pri
         *failure = QStringLiteral("cannot empty the program folder %1").arg(m_programFolder);
         return false;
     }
-    return startChild(child, QStringList { kind, QString::number(printers), QString::number(basePort) } + arguments,
-        failure, true);
+    return startChild(child,
+        QStringList { kind, QString::number(printers), QString::number(basePort) } + arguments, failure,
+        true);
 }
 
 bool BenchRunner::startChild(

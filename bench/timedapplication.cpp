@@ -38,7 +38,8 @@ TimedApplication::HeldEvent TimedApplication::longestBetween(qint64 fromNs, qint
 {
     HeldEvent longest;
     for (const HeldEvent &held : m_held) {
-        if (held.startNs >= fromNs && held.startNs + held.durationNs <= toNs && held.durationNs > longest.durationNs)
+        if (held.startNs >= fromNs && held.startNs + held.durationNs <= toNs
+            && held.durationNs > longest.durationNs)
             longest = held;
     }
     return longest;

@@ -243,7 +243,8 @@ int runResponsiveChild(
     const qint64 firstNs = words.at(1).toLongLong();
     const TimedApplication::HeldEvent longest = app.longestBetween(firstNs, endNs);
     report("gui " + number(cpuUsed) + ' ' + number(app.countOver(firstNs, endNs, kFrameNs)) + ' '
-        + number(longest.durationNs) + ' ' + number(longest.cpuNs) + ' ' + (longest.what.isEmpty() ? QByteArray("-") : longest.what));
+        + number(longest.durationNs) + ' ' + number(longest.cpuNs) + ' '
+        + (longest.what.isEmpty() ? QByteArray("-") : longest.what));
     report("heldwhile " + number(lateness.worstFiredNs) + ' '
         + (guiLogLineBefore(lateness.worstFiredNs) == guiLogLineBefore(lateness.worstDueNs)
                 ? QByteArray()

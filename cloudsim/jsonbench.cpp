@@ -128,10 +128,13 @@ bool decodeChecked(std::string_view base64, unsigned long expectedCrc)
 {
     unsigned long crc = crc32(0L, Z_NULL, 0);
     std::string error;
-    const bool decoded = decodeBase64(base64, [&crc](const char *data, size_t size) {
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(data), static_cast<uInt>(size));
-        return true;
-    }, &error);
+    const bool decoded = decodeBase64(
+        base64,
+        [&crc](const char *data, size_t size) {
+            crc = crc32(crc, reinterpret_cast<const Bytef *>(data), static_cast<uInt>(size));
+            return true;
+        },
+        &error);
     if (!decoded)
         std::fprintf(stderr, "jsonbench: %s\n", error.c_str());
     return decoded && crc == expectedCrc;
@@ -266,7 +269,7 @@ int main(int argc, char **argv)
         }
     }
     if (sizes.empty())
-        sizes = {1, 16, 128};
+        sizes = { 1, 16, 128 };
 
     std::printf("median of %d runs, one child process per run; times in ms, sizes in MiB\n", runs);
     std::printf("%8s %9s  %-14s %9s %9s %9s %9s %11s %11s\n", "job", "body", "reader", "parse", "member",
@@ -275,7 +278,7 @@ int main(int argc, char **argv)
     for (const size_t mib : sizes) {
         const size_t jobBytes = mib * 1024 * 1024;
         const double bodyMiB = ((jobBytes + 2) / 3 * 4 + 100) / MiB;
-        for (const Reader reader : {Reader::Ours, Reader::Nlohmann}) {
+        for (const Reader reader : { Reader::Ours, Reader::Nlohmann }) {
             std::vector<double> parse, member, decode, total, copied, peak;
             for (int r = 0; r < runs; ++r) {
                 Figures f;

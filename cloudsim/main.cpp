@@ -8,11 +8,11 @@
 
 #include <httplib.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>

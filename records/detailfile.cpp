@@ -118,7 +118,7 @@ void DetailFileManage()
     // Today's and yesterday's files stay: a history dialog or a late job may still use them.
     const QDate threshold = Clock::currentDate().addDays(-1);
     QDir folder(detailFolder());
-    const QStringList names = folder.entryList(QStringList{QStringLiteral("*.txt")}, QDir::Files);
+    const QStringList names = folder.entryList(QStringList { QStringLiteral("*.txt") }, QDir::Files);
     for (const QString &name : names) {
         QString rest = name;
         rest.remove(QStringLiteral(".txt"), Qt::CaseSensitive);

@@ -8,10 +8,10 @@
 
 namespace {
 
-const char kCreateTable[] =
-    "create table driver(id integer PRIMARY KEY autoincrement, printer_name text UNIQUE, "
-    "driver_name text, cloud_sn text, port_name text, port_num INTEGER, ip text,  "
-    "ts TIMESTAMP DEFAULT (datetime('now','localtime')))";
+const char kCreateTable[]
+    = "create table driver(id integer PRIMARY KEY autoincrement, printer_name text UNIQUE, "
+      "driver_name text, cloud_sn text, port_name text, port_num INTEGER, ip text,  "
+      "ts TIMESTAMP DEFAULT (datetime('now','localtime')))";
 
 // Values travel as bound parameters so that names with quotes or "%2" in them are stored and
 // matched as themselves; the statements keep the shape and columns they always had.
@@ -36,8 +36,8 @@ QSqlDatabase openRecordDatabase(bool *ok)
 bool tableExists(QSqlDatabase &db)
 {
     QSqlQuery query(db);
-    const QString check =
-        QStringLiteral("select count(*) from sqlite_master where type = 'table' and name = 'driver'");
+    const QString check
+        = QStringLiteral("select count(*) from sqlite_master where type = 'table' and name = 'driver'");
     if (!query.exec(check)) {
         qDebug() << query.lastError();
         return false;

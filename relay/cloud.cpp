@@ -110,7 +110,8 @@ void Cloud::cloudReceive(QNetworkReply *reply)
         const QByteArray answer = reply->readAll();
         QJsonDocument document = QJsonDocument::fromJson(answer);
         if (document.isNull()) {
-            qDebug().noquote() << QStringLiteral("56_Cloud get no JSON in an answer of %1 bytes").arg(answer.size());
+            qDebug().noquote()
+                << QStringLiteral("56_Cloud get no JSON in an answer of %1 bytes").arg(answer.size());
         } else {
             const QByteArray text = document.toJson(QJsonDocument::Compact);
             qDebug().noquote() << QStringLiteral("56_Cloud get %1 (%2 bytes of JSON)")

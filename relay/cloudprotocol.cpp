@@ -40,13 +40,13 @@ DeviceState deviceState(const QJsonDocument &answer)
         return DeviceState::Unknown;
     // Code 0 with data "17": the service knows the device, and the device is away.
     return object.value(QStringLiteral("data")).toString() == QLatin1String("17") ? DeviceState::Offline
-                                                                                   : DeviceState::Online;
+                                                                                  : DeviceState::Online;
 }
 
 QString cloudJobId(const QJsonDocument &answer)
 {
-    const QJsonValue id =
-        answer.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("tolvixId"));
+    const QJsonValue id
+        = answer.object().value(QStringLiteral("data")).toObject().value(QStringLiteral("tolvixId"));
     if (id.isDouble())
         return QString::number(id.toDouble(), 'g', 17);
     return id.toString();

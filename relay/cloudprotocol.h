@@ -23,7 +23,6 @@ QByteArray cloudContentType();
 enum class DeviceState { Unknown, Offline, Online };
 DeviceState deviceState(const QJsonDocument &answer);
 
-
 // The id the service runs a posted job under ("data"."tolvixId"), as text: it may come as a number.
 QString cloudJobId(const QJsonDocument &answer);
 // A print answer that hands the job over under `cloudJobId`, as the service's own does.

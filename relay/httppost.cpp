@@ -227,7 +227,10 @@ void HttpPost::sendBody()
         if (got < 0 || (got == 0 && !m_body->isSequential())) {
             const QString why = got < 0 ? m_body->errorString() : QStringLiteral("it ended");
             fail(QNetworkReply::ContentReSendError,
-                QStringLiteral("The body gave %1 of its %2 bytes: %3").arg(m_bodyQueued).arg(m_bodySize).arg(why));
+                QStringLiteral("The body gave %1 of its %2 bytes: %3")
+                    .arg(m_bodyQueued)
+                    .arg(m_bodySize)
+                    .arg(why));
             return;
         }
         if (got == 0)
@@ -472,7 +475,9 @@ bool HttpPost::startBody()
     } else if (m_contentLength >= 0) {
         if (m_contentLength > maxAnswerBytes()) {
             fail(QNetworkReply::ProtocolFailure,
-                QStringLiteral("Answer of %1 bytes, larger than %2").arg(m_contentLength).arg(maxAnswerBytes()));
+                QStringLiteral("Answer of %1 bytes, larger than %2")
+                    .arg(m_contentLength)
+                    .arg(maxAnswerBytes()));
             return false;
         }
         if (m_contentLength == 0) {
@@ -490,7 +495,8 @@ bool HttpPost::startBody()
 bool HttpPost::keepAnswer(const QByteArray &bytes)
 {
     if (m_answer.size() + qint64(bytes.size()) > maxAnswerBytes()) {
-        fail(QNetworkReply::ProtocolFailure, QStringLiteral("Answer larger than %1 bytes").arg(maxAnswerBytes()));
+        fail(QNetworkReply::ProtocolFailure,
+            QStringLiteral("Answer larger than %1 bytes").arg(maxAnswerBytes()));
         return false;
     }
     m_answer.append(bytes);

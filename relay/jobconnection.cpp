@@ -162,8 +162,8 @@ void JobConnection::setLinger(bool resetOnClose)
     linger value {};
     value.l_onoff = resetOnClose ? 1 : 0;
     value.l_linger = 0;
-    setsockopt(native(m_descriptor), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&value),
-        sizeof value);
+    setsockopt(
+        native(m_descriptor), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&value), sizeof value);
 }
 
 void JobConnection::closeDescriptor()

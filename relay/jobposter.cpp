@@ -43,7 +43,8 @@ void JobPoster::run()
     }
 
     if (!m_durabilityFile.isEmpty() && !syncFileToDisk(m_durabilityFile)) {
-        qCritical().noquote() << "38_JobPoster cannot write the journal through to the disk" << m_durabilityFile;
+        qCritical().noquote() << "38_JobPoster cannot write the journal through to the disk"
+                              << m_durabilityFile;
         emit posted(m_jobId, QNetworkReply::ProtocolUnknownError,
             printResultDocument(QJsonDocument(), m_jobneed, m_size), 0, false);
         return;

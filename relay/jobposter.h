@@ -27,8 +27,8 @@ public:
 
 signals:
     // `bodySent`: every byte of the post went out, so the service may have the job.
-    void posted(qint64 jobId, QNetworkReply::NetworkError error, QJsonDocument jd, int httpStatus,
-        bool bodySent);
+    void posted(
+        qint64 jobId, QNetworkReply::NetworkError error, QJsonDocument jd, int httpStatus, bool bodySent);
     // The share of the post's body sent went up to `percent` (0 to 100).
     void uploadProgress(qint64 jobId, int percent);
 

@@ -16,12 +16,12 @@
 
 namespace {
 
-const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS jobs(id INTEGER PRIMARY KEY AUTOINCREMENT, printer TEXT NOT NULL, "
-    "serial TEXT NOT NULL, description TEXT NOT NULL, size INTEGER NOT NULL DEFAULT 0, "
-    "accepted_at TEXT NOT NULL, updated_at TEXT NOT NULL, state TEXT NOT NULL, "
-    "cloud_job_id TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT '', "
-    "attempts INTEGER NOT NULL DEFAULT 0)";
+const char kSchema[]
+    = "CREATE TABLE IF NOT EXISTS jobs(id INTEGER PRIMARY KEY AUTOINCREMENT, printer TEXT NOT NULL, "
+      "serial TEXT NOT NULL, description TEXT NOT NULL, size INTEGER NOT NULL DEFAULT 0, "
+      "accepted_at TEXT NOT NULL, updated_at TEXT NOT NULL, state TEXT NOT NULL, "
+      "cloud_job_id TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT '', "
+      "attempts INTEGER NOT NULL DEFAULT 0)";
 
 // Printers the program paused because another program held their port: a restart must give them
 // back even when the pause outlived the program that made it.
@@ -264,8 +264,8 @@ QList<OutboxJob> OutboxJournal::select(const QString &where, const QVariantList 
         return jobs;
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.setForwardOnly(true);
-    const QString statement =
-        QStringLiteral("SELECT %1 FROM jobs WHERE %2 ORDER BY id").arg(QLatin1String(kColumns), where);
+    const QString statement
+        = QStringLiteral("SELECT %1 FROM jobs WHERE %2 ORDER BY id").arg(QLatin1String(kColumns), where);
     query.prepare(statement);
     for (const QVariant &value : values)
         query.addBindValue(value);
@@ -307,8 +307,8 @@ QList<OutboxJob> OutboxJournal::unfinishedJobs(const QString &printer) const
 QList<OutboxJob> OutboxJournal::unfinishedJobsExcept(const QStringList &printers) const
 {
     QList<OutboxJob> jobs;
-    const QList<OutboxJob> unfinished =
-        select(QStringLiteral("state != ?"), { stateName(OutboxState::Final) });
+    const QList<OutboxJob> unfinished
+        = select(QStringLiteral("state != ?"), { stateName(OutboxState::Final) });
     for (const OutboxJob &job : unfinished) {
         if (!printers.contains(job.printer))
             jobs.append(job);
@@ -319,8 +319,8 @@ QList<OutboxJob> OutboxJournal::unfinishedJobsExcept(const QStringList &printers
 QList<OutboxJob> OutboxJournal::resendableJobs(const QString &printer) const
 {
     QList<OutboxJob> kept;
-    const QList<OutboxJob> finished = select(QStringLiteral("printer = ? AND state = ?"),
-        { printer, stateName(OutboxState::Final) });
+    const QList<OutboxJob> finished
+        = select(QStringLiteral("printer = ? AND state = ?"), { printer, stateName(OutboxState::Final) });
     for (const OutboxJob &job : finished) {
         if (!isPrintedResult(job.result) && QFile::exists(spoolFilePath(job.id)))
             kept.append(job);

@@ -13,8 +13,8 @@ namespace {
 constexpr quint32 kLoopback = 0x7F000001;
 } // namespace
 
-PeerCheck *PeerCheck::start(PrinterServer *server, const QString &printerName, quint16 port,
-    const QVector<qintptr> &descriptors)
+PeerCheck *PeerCheck::start(
+    PrinterServer *server, const QString &printerName, quint16 port, const QVector<qintptr> &descriptors)
 {
     auto *check = new PeerCheck(server, printerName, port, descriptors);
     QThreadPool::globalInstance()->start([check] {
@@ -25,8 +25,8 @@ PeerCheck *PeerCheck::start(PrinterServer *server, const QString &printerName, q
     return check;
 }
 
-PeerCheck::PeerCheck(PrinterServer *server, const QString &printerName, quint16 port,
-    const QVector<qintptr> &descriptors)
+PeerCheck::PeerCheck(
+    PrinterServer *server, const QString &printerName, quint16 port, const QVector<qintptr> &descriptors)
     : m_server(server)
 {
     const std::lock_guard<std::mutex> handOver(m_lock);
@@ -50,9 +50,8 @@ void PeerCheck::check()
         JobConnection connection(descriptor);
         quint32 address = 0;
         quint16 port = 0;
-        const quint32 owner = connection.peerEndpoint(&address, &port)
-            ? owners.ownerOf(address, port, kLoopback, m_port)
-            : 0;
+        const quint32 owner
+            = connection.peerEndpoint(&address, &port) ? owners.ownerOf(address, port, kLoopback, m_port) : 0;
         if (spooler != 0 && owner == spooler) {
             m_admitted.append(connection.release());
             continue;
@@ -64,8 +63,9 @@ void PeerCheck::check()
     } // each refused connection is reset as it goes
     for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
         qWarning().noquote() << m_printerName
-                             << QStringLiteral("refused %1 connection(s) from process %2 (%3): only the spooler "
-                                               "(process %4) may print")
+                             << QStringLiteral(
+                                    "refused %1 connection(s) from process %2 (%3): only the spooler "
+                                    "(process %4) may print")
                                     .arg(it->connections)
                                     .arg(it.key())
                                     .arg(it->image)

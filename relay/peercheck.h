@@ -20,15 +20,16 @@ class PeerCheck : public QObject
 public:
     // Starts checking in a thread of the pool; deletes itself once it has delivered. Should the
     // server be gone by then, the spooler's connections are reset too (the spooler keeps the jobs).
-    static PeerCheck *start(PrinterServer *server, const QString &printerName, quint16 port,
-        const QVector<qintptr> &descriptors);
+    static PeerCheck *start(
+        PrinterServer *server, const QString &printerName, quint16 port, const QVector<qintptr> &descriptors);
 
 signals:
     // In the server's thread: the connections that are the spooler's.
     void checked(QVector<qintptr> admitted);
 
 private:
-    PeerCheck(PrinterServer *server, const QString &printerName, quint16 port, const QVector<qintptr> &descriptors);
+    PeerCheck(
+        PrinterServer *server, const QString &printerName, quint16 port, const QVector<qintptr> &descriptors);
     // Runs in the pool's thread.
     void check();
     void deliver();

@@ -70,7 +70,8 @@ void PrinterOutbox::recover()
         }
         case OutboxState::Received:
             // Only a job too large to keep was received without its bytes.
-            add(job.id, QFileInfo::exists(m_journal->spoolFilePath(job.id)) ? Step::Post : Step::ReportRefused);
+            add(job.id,
+                QFileInfo::exists(m_journal->spoolFilePath(job.id)) ? Step::Post : Step::ReportRefused);
             break;
         case OutboxState::Posting:
             add(job.id, Step::ReportUnanswered);
@@ -178,7 +179,8 @@ void PrinterOutbox::startNext()
             m_current = Item();
             continue;
         }
-        m_currentStage = m_current.step == Step::Post ? JobInFlight::Stage::Uploading : JobInFlight::Stage::Following;
+        m_currentStage
+            = m_current.step == Step::Post ? JobInFlight::Stage::Uploading : JobInFlight::Stage::Following;
         m_uploadPercent = 0;
         emit jobStarted();
         emit jobsChanged();
@@ -221,8 +223,8 @@ void PrinterOutbox::post(const OutboxJob &job)
     m_poster->start();
 }
 
-void PrinterOutbox::onPosted(qint64 jobId, QNetworkReply::NetworkError error, const QJsonDocument &jd,
-    int httpStatus, bool bodySent)
+void PrinterOutbox::onPosted(
+    qint64 jobId, QNetworkReply::NetworkError error, const QJsonDocument &jd, int httpStatus, bool bodySent)
 {
     if (jobId != m_current.id)
         return;
@@ -245,7 +247,8 @@ void PrinterOutbox::onPosted(qint64 jobId, QNetworkReply::NetworkError error, co
     emit cloudResult(error, jd);
 }
 
-void PrinterOutbox::report(const OutboxJob &job, QNetworkReply::NetworkError error, const QJsonDocument &answer)
+void PrinterOutbox::report(
+    const OutboxJob &job, QNetworkReply::NetworkError error, const QJsonDocument &answer)
 {
     emit cloudResult(error, printResultDocument(answer, job.description, job.size));
 }
@@ -292,7 +295,8 @@ QList<JobInFlight> PrinterOutbox::jobsInFlight() const
         jobs.append(current);
     }
     for (const Item &item : m_queue)
-        jobs.append(describe(item.id, item.whole ? JobInFlight::Stage::Waiting : JobInFlight::Stage::Receiving));
+        jobs.append(
+            describe(item.id, item.whole ? JobInFlight::Stage::Waiting : JobInFlight::Stage::Receiving));
     return jobs;
 }
 
@@ -306,7 +310,8 @@ qint64 PrinterOutbox::resend(qint64 jobId)
     const std::optional<OutboxJob> old = m_journal->job(jobId);
     if (!old || old->printer != m_driverInfo.printer_name || old->state != OutboxState::Final
         || isPrintedResult(old->result)) {
-        qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId << "cannot be sent again";
+        qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId
+                           << "cannot be sent again";
         return 0;
     }
     // Sent under the serial the printer has now: that is where the user wants it printed.
@@ -328,7 +333,8 @@ qint64 PrinterOutbox::resend(qint64 jobId)
         m_journal->removeJob(id);
         return 0;
     }
-    qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId << "sent again as job" << id;
+    qDebug().noquote() << "outbox:" << m_driverInfo.printer_name << "job" << jobId << "sent again as job"
+                       << id;
     add(id, Step::Post);
     return id;
 }

@@ -108,7 +108,8 @@ void PrinterServer::setPortTaken(bool taken)
         return;
     m_portTaken = taken;
     qWarning().noquote() << m_driverInfo.printer_name
-                         << (taken ? QStringLiteral("port %1 is held by another program; trying again every 5 s")
+                         << (taken ? QStringLiteral(
+                                 "port %1 is held by another program; trying again every 5 s")
                                    : QStringLiteral("listening on port %1 again"))
                                 .arg(m_port);
     emit portTaken(taken);
@@ -174,7 +175,8 @@ void PrinterServer::checkPeers()
     if (m_checking || m_unchecked.isEmpty())
         return;
     m_checking = true;
-    PeerCheck *check = PeerCheck::start(this, m_driverInfo.printer_name, serverPort(), std::exchange(m_unchecked, {}));
+    PeerCheck *check
+        = PeerCheck::start(this, m_driverInfo.printer_name, serverPort(), std::exchange(m_unchecked, {}));
     connect(check, &PeerCheck::checked, this, &PrinterServer::onPeersChecked);
 }
 
@@ -195,8 +197,9 @@ void PrinterServer::admit(qintptr socketDescriptor)
     if (m_receivers.size() >= kMaxReceiving || g_receivingInAll >= kMaxReceivingInAll) {
         // The spooler tries the job again later; it keeps it meanwhile.
         qWarning().noquote() << m_driverInfo.printer_name
-                             << QStringLiteral("too many connections at once (%1 of this printer, %2 in all); "
-                                               "connection refused")
+                             << QStringLiteral(
+                                    "too many connections at once (%1 of this printer, %2 in all); "
+                                    "connection refused")
                                     .arg(m_receivers.size())
                                     .arg(g_receivingInAll);
         refuse(socketDescriptor);

@@ -36,14 +36,16 @@ void PrinterThread::run()
 {
     JobConnection connection(m_socketDescriptor);
     if (!connection.isValid()) {
-        qCritical() << "25_PrinterThread" << QThread::currentThread() << "the connection cannot be taken over";
+        qCritical() << "25_PrinterThread" << QThread::currentThread()
+                    << "the connection cannot be taken over";
         emit error(QAbstractSocket::SocketResourceError);
         emit jobAbandoned(m_jobId);
         return;
     }
     QFile part(m_partialPath);
     if (!part.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        abandon(connection, part, QStringLiteral("cannot write %1: %2").arg(m_partialPath, part.errorString()));
+        abandon(
+            connection, part, QStringLiteral("cannot write %1: %2").arg(m_partialPath, part.errorString()));
         return;
     }
 
@@ -95,9 +97,10 @@ PrinterThread::Outcome PrinterThread::receive(JobConnection &connection, QFile &
         }
         if (wait == JobConnection::Wait::Silent) {
             if (silence.hasExpired(jobReceiveTimeoutMs())) {
-                abandon(connection, part, QStringLiteral("93_PrinterThread no byte for %1 ms after %2 bytes")
-                                        .arg(jobReceiveTimeoutMs())
-                                        .arg(m_received));
+                abandon(connection, part,
+                    QStringLiteral("93_PrinterThread no byte for %1 ms after %2 bytes")
+                        .arg(jobReceiveTimeoutMs())
+                        .arg(m_received));
                 return Outcome::Abandoned;
             }
             continue;
@@ -124,7 +127,8 @@ PrinterThread::Outcome PrinterThread::receive(JobConnection &connection, QFile &
             continue;
         }
         if (part.write(slice.constData(), n) != n) {
-            abandon(connection, part, QStringLiteral("cannot write %1: %2").arg(m_partialPath, part.errorString()));
+            abandon(connection, part,
+                QStringLiteral("cannot write %1: %2").arg(m_partialPath, part.errorString()));
             return Outcome::Abandoned;
         }
     }

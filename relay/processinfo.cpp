@@ -19,8 +19,8 @@ quint32 spoolerProcessId()
     } else {
         SERVICE_STATUS_PROCESS status {};
         DWORD needed = 0;
-        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
-                sizeof status, &needed)) {
+        if (QueryServiceStatusEx(
+                service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status), sizeof status, &needed)) {
             processId = status.dwCurrentState == SERVICE_RUNNING ? quint32(status.dwProcessId) : 0;
         } else {
             qWarning() << "spoolerProcessId QueryServiceStatusEx failed:" << GetLastError();

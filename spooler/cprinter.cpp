@@ -238,7 +238,8 @@ bool CPrinter::SetPrinterPaused(const QString &printerName, bool paused, bool *a
             percentLs(printerName), paused ? "pause" : "resume", ul(GetLastError()));
         return false;
     }
-    qInfo().noquote() << QString::asprintf("CPrinter %ls %s", percentLs(printerName), paused ? "paused" : "resumed");
+    qInfo().noquote() << QString::asprintf(
+        "CPrinter %ls %s", percentLs(printerName), paused ? "paused" : "resumed");
     return true;
 }
 

@@ -12,8 +12,8 @@ struct SpoolerJob
 {
     QString document;
     bool printing = false; // the spooler is sending this job now
-    QTime submitted;       // time of day of submission, UTC
-    qint64 size = 0;       // bytes, as the spooler counts them
+    QTime submitted; // time of day of submission, UTC
+    qint64 size = 0; // bytes, as the spooler counts them
 };
 
 // The jobs queued on a printer, in the spooler's order; nothing (and a log line) when the printer

@@ -14,7 +14,7 @@ CardJob CardJob::fromPostOutcome(const QJsonDocument &jd)
 {
     const QJsonObject answer = jd.object();
     return CardJob(answer.value(QStringLiteral("jobneed")).toString(),
-                   qint64(answer.value(QStringLiteral("jobSize")).toDouble()));
+        qint64(answer.value(QStringLiteral("jobSize")).toDouble()));
 }
 
 QString CardJob::document() const

@@ -22,9 +22,8 @@ void boxBlur(QImage &image, int radius, bool alongRows)
     std::vector<int> source(size_t(length), 0);
     const int window = 2 * radius + 1;
     for (int line = 0; line < lines; ++line) {
-        const auto pixel = [&](int i) -> uchar & {
-            return alongRows ? image.scanLine(line)[i] : image.scanLine(i)[line];
-        };
+        const auto pixel
+            = [&](int i) -> uchar & { return alongRows ? image.scanLine(line)[i] : image.scanLine(i)[line]; };
         for (int i = 0; i < length; ++i)
             source[size_t(i)] = pixel(i);
         int sum = 0;
@@ -50,7 +49,8 @@ QPainterPath cardPanelShape(const QRectF &panel)
     path.arcTo(QRectF(panel.topLeft(), QSizeF(2 * radius, 2 * radius)), 180, -90);
     path.lineTo(panel.topRight());
     path.lineTo(panel.right(), panel.bottom() - radius);
-    path.arcTo(QRectF(panel.right() - 2 * radius, panel.bottom() - 2 * radius, 2 * radius, 2 * radius), 0, -90);
+    path.arcTo(
+        QRectF(panel.right() - 2 * radius, panel.bottom() - 2 * radius, 2 * radius, 2 * radius), 0, -90);
     path.lineTo(panel.bottomLeft());
     path.closeSubpath();
     return path;
@@ -76,7 +76,8 @@ QImage CardShadow::image(const QSize &panel, qreal devicePixelRatio)
         QPainter painter(&alpha);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.scale(devicePixelRatio, devicePixelRatio);
-        painter.fillPath(cardPanelShape(QRectF(QPointF(kBlur, kBlur), QSizeF(panel))), QColor(0, 0, 0, kOpacity));
+        painter.fillPath(
+            cardPanelShape(QRectF(QPointF(kBlur, kBlur), QSizeF(panel))), QColor(0, 0, 0, kOpacity));
     }
     const int radius = std::max(1, qRound(kBoxRadius * devicePixelRatio));
     for (int pass = 0; pass < kBoxPasses; ++pass) {

@@ -3,7 +3,6 @@
 #include "cardshadow.h"
 #include "cloudprotocol.h"
 #include "cloudserial.h"
-#include "relaysettings.h"
 #include "cprinter.h"
 #include "detailfile.h"
 #include "errordialog.h"
@@ -12,6 +11,7 @@
 #include "printerrecordstore.h"
 #include "printresulttext.h"
 #include "qcircleprocess.h"
+#include "relaysettings.h"
 #include "removeprinterthread.h"
 #include "settingsdlg.h"
 #include "statethread.h"
@@ -285,8 +285,8 @@ void DriverItem::onDeleteClicked(bool checked)
 bool DriverItem::confirmDelete()
 {
     QMessageBox box(QMessageBox::Question, QStringLiteral("注意"),
-                    QStringLiteral("确定删除打印机 %1？").arg(m_info.printer_name),
-                    QMessageBox::Yes | QMessageBox::Cancel, window());
+        QStringLiteral("确定删除打印机 %1？").arg(m_info.printer_name),
+        QMessageBox::Yes | QMessageBox::Cancel, window());
     box.button(QMessageBox::Yes)->setText(QStringLiteral("确定"));
     box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
     // Enter on an unread question keeps the printer.
@@ -300,12 +300,12 @@ void DriverItem::startRemoval()
     m_removeThread = new RemovePrinterThread(m_info, nullptr);
     connect(m_removeThread, &QThread::finished, m_removeThread, &QObject::deleteLater);
     connect(m_removeThread, &RemovePrinterThread::removeResult, this,
-            [this](bool ret, QString msg, DriverInfo driverinfo) {
-                // A removal that failed leaves the printer in place: it may be deleted again.
-                if (!ret)
-                    m_removing = false;
-                emit removeResult(ret, msg, driverinfo);
-            });
+        [this](bool ret, QString msg, DriverInfo driverinfo) {
+            // A removal that failed leaves the printer in place: it may be deleted again.
+            if (!ret)
+                m_removing = false;
+            emit removeResult(ret, msg, driverinfo);
+        });
     m_removeThread->start(QThread::InheritPriority);
 }
 
@@ -347,8 +347,8 @@ void DriverItem::stopTestSpinner()
         m_form.testSpinner->stopAnimation();
 }
 
-void DriverItem::endJob(const CardJob &job, const QString &result, const QString &handledAt,
-                        const QString &dialogText)
+void DriverItem::endJob(
+    const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText)
 {
     stopTestSpinner();
     appendDetailRecord(m_info.cloud_sn, jobDetailRecord(job.jobneed(), result, job.size(), handledAt));
@@ -370,8 +370,8 @@ void DriverItem::endFollowedJob(const QString &result, const QString &handledAt,
     tellOutcome(job, result, handledAt, dialogText);
 }
 
-void DriverItem::tellOutcome(const CardJob &job, const QString &result, const QString &handledAt,
-                             const QString &dialogText)
+void DriverItem::tellOutcome(
+    const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText)
 {
     m_lastResult = { result, job.document(), handledAt };
     if (m_form.resultLabel)
@@ -465,14 +465,16 @@ void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument j
     }
     if (error != QNetworkReply::NoError) {
         qDebug() << QStringLiteral("Network error %1").arg(int(error));
-        endFollowedJob(QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
+        endFollowedJob(
+            QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
         return;
     }
     if (jd.isEmpty() || jd.isArray()) {
         // The service took the job, so it keeps its record even though its result cannot be read:
         // the history must not lose a job the service was given.
         qDebug() << "Invalid receive json";
-        endFollowedJob(QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
+        endFollowedJob(
+            QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
         return;
     }
     const QJsonValue data = jd.object().value(QStringLiteral("data"));
@@ -486,7 +488,8 @@ void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument j
             }
             // A job that never ends would hold the printer's queue for good.
             qDebug() << QStringLiteral("still printing after %1 ms, given up").arg(m_followStarted.elapsed());
-            endFollowedJob(QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
+            endFollowedJob(
+                QStringLiteral("打印失败:网络访问异常"), handledAt, QStringLiteral("打印失败:网络访问异常!"));
             return;
         }
         qDebug() << "显示状态，任务完成";

@@ -29,7 +29,8 @@ class DriverItem : public QWidget
 public:
     // Device-state queries go through `network` when given, shared by all cards so that many
     // printers make one client with a few connections, not one each; without it the card has its own.
-    explicit DriverItem(const DriverInfo &info, QWidget *parent = nullptr, QNetworkAccessManager *network = nullptr);
+    explicit DriverItem(
+        const DriverInfo &info, QWidget *parent = nullptr, QNetworkAccessManager *network = nullptr);
 
     const DriverInfo &driverInfo() const { return m_info; }
     // The printer's outbox, whose jobs on their way the history shows and whose kept failures it
@@ -87,11 +88,13 @@ private:
     bool confirmDelete();
     void startRemoval();
     // Ends a job: records it, frees the port, and only then tells the user.
-    void endJob(const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText);
+    void endJob(
+        const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText);
     void endFollowedJob(const QString &result, const QString &handledAt, const QString &dialogText);
     void stopFollowing();
     void dropStateThread();
-    void tellOutcome(const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText);
+    void tellOutcome(
+        const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText);
 
     DriverInfo m_info;
     bool m_viewMode = true;

@@ -10,8 +10,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
-#include <QVariant>
 #include <QVBoxLayout>
+#include <QVariant>
 
 #include <algorithm>
 
@@ -29,22 +29,24 @@ const int kResultBottom = 55;
 // every widget of every card would be parsed and matched again for each of them, which over many
 // printers is most of the window's start-up. Widgets pick their rule by object name or by the
 // "look" property; a field's look follows its mode, the result line's its outcome.
-const char kCardSheet[] =
-    "*{background:transparent;border:none;}"
-    "QWidget#cardInner{background-color:white;border-top-left-radius:85px;"
-    "border-bottom-right-radius:85px;border-top-right-radius:0px;border-bottom-left-radius:0px;}"
-    "QGroupBox#cardBody{border:none;background:transparent;}"
-    "QLabel[look=\"caption\"]{font-weight:bold;font-size:14px;color:#000000;font-family:\"Microsoft YaHei\";}"
-    "QLabel[look=\"buttonCaption\"]{font-size:13px;color:#444444;font-family:\"Microsoft YaHei\";}"
-    "QLineEdit[look=\"view\"]{font-size:14px;color:#444444;background:transparent;border:none;}"
-    "QLineEdit[look=\"edit\"]{font-size:14px;color:#707070;background-color:white;border:1px solid #707070;}"
-    "QLineEdit[look=\"saved\"]{font-size:14px;color:#707070;background-color:white;border:none;}"
-    "QPushButton[look=\"action\"]{border:none;background:transparent;}"
-    "QPushButton[look=\"refresh\"]{border:none;border-radius:8px;background:transparent;}"
-    "QPushButton[look=\"refresh\"]:pressed{background-color:rgba(0,0,255,100);}"
-    "QLabel#cardSeparator{border:1px dashed #c6c6c6;}"
-    "QLabel[look=\"success\"]{font-size:13px;font-family:\"Microsoft YaHei\";color:#1f8a3b;}"
-    "QLabel[look=\"failure\"]{font-size:13px;font-family:\"Microsoft YaHei\";color:#d0342c;}";
+const char kCardSheet[]
+    = "*{background:transparent;border:none;}"
+      "QWidget#cardInner{background-color:white;border-top-left-radius:85px;"
+      "border-bottom-right-radius:85px;border-top-right-radius:0px;border-bottom-left-radius:0px;}"
+      "QGroupBox#cardBody{border:none;background:transparent;}"
+      "QLabel[look=\"caption\"]{font-weight:bold;font-size:14px;color:#000000;font-family:\"Microsoft "
+      "YaHei\";}"
+      "QLabel[look=\"buttonCaption\"]{font-size:13px;color:#444444;font-family:\"Microsoft YaHei\";}"
+      "QLineEdit[look=\"view\"]{font-size:14px;color:#444444;background:transparent;border:none;}"
+      "QLineEdit[look=\"edit\"]{font-size:14px;color:#707070;background-color:white;border:1px solid "
+      "#707070;}"
+      "QLineEdit[look=\"saved\"]{font-size:14px;color:#707070;background-color:white;border:none;}"
+      "QPushButton[look=\"action\"]{border:none;background:transparent;}"
+      "QPushButton[look=\"refresh\"]{border:none;border-radius:8px;background:transparent;}"
+      "QPushButton[look=\"refresh\"]:pressed{background-color:rgba(0,0,255,100);}"
+      "QLabel#cardSeparator{border:1px dashed #c6c6c6;}"
+      "QLabel[look=\"success\"]{font-size:13px;font-family:\"Microsoft YaHei\";color:#1f8a3b;}"
+      "QLabel[look=\"failure\"]{font-size:13px;font-family:\"Microsoft YaHei\";color:#d0342c;}";
 
 // A widget's look is chosen by a property the sheet matches; a change takes effect once the style
 // has seen the widget again.
@@ -104,7 +106,7 @@ int fieldWidth(QLineEdit *edit, const QStringList &samples)
 int captionWidth(QLabel *label)
 {
     label->ensurePolished();
-    return widestText(label, {label->text()}) + 2;
+    return widestText(label, { label->text() }) + 2;
 }
 
 QStringList repeatedSamples(const QString &characters, int count)
@@ -215,21 +217,23 @@ void DriverItemForm::setupUi(QWidget *card)
 DriverItemForm::RowMetrics DriverItemForm::rowMetrics() const
 {
     // Style sheets give the fonts; they apply once a widget is polished.
-    for (QWidget *widget : {static_cast<QWidget *>(nameCaption), static_cast<QWidget *>(serialCaption),
-                            static_cast<QWidget *>(stateCaption), static_cast<QWidget *>(resultLabel),
-                            static_cast<QWidget *>(nameEdit), static_cast<QWidget *>(stateEdit)})
+    for (QWidget *widget : { static_cast<QWidget *>(nameCaption), static_cast<QWidget *>(serialCaption),
+             static_cast<QWidget *>(stateCaption), static_cast<QWidget *>(resultLabel),
+             static_cast<QWidget *>(nameEdit), static_cast<QWidget *>(stateEdit) })
         widget->ensurePolished();
     // Every card has the same fonts: what they measure is measured once.
     static QHash<QString, RowMetrics> measured;
-    const QString fonts = nameCaption->font().key() + QLatin1Char('|') + nameEdit->font().key() + QLatin1Char('|')
-        + stateEdit->font().key() + QLatin1Char('|') + resultLabel->font().key();
+    const QString fonts = nameCaption->font().key() + QLatin1Char('|') + nameEdit->font().key()
+        + QLatin1Char('|') + stateEdit->font().key() + QLatin1Char('|') + resultLabel->font().key();
     const auto known = measured.constFind(fonts);
     if (known != measured.constEnd())
         return *known;
     RowMetrics metrics;
-    metrics.nameWidth = fieldWidth(nameEdit, repeatedSamples(QStringLiteral("中國鑫WM"), nameEdit->maxLength()));
-    metrics.stateWidth = fieldWidth(stateEdit, {QStringLiteral("端口被占用"), QStringLiteral("等待重试"),
-                                                 QStringLiteral("离线"), QStringLiteral("在线"), QStringLiteral("--")});
+    metrics.nameWidth
+        = fieldWidth(nameEdit, repeatedSamples(QStringLiteral("中國鑫WM"), nameEdit->maxLength()));
+    metrics.stateWidth = fieldWidth(stateEdit,
+        { QStringLiteral("端口被占用"), QStringLiteral("等待重试"), QStringLiteral("离线"),
+            QStringLiteral("在线"), QStringLiteral("--") });
     metrics.fieldHeight = std::max(nameEdit->fontMetrics().height(), nameCaption->fontMetrics().height()) + 4;
     metrics.resultHeight = resultLabel->fontMetrics().height() + 2;
     metrics.nameCaptionWidth = captionWidth(nameCaption);
@@ -245,7 +249,8 @@ void DriverItemForm::placeTopRow()
     const int nameWidth = metrics.nameWidth;
     // Serials are mostly digits, which most fonts give one width; sizing for sixteen of the widest
     // letter instead would push the row out of the card. The field follows the serial it shows.
-    const int serialWidth = fieldWidth(serialEdit, {QString(serialEdit->maxLength(), QLatin1Char('0')), serialEdit->text()});
+    const int serialWidth
+        = fieldWidth(serialEdit, { QString(serialEdit->maxLength(), QLatin1Char('0')), serialEdit->text() });
     const int stateWidth = metrics.stateWidth;
     const int fieldHeight = metrics.fieldHeight;
     const int resultHeight = metrics.resultHeight;
@@ -290,7 +295,8 @@ void DriverItemForm::showLastResult(const QString &result, const QString &docume
     const QFontMetrics metrics = resultLabel->fontMetrics();
     if (!document.isEmpty() && metrics.horizontalAdvance(whole) > resultLabel->width()) {
         const int room = resultLabel->width() - metrics.horizontalAdvance(head + QStringLiteral("  ") + tail);
-        shown = head + QStringLiteral("  ") + metrics.elidedText(document, Qt::ElideMiddle, std::max(room, 0)) + tail;
+        shown = head + QStringLiteral("  ") + metrics.elidedText(document, Qt::ElideMiddle, std::max(room, 0))
+            + tail;
     }
     resultLabel->setText(shown);
     resultLabel->setToolTip(whole);
@@ -300,7 +306,7 @@ void DriverItemForm::showEditMode()
 {
     modifyCaption->setGeometry(405, 117, 71, 16);
     modifyCaption->setText(QStringLiteral("保存修改"));
-    for (QLineEdit *edit : {serialEdit, nameEdit}) {
+    for (QLineEdit *edit : { serialEdit, nameEdit }) {
         edit->setReadOnly(false);
         setLook(edit, "edit");
     }
@@ -311,7 +317,7 @@ void DriverItemForm::showViewMode()
 {
     modifyCaption->setGeometry(395, 117, 71, 16);
     modifyCaption->setText(QStringLiteral("修改打印机"));
-    for (QLineEdit *edit : {serialEdit, nameEdit}) {
+    for (QLineEdit *edit : { serialEdit, nameEdit }) {
         edit->setReadOnly(true);
         setLook(edit, "view");
         edit->setCursorPosition(0);
@@ -324,7 +330,7 @@ void DriverItemForm::showSavedViewMode()
     // After a save the fields stay on white, without the edit border.
     modifyCaption->setGeometry(395, 117, 71, 16);
     modifyCaption->setText(QStringLiteral("修改打印机"));
-    for (QLineEdit *edit : {serialEdit, nameEdit}) {
+    for (QLineEdit *edit : { serialEdit, nameEdit }) {
         edit->setReadOnly(true);
         setLook(edit, "saved");
         edit->setCursorPosition(0);

@@ -27,9 +27,9 @@ ErrorDialog::ErrorDialog(const QString &text, QWidget *parent)
     topRow->addStretch(1);
     auto *closeButton = new QPushButton(panel);
     closeButton->setFixedSize(16, 16);
-    closeButton->setStyleSheet(QStringLiteral(
-        "QPushButton{background-color:rgba(255, 255, 255,0);"
-        "border-image:url(:/image/resource/dlgexit.png);border:none;}"));
+    closeButton->setStyleSheet(
+        QStringLiteral("QPushButton{background-color:rgba(255, 255, 255,0);"
+                       "border-image:url(:/image/resource/dlgexit.png);border:none;}"));
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
     topRow->addWidget(closeButton);
     topRow->addSpacing(10);
@@ -46,9 +46,9 @@ ErrorDialog::ErrorDialog(const QString &text, QWidget *parent)
     bottomRow->addStretch(1);
     auto *okButton = new QPushButton(QStringLiteral("确定"), panel);
     okButton->setFixedSize(65, 30);
-    okButton->setStyleSheet(QStringLiteral(
-        "QPushButton{color:#ffffff;background-color:#0A1728;border-style:solid;font-size:14px;"
-        "border-radius:5px;border-width:1px;}"));
+    okButton->setStyleSheet(
+        QStringLiteral("QPushButton{color:#ffffff;background-color:#0A1728;border-style:solid;font-size:14px;"
+                       "border-radius:5px;border-width:1px;}"));
     connect(okButton, &QPushButton::clicked, this, &QDialog::close);
     bottomRow->addWidget(okButton);
     bottomRow->addStretch(1);

@@ -20,7 +20,8 @@ void FailureNotifier::setClockForTesting(MonotonicClock clock)
     m_clock = std::move(clock);
 }
 
-bool FailureNotifier::notifyFailure(const QString &printerName, const QString &result, const QString &document)
+bool FailureNotifier::notifyFailure(
+    const QString &printerName, const QString &result, const QString &document)
 {
     // Printer names compare without regard to case in the spooler, so they do here.
     const QString key = printerName.toCaseFolded();

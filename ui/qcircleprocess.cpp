@@ -96,7 +96,7 @@ void QCircleProcess::paintEvent(QPaintEvent *event)
         painter.translate(rect().center());
         painter.rotate(m_angle - 30 * i);
         painter.drawRoundedRect(int(-spokes.width * 0.5), -spokes.outerRadius, spokes.width, spokes.length,
-                                spokes.cornerRadius, spokes.cornerRadius, Qt::AbsoluteSize);
+            spokes.cornerRadius, spokes.cornerRadius, Qt::AbsoluteSize);
         painter.restore();
     }
 }

@@ -38,9 +38,9 @@ const char kDaySwitchLook[]
       "border-radius:4px;}"
       "QPushButton:checked{background-color:rgba(92,188,227,200);border-color:rgba(92,188,227,255);}";
 
-const char kResendLook[] =
-    "QPushButton{color:white;background-color:#0A1728;border:none;border-radius:4px;font-size:12px;}"
-    "QPushButton:disabled{background-color:#9a9a9a;}";
+const char kResendLook[]
+    = "QPushButton{color:white;background-color:#0A1728;border:none;border-radius:4px;font-size:12px;}"
+      "QPushButton:disabled{background-color:#9a9a9a;}";
 
 } // namespace
 
@@ -57,8 +57,8 @@ SettingsDlg::SettingsDlg(const QString &printerName, const QString &cloudSn, QWi
 
     auto *layout = new QVBoxLayout(this);
     auto *panel = new QWidget;
-    panel->setStyleSheet(QStringLiteral(
-        ".QWidget{background-color: rgba(230, 230, 230,255);border:none;border-radius:7px;}"));
+    panel->setStyleSheet(
+        QStringLiteral(".QWidget{background-color: rgba(230, 230, 230,255);border:none;border-radius:7px;}"));
     layout->addWidget(panel);
     setupTable(panel);
     setupTitleBar(panel);
@@ -102,7 +102,7 @@ void SettingsDlg::setupTable(QWidget *panel)
     m_table->verticalHeader()->setDefaultSectionSize(30);
     // The action column, last, takes what the others leave; the columns fit the table's width, and a
     // text too long for its cell shows whole in its tooltip.
-    const int widths[] = {50, 120, 130, 80, 90, 80};
+    const int widths[] = { 50, 120, 130, 80, 90, 80 };
     for (int column = 0; column < 6; ++column)
         m_table->setColumnWidth(column, widths[column]);
     m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -125,9 +125,9 @@ void SettingsDlg::setupTitleBar(QWidget *panel)
 
     m_closeButton = new QPushButton(m_titleBar);
     m_closeButton->setGeometry(650, 15, 20, 20);
-    m_closeButton->setStyleSheet(QStringLiteral(
-        "QPushButton{background-color:rgba(255, 255, 255,0);"
-        "border-image:url(:/image/resource/dlgexit.png);border:none;}"));
+    m_closeButton->setStyleSheet(
+        QStringLiteral("QPushButton{background-color:rgba(255, 255, 255,0);"
+                       "border-image:url(:/image/resource/dlgexit.png);border:none;}"));
     connect(m_closeButton, &QPushButton::clicked, this, &SettingsDlg::onXClicked);
 
     m_title = new QLabel(m_titleBar);
@@ -281,9 +281,10 @@ QList<JobTableRow> SettingsDlg::spoolerJobRows(const QList<JobTableRow> &inFligh
     for (const SpoolerJob &job : queuedJobs(m_printerName).value_or(QList<SpoolerJob>())) {
         JobTableRow row = JobTableRow::queued(job);
         // The job the spooler is sending is the one the program is receiving: one row for it.
-        const bool taken = job.printing && std::any_of(inFlight.cbegin(), inFlight.cend(), [&row](const JobTableRow &own) {
-            return own.document == row.document && own.submitted == row.submitted;
-        });
+        const bool taken
+            = job.printing && std::any_of(inFlight.cbegin(), inFlight.cend(), [&row](const JobTableRow &own) {
+                  return own.document == row.document && own.submitted == row.submitted;
+              });
         if (!taken)
             rows.append(row);
     }

@@ -2,9 +2,9 @@
 #include "ui_tolmainwindow.h"
 
 #include "addprinterthread.h"
+#include "clock.h"
 #include "cloudserial.h"
 #include "courierconstants.h"
-#include "clock.h"
 #include "cprinter.h"
 #include "detailfile.h"
 #include "driveritem.h"
@@ -12,11 +12,11 @@
 #include "errordialog.h"
 #include "failurenotifier.h"
 #include "logging.h"
-#include "printerrecordstore.h"
 #include "outboxjournal.h"
-#include "printeroutbox.h"
-#include "printerserver.h"
 #include "portreportthread.h"
+#include "printeroutbox.h"
+#include "printerrecordstore.h"
+#include "printerserver.h"
 #include "spoolerbuffer.h"
 #include "waittingdlg.h"
 #include "widetext.h"
@@ -33,20 +33,18 @@
 
 namespace {
 
-const char kNavSelected[] =
-    "QPushButton{color:rgb(255,255,255);font-size:14px;"
-    "background-color:rgba(0,138,255,140);border:none;}";
-const char kNavNormal[] =
-    "QPushButton{color:rgb(255,255,255);font-size:14px;background-color:transparent;border:none;}"
-    "QPushButton:hover{background-color:rgba(0,138,255,51);}";
-const char kLineEditLook[] =
-    "QLineEdit{font-size:12px;padding-left:15px;background-color:rgb(255,255,255);"
-    "border:1px solid rgb(220,223,230);}";
-const char kOkButtonLook[] =
-    "QPushButton{font-size:16px;color:rgb(255,255,255);background-color:rgb(10,23,40);"
-    "border:none;border-radius:4px;}";
-const char kTrayMenuLook[] =
-    "QMenu::item:selected{background-color:rgba(82,130,164,1);border:1px solid rgba(82,130,164,1);}";
+const char kNavSelected[] = "QPushButton{color:rgb(255,255,255);font-size:14px;"
+                            "background-color:rgba(0,138,255,140);border:none;}";
+const char kNavNormal[]
+    = "QPushButton{color:rgb(255,255,255);font-size:14px;background-color:transparent;border:none;}"
+      "QPushButton:hover{background-color:rgba(0,138,255,51);}";
+const char kLineEditLook[] = "QLineEdit{font-size:12px;padding-left:15px;background-color:rgb(255,255,255);"
+                             "border:1px solid rgb(220,223,230);}";
+const char kOkButtonLook[]
+    = "QPushButton{font-size:16px;color:rgb(255,255,255);background-color:rgb(10,23,40);"
+      "border:none;border-radius:4px;}";
+const char kTrayMenuLook[]
+    = "QMenu::item:selected{background-color:rgba(82,130,164,1);border:1px solid rgba(82,130,164,1);}";
 
 int g_housekeepingDelayMs = 300000;
 
@@ -88,8 +86,8 @@ TolMainWindow::TolMainWindow(QWidget *parent)
     applyLooks();
     // Group boxes take the presses that reach them, so they would never get to the window:
     // watch them, so that the bar, the pages and their labels all drag the frameless window.
-    for (QWidget *area : {static_cast<QWidget *>(ui->groupBox), static_cast<QWidget *>(ui->groupBox_2),
-                          static_cast<QWidget *>(ui->groupBox_3)})
+    for (QWidget *area : { static_cast<QWidget *>(ui->groupBox), static_cast<QWidget *>(ui->groupBox_2),
+             static_cast<QWidget *>(ui->groupBox_3) })
         area->installEventFilter(this);
     ui->stackedWidget->setCurrentWidget(ui->devlist);
 
@@ -219,13 +217,15 @@ void TolMainWindow::holdPrinter(const QString &printerName, bool hold)
     if (!journal->isPrinterHeld(printerName) && printer.SetPrinterPaused(printerName, true, &alreadyPaused)
         && !alreadyPaused)
         journal->setPrinterHeld(printerName, true);
-    const QString message = QStringLiteral("打印机 %1 的端口被其他程序占用，打印已暂停；端口空出后自动恢复。").arg(printerName);
+    const QString message
+        = QStringLiteral("打印机 %1 的端口被其他程序占用，打印已暂停；端口空出后自动恢复。").arg(printerName);
     m_notifier->showMessage(message, QSystemTrayIcon::Warning);
 }
 
 void TolMainWindow::openHistory(const QString &printerName)
 {
-    for (DriverItem *card : m_listContainer->findChildren<DriverItem *>(QString(), Qt::FindDirectChildrenOnly)) {
+    for (DriverItem *card :
+        m_listContainer->findChildren<DriverItem *>(QString(), Qt::FindDirectChildrenOnly)) {
         if (card->driverInfo().printer_name.compare(printerName, Qt::CaseInsensitive) != 0)
             continue;
         on_showMainAction();
@@ -282,7 +282,7 @@ void TolMainWindow::on_pushButton_ok_clicked()
     const QRect window = geometry();
     const QRect dialog = m_waitDialog->geometry();
     m_waitDialog->move((window.left() + window.right()) / 2 - (dialog.right() - dialog.left()) / 2,
-                       (window.top() + window.bottom()) / 2 - (dialog.bottom() - dialog.top()) / 2);
+        (window.top() + window.bottom()) / 2 - (dialog.bottom() - dialog.top()) / 2);
     m_waitDialog->startWaiting();
 }
 
@@ -319,7 +319,8 @@ void TolMainWindow::AddValidDriver(const DriverInfo &info, quint16 port)
     listed.driver_name = driverName;
     printer.GetCloudPrinterId(listed.printer_name, listed.cloud_sn);
     listed.port_num = port;
-    qDebug() << QStringLiteral("AddValidDriver driver name: %1, id: %2").arg(listed.printer_name, listed.cloud_sn);
+    qDebug()
+        << QStringLiteral("AddValidDriver driver name: %1, id: %2").arg(listed.printer_name, listed.cloud_sn);
 
     auto *card = new DriverItem(listed, m_listContainer, m_cardNetwork);
     m_listLayout->insertWidget(0, card);
@@ -344,9 +345,9 @@ void TolMainWindow::onRemoveResult(bool ret, QString msg, DriverInfo info)
 
 void TolMainWindow::applyLooks()
 {
-    label_ver->setStyleSheet(QStringLiteral(
-        "color:rgb(255,255,255);font-size:20px;font-family:\"Microsoft YaHei\";"
-        "background:transparent;"));
+    label_ver->setStyleSheet(
+        QStringLiteral("color:rgb(255,255,255);font-size:20px;font-family:\"Microsoft YaHei\";"
+                       "background:transparent;"));
     label->setStyleSheet(QStringLiteral("font-size:15px;color:rgb(128,128,128);"));
     label_name->setStyleSheet(QStringLiteral("font-size:18px;"));
     label_num->setStyleSheet(QStringLiteral("font-size:18px;"));
@@ -364,8 +365,8 @@ void TolMainWindow::createTrayIcon()
 
     m_showAction = new QAction(trayImage, QStringLiteral("显示主界面"), this);
     connect(m_showAction, &QAction::triggered, this, &TolMainWindow::on_showMainAction);
-    m_exitAction = new QAction(QIcon(QStringLiteral(":/printerid/resource/close.png")),
-                               QStringLiteral("退出"), this);
+    m_exitAction
+        = new QAction(QIcon(QStringLiteral(":/printerid/resource/close.png")), QStringLiteral("退出"), this);
     connect(m_exitAction, &QAction::triggered, this, &TolMainWindow::on_exitAppAction);
 
     m_trayMenu = new QMenu(this);
@@ -453,8 +454,7 @@ void TolMainWindow::on_showMainAction()
 void TolMainWindow::on_exitAppAction()
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("注意"),
-                    QStringLiteral("关闭后将无法进行云打印，确定关闭？"),
-                    QMessageBox::Yes | QMessageBox::Cancel, this);
+        QStringLiteral("关闭后将无法进行云打印，确定关闭？"), QMessageBox::Yes | QMessageBox::Cancel, this);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("确定"));
     box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
     // Enter must not end cloud printing by accident.

@@ -83,7 +83,7 @@ QString AddPrinterThread::provision()
     int index = 1;
     const auto portInUse = [&usedPorts](const QString &candidate) {
         return std::any_of(usedPorts.cbegin(), usedPorts.cend(),
-                           [&candidate](const QString &used) { return sameText(used, candidate); });
+            [&candidate](const QString &used) { return sameText(used, candidate); });
     };
     while (index <= kMaxPortIndex && portInUse(portNameOf(index)))
         ++index;
@@ -96,9 +96,8 @@ QString AddPrinterThread::provision()
     qDebug() << QStringLiteral("68_AddPrinterThread add driver %1,need port is %2,port num is %3")
                     .arg(m_info.printer_name, portName, QString::number(portNumber));
 
-    const bool portExists = std::any_of(ports.cbegin(), ports.cend(), [&portName](const PORT_INFO_2W &port) {
-        return sameText(fromWide(port.pPortName), portName);
-    });
+    const bool portExists = std::any_of(ports.cbegin(), ports.cend(),
+        [&portName](const PORT_INFO_2W &port) { return sameText(fromWide(port.pPortName), portName); });
     if (!portExists && m_printer.addStandardTcpPort(portName, QLatin1String(kPortHost), portNumber) != 0) {
         qDebug() << "85_AddPrinterThread addStandardTcpPort failed";
         return QStringLiteral("添加打印机失败，无法添加端口");
@@ -108,13 +107,13 @@ QString AddPrinterThread::provision()
     SpoolerBuffer driverBuffer;
     if (!m_printer.EnumPrinterDrivers(drivers, driverBuffer))
         drivers.clear();
-    const bool driverInstalled =
-        std::any_of(drivers.cbegin(), drivers.cend(),
-                    [&driverName](const DRIVER_INFO_3W &driver) { return sameText(fromWide(driver.pName), driverName); });
+    const bool driverInstalled = std::any_of(drivers.cbegin(), drivers.cend(),
+        [&driverName](const DRIVER_INFO_3W &driver) { return sameText(fromWide(driver.pName), driverName); });
     if (driverInstalled)
         qDebug() << "104_AddPrinterThread driver already installed";
 
-    QString infPath = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(COURIER_DRIVER_INF);
+    QString infPath
+        = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(COURIER_DRIVER_INF);
     infPath.replace(QLatin1Char('/'), QLatin1Char('\\'));
     qDebug() << "104_AddPrinterThread inf is:" << infPath;
 

@@ -240,8 +240,8 @@ Despooler::Outcome Despooler::deliverTcp(int64_t jobId, const std::vector<uint8_
             if (n == 0)
                 break;
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                std::fprintf(stderr, "winsim despool: the receiver reset the connection: %s\n",
-                    std::strerror(errno));
+                std::fprintf(
+                    stderr, "winsim despool: the receiver reset the connection: %s\n", std::strerror(errno));
                 close(fd);
                 return Outcome::Undeliverable;
             }

@@ -30,9 +30,15 @@ DWORD WINAPI GetExtendedTcpTable(
             return ERROR_INVALID_PARAMETER;
         TcpRows which;
         switch (TableClass) {
-        case TCP_TABLE_OWNER_PID_LISTENER: which = TcpRows::Listeners; break;
-        case TCP_TABLE_OWNER_PID_CONNECTIONS: which = TcpRows::Connections; break;
-        case TCP_TABLE_OWNER_PID_ALL: which = TcpRows::All; break;
+        case TCP_TABLE_OWNER_PID_LISTENER:
+            which = TcpRows::Listeners;
+            break;
+        case TCP_TABLE_OWNER_PID_CONNECTIONS:
+            which = TcpRows::Connections;
+            break;
+        case TCP_TABLE_OWNER_PID_ALL:
+            which = TcpRows::All;
+            break;
         case TCP_TABLE_BASIC_LISTENER:
         case TCP_TABLE_BASIC_CONNECTIONS:
         case TCP_TABLE_BASIC_ALL:

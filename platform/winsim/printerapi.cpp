@@ -3,8 +3,8 @@
 #include "apicall.h"
 #include "handletable.h"
 #include "launcher.h"
-#include "spoolerservice.h"
 #include "printerinfo.h"
+#include "spoolerservice.h"
 #include "spoolerstate.h"
 #include "textcodec.h"
 

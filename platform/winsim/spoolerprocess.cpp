@@ -106,7 +106,9 @@ bool SpoolerProcess::acquire()
     m_lockFd = open(spoolerLockPath(m_root).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (m_lockFd < 0)
         return false;
-    struct flock whole {};
+    struct flock whole
+    {
+    };
     whole.l_type = F_WRLCK;
     whole.l_whence = SEEK_SET;
     if (fcntl(m_lockFd, F_SETLK, &whole) != 0) {
@@ -177,8 +179,8 @@ void SpoolerProcess::work(int64_t printerId, Worker *worker)
         try {
             Despooler(printerId, bounds).run();
         } catch (const std::exception &e) {
-            std::fprintf(stderr, "winsim spooler: printer %lld: %s\n", static_cast<long long>(printerId),
-                e.what());
+            std::fprintf(
+                stderr, "winsim spooler: printer %lld: %s\n", static_cast<long long>(printerId), e.what());
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!worker->again) {

@@ -127,7 +127,9 @@ uint32_t runningSpoolerProcess(const std::string &root)
     const int fd = open(spoolerLockPath(root).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return 0;
-    struct flock probe {};
+    struct flock probe
+    {
+    };
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
     const bool asked = fcntl(fd, F_GETLK, &probe) == 0;

@@ -436,7 +436,8 @@ void recoverInterruptedJobs(Transaction &tx, int64_t printerId)
 void addDespoolRequest(Transaction &tx, const DespoolRequest &request)
 {
     Statement s(tx.db(),
-        "INSERT OR REPLACE INTO despool_requests(printer_id, connect_retry_ms, close_wait_ms) VALUES(?, ?, ?)");
+        "INSERT OR REPLACE INTO despool_requests(printer_id, connect_retry_ms, close_wait_ms) VALUES(?, ?, "
+        "?)");
     s.bind(1, request.printerId).bind(2, request.connectRetryMs).bind(3, request.closeWaitMs).run();
 }
 
@@ -444,8 +445,9 @@ std::vector<DespoolRequest> takeDespoolRequests(Transaction &tx)
 {
     std::vector<DespoolRequest> requests;
     {
-        Statement s(tx.db(), "SELECT printer_id, connect_retry_ms, close_wait_ms FROM despool_requests "
-                             "ORDER BY printer_id");
+        Statement s(tx.db(),
+            "SELECT printer_id, connect_retry_ms, close_wait_ms FROM despool_requests "
+            "ORDER BY printer_id");
         while (s.next())
             requests.push_back({ s.integer(0), s.integer(1), s.integer(2) });
     }

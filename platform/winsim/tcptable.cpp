@@ -2,11 +2,11 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -30,19 +30,32 @@ constexpr uint32_t kLinuxListen = 0x0A;
 DWORD windowsState(uint32_t linuxState)
 {
     switch (linuxState) {
-    case 0x01: return MIB_TCP_STATE_ESTAB;
-    case 0x02: return MIB_TCP_STATE_SYN_SENT;
-    case 0x03: return MIB_TCP_STATE_SYN_RCVD;
-    case 0x04: return MIB_TCP_STATE_FIN_WAIT1;
-    case 0x05: return MIB_TCP_STATE_FIN_WAIT2;
-    case 0x06: return MIB_TCP_STATE_TIME_WAIT;
-    case 0x07: return MIB_TCP_STATE_CLOSED;
-    case 0x08: return MIB_TCP_STATE_CLOSE_WAIT;
-    case 0x09: return MIB_TCP_STATE_LAST_ACK;
-    case 0x0A: return MIB_TCP_STATE_LISTEN;
-    case 0x0B: return MIB_TCP_STATE_CLOSING;
-    case 0x0C: return MIB_TCP_STATE_SYN_RCVD; // a connection request not yet accepted
-    default: return MIB_TCP_STATE_CLOSED;
+    case 0x01:
+        return MIB_TCP_STATE_ESTAB;
+    case 0x02:
+        return MIB_TCP_STATE_SYN_SENT;
+    case 0x03:
+        return MIB_TCP_STATE_SYN_RCVD;
+    case 0x04:
+        return MIB_TCP_STATE_FIN_WAIT1;
+    case 0x05:
+        return MIB_TCP_STATE_FIN_WAIT2;
+    case 0x06:
+        return MIB_TCP_STATE_TIME_WAIT;
+    case 0x07:
+        return MIB_TCP_STATE_CLOSED;
+    case 0x08:
+        return MIB_TCP_STATE_CLOSE_WAIT;
+    case 0x09:
+        return MIB_TCP_STATE_LAST_ACK;
+    case 0x0A:
+        return MIB_TCP_STATE_LISTEN;
+    case 0x0B:
+        return MIB_TCP_STATE_CLOSING;
+    case 0x0C:
+        return MIB_TCP_STATE_SYN_RCVD; // a connection request not yet accepted
+    default:
+        return MIB_TCP_STATE_CLOSED;
     }
 }
 
@@ -140,8 +153,7 @@ bool parseLine(const char *p, const char *end, MIB_TCPROW_OWNER_PID *row, uint32
 // Calls `visit` with the name of every entry of an open folder until it returns false, reading in
 // large batches: a process with thousands of descriptors has thousands of entries, and readdir's
 // small reads add up.
-template <typename Visit>
-void forEachEntry(int dir, Visit visit)
+template<typename Visit> void forEachEntry(int dir, Visit visit)
 {
     char entries[16384];
     for (;;) {
@@ -220,7 +232,9 @@ public:
             const char *p = name;
             const char *end = p + std::strlen(p);
             const int fd = int(decimalNumber(p, end));
-            struct stat info {};
+            struct stat info
+            {
+            };
             if (p == end && p != name && fd != dir && fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode))
                 found(uint64_t(info.st_ino), pid);
             return true;
@@ -312,8 +326,9 @@ bool readDiagTable(TcpRows which, std::vector<TcpSocket> *rows)
     query.request.sdiag_protocol = IPPROTO_TCP;
     const uint32_t listen = 1u << kLinuxListen;
     const uint32_t every = 0x1FFEu; // states 1 to 12
-    query.request.idiag_states
-        = which == TcpRows::Listeners ? listen : which == TcpRows::Connections ? every & ~listen : every;
+    query.request.idiag_states = which == TcpRows::Listeners ? listen
+        : which == TcpRows::Connections                      ? every & ~listen
+                                                             : every;
     sockaddr_nl kernel {};
     kernel.nl_family = AF_NETLINK;
     if (sendto(fd, &query, sizeof query, 0, reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0) {

@@ -58,19 +58,21 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("debug") << int(QtDebugMsg) << QStringLiteral("24_PrinterServer incomingConnection")
-                               << QByteArray("[2026-12-07 13:45:09 042] Debug: 24_PrinterServer incomingConnection\r\n");
+        QTest::newRow("debug")
+            << int(QtDebugMsg) << QStringLiteral("24_PrinterServer incomingConnection")
+            << QByteArray("[2026-12-07 13:45:09 042] Debug: 24_PrinterServer incomingConnection\r\n");
         QTest::newRow("info") << int(QtInfoMsg) << QStringLiteral("x")
                               << QByteArray("[2026-12-07 13:45:09 042] Info: x\r\n");
         QTest::newRow("warning") << int(QtWarningMsg) << QStringLiteral("w")
                                  << QByteArray("[2026-12-07 13:45:09 042] Warning: w\r\n");
         QTest::newRow("critical") << int(QtCriticalMsg) << QStringLiteral("listen failed")
                                   << QByteArray("[2026-12-07 13:45:09 042] Critical: listen failed\r\n");
-        QTest::newRow("placeholders stay") << int(QtDebugMsg) << QStringLiteral("a %1 b %2 c %3")
-                                           << QByteArray("[2026-12-07 13:45:09 042] Debug: a %1 b %2 c %3\r\n");
+        QTest::newRow("placeholders stay")
+            << int(QtDebugMsg) << QStringLiteral("a %1 b %2 c %3")
+            << QByteArray("[2026-12-07 13:45:09 042] Debug: a %1 b %2 c %3\r\n");
         QTest::newRow("chinese") << int(QtDebugMsg) << QStringLiteral("删除旧日志")
-                                 << QByteArray("[2026-12-07 13:45:09 042] Debug: ") + QString::fromUtf8("删除旧日志").toLocal8Bit()
-                                        + QByteArray("\r\n");
+                                 << QByteArray("[2026-12-07 13:45:09 042] Debug: ")
+                + QString::fromUtf8("删除旧日志").toLocal8Bit() + QByteArray("\r\n");
     }
 
     void lineFormat()
@@ -88,7 +90,7 @@ private slots:
         Clock::setFixedForTesting(at("2026-12-07 01:02:03.004"));
         qDebug() << "argv[" << 1 << "]=" << QStringLiteral("--x");
         QCOMPARE(readAll(logFilePath(QDate(2026, 12, 7))),
-                 QByteArray("[2026-12-07 01:02:03 004] Debug: argv[ 1 ]= \"--x\"\r\n"));
+            QByteArray("[2026-12-07 01:02:03 004] Debug: argv[ 1 ]= \"--x\"\r\n"));
     }
 
     void appendsToExistingFile()
@@ -97,8 +99,8 @@ private slots:
         qDebug("first");
         qWarning("second");
         QCOMPARE(readAll(logFilePath(QDate(2026, 12, 7))),
-                 QByteArray("[2026-12-07 08:00:00 000] Debug: first\r\n"
-                            "[2026-12-07 08:00:00 000] Warning: second\r\n"));
+            QByteArray("[2026-12-07 08:00:00 000] Debug: first\r\n"
+                       "[2026-12-07 08:00:00 000] Warning: second\r\n"));
     }
 
     void fileFollowsDateOfWriting()
@@ -108,9 +110,9 @@ private slots:
         Clock::setFixedForTesting(at("2026-12-08 00:00:00.000"));
         qDebug("after midnight");
         QCOMPARE(readAll(logFilePath(QDate(2026, 12, 7))),
-                 QByteArray("[2026-12-07 23:59:59 999] Debug: before midnight\r\n"));
+            QByteArray("[2026-12-07 23:59:59 999] Debug: before midnight\r\n"));
         QCOMPARE(readAll(logFilePath(QDate(2026, 12, 8))),
-                 QByteArray("[2026-12-08 00:00:00 000] Debug: after midnight\r\n"));
+            QByteArray("[2026-12-08 00:00:00 000] Debug: after midnight\r\n"));
     }
 
     void dayFileStopsAtItsLimitWithOneNote()
@@ -164,9 +166,9 @@ private slots:
         const QList<QByteArray> lines = readAll(logFilePath(QDate(2026, 12, 7))).split('\n');
         QCOMPARE(lines.size(), 2 * perThread + 1);
         QVERIFY(lines.last().isEmpty());
-        const QRegularExpression whole(QStringLiteral(
-            "^\\[2026-12-07 10:00:00 000\\] Debug: ([ab])-\\d{4}-(\\1){60}\\r$"));
-        int counts[2] = {0, 0};
+        const QRegularExpression whole(
+            QStringLiteral("^\\[2026-12-07 10:00:00 000\\] Debug: ([ab])-\\d{4}-(\\1){60}\\r$"));
+        int counts[2] = { 0, 0 };
         for (int i = 0; i < lines.size() - 1; ++i) {
             const auto match = whole.match(QString::fromLatin1(lines.at(i)));
             QVERIFY2(match.hasMatch(), lines.at(i).constData());
@@ -189,7 +191,7 @@ private slots:
         Clock::setFixedForTesting(at("2026-12-07 12:00:00.000"));
         qDebug("before");
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--fatal-child")});
+        child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--fatal-child") });
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
         // The child wrote one debug line first, with the system clock, into today's file.
@@ -201,12 +203,11 @@ private slots:
 
     void retentionKeepsLastDays()
     {
-        const QStringList kept = {QStringLiteral("2026-12-02.log"), QStringLiteral("2026-12-03.log"),
-                                  QStringLiteral("2026-12-06.log"), QStringLiteral("2026-12-07.log"),
-                                  QStringLiteral("notes.log"),      QStringLiteral("2026-12-7.log"),
-                                  QStringLiteral("2026-12-01.txt")};
-        const QStringList deleted = {QStringLiteral("2026-12-01.log"), QStringLiteral("2026-11-30.log"),
-                                     QStringLiteral("2025-12-07.log")};
+        const QStringList kept = { QStringLiteral("2026-12-02.log"), QStringLiteral("2026-12-03.log"),
+            QStringLiteral("2026-12-06.log"), QStringLiteral("2026-12-07.log"), QStringLiteral("notes.log"),
+            QStringLiteral("2026-12-7.log"), QStringLiteral("2026-12-01.txt") };
+        const QStringList deleted = { QStringLiteral("2026-12-01.log"), QStringLiteral("2026-11-30.log"),
+            QStringLiteral("2025-12-07.log") };
         for (const QString &name : kept + deleted) {
             QFile file(logsDir() + QLatin1Char('/') + name);
             QVERIFY(file.open(QIODevice::WriteOnly));

@@ -83,32 +83,44 @@ private slots:
         QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
         QCOMPARE(window.windowTitle(), QStringLiteral("VARN_01.22.05.03"));
 
-        const struct {
+        const struct
+        {
             const char *name;
             QRect geometry;
         } widgets[] = {
-            {"groupBox", {0, -2, 190, 600}},          {"label_2", {65, 70, 61, 61}},
-            {"label_ver", {25, 149, 141, 51}},        {"pushButton_manage", {0, 250, 190, 70}},
-            {"pushButton_add", {0, 320, 190, 70}},    {"stackedWidget", {190, 0, 770, 600}},
-            {"scrollArea", {20, 40, 730, 540}},       {"pushButton_Min", {687, 20, 18, 18}},
-            {"pushButton_4", {722, 20, 18, 18}},      {"label_3", {70, 75, 20, 20}},
-            {"label", {100, 70, 601, 30}},            {"line", {50, 110, 650, 1}},
-            {"label_name", {100, 200, 111, 31}},      {"lineEdit_name", {210, 200, 441, 31}},
-            {"label_num", {100, 260, 111, 31}},       {"lineEdit_num", {210, 260, 441, 31}},
-            {"pushButton_ok", {220, 400, 330, 32}},   {"pushButton_2", {687, 20, 18, 18}},
-            {"pushButton", {722, 20, 18, 18}},
+            { "groupBox", { 0, -2, 190, 600 } },
+            { "label_2", { 65, 70, 61, 61 } },
+            { "label_ver", { 25, 149, 141, 51 } },
+            { "pushButton_manage", { 0, 250, 190, 70 } },
+            { "pushButton_add", { 0, 320, 190, 70 } },
+            { "stackedWidget", { 190, 0, 770, 600 } },
+            { "scrollArea", { 20, 40, 730, 540 } },
+            { "pushButton_Min", { 687, 20, 18, 18 } },
+            { "pushButton_4", { 722, 20, 18, 18 } },
+            { "label_3", { 70, 75, 20, 20 } },
+            { "label", { 100, 70, 601, 30 } },
+            { "line", { 50, 110, 650, 1 } },
+            { "label_name", { 100, 200, 111, 31 } },
+            { "lineEdit_name", { 210, 200, 441, 31 } },
+            { "label_num", { 100, 260, 111, 31 } },
+            { "lineEdit_num", { 210, 260, 441, 31 } },
+            { "pushButton_ok", { 220, 400, 330, 32 } },
+            { "pushButton_2", { 687, 20, 18, 18 } },
+            { "pushButton", { 722, 20, 18, 18 } },
         };
         for (const auto &w : widgets) {
             auto *widget = window.findChild<QWidget *>(QLatin1String(w.name));
             QVERIFY2(widget, w.name);
             QCOMPARE(widget->geometry(), w.geometry);
         }
-        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label_ver"))->text(), QStringLiteral("Zodovedad"));
+        QCOMPARE(
+            window.findChild<QLabel *>(QStringLiteral("label_ver"))->text(), QStringLiteral("Zodovedad"));
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButton_manage"))->text(),
-                 QStringLiteral(" 打印机管理"));
+            QStringLiteral(" 打印机管理"));
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButton_add"))->text(),
-                 QStringLiteral(" 添加打印机"));
-        QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok"))->text(), QStringLiteral("添加确认"));
+            QStringLiteral(" 添加打印机"));
+        QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok"))->text(),
+            QStringLiteral("添加确认"));
         auto *name = window.findChild<QLineEdit *>(QStringLiteral("lineEdit_name"));
         auto *serial = window.findChild<QLineEdit *>(QStringLiteral("lineEdit_num"));
         QCOMPARE(name->maxLength(), 10);
@@ -123,15 +135,16 @@ private slots:
         auto *stack = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
         QCOMPARE(stack->currentWidget()->objectName(), QStringLiteral("devlist"));
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("pushButton_manage"))
-                    ->styleSheet().contains(QLatin1String("rgba(0,138,255,140)")));
+                    ->styleSheet()
+                    .contains(QLatin1String("rgba(0,138,255,140)")));
     }
 
     void buttonIconsHaveTwiceAsLargeVariants()
     {
         // Scaled screens draw a button's icon from the larger picture instead of blowing up the small one.
-        for (const char *name : {":/image/resource/icon", ":/image/resource/icon_add", ":/image/resource/refresh",
-                                 ":/image/resource/detail", ":/image/resource/test", ":/image/resource/modify",
-                                 ":/image/resource/delete", ":/printerid/resource/close"}) {
+        for (const char *name : { ":/image/resource/icon", ":/image/resource/icon_add",
+                 ":/image/resource/refresh", ":/image/resource/detail", ":/image/resource/test",
+                 ":/image/resource/modify", ":/image/resource/delete", ":/printerid/resource/close" }) {
             const QImage normal(QLatin1String(name) + QStringLiteral(".png"));
             const QImage doubled(QLatin1String(name) + QStringLiteral("@2x.png"));
             QVERIFY2(!normal.isNull() && !doubled.isNull(), name);
@@ -194,12 +207,12 @@ private slots:
         QVERIFY(!window.close());
         QVERIFY(window.isHidden());
 
-        for (const char *closer : {"pushButton_4", "pushButton"}) {
+        for (const char *closer : { "pushButton_4", "pushButton" }) {
             window.showNormal();
             QTest::mouseClick(window.findChild<QPushButton *>(QLatin1String(closer)), Qt::LeftButton);
             QVERIFY2(window.isHidden(), closer);
         }
-        for (const char *minimiser : {"pushButton_Min", "pushButton_2"}) {
+        for (const char *minimiser : { "pushButton_Min", "pushButton_2" }) {
             window.showNormal();
             QTest::mouseClick(window.findChild<QPushButton *>(QLatin1String(minimiser)), Qt::LeftButton);
             QVERIFY2(window.windowState() & Qt::WindowMinimized, minimiser);
@@ -210,10 +223,10 @@ private slots:
     {
         TolMainWindow window;
         QVERIFY(QMetaObject::invokeMethod(&window, "on_activatedSysTrayIcon",
-                                          Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger)));
+            Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger)));
         QVERIFY(window.isHidden());
         QVERIFY(QMetaObject::invokeMethod(&window, "on_activatedSysTrayIcon",
-                                          Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::DoubleClick)));
+            Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::DoubleClick)));
         QVERIFY(window.isVisible());
     }
 
@@ -271,9 +284,10 @@ private slots:
         // Global positions are those of the pointer, which stays put while the window follows it.
         const QPoint pressAt = title->mapToGlobal(QPoint(10, 10));
         const QPoint releaseAt = pressAt + QPoint(30, 20);
-        auto send = [title](QEvent::Type type, const QPoint &global, Qt::MouseButton button, Qt::MouseButtons held) {
-            QMouseEvent event(type, QPointF(title->mapFromGlobal(global)), QPointF(global), button, held,
-                              Qt::NoModifier);
+        auto send = [title](QEvent::Type type, const QPoint &global, Qt::MouseButton button,
+                        Qt::MouseButtons held) {
+            QMouseEvent event(
+                type, QPointF(title->mapFromGlobal(global)), QPointF(global), button, held, Qt::NoModifier);
             QApplication::sendEvent(title, &event);
         };
         send(QEvent::MouseButtonPress, pressAt, Qt::LeftButton, Qt::LeftButton);

@@ -3,8 +3,8 @@
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -24,7 +24,7 @@ private:
     {
         QProcess child;
         QSignalSpy finished(&child, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--second"), message});
+        child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--second"), message });
         if (!finished.wait(30000))
             return -1;
         return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -2;

@@ -40,7 +40,7 @@ private:
     {
         QByteArray all;
         const QDir logs(folder + QStringLiteral("/logs"));
-        for (const QString &name : logs.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+        for (const QString &name : logs.entryList({ QStringLiteral("*.log") }, QDir::Files, QDir::Name)) {
             QFile file(logs.filePath(name));
             if (file.open(QIODevice::ReadOnly))
                 all += file.readAll();
@@ -66,7 +66,7 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
 
         QProcess second;
-        start(second, m_program, {QStringLiteral("--alpha"), QStringLiteral("第二")});
+        start(second, m_program, { QStringLiteral("--alpha"), QStringLiteral("第二") });
         QVERIFY(second.waitForFinished(20000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);

@@ -215,9 +215,8 @@ void TestCloudSim::finalStatus_data()
                                     << QJsonValue(statusObject(Unbound, QStringLiteral("设备未绑定")));
     QTest::newRow("unknown device") << QByteArray() << Unknown << 2
                                     << QJsonValue(statusObject(Unknown, QStringLiteral("设备不存在")));
-    QTest::newRow("unknown taken as online")
-        << QByteArray(R"({"defaultDevice":"online"})") << Unknown << 2
-        << QJsonValue(statusObject(Unknown, QStringLiteral("打印成功")));
+    QTest::newRow("unknown taken as online") << QByteArray(R"({"defaultDevice":"online"})") << Unknown << 2
+                                             << QJsonValue(statusObject(Unknown, QStringLiteral("打印成功")));
     QTest::newRow("service-wide text") << QByteArray(R"({"finalStatus":"缺纸"})") << Online << 2
                                        << QJsonValue(statusObject(Online, QStringLiteral("缺纸")));
     QTest::newRow("device's own text")
@@ -578,11 +577,10 @@ void TestCloudSim::commandLine()
     QVERIFY(help.waitForFinished(10000));
     QCOMPARE(help.exitCode(), 0);
     const QString usage = QString::fromUtf8(help.readAllStandardOutput());
-    for (const char *flag :
-        { "--port", "--jobs-dir", "--max-body", "--pending-polls", "--final-status", "--result-shape",
-            "--device", "--default-device", "--print-fault", "--result-fault", "--state-fault",
-            "--print-delay", "--result-delay", "--state-delay", "--job-id-prefix", "--config", "--quiet",
-            "--exit-with-parent" })
+    for (const char *flag : { "--port", "--jobs-dir", "--max-body", "--pending-polls", "--final-status",
+             "--result-shape", "--device", "--default-device", "--print-fault", "--result-fault",
+             "--state-fault", "--print-delay", "--result-delay", "--state-delay", "--job-id-prefix",
+             "--config", "--quiet", "--exit-with-parent" })
         QVERIFY2(usage.contains(QLatin1String(flag)), flag);
 
     for (const QStringList &bad : { QStringList { QStringLiteral("--frobnicate") },
@@ -616,7 +614,7 @@ void TestCloudSim::commandLine()
     QCOMPARE(config.value(QStringLiteral("print")).toObject().value(QStringLiteral("delayMs")).toInt(), 20);
     // A second instance on a port that is taken refuses to start rather than share it.
     QProcess second;
-    second.start(CloudSimProcess::program(), {QStringLiteral("--port"), QString::number(flagged.port())});
+    second.start(CloudSimProcess::program(), { QStringLiteral("--port"), QString::number(flagged.port()) });
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitCode(), 1);
     QVERIFY(second.readAllStandardOutput().isEmpty());

@@ -6,8 +6,8 @@
 
 #include "cloud.h"
 #include "cloudsimprocess.h"
-#include "driveritem.h"
 #include "detailfile.h"
+#include "driveritem.h"
 #include "errordialog.h"
 #include "outboxjournal.h"
 #include "printeroutbox.h"
@@ -46,7 +46,8 @@ bool save(QWidget *widget, const QDir &folder, const QString &name)
 }
 
 // Posts a job to the stand-in as the listener would and hands back what the card is given.
-QJsonDocument postJob(const QString &base, const DriverInfo &info, const QString &jobneed, const QByteArray &data)
+QJsonDocument postJob(
+    const QString &base, const DriverInfo &info, const QString &jobneed, const QByteArray &data)
 {
     Cloud cloud(base + QStringLiteral("/v1.1/transparentPrinting"), info);
     QJsonDocument answer;
@@ -86,8 +87,8 @@ bool printOnCards(TolMainWindow &window, const QString &base)
     bool ok = true;
     for (DriverItem *card : window.findChildren<DriverItem *>()) {
         const bool offline = card->driverInfo().cloud_sn == QLatin1String("2222333344445555");
-        ok &= printOn(card, base, offline ? QStringLiteral("月度盘点.xlsx;10:03:40")
-                                          : QStringLiteral("季度报告.docx;10:02:11"));
+        ok &= printOn(card, base,
+            offline ? QStringLiteral("月度盘点.xlsx;10:03:40") : QStringLiteral("季度报告.docx;10:02:11"));
     }
     return ok;
 }
@@ -121,8 +122,8 @@ int main(int argc, char *argv[])
 
     CloudSimProcess sim;
     if (!root.isValid() || !QDir().mkpath(output.path()) || !ProgramFolder::install() || !winsim::reset()
-        || !sim.start({QStringLiteral("--default-device"), QStringLiteral("online"), QStringLiteral("--device"),
-                       QStringLiteral("2222333344445555=offline")})) {
+        || !sim.start({ QStringLiteral("--default-device"), QStringLiteral("online"),
+            QStringLiteral("--device"), QStringLiteral("2222333344445555=offline") })) {
         qCritical("could not set up the stand-ins");
         return 1;
     }
@@ -130,7 +131,8 @@ int main(int argc, char *argv[])
     const QString serial = QStringLiteral("0011223344556677");
     if (!winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, "1.22.5.3")
         || !SpoolerFixture::addCloudPrinter(QStringLiteral("前台打印机"), 1, serial)
-        || !SpoolerFixture::addCloudPrinter(QStringLiteral("仓库标签"), 2, QStringLiteral("2222333344445555"))) {
+        || !SpoolerFixture::addCloudPrinter(
+            QStringLiteral("仓库标签"), 2, QStringLiteral("2222333344445555"))) {
         qCritical("could not add the printers");
         return 1;
     }
@@ -159,12 +161,14 @@ int main(int argc, char *argv[])
         ok &= save(&window, output, QStringLiteral("list.png"));
         for (DriverItem *card : window.findChildren<DriverItem *>()) {
             const bool offline = card->driverInfo().cloud_sn == QLatin1String("2222333344445555");
-            ok &= save(card, output, offline ? QStringLiteral("card-failure.png") : QStringLiteral("card-success.png"));
+            ok &= save(card, output,
+                offline ? QStringLiteral("card-failure.png") : QStringLiteral("card-success.png"));
         }
 
         window.findChild<QPushButton *>(QStringLiteral("pushButton_add"))->click();
         window.findChild<QLineEdit *>(QStringLiteral("lineEdit_name"))->setText(QStringLiteral("财务室"));
-        window.findChild<QLineEdit *>(QStringLiteral("lineEdit_num"))->setText(QStringLiteral("89ab01cd23ef4567"));
+        window.findChild<QLineEdit *>(QStringLiteral("lineEdit_num"))
+            ->setText(QStringLiteral("89ab01cd23ef4567"));
         settle(200);
         ok &= save(&window, output, QStringLiteral("add.png"));
 
@@ -188,9 +192,11 @@ int main(int argc, char *argv[])
         journal.setFinal(kept, QStringLiteral("打印失败:设备离线"));
         appendJobRecord(serial, failed, QStringLiteral("打印失败:设备离线"), 30720);
         PrinterOutbox outbox(card(window, serial)->driverInfo(), &journal);
-        const qint64 arriving = journal.addJob(QStringLiteral("前台打印机"), serial, QStringLiteral("合同扫描件.pdf;10:05:31"));
+        const qint64 arriving
+            = journal.addJob(QStringLiteral("前台打印机"), serial, QStringLiteral("合同扫描件.pdf;10:05:31"));
         outbox.addArriving(arriving);
-        const qint64 behind = journal.addJob(QStringLiteral("前台打印机"), serial, QStringLiteral("周报.docx;10:05:33"));
+        const qint64 behind
+            = journal.addJob(QStringLiteral("前台打印机"), serial, QStringLiteral("周报.docx;10:05:33"));
         outbox.addArriving(behind);
         journal.setReceived(behind, 88064);
         outbox.addReceived(behind);

@@ -18,15 +18,15 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QJsonArray>
 #include <QFile>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QTest>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -73,8 +73,8 @@ private slots:
     {
         registerDriverInfoMetaType();
         QVERIFY(ProgramFolder::install());
-        QVERIFY(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("0"), QStringLiteral("--default-device"),
-                             QStringLiteral("online")}));
+        QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
+            QStringLiteral("--default-device"), QStringLiteral("online") }));
         setCloudServiceBaseForTesting(m_sim.baseUrl());
     }
 
@@ -94,8 +94,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("message");
         QTest::newRow("both empty") << QString() << QString() << QStringLiteral("请输入云序号!");
-        QTest::newRow("15 digits, no name") << QStringLiteral("0123456789ABCDE") << QString()
-                                            << QStringLiteral("云序号输入错误!");
+        QTest::newRow("15 digits, no name")
+            << QStringLiteral("0123456789ABCDE") << QString() << QStringLiteral("云序号输入错误!");
         QTest::newRow("not hex") << QStringLiteral("0123456789ABCDEX") << QStringLiteral("n")
                                  << QStringLiteral("云序号输入错误!");
         QTest::newRow("name empty") << QStringLiteral("0123456789abcdef") << QString()
@@ -113,7 +113,7 @@ private slots:
         fillForm(window, serial, name);
         DialogWatcher dialogs;
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok")), Qt::LeftButton);
-        QCOMPARE(dialogs.messages(), QStringList{message});
+        QCOMPARE(dialogs.messages(), QStringList { message });
         QCOMPARE(winsim::rundllCommandLines().size(), size_t(0));
     }
 
@@ -127,13 +127,14 @@ private slots:
         fillForm(window, QStringLiteral("00112233aabbccdd"), QStringLiteral("前台"));
         DialogWatcher dialogs(QStringLiteral("确定"));
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_ok")), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("添加成功"), TestTiming::scaled(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            dialogs.messages().join(QLatin1Char('|')), QStringLiteral("添加成功"), TestTiming::scaled(60000));
         QTRY_COMPARE(cards(window).size(), 1);
         DriverItem *card = cards(window).first();
         QCOMPARE(card->driverInfo().printer_name, QStringLiteral("前台"));
         QCOMPARE(card->driverInfo().cloud_sn, QLatin1String(kSerial));
         QCOMPARE(card->driverInfo().port_num, quint16(8101));
-        QCOMPARE(ProgramState::storedRows(), QStringList{QStringLiteral("前台|00112233AABBCCDD|8101")});
+        QCOMPARE(ProgramState::storedRows(), QStringList { QStringLiteral("前台|00112233AABBCCDD|8101") });
         QString serial;
         QVERIFY(CPrinter().GetCloudPrinterId(QStringLiteral("前台"), serial));
         QCOMPARE(serial, QLatin1String(kSerial));
@@ -144,14 +145,16 @@ private slots:
 
         // A print job from an application reaches the service and ends in one record.
         const QByteArray job = QByteArray("%!PS\n") + QByteArray(70000, 'q');
-        QVERIFY(winsim::submitJob("前台", std::string("letter.ps"), std::vector<uint8_t>(job.begin(), job.end())));
+        QVERIFY(winsim::submitJob(
+            "前台", std::string("letter.ps"), std::vector<uint8_t>(job.begin(), job.end())));
         QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         const QStringList fields = records().first().split(QLatin1Char(';'));
         QCOMPARE(fields.size(), 5);
         QCOMPARE(fields.at(0), QStringLiteral("letter.ps"));
         QCOMPARE(fields.at(2), QStringLiteral("打印成功"));
         QCOMPARE(fields.at(3), QString::number(job.size()));
-        const QJsonArray jobs = m_sim.adminGet(QStringLiteral("/admin/jobs")).object().value(QStringLiteral("jobs")).toArray();
+        const QJsonArray jobs
+            = m_sim.adminGet(QStringLiteral("/admin/jobs")).object().value(QStringLiteral("jobs")).toArray();
         QCOMPARE(jobs.size(), 1);
         const QJsonObject received = jobs.at(0).toObject();
         QCOMPARE(received.value(QStringLiteral("serial")).toString(), QLatin1String(kSerial));
@@ -160,7 +163,8 @@ private slots:
         // The test page from the card: its result comes in a dialog.
         dialogs.clear();
         card->onTestClicked();
-        QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages().join(QLatin1Char('|')), QStringLiteral("打印成功"), TestTiming::scaled(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            dialogs.messages().join(QLatin1Char('|')), QStringLiteral("打印成功"), TestTiming::scaled(30000));
         QTRY_COMPARE(records().size(), 2);
         QVERIFY(records().last().startsWith(QStringLiteral("测试页;")));
 
@@ -170,13 +174,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(cards(window).isEmpty(), TestTiming::scaled(20000));
         QTRY_VERIFY(!ProgramState::acceptsConnections(8101));
         QVERIFY(ProgramState::storedRows().isEmpty());
-        QCOMPARE(dialogs.messages(), QStringList{QStringLiteral("确定删除打印机 前台？")});
+        QCOMPARE(dialogs.messages(), QStringList { QStringLiteral("确定删除打印机 前台？") });
     }
 
     void failedJobsTellTheTrayOncePerMinute()
     {
-        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
-        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
+        QVERIFY(m_sim.configure({ { QStringLiteral("devices"),
+            QJsonObject { { QLatin1String(kSerial), QStringLiteral("offline") } } } }));
+        QVERIFY(
+            winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("前台"), 1, QLatin1String(kSerial)));
         LogCapture log;
         TolMainWindow window;
@@ -187,7 +193,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         QVERIFY(line->text().startsWith(QStringLiteral("上次打印：打印失败:设备离线  会议纪要.pdf  ")));
         QTRY_COMPARE(log.count(QStringLiteral("tray message:")), 1);
-        QCOMPARE(log.linesContaining(QStringLiteral("tray message: 打印机 前台：打印失败:设备离线 文档：会议纪要.pdf")).size(), 1);
+        QCOMPARE(log.linesContaining(
+                        QStringLiteral("tray message: 打印机 前台：打印失败:设备离线 文档：会议纪要.pdf"))
+                     .size(),
+            1);
 
         // The second failure within the minute is on the card and in the history, not in the tray.
         QVERIFY(winsim::submitJob("前台", std::string("发票.pdf"), std::vector<uint8_t>(100, 'b')));
@@ -200,8 +209,10 @@ private slots:
     // bytes a second time, as a job of its own with a record of its own; its row offers no second try.
     void failedJobIsSentAgainFromItsHistory()
     {
-        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
-        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
+        QVERIFY(m_sim.configure({ { QStringLiteral("devices"),
+            QJsonObject { { QLatin1String(kSerial), QStringLiteral("offline") } } } }));
+        QVERIFY(
+            winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("前台"), 1, QLatin1String(kSerial)));
         TolMainWindow window;
         QCOMPARE(cards(window).size(), 1);
@@ -209,7 +220,8 @@ private slots:
         QVERIFY(winsim::submitJob("前台", std::string("合同.pdf"), std::vector<uint8_t>(300, 'c')));
         QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, TestTiming::scaled(20000));
         QVERIFY(records().first().contains(QStringLiteral(";打印失败:设备离线;300;")));
-        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("devices"),
+            QJsonObject { { QLatin1String(kSerial), QStringLiteral("online") } } } }));
 
         // The card's history runs modally: it is driven from within its own event loop.
         int buttons = -1;
@@ -218,13 +230,15 @@ private slots:
             auto *dialog = qobject_cast<SettingsDlg *>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
-            QList<QPushButton *> resend = dialog->table()->findChildren<QPushButton *>(QStringLiteral("resendButton"));
+            QList<QPushButton *> resend
+                = dialog->table()->findChildren<QPushButton *>(QStringLiteral("resendButton"));
             buttons = resend.size();
             if (buttons == 1)
                 resend.first()->click();
             QApplication::processEvents();
             buttonsAfter = 0;
-            for (QPushButton *button : dialog->table()->findChildren<QPushButton *>(QStringLiteral("resendButton")))
+            for (QPushButton *button :
+                dialog->table()->findChildren<QPushButton *>(QStringLiteral("resendButton")))
                 buttonsAfter += button->isVisible() && button->isEnabled() ? 1 : 0;
             dialog->close();
         });
@@ -237,17 +251,22 @@ private slots:
         QVERIFY(records().at(1).contains(QStringLiteral(";打印成功;300;")));
         const QJsonArray jobs = m_sim.jobs();
         QCOMPARE(jobs.size(), 2);
-        QCOMPARE(jobs.at(0).toObject().value(QStringLiteral("crc32")), jobs.at(1).toObject().value(QStringLiteral("crc32")));
-        QVERIFY(jobs.at(0).toObject().value(QStringLiteral("jobId")) != jobs.at(1).toObject().value(QStringLiteral("jobId")));
+        QCOMPARE(jobs.at(0).toObject().value(QStringLiteral("crc32")),
+            jobs.at(1).toObject().value(QStringLiteral("crc32")));
+        QVERIFY(jobs.at(0).toObject().value(QStringLiteral("jobId"))
+            != jobs.at(1).toObject().value(QStringLiteral("jobId")));
     }
 
     void startupListsCloudPrinters()
     {
-        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
+        QVERIFY(
+            winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
+        QVERIFY(
+            SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
         QVERIFY(winsim::addPrinter("Plain", "FILE:", TestPrinters::kDriver));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("NoPort"), 2));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Twin"), 3, QStringLiteral("3333333333333333")));
+        QVERIFY(
+            SpoolerFixture::addCloudPrinter(QStringLiteral("Twin"), 3, QStringLiteral("3333333333333333")));
         QVERIFY(CPrinter().SetPrinterPortNum(QStringLiteral("Twin"), 8101));
 
         LogCapture log;
@@ -255,10 +274,11 @@ private slots:
         QStringList names;
         for (DriverItem *card : cards(window))
             names << card->driverInfo().printer_name;
-        QCOMPARE(names, (QStringList{QStringLiteral("Cloud1"), QStringLiteral("Twin")}));
+        QCOMPARE(names, (QStringList { QStringLiteral("Cloud1"), QStringLiteral("Twin") }));
         QCOMPARE(log.count(QStringLiteral("GetPrinterPortNum name: NoPort, port: 0 failed")), 1);
         const QStringList critical = log.lines(QtCriticalMsg);
-        QVERIFY2(critical.contains(QStringLiteral("listen ip: 127.0.0.1 port: 8101, failed")), qPrintable(critical.join(QLatin1Char('\n'))));
+        QVERIFY2(critical.contains(QStringLiteral("listen ip: 127.0.0.1 port: 8101, failed")),
+            qPrintable(critical.join(QLatin1Char('\n'))));
         QVERIFY(ProgramState::acceptsConnections(8101));
     }
 
@@ -266,7 +286,8 @@ private slots:
     // with the state that came for it meanwhile, and every card asks through the window's one client.
     void cardsOutOfSightAreMadeWhenSeen()
     {
-        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
+        QVERIFY(
+            winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         const int printers = 8;
         for (int i = 1; i <= printers; ++i) {
             QVERIFY(SpoolerFixture::addCloudPrinter(
@@ -281,11 +302,17 @@ private slots:
         QTRY_VERIFY(built(listed.first()));
         QVERIFY(!built(listed.last()));
         for (DriverItem *card : listed)
-            QVERIFY(card->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
+            QVERIFY(
+                card->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
 
         // Every card's first state query has been answered by the service.
-        QTRY_VERIFY(m_sim.adminGet(QStringLiteral("/admin/stats")).object().value(QStringLiteral("state"))
-                        .toObject().value(QStringLiteral("requests")).toInt() >= printers);
+        QTRY_VERIFY(m_sim.adminGet(QStringLiteral("/admin/stats"))
+                        .object()
+                        .value(QStringLiteral("state"))
+                        .toObject()
+                        .value(QStringLiteral("requests"))
+                        .toInt()
+            >= printers);
         auto *area = window.findChild<QScrollArea *>(QStringLiteral("scrollArea"));
         QVERIFY(area);
         area->ensureWidgetVisible(listed.last());
@@ -296,15 +323,18 @@ private slots:
 
     void removalFailureKeepsCard()
     {
-        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
+        QVERIFY(
+            winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
+        QVERIFY(
+            SpoolerFixture::addCloudPrinter(QStringLiteral("Cloud1"), 1, QStringLiteral("1111111111111111")));
         TolMainWindow window;
         QCOMPARE(cards(window).size(), 1);
         winsim::failCall("DeletePrinter", 1, ERROR_ACCESS_DENIED);
         DialogWatcher dialogs(QStringLiteral("确定"));
         cards(window).first()->onDeleteClicked();
         QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages(),
-                                  (QStringList{QStringLiteral("确定删除打印机 Cloud1？"), QStringLiteral("删除打印机失败")}), TestTiming::scaled(20000));
+            (QStringList { QStringLiteral("确定删除打印机 Cloud1？"), QStringLiteral("删除打印机失败") }),
+            TestTiming::scaled(20000));
         QCOMPARE(cards(window).size(), 1);
         QVERIFY(ProgramState::acceptsConnections(8101));
     }
@@ -314,9 +344,9 @@ private slots:
         QDir logs(QCoreApplication::applicationDirPath() + QStringLiteral("/logs"));
         QDir details(QCoreApplication::applicationDirPath() + QStringLiteral("/details"));
         Clock::setFixedForTesting(QDateTime(QDate(2026, 12, 7), QTime(12, 0)));
-        for (const QString &path : {logs.filePath(QStringLiteral("2026-11-01.log")),
-                                    logs.filePath(QStringLiteral("2026-12-06.log")),
-                                    details.filePath(QStringLiteral("1111111111111111") + QStringLiteral("2026-12-01.txt"))}) {
+        for (const QString &path : { logs.filePath(QStringLiteral("2026-11-01.log")),
+                 logs.filePath(QStringLiteral("2026-12-06.log")),
+                 details.filePath(QStringLiteral("1111111111111111") + QStringLiteral("2026-12-01.txt")) }) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
         }

@@ -66,12 +66,14 @@ private slots:
         QVERIFY(m_folder.isValid());
         QVERIFY(ProgramFolder::installProgram(m_folder.path()));
         const QUrl service(QStringLiteral(COURIER_CLOUD_SERVICE_BASE));
-        QVERIFY2(m_sim.start({QStringLiteral("--pending-polls"), QStringLiteral("1"), QStringLiteral("--device"),
-                              QLatin1String(kSerial) + QStringLiteral("=online")},
-                             quint16(service.port())),
-                 "the cloud stand-in could not take the program's service address");
+        QVERIFY2(
+            m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("1"), QStringLiteral("--device"),
+                            QLatin1String(kSerial) + QStringLiteral("=online") },
+                quint16(service.port())),
+            "the cloud stand-in could not take the program's service address");
         QVERIFY(winsim::reset());
-        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
+        QVERIFY(
+            winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Office"), 1, QLatin1String(kSerial)));
     }
 
@@ -101,15 +103,17 @@ private slots:
 
         QProcess print;
         print.start(QStringLiteral(COURIER_BIN_DIR "/winsim"),
-                    {QStringLiteral("print"), QStringLiteral("Office"), file.fileName(), QStringLiteral("--document"),
-                     QStringLiteral("年度报告.pdf")});
+            { QStringLiteral("print"), QStringLiteral("Office"), file.fileName(),
+                QStringLiteral("--document"), QStringLiteral("年度报告.pdf") });
         QVERIFY(print.waitForFinished(20000));
         QCOMPARE(print.exitCode(), 0);
 
         QJsonArray jobs;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (jobs = m_sim.adminGet(QStringLiteral("/admin/jobs")).object().value(QStringLiteral("jobs")).toArray(),
-             jobs.size() == 1),
+        QTRY_VERIFY_WITH_TIMEOUT((jobs = m_sim.adminGet(QStringLiteral("/admin/jobs"))
+                                             .object()
+                                             .value(QStringLiteral("jobs"))
+                                             .toArray(),
+                                     jobs.size() == 1),
             TestTiming::scaled(30000));
         const QJsonObject received = jobs.at(0).toObject();
         QCOMPARE(received.value(QStringLiteral("serial")).toString(), QLatin1String(kSerial));
@@ -119,8 +123,8 @@ private slots:
         const QString details = path(QStringLiteral("details/")) + QLatin1String(kSerial)
             + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".txt");
         QTRY_VERIFY_WITH_TIMEOUT(fileBytes(details).endsWith("!+!"), TestTiming::scaled(30000));
-        const QStringList records = QString::fromUtf8(fileBytes(details)).split(QStringLiteral("!+!"),
-                                                                               Qt::SkipEmptyParts);
+        const QStringList records
+            = QString::fromUtf8(fileBytes(details)).split(QStringLiteral("!+!"), Qt::SkipEmptyParts);
         QCOMPARE(records.size(), 1);
         const QStringList fields = records.at(0).split(QLatin1Char(';'));
         QCOMPARE(fields.size(), 5);
@@ -129,15 +133,14 @@ private slots:
         QCOMPARE(fields.at(3), QString::number(job.size()));
 
         const QString log = QString::fromUtf8(fileBytes(path(QStringLiteral("logs/"))
-                                                       + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
-                                                       + QStringLiteral(".log")));
+            + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".log")));
         QVERIFY(log.contains(QStringLiteral("24_PrinterServer incomingConnection")));
     }
 
     void secondStartLeavesTheFirst()
     {
         QProcess second;
-        startProgram(second, {QStringLiteral("--again")});
+        startProgram(second, { QStringLiteral("--again") });
         QVERIFY(second.waitForFinished(20000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);

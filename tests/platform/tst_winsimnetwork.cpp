@@ -373,8 +373,8 @@ void TestWinsimNetwork::tableSizeAndArgumentsFollowWindows()
     QVERIFY(size >= offsetof(MIB_TCPTABLE_OWNER_PID, table) + 2 * sizeof(MIB_TCPROW_OWNER_PID));
     std::vector<BYTE> buffer(size + 4096, 0xEE);
     DWORD tooSmall = DWORD(offsetof(MIB_TCPTABLE_OWNER_PID, table) + sizeof(MIB_TCPROW_OWNER_PID));
-    QCOMPARE(GetExtendedTcpTable(
-                 buffer.data(), &tooSmall, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0),
+    QCOMPARE(
+        GetExtendedTcpTable(buffer.data(), &tooSmall, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0),
         DWORD(ERROR_INSUFFICIENT_BUFFER));
     QVERIFY(tooSmall >= size - 4 * sizeof(MIB_TCPROW_OWNER_PID)); // other sockets may have come and gone
     QCOMPARE(buffer[0], BYTE(0xEE));
@@ -465,7 +465,8 @@ void TestWinsimNetwork::thousandsOfSocketsAreAnsweredQuickly()
         const auto queried = std::chrono::steady_clock::now();
         std::vector<BYTE> buffer(size + 64 * sizeof(MIB_TCPROW_OWNER_PID));
         size = DWORD(buffer.size());
-        QCOMPARE(GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0),
+        QCOMPARE(
+            GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0),
             DWORD(NO_ERROR));
         const auto filled = std::chrono::steady_clock::now();
         queries.push_back(std::chrono::duration<double, std::milli>(queried - start).count());
@@ -538,7 +539,8 @@ void TestWinsimNetwork::processImageOfAChild()
 
     // This process, by its own id.
     QCOMPARE(GetCurrentProcessId(), DWORD(getpid()));
-    QCOMPARE(imageName(GetCurrentProcessId()), QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+    QCOMPARE(
+        imageName(GetCurrentProcessId()), QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
 }
 
 void TestWinsimNetwork::processCallsRefuseAsWindowsRefuses()

@@ -70,7 +70,6 @@ private:
     QList<qintptr> m_held;
 };
 
-
 struct Job
 {
     QString document;

@@ -17,8 +17,14 @@
 
 namespace {
 
-QString snA() { return QStringLiteral("0123456789ABCDEF"); }
-QString snB() { return QStringLiteral("FEDCBA9876543210"); }
+QString snA()
+{
+    return QStringLiteral("0123456789ABCDEF");
+}
+QString snB()
+{
+    return QStringLiteral("FEDCBA9876543210");
+}
 
 QDateTime localAt(int y, int m, int d, int hh, int mm, int ss)
 {
@@ -188,8 +194,8 @@ void TestDetailFile::dayOfWritingChoosesTheFile()
     QCOMPARE(readDetailRecords(snA()), QStringLiteral("just after midnight!+!"));
 
     QCOMPARE(fileBytes(fileIn(snA() + QStringLiteral("2026-03-01.txt"))), QByteArray("late!+!"));
-    QCOMPARE(fileBytes(fileIn(snA() + QStringLiteral("2026-03-02.txt"))),
-             QByteArray("just after midnight!+!"));
+    QCOMPARE(
+        fileBytes(fileIn(snA() + QStringLiteral("2026-03-02.txt"))), QByteArray("just after midnight!+!"));
 
     Clock::setFixedForTesting(localAt(2026, 3, 1, 12, 0, 0));
     QCOMPARE(readDetailRecords(snA()), QStringLiteral("late!+!"));
@@ -238,8 +244,8 @@ void TestDetailFile::concurrentAppendsKeepEveryRecordWhole()
     constexpr int writers = 4;
     constexpr int perWriter = 100;
     const QString pattern = QStringLiteral("doc%1-%2.pdf;10:00:00;打印成功;4096;10:00:01");
-    std::atomic<bool> writing{true};
-    std::atomic<int> tornReads{0};
+    std::atomic<bool> writing { true };
+    std::atomic<int> tornReads { 0 };
 
     // The reader only ever sees a file that exists.
     appendDetailRecord(snA(), QStringLiteral("doc-seed.pdf;09:00:00;打印成功;4096;10:00:01"));
@@ -283,9 +289,7 @@ void TestDetailFile::pruningKeepsTodayYesterdayAndUndatedNames()
         snA() + QStringLiteral("2026-12-07.txt"), // today
         snA() + QStringLiteral("2025-12-31.txt"), // last year
         snB() + QStringLiteral("2026-11-30.txt"), // another printer, last month
-        QStringLiteral("readme.txt"),
-        snA() + QStringLiteral(".txt"),
-        snA() + QStringLiteral("notadate.txt"),
+        QStringLiteral("readme.txt"), snA() + QStringLiteral(".txt"), snA() + QStringLiteral("notadate.txt"),
         snA() + QStringLiteral("2026-12-01.TXT"), // the extension is removed only in lower case
         snA() + QStringLiteral("2026-12-01.log"),
         QStringLiteral("ABC2026-12-01.txt"), // too short a serial leaves no date

@@ -20,9 +20,18 @@ namespace {
 
 const char kReadBack[] = "readback";
 
-QString sn0() { return QStringLiteral("0123456789ABCDEF"); }
-QString sn1() { return QStringLiteral("00000000000000B2"); }
-QString sn2() { return QStringLiteral("1111111111111111"); }
+QString sn0()
+{
+    return QStringLiteral("0123456789ABCDEF");
+}
+QString sn1()
+{
+    return QStringLiteral("00000000000000B2");
+}
+QString sn2()
+{
+    return QStringLiteral("1111111111111111");
+}
 
 // A row of table driver as another connection sees it.
 struct StoredRow
@@ -108,8 +117,8 @@ private slots:
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("task.db")); }
     // Runs one statement on a connection of its own, as any other reader of task.db would.
-    QList<QVariantList> queryOther(const QString &sql, const QVariantList &binds = {},
-                                   bool *ok = nullptr) const;
+    QList<QVariantList> queryOther(
+        const QString &sql, const QVariantList &binds = {}, bool *ok = nullptr) const;
     QList<StoredRow> readRows(const QString &where = QString(), const QString &bound = QString()) const;
     int countRows() const { return readRows().size(); }
     bool driverTableExists() const;
@@ -133,8 +142,8 @@ void TestPrinterRecordStore::cleanup()
     m_dir.reset();
 }
 
-QList<QVariantList> TestPrinterRecordStore::queryOther(const QString &sql, const QVariantList &binds,
-                                                       bool *ok) const
+QList<QVariantList> TestPrinterRecordStore::queryOther(
+    const QString &sql, const QVariantList &binds, bool *ok) const
 {
     QList<QVariantList> rows;
     bool done = false;
@@ -169,10 +178,11 @@ QList<StoredRow> TestPrinterRecordStore::readRows(const QString &where, const QS
                                        "typeof(port_num), ip, ts from driver ")
         + where + QStringLiteral(" order by id");
     QList<StoredRow> rows;
-    const QList<QVariantList> found = queryOther(sql, bound.isNull() ? QVariantList() : QVariantList{bound});
+    const QList<QVariantList> found
+        = queryOther(sql, bound.isNull() ? QVariantList() : QVariantList { bound });
     for (const QVariantList &v : found) {
-        rows.append({v[0].toString(), v[1].toString(), v[2].toString(), v[3].toString(), v[4],
-                     v[5].toString(), v[6].toString(), v[7].toString()});
+        rows.append({ v[0].toString(), v[1].toString(), v[2].toString(), v[3].toString(), v[4],
+            v[5].toString(), v[6].toString(), v[7].toString() });
     }
     return rows;
 }
@@ -192,12 +202,11 @@ void TestPrinterRecordStore::driverInfoKeepsFieldOrderAndCopies()
 {
     const DriverInfo empty;
     QVERIFY(empty.printer_name.isEmpty() && empty.cloud_sn.isEmpty() && empty.port_name.isEmpty()
-            && empty.driver_name.isEmpty() && empty.ip.isEmpty());
+        && empty.driver_name.isEmpty() && empty.ip.isEmpty());
 
     // Brace initialisation follows the declaration order, so this pins the field order down.
-    const DriverInfo info{QStringLiteral("Office"), sn0(),
-                          QStringLiteral("REDadez_9100"), 9100, TestPrinters::driverName(),
-                          QStringLiteral("127.0.0.1")};
+    const DriverInfo info { QStringLiteral("Office"), sn0(), QStringLiteral("REDadez_9100"), 9100,
+        TestPrinters::driverName(), QStringLiteral("127.0.0.1") };
     QCOMPARE(info.printer_name, QStringLiteral("Office"));
     QCOMPARE(info.cloud_sn, sn0());
     QCOMPARE(info.port_name, QStringLiteral("REDadez_9100"));
@@ -221,9 +230,9 @@ void TestPrinterRecordStore::driverInfoCrossesThreadsInQueuedSignals()
     Emitter emitter;
     Receiver receiver;
     QVERIFY(connect(&emitter, SIGNAL(result(bool, QString, DriverInfo)), &receiver,
-                    SLOT(onResult(bool, QString, DriverInfo)), Qt::QueuedConnection));
-    QVERIFY(connect(&emitter, SIGNAL(listed(QList<DriverInfo>)), &receiver,
-                    SLOT(onListed(QList<DriverInfo>)), Qt::QueuedConnection));
+        SLOT(onResult(bool, QString, DriverInfo)), Qt::QueuedConnection));
+    QVERIFY(connect(&emitter, SIGNAL(listed(QList<DriverInfo>)), &receiver, SLOT(onListed(QList<DriverInfo>)),
+        Qt::QueuedConnection));
 
     const DriverInfo first = makeInfo(QStringLiteral("Front desk"), sn0(), 9100);
     const DriverInfo second = makeInfo(QStringLiteral("Back office"), sn1(), 65535);
@@ -232,7 +241,7 @@ void TestPrinterRecordStore::driverInfoCrossesThreadsInQueuedSignals()
         emit emitter.result(true, QStringLiteral("ok"), local);
         // The copy in flight must not depend on the sender's object staying alive or unchanged.
         local.printer_name = QStringLiteral("changed after emit");
-        emit emitter.listed(QList<DriverInfo>{first, second});
+        emit emitter.listed(QList<DriverInfo> { first, second });
     });
     worker->start();
     QVERIFY(worker->wait(10000));
@@ -264,17 +273,17 @@ void TestPrinterRecordStore::firstInsertCreatesFileAndTable()
     QCOMPARE(rows[0].ip, info.ip);
     // The insertion time comes from the table's default.
     QVERIFY2(QDateTime::fromString(rows[0].ts, QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid(),
-             qPrintable(rows[0].ts));
+        qPrintable(rows[0].ts));
 
     // The table is exactly the one the program has always created.
-    const QList<QVariantList> schema =
-        queryOther(QStringLiteral("select sql from sqlite_master where name = 'driver'"));
+    const QList<QVariantList> schema
+        = queryOther(QStringLiteral("select sql from sqlite_master where name = 'driver'"));
     QCOMPARE(schema.size(), 1);
     QCOMPARE(schema[0].value(0).toString(),
-             QStringLiteral("CREATE TABLE driver(id integer PRIMARY KEY autoincrement, "
-                            "printer_name text UNIQUE, driver_name text, cloud_sn text, port_name text, "
-                            "port_num INTEGER, ip text,  "
-                            "ts TIMESTAMP DEFAULT (datetime('now','localtime')))"));
+        QStringLiteral("CREATE TABLE driver(id integer PRIMARY KEY autoincrement, "
+                       "printer_name text UNIQUE, driver_name text, cloud_sn text, port_name text, "
+                       "port_num INTEGER, ip text,  "
+                       "ts TIMESTAMP DEFAULT (datetime('now','localtime')))"));
 
     // Later inserts find the table and add to it.
     const DriverInfo second = makeInfo(QStringLiteral("Back office"), sn1(), 9101);
@@ -365,9 +374,9 @@ void TestPrinterRecordStore::unknownNameDeleteAndUpdateChangeNothing()
     LogCapture log;
     QVERIFY(deletePrinterRecord(QStringLiteral("Nobody")));
     QVERIFY(updatePrinterRecord(QStringLiteral("Nobody"), QStringLiteral("cloud_sn"),
-                                sqlTextLiteral(QStringLiteral("FFFFFFFFFFFFFFFF"))));
+        sqlTextLiteral(QStringLiteral("FFFFFFFFFFFFFFFF"))));
     QVERIFY(updatePrinterRecord(QStringLiteral("front desk"), QStringLiteral("printer_name"),
-                                sqlTextLiteral(QStringLiteral("Renamed"))));
+        sqlTextLiteral(QStringLiteral("Renamed"))));
     QVERIFY2(log.lines().isEmpty(), qPrintable(log.lines().join(QLatin1Char('\n'))));
 
     const QList<StoredRow> rows = readRows();
@@ -380,8 +389,8 @@ void TestPrinterRecordStore::deleteAndUpdateFailBeforeTableExists()
 {
     LogCapture log;
     QVERIFY(!deletePrinterRecord(QStringLiteral("Front desk")));
-    QVERIFY(!updatePrinterRecord(QStringLiteral("Front desk"), QStringLiteral("cloud_sn"),
-                                 sqlTextLiteral(sn0())));
+    QVERIFY(!updatePrinterRecord(
+        QStringLiteral("Front desk"), QStringLiteral("cloud_sn"), sqlTextLiteral(sn0())));
     QVERIFY(!defaultConnectionOpen());
 
     // The query's error stands alone on its line.
@@ -427,7 +436,7 @@ void TestPrinterRecordStore::unopenableDatabaseFailsEveryOperation()
     const QStringList lines = log.lines();
     QCOMPARE(log.linesStartingWith(QStringLiteral("Error: Fail to open task.db. QSqlError(")).size(), 3);
     QVERIFY2(log.linesStartingWith(QStringLiteral("Insert printer error")).isEmpty(),
-             qPrintable(lines.join(QLatin1Char('\n'))));
+        qPrintable(lines.join(QLatin1Char('\n'))));
     QVERIFY(QFileInfo(dbPath()).isDir());
 }
 

@@ -67,7 +67,8 @@ QList<QVariant> TestCloud::post(const QString &base, const QByteArray &job)
 {
     QPointer<Cloud> cloud = new Cloud(base + QStringLiteral("/v1.1/transparentPrinting"), printer());
     QSignalSpy results(cloud.data(), &Cloud::cloudResule);
-    if (!cloud->request(job, job.size(), kJobneed) || !results.wait(TestTiming::scaled(10000)) || results.count() != 1)
+    if (!cloud->request(job, job.size(), kJobneed) || !results.wait(TestTiming::scaled(10000))
+        || results.count() != 1)
         return QList<QVariant>();
     // Reported once, then the client and its reply go away whatever the outcome.
     QPointer<QNetworkReply> reply = cloud->reply();

@@ -92,8 +92,9 @@ void TestHttpPost::requestCarriesOnlyItsOwnHeaders()
     for (const QByteArray &name : request.headers.keys())
         names << QString::fromLatin1(name);
     names.sort();
-    QCOMPARE(names, QStringList({ QStringLiteral("connection"), QStringLiteral("content-length"),
-                        QStringLiteral("content-type"), QStringLiteral("host") }));
+    QCOMPARE(names,
+        QStringList({ QStringLiteral("connection"), QStringLiteral("content-length"),
+            QStringLiteral("content-type"), QStringLiteral("host") }));
     QCOMPARE(request.headers.value("content-type"), kContentType);
 }
 

@@ -40,7 +40,9 @@ DriverInfo printer(quint16 port)
 // Descriptors this process has open right now.
 int openDescriptors()
 {
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size();
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
+        .size();
 }
 
 } // namespace
@@ -88,8 +90,8 @@ void TestListenerGuard::init()
 {
     m_log = new LogCapture;
     m_folder = new QTemporaryDir;
-    m_journal = new OutboxJournal(m_folder->filePath(QStringLiteral("outbox.db")),
-        m_folder->filePath(QStringLiteral("spool")));
+    m_journal = new OutboxJournal(
+        m_folder->filePath(QStringLiteral("outbox.db")), m_folder->filePath(QStringLiteral("spool")));
     QVERIFY(m_journal->isOpen());
     m_service = new RawHttpPeer;
     QVERIFY(m_service->listen());
@@ -178,7 +180,8 @@ void TestListenerGuard::strangersAreRefusedUnread()
 
     QTRY_COMPARE(m_log->count(QStringLiteral("refused 1 connection(s) from process %1 (").arg(peer)), 1);
     const QString refusal = m_log->linesContaining(QStringLiteral("from process %1").arg(peer)).first();
-    QVERIFY2(refusal.contains(how == QLatin1String("http") ? QStringLiteral("curl") : QStringLiteral("stranger")),
+    QVERIFY2(
+        refusal.contains(how == QLatin1String("http") ? QStringLiteral("curl") : QStringLiteral("stranger")),
         qPrintable(refusal));
     QCOMPARE(journaledJobs(), 0);
     QVERIFY(m_service->requests().isEmpty());
@@ -202,11 +205,13 @@ void TestListenerGuard::spoolerConnectionsAreBounded()
         spooler.back()->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
         QVERIFY(spooler.back()->waitForConnected());
     }
-    QTRY_COMPARE(m_log->count(QStringLiteral("too many connections at once")), tried - PrinterServer::kMaxReceiving);
+    QTRY_COMPARE(
+        m_log->count(QStringLiteral("too many connections at once")), tried - PrinterServer::kMaxReceiving);
     QTRY_COMPARE(journaledJobs(), PrinterServer::kMaxReceiving);
     const auto stillConnected = [&] {
-        return std::count_if(spooler.begin(), spooler.end(),
-            [](const std::unique_ptr<QTcpSocket> &s) { return s->state() == QAbstractSocket::ConnectedState; });
+        return std::count_if(spooler.begin(), spooler.end(), [](const std::unique_ptr<QTcpSocket> &s) {
+            return s->state() == QAbstractSocket::ConnectedState;
+        });
     };
     QTRY_COMPARE(int(stillConnected()), PrinterServer::kMaxReceiving);
     // Those taken are jobs like any other: each is posted once it is whole.

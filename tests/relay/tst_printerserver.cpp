@@ -112,8 +112,8 @@ void TestPrinterServer::init()
     m_log = new LogCapture;
     m_folder = new QTemporaryDir;
     QVERIFY(m_folder->isValid());
-    m_journal = new OutboxJournal(m_folder->filePath(QStringLiteral("outbox.db")),
-        m_folder->filePath(QStringLiteral("spool")));
+    m_journal = new OutboxJournal(
+        m_folder->filePath(QStringLiteral("outbox.db")), m_folder->filePath(QStringLiteral("spool")));
     QVERIFY(m_journal->isOpen());
     m_service = new RawHttpPeer(this);
     QVERIFY(m_service->listen());
@@ -316,11 +316,13 @@ void TestPrinterServer::restartResumesEveryStateWithoutPostingTwice()
     for (int i = 0; i < 4; ++i) {
         QVERIFY2(m_sink->waitFor(i + 1), qPrintable(QString::number(i)));
         seen << m_sink->jobneed(i).section(QLatin1Char(';'), 0, 0);
-        recordCurrent(m_sink->results.at(i).error == QNetworkReply::NoError ? QStringLiteral("打印成功")
-                                                                             : QStringLiteral("打印失败:网络访问异常"));
+        recordCurrent(m_sink->results.at(i).error == QNetworkReply::NoError
+                ? QStringLiteral("打印成功")
+                : QStringLiteral("打印失败:网络访问异常"));
     }
-    QCOMPARE(seen, QStringList({ QStringLiteral("stored.txt"), QStringLiteral("received.txt"),
-                       QStringLiteral("posting.txt"), QStringLiteral("posted.txt") }));
+    QCOMPARE(seen,
+        QStringList({ QStringLiteral("stored.txt"), QStringLiteral("received.txt"),
+            QStringLiteral("posting.txt"), QStringLiteral("posted.txt") }));
     // Two posts: the job stored whole and the received one. The one whose answer never came is
     // reported, never posted again; the posted one is followed under its id.
     QCOMPARE(m_service->requests().size(), 2);
@@ -432,23 +434,23 @@ void TestPrinterServer::destructionResetsConnectionsStillArriving()
 
 void TestPrinterServer::jobsOfPrintersThatAreGoneGetTheirRecord()
 {
-    const qint64 gone = m_journal->addJob(QStringLiteral("Removed"), QStringLiteral("ABCDEFABCDEF0001"),
-        QStringLiteral("gone.txt;02:00:00"));
+    const qint64 gone = m_journal->addJob(
+        QStringLiteral("Removed"), QStringLiteral("ABCDEFABCDEF0001"), QStringLiteral("gone.txt;02:00:00"));
     QVERIFY(m_journal->setReceived(gone, 5));
-    const qint64 arriving = m_journal->addJob(QStringLiteral("Removed"), QStringLiteral("ABCDEFABCDEF0001"),
-        QStringLiteral("torn.txt;02:00:01"));
+    const qint64 arriving = m_journal->addJob(
+        QStringLiteral("Removed"), QStringLiteral("ABCDEFABCDEF0001"), QStringLiteral("torn.txt;02:00:01"));
     QVERIFY(ProgramFolder::install());
     const QString before = readDetailRecords(QStringLiteral("ABCDEFABCDEF0001"));
     PrinterOutbox::closeOrphanedJobs(m_journal, { kPrinter });
     const QString records = readDetailRecords(QStringLiteral("ABCDEFABCDEF0001")).mid(before.size());
-    QVERIFY2(records.startsWith(QStringLiteral("gone.txt;02:00:00;打印失败:网络访问异常;5;")), qPrintable(records));
+    QVERIFY2(records.startsWith(QStringLiteral("gone.txt;02:00:00;打印失败:网络访问异常;5;")),
+        qPrintable(records));
     QCOMPARE(records.count(QStringLiteral("!+!")), 1);
     QCOMPARE(m_journal->job(gone)->state, OutboxState::Final);
     QCOMPARE(m_journal->job(gone)->result, QStringLiteral("打印失败:网络访问异常"));
     QVERIFY(!m_journal->job(arriving));
     QVERIFY(m_service->requests().isEmpty());
 }
-
 
 // What the history shows of jobs without a record yet: each job's own stage, in the outbox's order.
 void TestPrinterServer::jobsInFlightShowWhereEachStands()
@@ -533,7 +535,6 @@ void TestPrinterServer::keptFailureIsSentAgainAsANewJob()
     QVERIFY(!m_sink->waitFor(4, 300));
     QCOMPARE(m_service->requests().size(), 3);
 }
-
 
 QTEST_GUILESS_MAIN(TestPrinterServer)
 #include "tst_printerserver.moc"

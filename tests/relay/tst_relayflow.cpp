@@ -5,8 +5,8 @@
 #include "printerserver.h"
 #include "relaysettings.h"
 #include "resultsink.h"
-#include "spoolerjobs.h"
 #include "spoolerfixture.h"
+#include "spoolerjobs.h"
 #include "statethread.h"
 #include "testprinters.h"
 #include "testtiming.h"
@@ -181,7 +181,8 @@ void TestRelayFlow::backToBackJobsKeepTheirOwnDescriptions()
 
     // The card follows job one; the spooler's second job is taken whole at once and waits its turn.
     QTRY_COMPARE_WITH_TIMEOUT(m_log->count(QStringLiteral("printComplete")), 2, TestTiming::scaled(15000));
-    QTRY_VERIFY_WITH_TIMEOUT(queuedJobs(kPrinter).value_or(QList<SpoolerJob>({ SpoolerJob() })).isEmpty(), TestTiming::scaled(15000));
+    QTRY_VERIFY_WITH_TIMEOUT(queuedJobs(kPrinter).value_or(QList<SpoolerJob>({ SpoolerJob() })).isEmpty(),
+        TestTiming::scaled(15000));
     QCOMPARE(followToFinalStatus(0), QStringLiteral("打印成功"));
     QCOMPARE(m_service.jobs().size(), 1);
 

@@ -228,8 +228,8 @@ void TestStateThread::jobIdIsPercentEncoded()
     // Nothing a request line cannot carry went out raw, and the service reads back the id itself.
     const QByteArray value = request.target.mid(prefix.size());
     for (const char c : value)
-        QVERIFY2(
-            uchar(c) > 0x20 && uchar(c) < 0x7f && !QByteArray("\"<>\\^`{|} #+&=;?").contains(c), value.constData());
+        QVERIFY2(uchar(c) > 0x20 && uchar(c) < 0x7f && !QByteArray("\"<>\\^`{|} #+&=;?").contains(c),
+            value.constData());
     QCOMPARE(QString::fromUtf8(QByteArray::fromPercentEncoding(value)), jobId);
     QVERIFY(request.headers.value("content-type").isEmpty());
 }

@@ -46,7 +46,8 @@ const QByteArray &garbage()
 RawService::RawService(QObject *parent)
     : QObject(parent)
 {
-    m_peer.setHandler([this](QTcpSocket *socket, const CapturedRequest &request) { answer(socket, request); });
+    m_peer.setHandler(
+        [this](QTcpSocket *socket, const CapturedRequest &request) { answer(socket, request); });
 }
 
 bool RawService::listen()
@@ -122,7 +123,8 @@ void RawService::answer(QTcpSocket *socket, const CapturedRequest &request)
         socket->disconnectFromHost();
         break;
     case Answer::Redirect:
-        socket->write("HTTP/1.1 302 Found\r\nLocation: " + base().toUtf8() + "/elsewhere\r\nContent-Length: 0\r\n\r\n");
+        socket->write(
+            "HTTP/1.1 302 Found\r\nLocation: " + base().toUtf8() + "/elsewhere\r\nContent-Length: 0\r\n\r\n");
         break;
     case Answer::ResetMidway: {
         const QByteArray whole = response(200, padded(normalBody(path)));

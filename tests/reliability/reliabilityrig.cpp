@@ -20,8 +20,8 @@
 #include "winsim/winsimcontrol.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -196,7 +196,8 @@ QString waitForJobObjectsGone(int timeoutMs)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
         const bool receiversGone = LiveObjects::count("PrinterThread") == 0
-            && LiveObjects::count("JobPoster") == 0 && LiveObjects::count("AddPrinterThread") == 0 && LiveObjects::count("RemovePrinterThread") == 0;
+            && LiveObjects::count("JobPoster") == 0 && LiveObjects::count("AddPrinterThread") == 0
+            && LiveObjects::count("RemovePrinterThread") == 0;
         if (receiversGone) {
             const QString left = LiveObjects::leftovers(kinds);
             if (left.isEmpty())

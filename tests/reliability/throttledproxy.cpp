@@ -34,7 +34,8 @@ void ThrottledProxy::onNewConnection()
         client->setReadBufferSize(m_bytesPerTick);
         auto *target = new QTcpSocket(client);
         target->connectToHost(QHostAddress::LocalHost, m_targetPort);
-        connect(target, &QTcpSocket::readyRead, client, [client, target] { client->write(target->readAll()); });
+        connect(
+            target, &QTcpSocket::readyRead, client, [client, target] { client->write(target->readAll()); });
         connect(target, &QTcpSocket::disconnected, client, [client] { client->disconnectFromHost(); });
         connect(client, &QTcpSocket::disconnected, this, [this, client] {
             for (auto it = m_links.begin(); it != m_links.end(); ++it) {

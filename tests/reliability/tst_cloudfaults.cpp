@@ -137,29 +137,39 @@ void TestCloudFaults::postFaults_data()
     QTest::newRow("post: connection refused")
         << "dead"
         << "" << QJsonObject() << normal << normal << kNetworkFailure << 0 << "69_Cloud receive err";
-    QTest::newRow("post: answer after the limit") << "sim"
-                                                  << "" << fault("print", { { QStringLiteral("delayMs"), late } }) << normal
-                                                  << normal << kNetworkFailure << 1 << "69_Cloud receive err";
+    QTest::newRow("post: answer after the limit")
+        << "sim"
+        << "" << fault("print", { { QStringLiteral("delayMs"), late } }) << normal << normal
+        << kNetworkFailure << 1 << "69_Cloud receive err";
     QTest::newRow("post: 404") << "sim"
-                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("404") } }) << normal << normal
-                               << kNetworkFailure << 0 << "code: 203";
+                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("404") } })
+                               << normal << normal << kNetworkFailure << 0 << "code: 203";
     QTest::newRow("post: 413") << "sim"
-                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("413") } }) << normal << normal
-                               << QStringLiteral("打印失败:打印文件过大") << 0 << "code: 299";
+                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("413") } })
+                               << normal << normal << QStringLiteral("打印失败:打印文件过大") << 0
+                               << "code: 299";
     QTest::newRow("post: 500") << "sim"
-                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("500") } }) << normal << normal
-                               << kNetworkFailure << 0 << "code: 401";
+                               << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("500") } })
+                               << normal << normal << kNetworkFailure << 0 << "code: 401";
     // An answer without a job id is followed with an empty one, which the service does not know.
     QTest::newRow("post: not JSON") << "sim"
-                                    << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("non-json") } }) << normal << normal
-                                    << QStringLiteral("任务不存在") << 0 << "56_Cloud get no JSON";
+                                    << ""
+                                    << fault("print",
+                                           { { QStringLiteral("fault"), QStringLiteral("non-json") } })
+                                    << normal << normal << QStringLiteral("任务不存在") << 0
+                                    << "56_Cloud get no JSON";
     QTest::newRow("post: []") << "sim"
-                              << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("empty-array") } }) << normal << normal
-                              << QStringLiteral("任务不存在") << 0 << "56_Cloud get [] (2 bytes of JSON)";
+                              << ""
+                              << fault(
+                                     "print", { { QStringLiteral("fault"), QStringLiteral("empty-array") } })
+                              << normal << normal << QStringLiteral("任务不存在") << 0
+                              << "56_Cloud get [] (2 bytes of JSON)";
     QTest::newRow("post: closed without an answer")
         << "sim"
-        << "" << fault("print", { { QStringLiteral("fault"), QStringLiteral("drop") }, { QStringLiteral("count"), -1 } }) << normal << normal
-        << kNetworkFailure << 0 << "69_Cloud receive err";
+        << ""
+        << fault("print",
+               { { QStringLiteral("fault"), QStringLiteral("drop") }, { QStringLiteral("count"), -1 } })
+        << normal << normal << kNetworkFailure << 0 << "69_Cloud receive err";
     QTest::newRow("post: several MiB of JSON") << "raw"
                                                << "" << QJsonObject() << int(RawService::Answer::HugeJson)
                                                << normal << QStringLiteral("打印成功") << 1 << "";
@@ -174,9 +184,9 @@ void TestCloudFaults::postFaults_data()
     QTest::newRow("post: redirect") << "raw"
                                     << "" << QJsonObject() << int(RawService::Answer::Redirect) << normal
                                     << kNetworkFailure << 1 << "69_Cloud receive err";
-    QTest::newRow("post: job id with # + % &") << "raw-odd-ids"
-                                               << "" << QJsonObject() << normal << normal
-                                               << QStringLiteral("打印成功") << 1 << "";
+    QTest::newRow("post: job id with # + % &")
+        << "raw-odd-ids"
+        << "" << QJsonObject() << normal << normal << QStringLiteral("打印成功") << 1 << "";
     QTest::newRow("post: reset mid-answer") << "raw"
                                             << "" << QJsonObject() << int(RawService::Answer::ResetMidway)
                                             << normal << kNetworkFailure << 1 << "69_Cloud receive err";
@@ -192,30 +202,39 @@ void TestCloudFaults::resultFaults_data()
                                                 << kNetworkFailure << 1 << "43_StateThread receive err";
     QTest::newRow("result: answer after the limit")
         << "sim"
-        << "" << fault("result", { { QStringLiteral("delayMs"), late } }) << normal << normal << kNetworkFailure << 1
-        << "43_StateThread receive err";
+        << "" << fault("result", { { QStringLiteral("delayMs"), late } }) << normal << normal
+        << kNetworkFailure << 1 << "43_StateThread receive err";
     QTest::newRow("result: 404") << "sim"
-                                 << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("404") } }) << normal << normal
-                                 << kNetworkFailure << 1 << "code: 203";
+                                 << ""
+                                 << fault("result", { { QStringLiteral("fault"), QStringLiteral("404") } })
+                                 << normal << normal << kNetworkFailure << 1 << "code: 203";
     QTest::newRow("result: 413") << "sim"
-                                 << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("413") } }) << normal << normal
-                                 << kNetworkFailure << 1 << "code: 299";
+                                 << ""
+                                 << fault("result", { { QStringLiteral("fault"), QStringLiteral("413") } })
+                                 << normal << normal << kNetworkFailure << 1 << "code: 299";
     QTest::newRow("result: 500") << "sim"
-                                 << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("500") } }) << normal << normal
-                                 << kNetworkFailure << 1 << "code: 401";
-    QTest::newRow("result: not JSON") << "sim"
-                                      << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("non-json") } }) << normal
-                                      << normal << kNetworkFailure << 1 << "Invalid receive json";
+                                 << ""
+                                 << fault("result", { { QStringLiteral("fault"), QStringLiteral("500") } })
+                                 << normal << normal << kNetworkFailure << 1 << "code: 401";
+    QTest::newRow("result: not JSON")
+        << "sim"
+        << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("non-json") } }) << normal
+        << normal << kNetworkFailure << 1 << "Invalid receive json";
     QTest::newRow("result: []") << "sim"
-                                << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("empty-array") } }) << normal << normal
-                                << kNetworkFailure << 1 << "Invalid receive json";
+                                << ""
+                                << fault("result",
+                                       { { QStringLiteral("fault"), QStringLiteral("empty-array") } })
+                                << normal << normal << kNetworkFailure << 1 << "Invalid receive json";
     QTest::newRow("result: closed without an answer")
         << "sim"
-        << "" << fault("result", { { QStringLiteral("fault"), QStringLiteral("drop") }, { QStringLiteral("count"), -1 } }) << normal << normal
-        << kNetworkFailure << 1 << "43_StateThread receive err";
-    QTest::newRow("result: 正在打印 for ever") << "sim"
-                                            << "" << QJsonObject { { QStringLiteral("pendingPolls"), 1000000 } } << normal
-                                            << normal << kNetworkFailure << 1 << "still printing after";
+        << ""
+        << fault("result",
+               { { QStringLiteral("fault"), QStringLiteral("drop") }, { QStringLiteral("count"), -1 } })
+        << normal << normal << kNetworkFailure << 1 << "43_StateThread receive err";
+    QTest::newRow("result: 正在打印 for ever")
+        << "sim"
+        << "" << QJsonObject { { QStringLiteral("pendingPolls"), 1000000 } } << normal << normal
+        << kNetworkFailure << 1 << "still printing after";
     QTest::newRow("result: several MiB of JSON")
         << "raw"
         << "" << QJsonObject() << normal << int(RawService::Answer::HugeJson) << QStringLiteral("打印成功")
@@ -368,7 +387,8 @@ void TestCloudFaults::largeJobOverASlowUplink()
     PortWatch watch(Rig::serverFor(window, card), card);
     setCloudServiceBaseForTesting(uplink.base());
 
-    const SentJob job { QStringLiteral("large.pdf"), Rig::jobBytes(QStringLiteral("over a slow uplink"), 40 << 20) };
+    const SentJob job { QStringLiteral("large.pdf"),
+        Rig::jobBytes(QStringLiteral("over a slow uplink"), 40 << 20) };
     QElapsedTimer relay;
     relay.start();
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
@@ -402,9 +422,11 @@ void TestCloudFaults::serviceRefusingForAWhile()
     QVERIFY(card);
     PortWatch watch(Rig::serverFor(window, card), card);
 
-    const SentJob job { QStringLiteral("retried.txt"), Rig::jobBytes(QStringLiteral("refused a while"), 3000) };
+    const SentJob job { QStringLiteral("retried.txt"),
+        Rig::jobBytes(QStringLiteral("refused a while"), 3000) };
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
-    QTRY_COMPARE_WITH_TIMEOUT(card->form().stateEdit->text(), QStringLiteral("等待重试"), TestTiming::scaled(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        card->form().stateEdit->text(), QStringLiteral("等待重试"), TestTiming::scaled(10000));
     QTest::qWait(20000);
     QVERIFY(Rig::records(QLatin1String(kSerial)).isEmpty());
     CloudSimProcess restarted;

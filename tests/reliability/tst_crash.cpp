@@ -65,7 +65,8 @@ public:
     {
         qint64 sent = 0;
         while (sent < bytes.size()) {
-            const ssize_t n = ::send(m_fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+            const ssize_t n
+                = ::send(m_fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             sent += n;
@@ -184,10 +185,12 @@ void TestCrash::startProgram()
     m_program.start(path(QStringLiteral("PrintCourier")), QStringList());
     QVERIFY(m_program.waitForStarted());
     // Up when it takes connections; a probe connection would be a job, so the log says it.
-    const QString log = path(QStringLiteral("logs/")) + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))
-        + QStringLiteral(".log");
+    const QString log = path(QStringLiteral("logs/"))
+        + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".log");
     const int starts = QString::fromUtf8(fileBytes(log)).count(QStringLiteral("recovered outbox"));
-    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(fileBytes(log)).count(QStringLiteral("recovered outbox")) > starts, TestTiming::scaled(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QString::fromUtf8(fileBytes(log)).count(QStringLiteral("recovered outbox")) > starts,
+        TestTiming::scaled(30000));
 }
 
 void TestCrash::killProgram()
@@ -231,7 +234,8 @@ QList<QStringList> TestCrash::records()
     const QString details = path(QStringLiteral("details/")) + QLatin1String(kSerial)
         + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".txt");
     QList<QStringList> rows;
-    const QStringList texts = QString::fromUtf8(fileBytes(details)).split(QStringLiteral("!+!"), Qt::SkipEmptyParts);
+    const QStringList texts
+        = QString::fromUtf8(fileBytes(details)).split(QStringLiteral("!+!"), Qt::SkipEmptyParts);
     for (const QString &text : texts)
         rows.append(text.split(QLatin1Char(';')));
     return rows;
@@ -258,7 +262,8 @@ void TestCrash::killedWhileReceiving()
     QVERIFY(spooler.connectTo(kPort));
     const QByteArray job = Rig::jobBytes(QStringLiteral("R"), 300000);
     QVERIFY(spooler.send(job.left(100000)));
-    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("receiving")), 1, TestTiming::scaled(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        journalStates().value(QStringLiteral("receiving")), 1, TestTiming::scaled(10000));
     killProgram();
     // A reset: the spooler knows the job was not delivered and keeps it.
     QCOMPARE(spooler.waitForEnd(10000), RawSpooler::End::Reset);
@@ -274,8 +279,8 @@ void TestCrash::killedWhileReceiving()
     QCOMPARE(records().last().value(kSizeField), QString::number(job.size()));
     QCOMPARE(m_sim.jobs().size(), 1);
     QCOMPARE(servicePrintRequests(), 1);
-    account(QStringLiteral("killed while receiving"), QStringLiteral("reset; sent again by the spooler, printed once"),
-        1, 1, 1);
+    account(QStringLiteral("killed while receiving"),
+        QStringLiteral("reset; sent again by the spooler, printed once"), 1, 1, 1);
 }
 
 void TestCrash::killedWithJobsReceivedAndFollowed()
@@ -289,7 +294,8 @@ void TestCrash::killedWithJobsReceivedAndFollowed()
     QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("posted")), 1, TestTiming::scaled(10000));
     // Taken and closed in order: the spooler is done with B, so from here on it is the program's.
     QCOMPARE(sendWholeJob(b), RawSpooler::End::Closed);
-    QTRY_COMPARE_WITH_TIMEOUT(journalStates().value(QStringLiteral("received")), 1, TestTiming::scaled(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        journalStates().value(QStringLiteral("received")), 1, TestTiming::scaled(10000));
     killProgram();
     QCOMPARE(servicePrintRequests(), 1);
 

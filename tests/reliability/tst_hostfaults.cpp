@@ -531,7 +531,8 @@ void TestHostFaults::spoolerFailsWhilePrinting()
             probe.inject();
             const QByteArray bytes = Rig::jobBytes(QStringLiteral("sweep print"), 1200);
             QVERIFY(SpoolerFixture::printJob(QStringLiteral("Front"), QStringLiteral("sweep.txt"), bytes));
-            QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
+            QTRY_COMPARE_WITH_TIMEOUT(
+                Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(20000));
             probe.settled();
             const QStringList record = Rig::records(QLatin1String(kSerial)).first();
             QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
@@ -635,7 +636,8 @@ void TestHostFaults::spoolerFailsWhileDeleting()
             QVERIFY(Rig::waitForListeners(window));
             probe.inject();
             card->onDeleteClicked();
-            QTRY_VERIFY_WITH_TIMEOUT(Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, TestTiming::scaled(20000));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                Rig::cards(window).isEmpty() || dialogs.messages().size() > 1, TestTiming::scaled(20000));
             probe.settled();
             if (Rig::cards(window).isEmpty()) {
                 QCOMPARE(dialogs.messages(), QStringList { question });

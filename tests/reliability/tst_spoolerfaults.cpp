@@ -120,8 +120,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        QVERIFY(Rig::endSuite(
-            m_figures, QStringLiteral("20-spoolerfaults"), QStringLiteral("The spooler's connection misbehaves")));
+        QVERIFY(Rig::endSuite(m_figures, QStringLiteral("20-spoolerfaults"),
+            QStringLiteral("The spooler's connection misbehaves")));
     }
 
     void connectionNeverCloses_data();

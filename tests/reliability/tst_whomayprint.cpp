@@ -112,7 +112,8 @@ void TestWhoMayPrint::strangersCannotPrint()
 
     StrangerProcess stranger;
     if (how == QLatin1String("http")) {
-        QVERIFY2(stranger.postLikeABrowser(kPort, "%!PS a page a web page wants printed"), qPrintable(stranger.error()));
+        QVERIFY2(stranger.postLikeABrowser(kPort, "%!PS a page a web page wants printed"),
+            qPrintable(stranger.error()));
         QVERIFY(!stranger.answered());
     } else {
         if (how == QLatin1String("other user")) {
@@ -156,11 +157,13 @@ void TestWhoMayPrint::idleFloodDoesNotStarveThePrinter()
 
     Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("2000 idle connections from another program, then a job");
-    row.outcome = QStringLiteral("every one reset unread; the job printed %1 ms after it was submitted").arg(printedMs);
+    row.outcome = QStringLiteral("every one reset unread; the job printed %1 ms after it was submitted")
+                      .arg(printedMs);
     closeAccount(m_figures, row);
-    m_figures.note(QStringLiteral("A job printed behind 2000 idle connections of another program: %1 ms from its "
-                                  "submission to its record.")
-                       .arg(printedMs));
+    m_figures.note(
+        QStringLiteral("A job printed behind 2000 idle connections of another program: %1 ms from its "
+                       "submission to its record.")
+            .arg(printedMs));
 }
 
 // A program holds the printer's port before ours starts. The printer is paused, so the spooler keeps
@@ -181,7 +184,8 @@ void TestWhoMayPrint::squatterAtStartUpGetsNoJob()
     QCOMPARE(card->form().stateEdit->text(), QStringLiteral("端口被占用"));
 
     QVERIFY(m_sim.reset());
-    const SentJob job { QStringLiteral("held.txt"), Rig::jobBytes(QStringLiteral("held while squatted"), 900) };
+    const SentJob job { QStringLiteral("held.txt"),
+        Rig::jobBytes(QStringLiteral("held while squatted"), 900) };
     QVERIFY(SpoolerFixture::printJob(QLatin1String(kPrinter), job.document, job.bytes));
     // A spooler that sent the job would have reached the squatter by now.
     QVERIFY(!squatter->waitForNewConnection(2000));
@@ -201,13 +205,15 @@ void TestWhoMayPrint::squatterAtStartUpGetsNoJob()
 
     Figures::Row row = Rig::accountCase(m_sim, { job }, QLatin1String(kSerial));
     row.tried = QStringLiteral("another program holds the port at start-up; the user prints");
-    row.outcome = QStringLiteral("printer paused, \"端口被占用\", the squatter got nothing; printed %1 ms after "
-                                 "the port was free")
-                      .arg(printedMs);
+    row.outcome
+        = QStringLiteral("printer paused, \"端口被占用\", the squatter got nothing; printed %1 ms after "
+                         "the port was free")
+              .arg(printedMs);
     closeAccount(m_figures, row);
-    m_figures.note(QStringLiteral("A job held while another program squatted on the port printed %1 ms after the port "
-                                  "was free (retry every 5 s).")
-                       .arg(printedMs));
+    m_figures.note(
+        QStringLiteral("A job held while another program squatted on the port printed %1 ms after the port "
+                       "was free (retry every 5 s).")
+            .arg(printedMs));
 }
 
 // A pause the program made and could not take back (it died meanwhile) is taken back at the next
@@ -232,7 +238,8 @@ void TestWhoMayPrint::pausesAreTakenBackOnlyWhenOurs()
     QCOMPARE(card->form().stateEdit->text(), QStringLiteral("端口被占用"));
     QVERIFY(!OutboxJournal::instance()->isPrinterHeld(printer));
     squatter.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(card->form().stateEdit->text() != QStringLiteral("端口被占用"), TestTiming::scaled(15000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        card->form().stateEdit->text() != QStringLiteral("端口被占用"), TestTiming::scaled(15000));
     QVERIFY(printerPaused(printer));
     QVERIFY(CPrinter().SetPrinterPaused(printer, false));
 }
@@ -252,7 +259,8 @@ void TestWhoMayPrint::malformedCloudIdGetsNoCard()
     for (DriverItem *card : Rig::cards(window))
         names << card->driverInfo().printer_name;
     QCOMPARE(names, QStringList { QLatin1String(kPrinter) });
-    QCOMPARE(log.count(QStringLiteral("printer Climber skipped: its CloudId is no cloud serial: ../../x")), 1);
+    QCOMPARE(
+        log.count(QStringLiteral("printer Climber skipped: its CloudId is no cloud serial: ../../x")), 1);
     QVERIFY(!ProgramState::acceptsConnections(Rig::portOfIndex(kIndex + 1)));
     QVERIFY(SpoolerFixture::printJob(QStringLiteral("Climber"), QStringLiteral("out.txt"), "nowhere"));
     QTest::qWait(500);

@@ -369,8 +369,9 @@ void TstCPrinter::renameKeepsPortDriverAndData()
 
     QVERIFY(m_printer.RenamePrinter(QStringLiteral("Office"), QStringLiteral("前台 Printer")));
     QVERIFY(log.hasLine(QStringLiteral("676_CPrinter RenamePrinter"), QtDebugMsg));
-    QVERIFY(
-        log.linesStartingWith(QStringLiteral("676_")).value(0).contains(QStringLiteral("Office;前台 Printer")));
+    QVERIFY(log.linesStartingWith(QStringLiteral("676_"))
+                .value(0)
+                .contains(QStringLiteral("Office;前台 Printer")));
 
     QVERIFY(!printerExists(QStringLiteral("Office")));
     QString serial;
@@ -520,7 +521,8 @@ void TstCPrinter::addCloudPrinterCommandLines()
     // What the installer got: the same arguments (it writes them quoted only where needed).
     QCOMPARE(rundllLines(),
         QStringList({ QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b \"Office Printer\" /f ") + inf
-                + QStringLiteral(" /r REDadez001 /m \"") + TestPrinters::driverName() + QStringLiteral("\" /u"),
+                + QStringLiteral(" /r REDadez001 /m \"") + TestPrinters::driverName()
+                + QStringLiteral("\" /u"),
             QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b 前台 /r REDadez002 /m \"")
                 + TestPrinters::driverName() + QLatin1Char('"') }));
 

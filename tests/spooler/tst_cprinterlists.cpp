@@ -65,7 +65,8 @@ void TstCPrinterLists::emptySpoolerListsNoPrinters()
     QVERIFY(printers.isEmpty());
     QCOMPARE(winsim::callCount("EnumPrintersW"), 1);
     QVERIFY(log.hasLine(QStringLiteral("115_CPrinter EnumPrinters GetLastError() == "), QtCriticalMsg));
-    QVERIFY(log.linesStartingWith(QStringLiteral("115_")).value(0).endsWith(QStringLiteral("|| pcbNeeded == 0")));
+    QVERIFY(
+        log.linesStartingWith(QStringLiteral("115_")).value(0).endsWith(QStringLiteral("|| pcbNeeded == 0")));
 }
 
 void TstCPrinterLists::printersInTheSpoolersOrder()
@@ -151,8 +152,8 @@ void TstCPrinterLists::enumerationReadFailures()
     QVERIFY(!listed);
     QCOMPARE(count, 0);
     QVERIFY(!buffer.isValid());
-    QVERIFY2(
-        log.hasLine(message, QtCriticalMsg), qPrintable(log.linesStartingWith(QString()).join(QLatin1Char('\n'))));
+    QVERIFY2(log.hasLine(message, QtCriticalMsg),
+        qPrintable(log.linesStartingWith(QString()).join(QLatin1Char('\n'))));
 }
 
 void TstCPrinterLists::portsOfAFreshMachine()
@@ -185,7 +186,8 @@ void TstCPrinterLists::driversOfThisEnvironmentOnly()
     QVERIFY(m_printer.EnumPrinterDrivers(drivers, buffer));
     QCOMPARE(drivers.size(), 1);
     QCOMPARE(QString::fromUtf16(drivers.at(0).pName), QString::fromLatin1(kDriver));
-    QVERIFY(log.hasLine(QStringLiteral("498_CPrinter driver name: ") + TestPrinters::driverName(), QtInfoMsg));
+    QVERIFY(
+        log.hasLine(QStringLiteral("498_CPrinter driver name: ") + TestPrinters::driverName(), QtInfoMsg));
 }
 
 void TstCPrinterLists::driverVersionFromTheFirstEnvironmentThatHasIt()

@@ -24,21 +24,23 @@ bool CloudSimProcess::start(const QStringList &arguments, quint16 port)
         QStringLiteral("--exit-with-parent") };
     if (m_keepJobFiles)
         all << QStringLiteral("--jobs-dir") << m_jobsDir.path();
-    m_process.setProcessChannelMode(m_keepErrorOutput ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
+    m_process.setProcessChannelMode(
+        m_keepErrorOutput ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
     m_process.start(program, all + arguments);
     if (!m_process.waitForStarted(TestTiming::scaled(10000))) {
         m_error = QStringLiteral("%1 does not start: %2").arg(program, m_process.errorString());
         return false;
     }
     while (!m_process.canReadLine()) {
-        if (m_process.state() != QProcess::Running || !m_process.waitForReadyRead(TestTiming::scaled(10000))) {
+        if (m_process.state() != QProcess::Running
+            || !m_process.waitForReadyRead(TestTiming::scaled(10000))) {
             m_error = QStringLiteral("%1 did not say where it listens").arg(program);
             return false;
         }
     }
     const QString first = QString::fromUtf8(m_process.readLine()).trimmed();
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("^listening 127\\.0\\.0\\.1:(\\d+)$")).match(first);
+    const QRegularExpressionMatch match
+        = QRegularExpression(QStringLiteral("^listening 127\\.0\\.0\\.1:(\\d+)$")).match(first);
     m_port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;
     if (m_port == 0)
         m_error = QStringLiteral("unexpected first line from %1: %2").arg(program, first);

@@ -43,7 +43,8 @@ public:
 
     // One request through a QNetworkAccessManager; waits up to timeoutMs (stretched for slow
     // builds) for it to finish.
-    HttpResult send(const QByteArray &verb, const QString &pathAndQuery, const QByteArray &body = QByteArray(),
+    HttpResult send(const QByteArray &verb, const QString &pathAndQuery,
+        const QByteArray &body = QByteArray(),
         const QByteArray &contentType = "application/json;charset=UTF-8", int timeoutMs = 15000);
 
     // The protocol's three exchanges, shaped as the program sends them.

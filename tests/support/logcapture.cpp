@@ -12,11 +12,10 @@ QList<LogCapture::Line> g_lines;
 void collect(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
     std::lock_guard<std::mutex> locker(g_mutex);
-    g_lines.append({type, text});
+    g_lines.append({ type, text });
 }
 
-template <typename Keep>
-QStringList select(const QList<LogCapture::Line> &all, Keep keep)
+template<typename Keep> QStringList select(const QList<LogCapture::Line> &all, Keep keep)
 {
     QStringList found;
     for (const LogCapture::Line &line : all) {
@@ -68,9 +67,8 @@ QStringList LogCapture::linesStartingWith(const QString &prefix) const
 bool LogCapture::hasLine(const QString &prefix, QtMsgType type) const
 {
     const QList<Line> all = entries();
-    return std::any_of(all.cbegin(), all.cend(), [&](const Line &line) {
-        return line.type == type && line.text.startsWith(prefix);
-    });
+    return std::any_of(all.cbegin(), all.cend(),
+        [&](const Line &line) { return line.type == type && line.text.startsWith(prefix); });
 }
 
 void LogCapture::clear()

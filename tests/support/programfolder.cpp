@@ -19,9 +19,10 @@ bool copyReplacing(const QString &from, const QString &to)
 bool installBeside(const QDir &program)
 {
     const QDir built(QStringLiteral(COURIER_BIN_DIR));
-    if (!copyReplacing(built.filePath(QLatin1String(kPortLibrary)), program.filePath(QLatin1String(kPortLibrary))))
+    if (!copyReplacing(
+            built.filePath(QLatin1String(kPortLibrary)), program.filePath(QLatin1String(kPortLibrary))))
         return false;
-    for (const char *folder : {"Driver", "logs", "details"}) {
+    for (const char *folder : { "Driver", "logs", "details" }) {
         if (!program.mkpath(QLatin1String(folder)))
             return false;
     }

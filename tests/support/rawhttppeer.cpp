@@ -109,7 +109,8 @@ void RawHttpPeer::onNewConnection()
                 timer->start(m_paceIntervalMs);
             }
         } else {
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket, socket->readAll()); });
+            connect(
+                socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket, socket->readAll()); });
         }
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_buffers.remove(socket);

@@ -64,8 +64,8 @@ public:
     int pacedReads() const { return m_pacedReads; }
 
     // A whole answer with a JSON body and its length.
-    static QByteArray response(int status, const QByteArray &body,
-        const QByteArray &contentType = "application/json;charset=UTF-8");
+    static QByteArray response(
+        int status, const QByteArray &body, const QByteArray &contentType = "application/json;charset=UTF-8");
     // Sends what is written so far, then ends the connection with a reset instead of a close.
     static void resetAfterWrite(QTcpSocket *socket);
 

@@ -20,12 +20,13 @@ namespace SpoolerFixture {
 
 bool freshMachineWithDriver()
 {
-    return winsim::reset() && winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion);
+    return winsim::reset()
+        && winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion);
 }
 
 bool addMonitorPort(const QString &name, unsigned number)
 {
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
+    PRINTER_DEFAULTSW defaults { nullptr, nullptr, SERVER_ACCESS_ADMINISTER };
     std::vector<WCHAR> monitor = toWide(QStringLiteral(",XcvMonitor Standard TCP/IP Port"));
     HANDLE xcv = nullptr;
     if (!OpenPrinterW(monitor.data(), &xcv, &defaults))
@@ -43,8 +44,8 @@ bool addMonitorPort(const QString &name, unsigned number)
     std::vector<WCHAR> command = toWide(QStringLiteral("AddPort"));
     DWORD needed = 0;
     DWORD status = 1;
-    const BOOL ok = XcvDataW(xcv, command.data(), reinterpret_cast<PBYTE>(&data), sizeof data, nullptr, 0,
-                             &needed, &status);
+    const BOOL ok = XcvDataW(
+        xcv, command.data(), reinterpret_cast<PBYTE>(&data), sizeof data, nullptr, 0, &needed, &status);
     ClosePrinter(xcv);
     return ok && status == 0;
 }
@@ -63,7 +64,8 @@ bool addCloudPrinter(const QString &printer, int index, const QString &serial)
     if (serial.isEmpty())
         return true;
     CPrinter spooler;
-    return spooler.SetCloudPrinterId(printer, serial) == 0 && spooler.SetPrinterPortNum(printer, quint16(8100 + index));
+    return spooler.SetCloudPrinterId(printer, serial) == 0
+        && spooler.SetPrinterPortNum(printer, quint16(8100 + index));
 }
 
 QString cloudSerial(const QString &printer)

@@ -59,8 +59,8 @@ bool StrangerProcess::postLikeABrowser(quint16 port, const QByteArray &body)
 {
     if (!start(QStringLiteral("curl"),
             { QStringLiteral("-s"), QStringLiteral("-m"), QStringLiteral("20"), QStringLiteral("-H"),
-                QStringLiteral("Content-Type: text/plain"), QStringLiteral("--data-binary"), QString::fromUtf8(body),
-                QStringLiteral("http://127.0.0.1:%1/").arg(port) }))
+                QStringLiteral("Content-Type: text/plain"), QStringLiteral("--data-binary"),
+                QString::fromUtf8(body), QStringLiteral("http://127.0.0.1:%1/").arg(port) }))
         return false;
     // Its wait must not hold up a listener of this process: events go on meanwhile.
     QDeadlineTimer deadline(30000);
@@ -102,12 +102,14 @@ bool StrangerProcess::start(const QStringList &arguments)
             m_error = QStringLiteral("cannot copy the stranger tool");
             return false;
         }
-        QFile::setPermissions(m_toolCopy, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                | QFileDevice::ExeOther | QFileDevice::WriteOwner);
+        QFile::setPermissions(m_toolCopy,
+            QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther
+                | QFileDevice::WriteOwner);
         tool = m_toolCopy;
         return start(QStringLiteral("setpriv"),
             QStringList { QStringLiteral("--reuid=") + QLatin1String(kOtherUid),
-                QStringLiteral("--regid=") + QLatin1String(kOtherUid), QStringLiteral("--clear-groups"), tool }
+                QStringLiteral("--regid=") + QLatin1String(kOtherUid), QStringLiteral("--clear-groups"),
+                tool }
                 + arguments);
     }
     return start(tool, arguments);
@@ -118,7 +120,8 @@ bool StrangerProcess::waitReady(int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     while (!m_process.canReadLine()) {
         if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
-            m_error = QStringLiteral("the stranger said nothing: ") + QString::fromLocal8Bit(m_process.readAllStandardError());
+            m_error = QStringLiteral("the stranger said nothing: ")
+                + QString::fromLocal8Bit(m_process.readAllStandardError());
             return false;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

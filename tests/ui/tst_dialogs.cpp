@@ -139,8 +139,9 @@ private slots:
 
     void messageDialogWrapsAndCloses()
     {
-        const QString longText = QStringLiteral("添加打印机失败，无法添加端口。请确认打印服务正在运行，然后再试一次；"
-                                                "如果问题仍然存在，请查看日志文件。");
+        const QString longText
+            = QStringLiteral("添加打印机失败，无法添加端口。请确认打印服务正在运行，然后再试一次；"
+                             "如果问题仍然存在，请查看日志文件。");
         ErrorDialog dialog(longText, nullptr);
         QCOMPARE(dialog.size(), QSize(316, 206));
         QLabel *label = nullptr;
@@ -158,7 +159,7 @@ private slots:
         dialog.hide();
 
         // Both buttons end the modal run.
-        for (const QString &which : {QStringLiteral("确定"), QString()}) {
+        for (const QString &which : { QStringLiteral("确定"), QString() }) {
             ErrorDialog box(QStringLiteral("请输入云序号!"), nullptr);
             QTimer::singleShot(0, &box, [&box, which] {
                 for (QPushButton *button : box.findChildren<QPushButton *>()) {

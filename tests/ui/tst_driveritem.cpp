@@ -23,8 +23,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QNetworkAccessManager>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -33,7 +33,8 @@ namespace {
 
 const char kSerial[] = "0123456789ABCDEF";
 
-DriverInfo cardInfo(const QString &name = QStringLiteral("P1"), const QString &serial = QLatin1String(kSerial))
+DriverInfo cardInfo(
+    const QString &name = QStringLiteral("P1"), const QString &serial = QLatin1String(kSerial))
 {
     DriverInfo info;
     info.printer_name = name;
@@ -90,7 +91,7 @@ bool showsWhole(const QLineEdit *field, const QString &text)
 {
     const QFontMetrics metrics(field->font());
     return metrics.horizontalAdvance(text) + 4 <= field->contentsRect().width()
-           && metrics.height() <= field->contentsRect().height();
+        && metrics.height() <= field->contentsRect().height();
 }
 
 // The question the card asks before a removal, answered with the button of the given text; what it
@@ -161,7 +162,7 @@ private slots:
         const auto alphaAt = [&shadow](int x, int y) { return qAlpha(shadow.pixel(x, y)); };
         const int middle = CardShadow::kBlur + panel.height() / 2;
         QCOMPARE(alphaAt(shadow.width() / 2, middle), CardShadow::kOpacity);
-        for (int y : {0, shadow.height() - 1})
+        for (int y : { 0, shadow.height() - 1 })
             QCOMPARE(alphaAt(shadow.width() / 2, y), 0);
         QVERIFY(alphaAt(CardShadow::kBlur - 2, middle) > 0);
         QVERIFY(alphaAt(CardShadow::kBlur - 2, middle) < CardShadow::kOpacity);
@@ -174,7 +175,8 @@ private slots:
         QCOMPARE(CardShadow::image(panel, 1.0).cacheKey(), shadow.cacheKey());
         QCOMPARE(CardShadow::image(panel, 2.0).size(), shadow.size() * 2);
         QCOMPARE(CardShadow::origin(QRect(QPoint(10, 20), panel)),
-            QPoint(10 + CardShadow::kOffset - CardShadow::kBlur, 20 + CardShadow::kOffset - CardShadow::kBlur));
+            QPoint(
+                10 + CardShadow::kOffset - CardShadow::kBlur, 20 + CardShadow::kOffset - CardShadow::kBlur));
     }
 
     void initTestCase()
@@ -193,7 +195,8 @@ private slots:
         QVERIFY(winsim::reset());
         QFile::remove(QStringLiteral("task.db"));
         QFile::remove(detailFilePath(QLatin1String(kSerial)));
-        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
+        QVERIFY(
+            winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("P1"), 1, QLatin1String(kSerial)));
         QVERIFY(insertPrinterRecord(cardInfo()));
     }
@@ -207,11 +210,13 @@ private slots:
         QTest::addColumn<int>("period");
         QTest::newRow("offline") << QJsonValue(QStringLiteral("offline")) << QStringLiteral("离线") << 10000;
         QTest::newRow("online") << QJsonValue(QStringLiteral("online")) << QStringLiteral("在线") << 300000;
-        QTest::newRow("unknown, 1001") << QJsonValue(QStringLiteral("unknown")) << QStringLiteral("离线") << 10000;
-        QTest::newRow("unbound, 4002") << QJsonValue(QStringLiteral("unbound")) << QStringLiteral("离线") << 10000;
-        QTest::newRow("code 2 states nothing")
-            << QJsonValue(QJsonObject{{QStringLiteral("state"), QStringLiteral("online")}, {QStringLiteral("code"), 2}})
-            << QString() << 5000;
+        QTest::newRow("unknown, 1001")
+            << QJsonValue(QStringLiteral("unknown")) << QStringLiteral("离线") << 10000;
+        QTest::newRow("unbound, 4002")
+            << QJsonValue(QStringLiteral("unbound")) << QStringLiteral("离线") << 10000;
+        QTest::newRow("code 2 states nothing") << QJsonValue(QJsonObject {
+            { QStringLiteral("state"), QStringLiteral("online") }, { QStringLiteral("code"), 2 } })
+                                               << QString() << 5000;
     }
 
     void deviceState()
@@ -219,28 +224,33 @@ private slots:
         QFETCH(QJsonValue, device);
         QFETCH(QString, shown);
         QFETCH(int, period);
-        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), device}}}}));
+        QVERIFY(m_sim.configure(
+            { { QStringLiteral("devices"), QJsonObject { { QLatin1String(kSerial), device } } } }));
         DriverItem card(cardInfo());
         QVERIFY(waitForDeviceAnswer(card));
         QCOMPARE(card.form().stateEdit->text(), shown);
         QCOMPARE(card.devStateTimer()->interval(), period);
         QVERIFY(card.devStateTimer()->isActive());
         const QJsonObject stats = m_sim.adminGet(QStringLiteral("/admin/stats")).object();
-        QCOMPARE(stats.value(QStringLiteral("state")).toObject().value(QStringLiteral("requests")).toInt(), 1);
+        QCOMPARE(
+            stats.value(QStringLiteral("state")).toObject().value(QStringLiteral("requests")).toInt(), 1);
     }
 
     void deviceStateNetworkErrorAndRefresh()
     {
-        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}},
-                                 {QStringLiteral("state"), QJsonObject{{QStringLiteral("fault"), QStringLiteral("500")}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("devices"),
+                                      QJsonObject { { QLatin1String(kSerial), QStringLiteral("online") } } },
+            { QStringLiteral("state"),
+                QJsonObject { { QStringLiteral("fault"), QStringLiteral("500") } } } }));
         DriverItem card(cardInfo());
         QVERIFY(waitForDeviceAnswer(card));
         QCOMPARE(card.form().stateEdit->text(), QStringLiteral("--"));
         QCOMPARE(card.devStateTimer()->interval(), 5000);
 
         // Two quick presses send two requests; the spinner stops at the first answer.
-        QVERIFY(m_sim.configure({{QStringLiteral("state"), QJsonObject{{QStringLiteral("fault"), QStringLiteral("none")},
-                                                                       {QStringLiteral("delayMs"), 300}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("state"),
+            QJsonObject { { QStringLiteral("fault"), QStringLiteral("none") },
+                { QStringLiteral("delayMs"), 300 } } } }));
         auto *spinner = card.form().refreshSpinner;
         card.onDevStateClicked();
         card.onDevStateClicked();
@@ -250,7 +260,8 @@ private slots:
         QVERIFY(waitForDeviceAnswer(card));
         QCOMPARE(card.form().stateEdit->text(), QStringLiteral("在线"));
         const QJsonObject stats = m_sim.adminGet(QStringLiteral("/admin/stats")).object();
-        QCOMPARE(stats.value(QStringLiteral("state")).toObject().value(QStringLiteral("requests")).toInt(), 3);
+        QCOMPARE(
+            stats.value(QStringLiteral("state")).toObject().value(QStringLiteral("requests")).toInt(), 3);
     }
 
     void modifyUnchangedCallsNothing()
@@ -294,7 +305,8 @@ private slots:
         QVERIFY(card.isViewMode());
         QCOMPARE(card.form().serialEdit->text(), QStringLiteral("FEDCBA9876543210"));
         QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("P1")), QStringLiteral("FEDCBA9876543210"));
-        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")), QStringList{QStringLiteral("P1|FEDCBA9876543210")});
+        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")),
+            QStringList { QStringLiteral("P1|FEDCBA9876543210") });
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).value<DriverInfo>().cloud_sn, QStringLiteral("FEDCBA9876543210"));
 
@@ -307,7 +319,8 @@ private slots:
         QCOMPARE(changed.count(), 1);
         QCOMPARE(card.driverInfo().printer_name, QStringLiteral("O'Neil"));
         QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("O'Neil")), QStringLiteral("FEDCBA9876543210"));
-        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")), QStringList{QStringLiteral("O'Neil|FEDCBA9876543210")});
+        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")),
+            QStringList { QStringLiteral("O'Neil|FEDCBA9876543210") });
 
         // Both: the serial's change is told first.
         changed.clear();
@@ -321,7 +334,8 @@ private slots:
         QCOMPARE(first.cloud_sn, QStringLiteral("1111111111111111"));
         QCOMPARE(first.printer_name, QStringLiteral("O'Neil"));
         QCOMPARE(second.printer_name, QStringLiteral("Q"));
-        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")), QStringList{QStringLiteral("Q|1111111111111111")});
+        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")),
+            QStringList { QStringLiteral("Q|1111111111111111") });
     }
 
     void modifyErrors_data()
@@ -330,17 +344,20 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("failCall");
         QTest::addColumn<QString>("message");
-        QTest::newRow("serial emptied") << QString() << QStringLiteral("P1") << QString() << QStringLiteral("请输入云序号!");
+        QTest::newRow("serial emptied")
+            << QString() << QStringLiteral("P1") << QString() << QStringLiteral("请输入云序号!");
         QTest::newRow("serial too short") << QStringLiteral("ABC") << QStringLiteral("P1") << QString()
                                           << QStringLiteral("云序号输入错误!");
-        QTest::newRow("serial with a G") << QStringLiteral("0123456789ABCDEG") << QStringLiteral("P1") << QString()
-                                         << QStringLiteral("云序号输入错误!");
+        QTest::newRow("serial with a G") << QStringLiteral("0123456789ABCDEG") << QStringLiteral("P1")
+                                         << QString() << QStringLiteral("云序号输入错误!");
         QTest::newRow("printer gone") << QStringLiteral("1111111111111111") << QStringLiteral("P1")
                                       << QStringLiteral("OpenPrinterW") << QStringLiteral("打印机名无效!");
-        QTest::newRow("store refused") << QStringLiteral("1111111111111111") << QStringLiteral("P1")
-                                       << QStringLiteral("SetPrinterDataW") << QStringLiteral("修改云序号失败!");
-        QTest::newRow("rename refused") << QString::fromLatin1(kSerial) << QStringLiteral("Other") << QStringLiteral("SetPrinterW")
-                                        << QStringLiteral("修改打印机名失败!");
+        QTest::newRow("store refused")
+            << QStringLiteral("1111111111111111") << QStringLiteral("P1") << QStringLiteral("SetPrinterDataW")
+            << QStringLiteral("修改云序号失败!");
+        QTest::newRow("rename refused")
+            << QString::fromLatin1(kSerial) << QStringLiteral("Other") << QStringLiteral("SetPrinterW")
+            << QStringLiteral("修改打印机名失败!");
         QTest::newRow("quote in name") << QString::fromLatin1(kSerial) << QStringLiteral("a\"b") << QString()
                                        << QStringLiteral("打印机名无效!");
     }
@@ -362,21 +379,23 @@ private slots:
             winsim::failCall(failCall.toStdString(), 1, ERROR_ACCESS_DENIED);
         DialogWatcher dialogs;
         card.onModifyClicked();
-        QCOMPARE(dialogs.messages(), QStringList{message});
+        QCOMPARE(dialogs.messages(), QStringList { message });
         QVERIFY(!card.isViewMode());
         QCOMPARE(changed.count(), 0);
         QCOMPARE(SpoolerFixture::cloudSerial(QStringLiteral("P1")), QLatin1String(kSerial));
-        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")), QStringList{QStringLiteral("P1|") + QLatin1String(kSerial)});
+        QCOMPARE(ProgramState::storedRows(QStringLiteral("printer_name, cloud_sn")),
+            QStringList { QStringLiteral("P1|") + QLatin1String(kSerial) });
     }
 
     void tooLargeRecordsAtOnce()
     {
         DriverItem card(cardInfo());
         QSignalSpy busy(&card, &DriverItem::portBusy);
-        const QJsonObject doc{{QStringLiteral("jobneed"), QStringLiteral("big.pdf;09:59:58")},
-                              {QStringLiteral("jobSize"), 5}};
+        const QJsonObject doc { { QStringLiteral("jobneed"), QStringLiteral("big.pdf;09:59:58") },
+            { QStringLiteral("jobSize"), 5 } };
         card.onCloudResut(QNetworkReply::UnknownContentError, QJsonDocument(doc));
-        QCOMPARE(todaysRecords(), QStringList{QStringLiteral("big.pdf;09:59:58;打印失败:打印文件过大;5;10:00:01")});
+        QCOMPARE(todaysRecords(),
+            QStringList { QStringLiteral("big.pdf;09:59:58;打印失败:打印文件过大;5;10:00:01") });
         QCOMPARE(busy.count(), 1);
         QCOMPARE(busy.at(0).at(0).toBool(), false);
         QVERIFY(!card.stateTimer()->isActive());
@@ -384,8 +403,9 @@ private slots:
 
     void followsJobToItsEnd()
     {
-        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 2},
-                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("pendingPolls"), 2 },
+            { QStringLiteral("devices"),
+                QJsonObject { { QLatin1String(kSerial), QStringLiteral("online") } } } }));
         DriverItem card(cardInfo());
         QSignalSpy busy(&card, &DriverItem::portBusy);
         DialogWatcher dialogs;
@@ -400,10 +420,13 @@ private slots:
         QVERIFY(!busy.at(1).at(0).toBool());
         QVERIFY(!card.stateTimer()->isActive());
         const QStringList records = todaysRecords();
-        QCOMPARE(records, QStringList{QStringLiteral("report.docx;09:59:59;打印成功;1234;10:00:01")});
+        QCOMPARE(records, QStringList { QStringLiteral("report.docx;09:59:59;打印成功;1234;10:00:01") });
         QCOMPARE(records.at(0).split(QLatin1Char(';')).size(), 5);
         // Three queries, one at a time; no dialog for an ordinary job.
-        const QJsonObject result = m_sim.adminGet(QStringLiteral("/admin/stats")).object().value(QStringLiteral("result")).toObject();
+        const QJsonObject result = m_sim.adminGet(QStringLiteral("/admin/stats"))
+                                       .object()
+                                       .value(QStringLiteral("result"))
+                                       .toObject();
         QCOMPARE(result.value(QStringLiteral("requests")).toInt(), 3);
         QCOMPARE(result.value(QStringLiteral("inFlightMax")).toInt(), 1);
         QVERIFY(dialogs.messages().isEmpty());
@@ -415,25 +438,28 @@ private slots:
         QTest::addColumn<QString>("jobneed");
         QTest::addColumn<QString>("recorded");
         QTest::addColumn<QStringList>("dialogs");
-        const QJsonObject online{{QLatin1String(kSerial), QStringLiteral("online")}};
-        const QJsonObject offline{{QLatin1String(kSerial), QStringLiteral("offline")}};
+        const QJsonObject online { { QLatin1String(kSerial), QStringLiteral("online") } };
+        const QJsonObject offline { { QLatin1String(kSerial), QStringLiteral("offline") } };
         QTest::newRow("serial missing from data")
-            << QJsonObject{{QStringLiteral("resultShape"), QStringLiteral("empty-object")}, {QStringLiteral("devices"), online}}
+            << QJsonObject { { QStringLiteral("resultShape"), QStringLiteral("empty-object") },
+                   { QStringLiteral("devices"), online } }
             << QStringLiteral("a.txt;10:00:00") << QStringLiteral("打印失败:") << QStringList();
         QTest::newRow("plain text data kept as it is")
-            << QJsonObject{{QStringLiteral("resultShape"), QStringLiteral("text")}, {QStringLiteral("devices"), offline}}
+            << QJsonObject { { QStringLiteral("resultShape"), QStringLiteral("text") },
+                   { QStringLiteral("devices"), offline } }
             << QStringLiteral("a.txt;10:00:00") << QStringLiteral("离线") << QStringList();
         QTest::newRow("offline device")
-            << QJsonObject{{QStringLiteral("devices"), offline}} << QStringLiteral("a.txt;10:00:00")
+            << QJsonObject { { QStringLiteral("devices"), offline } } << QStringLiteral("a.txt;10:00:00")
             << QStringLiteral("打印失败:设备离线") << QStringList();
         QTest::newRow("test page shows its result")
-            << QJsonObject{{QStringLiteral("devices"), online}} << QStringLiteral("测试页;10:00:00")
-            << QStringLiteral("打印成功") << QStringList{QStringLiteral("打印成功")};
-        QTest::newRow("test page lost on the way")
-            << QJsonObject{{QStringLiteral("devices"), online},
-                           {QStringLiteral("result"), QJsonObject{{QStringLiteral("fault"), QStringLiteral("500")}}}}
-            << QStringLiteral("测试页;10:00:00") << QStringLiteral("打印失败:网络访问异常")
-            << QStringList{QStringLiteral("打印失败:网络访问异常!")};
+            << QJsonObject { { QStringLiteral("devices"), online } } << QStringLiteral("测试页;10:00:00")
+            << QStringLiteral("打印成功") << QStringList { QStringLiteral("打印成功") };
+        QTest::newRow("test page lost on the way") << QJsonObject { { QStringLiteral("devices"), online },
+            { QStringLiteral("result"), QJsonObject { { QStringLiteral("fault"), QStringLiteral("500") } } } }
+                                                   << QStringLiteral("测试页;10:00:00")
+                                                   << QStringLiteral("打印失败:网络访问异常")
+                                                   << QStringList { QStringLiteral(
+                                                          "打印失败:网络访问异常!") };
     }
 
     void resultShapes()
@@ -450,7 +476,8 @@ private slots:
         card.form().testSpinner->startAnimation();
         card.onCloudResut(QNetworkReply::NoError, postJob(jobneed, QByteArray("abc")));
         QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 2, 15000);
-        QCOMPARE(todaysRecords(), QStringList{jobneed + QLatin1Char(';') + recorded + QStringLiteral(";3;10:00:01")});
+        QCOMPARE(todaysRecords(),
+            QStringList { jobneed + QLatin1Char(';') + recorded + QStringLiteral(";3;10:00:01") });
         QCOMPARE(watcher.messages(), dialogs);
         QVERIFY(!card.form().testSpinner->isAnimated());
     }
@@ -460,34 +487,40 @@ private slots:
         DriverItem card(cardInfo());
         QSignalSpy busy(&card, &DriverItem::portBusy);
         DialogWatcher watcher;
-        const QJsonObject doc{{QStringLiteral("jobneed"), QStringLiteral("测试页;10:00:00")}, {QStringLiteral("jobSize"), 7}};
+        const QJsonObject doc { { QStringLiteral("jobneed"), QStringLiteral("测试页;10:00:00") },
+            { QStringLiteral("jobSize"), 7 } };
         card.onCloudResut(QNetworkReply::ConnectionRefusedError, QJsonDocument(doc));
         // Recorded and the port freed by the time the slot returns, the message up without waiting.
-        QCOMPARE(todaysRecords(), QStringList{QStringLiteral("测试页;10:00:00;打印失败:网络访问异常;7;10:00:01")});
+        QCOMPARE(todaysRecords(),
+            QStringList { QStringLiteral("测试页;10:00:00;打印失败:网络访问异常;7;10:00:01") });
         QCOMPARE(busy.count(), 1);
         QCOMPARE(shownMessages().size(), 1);
         QVERIFY(!QApplication::activeModalWidget());
-        QTRY_COMPARE(watcher.messages(), QStringList{QStringLiteral("打印失败:网络访问异常!")});
+        QTRY_COMPARE(watcher.messages(), QStringList { QStringLiteral("打印失败:网络访问异常!") });
         // Closed, the message is gone for good.
         QTRY_VERIFY(card.findChildren<QDialog *>().isEmpty());
     }
 
     void jobEndingWhileTestPageMessageIsOpen()
     {
-        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 0},
-                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("pendingPolls"), 0 },
+            { QStringLiteral("devices"),
+                QJsonObject { { QLatin1String(kSerial), QStringLiteral("online") } } } }));
         DriverItem card(cardInfo());
         QSignalSpy busy(&card, &DriverItem::portBusy);
-        card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("测试页;10:00:00"), QByteArray("abc")));
+        card.onCloudResut(
+            QNetworkReply::NoError, postJob(QStringLiteral("测试页;10:00:00"), QByteArray("abc")));
         QTRY_COMPARE_WITH_TIMEOUT(todaysRecords().size(), 1, 15000);
         QCOMPARE(shownMessages().size(), 1);
         QCOMPARE(messageOf(shownMessages().first()), QStringLiteral("打印成功"));
 
         // The message stays open while the next job comes and goes: each job keeps its own record.
-        card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("b.txt;10:00:02"), QByteArray("12345")));
+        card.onCloudResut(
+            QNetworkReply::NoError, postJob(QStringLiteral("b.txt;10:00:02"), QByteArray("12345")));
         QTRY_COMPARE_WITH_TIMEOUT(todaysRecords().size(), 2, 15000);
-        QCOMPARE(todaysRecords(), (QStringList{QStringLiteral("测试页;10:00:00;打印成功;3;10:00:01"),
-                                               QStringLiteral("b.txt;10:00:02;打印成功;5;10:00:01")}));
+        QCOMPARE(todaysRecords(),
+            (QStringList { QStringLiteral("测试页;10:00:00;打印成功;3;10:00:01"),
+                QStringLiteral("b.txt;10:00:02;打印成功;5;10:00:01") }));
         QCOMPARE(shownMessages().size(), 1);
         QTRY_COMPARE(busy.count(), 4);
         QVERIFY(!busy.last().at(0).toBool());
@@ -498,17 +531,20 @@ private slots:
     {
         // With the message open past the reply limit, the ended job must not be ended a second time.
         setCloudReplyTimeoutForTesting(200);
-        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 0}, {QStringLiteral("resultShape"), QStringLiteral("text")},
-                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("pendingPolls"), 0 },
+            { QStringLiteral("resultShape"), QStringLiteral("text") },
+            { QStringLiteral("devices"),
+                QJsonObject { { QLatin1String(kSerial), QStringLiteral("offline") } } } }));
         {
             DriverItem card(cardInfo());
             QSignalSpy recorded(&card, &DriverItem::jobRecorded);
-            card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("测试页;10:00:00"), QByteArray("abc")));
+            card.onCloudResut(
+                QNetworkReply::NoError, postJob(QStringLiteral("测试页;10:00:00"), QByteArray("abc")));
             QVERIFY(recorded.wait(15000));
             QCOMPARE(shownMessages().size(), 1);
             QTest::qWait(1500);
             QCOMPARE(recorded.count(), 1);
-            QCOMPARE(todaysRecords(), QStringList{QStringLiteral("测试页;10:00:00;离线;3;10:00:01")});
+            QCOMPARE(todaysRecords(), QStringList { QStringLiteral("测试页;10:00:00;离线;3;10:00:01") });
             QVERIFY(!card.stateTimer()->isActive());
             QCOMPARE(shownMessages().size(), 1);
             closeShownMessages();
@@ -519,18 +555,21 @@ private slots:
 
     void failedTestPageMessageDoesNotHoldTheQueue()
     {
-        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 0},
-                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("pendingPolls"), 0 },
+            { QStringLiteral("devices"),
+                QJsonObject { { QLatin1String(kSerial), QStringLiteral("online") } } } }));
         DriverItem card(cardInfo());
         QSignalSpy busy(&card, &DriverItem::portBusy);
-        const QJsonObject doc{{QStringLiteral("jobneed"), QStringLiteral("测试页;10:00:00")}, {QStringLiteral("jobSize"), 7}};
+        const QJsonObject doc { { QStringLiteral("jobneed"), QStringLiteral("测试页;10:00:00") },
+            { QStringLiteral("jobSize"), 7 } };
         card.onCloudResut(QNetworkReply::ConnectionRefusedError, QJsonDocument(doc));
         QCOMPARE(busy.count(), 1);
         QVERIFY(!busy.at(0).at(0).toBool());
         QCOMPARE(shownMessages().size(), 1);
 
         // Nobody has read the message; the next job is followed to its end all the same.
-        card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("next.txt;10:00:03"), QByteArray("xy")));
+        card.onCloudResut(
+            QNetworkReply::NoError, postJob(QStringLiteral("next.txt;10:00:03"), QByteArray("xy")));
         QTRY_COMPARE_WITH_TIMEOUT(todaysRecords().size(), 2, 15000);
         QCOMPARE(todaysRecords().last(), QStringLiteral("next.txt;10:00:03;打印成功;2;10:00:01"));
         QCOMPARE(shownMessages().size(), 1);
@@ -560,17 +599,19 @@ private slots:
         QVERIFY(showsWhole(form.stateEdit, form.stateEdit->text()));
 
         // Left to right without overlapping, the refresh button inside the card.
-        const QList<QWidget *> row{form.nameCaption, form.nameEdit, form.serialCaption, form.serialEdit,
-                                   form.stateCaption, form.stateEdit, form.refreshButton};
+        const QList<QWidget *> row { form.nameCaption, form.nameEdit, form.serialCaption, form.serialEdit,
+            form.stateCaption, form.stateEdit, form.refreshButton };
         for (int i = 1; i < row.size(); ++i)
-            QVERIFY2(row.at(i - 1)->geometry().right() < row.at(i)->geometry().left(), qPrintable(QString::number(i)));
+            QVERIFY2(row.at(i - 1)->geometry().right() < row.at(i)->geometry().left(),
+                qPrintable(QString::number(i)));
         QVERIFY(form.refreshButton->geometry().right() < form.groupBox->width());
         // The result line lies under the row and above the separator.
         QVERIFY(form.resultLabel->geometry().top() > form.stateEdit->geometry().bottom());
         QVERIFY(form.resultLabel->geometry().bottom() < form.separator->geometry().top());
 
         // Fits a list that scrolls: the scroll area's room less its bar and the layouts' margins.
-        QVERIFY2(form.groupBox->minimumWidth() <= 676, qPrintable(QString::number(form.groupBox->minimumWidth())));
+        QVERIFY2(
+            form.groupBox->minimumWidth() <= 676, qPrintable(QString::number(form.groupBox->minimumWidth())));
 
         // A long name is edited and saved in a field that still shows it whole; so is a serial of
         // the widest letters.
@@ -588,8 +629,9 @@ private slots:
 
     void lastResultLineAndFailureSignal()
     {
-        QVERIFY(m_sim.configure({{QStringLiteral("pendingPolls"), 0},
-                                 {QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("offline")}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("pendingPolls"), 0 },
+            { QStringLiteral("devices"),
+                QJsonObject { { QLatin1String(kSerial), QStringLiteral("offline") } } } }));
         DriverItem card(cardInfo());
         QVERIFY(waitForDeviceAnswer(card));
         QSignalSpy failed(&card, &DriverItem::jobFailed);
@@ -597,9 +639,14 @@ private slots:
         QVERIFY(line->text().isEmpty());
 
         // A failure is shown in red, and the device's state is asked again at once.
-        const int stateQueries = m_sim.adminGet(QStringLiteral("/admin/stats")).object().value(QStringLiteral("state"))
-                                     .toObject().value(QStringLiteral("requests")).toInt();
-        card.onCloudResut(QNetworkReply::NoError, postJob(QStringLiteral("会议纪要.pdf;10:00:00"), QByteArray("abc")));
+        const int stateQueries = m_sim.adminGet(QStringLiteral("/admin/stats"))
+                                     .object()
+                                     .value(QStringLiteral("state"))
+                                     .toObject()
+                                     .value(QStringLiteral("requests"))
+                                     .toInt();
+        card.onCloudResut(
+            QNetworkReply::NoError, postJob(QStringLiteral("会议纪要.pdf;10:00:00"), QByteArray("abc")));
         QVERIFY(failed.wait(15000));
         QCOMPARE(failed.count(), 1);
         QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("打印失败:设备离线"));
@@ -607,16 +654,22 @@ private slots:
         QCOMPARE(line->text(), QStringLiteral("上次打印：打印失败:设备离线  会议纪要.pdf  10:00:01"));
         QCOMPARE(line->palette().color(QPalette::WindowText).name(), QStringLiteral("#d0342c"));
         QVERIFY(waitForDeviceAnswer(card));
-        const int stateQueriesAfter = m_sim.adminGet(QStringLiteral("/admin/stats")).object().value(QStringLiteral("state"))
-                                          .toObject().value(QStringLiteral("requests")).toInt();
+        const int stateQueriesAfter = m_sim.adminGet(QStringLiteral("/admin/stats"))
+                                          .object()
+                                          .value(QStringLiteral("state"))
+                                          .toObject()
+                                          .value(QStringLiteral("requests"))
+                                          .toInt();
         QCOMPARE(stateQueriesAfter, stateQueries + 1);
         QCOMPARE(card.form().stateEdit->text(), QStringLiteral("离线"));
 
         // A success is shown in green and tells nobody; a long document name is shortened, not cut off.
-        QVERIFY(m_sim.configure({{QStringLiteral("devices"), QJsonObject{{QLatin1String(kSerial), QStringLiteral("online")}}}}));
+        QVERIFY(m_sim.configure({ { QStringLiteral("devices"),
+            QJsonObject { { QLatin1String(kSerial), QStringLiteral("online") } } } }));
         const QString longName = QString(120, QLatin1Char('x')) + QStringLiteral(".pdf");
         QSignalSpy recorded(&card, &DriverItem::jobRecorded);
-        card.onCloudResut(QNetworkReply::NoError, postJob(longName + QStringLiteral(";10:00:05"), QByteArray("abc")));
+        card.onCloudResut(
+            QNetworkReply::NoError, postJob(longName + QStringLiteral(";10:00:05"), QByteArray("abc")));
         QVERIFY(recorded.wait(15000));
         QCOMPARE(recorded.at(0).at(0).toString(), QStringLiteral("打印成功"));
         QCOMPARE(failed.count(), 1);
@@ -636,8 +689,8 @@ private slots:
         QuestionAnswerer cancel(QStringLiteral("取消"));
         cancel.arm();
         card.onDeleteClicked();
-        QCOMPARE(cancel.asked, QStringList{QStringLiteral("确定删除打印机 P1？")});
-        QCOMPARE(cancel.defaults, QStringList{QStringLiteral("取消")});
+        QCOMPARE(cancel.asked, QStringList { QStringLiteral("确定删除打印机 P1？") });
+        QCOMPARE(cancel.defaults, QStringList { QStringLiteral("取消") });
         QVERIFY(!card.isRemoving());
         QCOMPARE(removed.count(), 0);
 
@@ -671,7 +724,8 @@ private slots:
         QFile::remove(started);
         QFile::remove(release);
         QVERIFY(ProgramFolder::writeFakeRundll32(
-            QStringLiteral("echo run >> '%1'\nwhile [ ! -e '%2' ]; do sleep 0.05; done").arg(started, release)));
+            QStringLiteral("echo run >> '%1'\nwhile [ ! -e '%2' ]; do sleep 0.05; done")
+                .arg(started, release)));
         DriverItem card(cardInfo());
         int ticks = 0;
         QTimer ticker;

@@ -18,20 +18,28 @@ private slots:
         QSignalSpy shown(&notifier, &FailureNotifier::messageShown);
         LogCapture log;
 
-        QVERIFY(notifier.notifyFailure(QStringLiteral("前台"), QStringLiteral("打印失败:设备离线"),
-                                       QStringLiteral("会议纪要.pdf")));
+        QVERIFY(notifier.notifyFailure(
+            QStringLiteral("前台"), QStringLiteral("打印失败:设备离线"), QStringLiteral("会议纪要.pdf")));
         QCOMPARE(shown.count(), 1);
-        QCOMPARE(shown.at(0).at(0).toString(), QStringLiteral("打印机 前台：打印失败:设备离线\n文档：会议纪要.pdf"));
-        QCOMPARE(log.linesContaining(QStringLiteral("tray message: 打印机 前台：打印失败:设备离线 文档：会议纪要.pdf")).size(), 1);
+        QCOMPARE(shown.at(0).at(0).toString(),
+            QStringLiteral("打印机 前台：打印失败:设备离线\n文档：会议纪要.pdf"));
+        QCOMPARE(log.linesContaining(
+                        QStringLiteral("tray message: 打印机 前台：打印失败:设备离线 文档：会议纪要.pdf"))
+                     .size(),
+            1);
 
         // Within the minute: neither the same printer nor its name in another case, but another printer.
         now += 30000;
-        QVERIFY(!notifier.notifyFailure(QStringLiteral("前台"), QStringLiteral("打印失败:网络访问异常"), QString()));
+        QVERIFY(!notifier.notifyFailure(
+            QStringLiteral("前台"), QStringLiteral("打印失败:网络访问异常"), QString()));
         now += 29999;
-        QVERIFY(!notifier.notifyFailure(QStringLiteral("前台"), QStringLiteral("打印失败:网络访问异常"), QString()));
-        QVERIFY(notifier.notifyFailure(QStringLiteral("Lab"), QStringLiteral("打印失败:打印文件过大"), QString()));
+        QVERIFY(!notifier.notifyFailure(
+            QStringLiteral("前台"), QStringLiteral("打印失败:网络访问异常"), QString()));
+        QVERIFY(notifier.notifyFailure(
+            QStringLiteral("Lab"), QStringLiteral("打印失败:打印文件过大"), QString()));
         now += 1;
-        QVERIFY(notifier.notifyFailure(QStringLiteral("前台"), QStringLiteral("打印失败:网络访问异常"), QString()));
+        QVERIFY(notifier.notifyFailure(
+            QStringLiteral("前台"), QStringLiteral("打印失败:网络访问异常"), QString()));
         QVERIFY(!notifier.notifyFailure(QStringLiteral("lab"), QStringLiteral("打印失败:"), QString()));
         QCOMPARE(shown.count(), 3);
         QCOMPARE(shown.at(1).at(0).toString(), QStringLiteral("打印机 Lab：打印失败:打印文件过大"));

@@ -118,7 +118,8 @@ DriverInfo printerP1()
 }
 
 // A failed job as the outbox keeps it after the card recorded it at `end`: bytes and all.
-qint64 keepFailedJob(OutboxJournal &journal, const QString &jobneed, const QByteArray &bytes, const QDateTime &end)
+qint64 keepFailedJob(
+    OutboxJournal &journal, const QString &jobneed, const QByteArray &bytes, const QDateTime &end)
 {
     Clock::setFixedForTesting(end);
     const qint64 id = journal.addJob(QStringLiteral("P1"), QLatin1String(kSerial), jobneed);
@@ -193,7 +194,8 @@ private slots:
         QVERIFY(winsim::reset());
         for (int days = -2; days <= 1; ++days)
             QFile::remove(detailFilePath(QLatin1String(kSerial), today().addDays(days)));
-        QVERIFY(winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
+        QVERIFY(
+            winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, TestPrinters::kVersion));
         QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("P1"), 1, QLatin1String(kSerial)));
     }
 
@@ -208,9 +210,10 @@ private slots:
         QStringList headers;
         for (int column = 0; column < 7; ++column)
             headers << table->headerData(column, Qt::Horizontal).toString();
-        QCOMPARE(headers, (QStringList{QStringLiteral("序号"), QStringLiteral("文档名称"), QStringLiteral("任务状态"),
-                                       QStringLiteral("数据大小"), QStringLiteral("提交时间"),
-                                       QStringLiteral("处理时间"), QStringLiteral("操作")}));
+        QCOMPARE(headers,
+            (QStringList { QStringLiteral("序号"), QStringLiteral("文档名称"), QStringLiteral("任务状态"),
+                QStringLiteral("数据大小"), QStringLiteral("提交时间"), QStringLiteral("处理时间"),
+                QStringLiteral("操作") }));
         QTableView *view = dialog.table();
         QCOMPARE(view->model(), table);
         QCOMPARE(view->horizontalHeader()->count(), 7);
@@ -222,7 +225,7 @@ private slots:
         QCOMPARE(dialog.size(), QSize(710, 500));
         const QList<QLabel *> labels = dialog.findChildren<QLabel *>();
         QVERIFY(std::any_of(labels.cbegin(), labels.cend(),
-                            [](QLabel *l) { return l->text() == QStringLiteral("P1打印详情"); }));
+            [](QLabel *l) { return l->text() == QStringLiteral("P1打印详情"); }));
         refresh(dialog);
         QCOMPARE(table->rowCount(), 0);
     }
@@ -234,8 +237,8 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(rowTexts(table, 0), (utf8List({"1", "D", "S", "N", "T1", "T2"})));
-        QCOMPARE(rowTexts(table, 1), (utf8List({"2", "short", "", "", "only", ""})));
+        QCOMPARE(rowTexts(table, 0), (utf8List({ "1", "D", "S", "N", "T1", "T2" })));
+        QCOMPARE(rowTexts(table, 1), (utf8List({ "2", "short", "", "", "only", "" })));
 
         // Two jobs finishing within one second both arrive at the next refresh.
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("E;T3;打印成功;10;T4"));
@@ -250,16 +253,17 @@ private slots:
     {
         appendDetailRecord(QLatin1String(kSerial), QStringLiteral("old.txt;09:00:00;打印成功;5;09:00:02"));
         QVERIFY(winsim::pausePrinter("P1"));
-        QVERIFY(winsim::submitJob("P1", std::string("a.docx"), {1, 2, 3}, utcMs(17, 30, 5)) != 0);
-        QVERIFY(winsim::submitJob("P1", std::nullopt, {4}, utcMs(0, 0, 0)) != 0);
+        QVERIFY(winsim::submitJob("P1", std::string("a.docx"), { 1, 2, 3 }, utcMs(17, 30, 5)) != 0);
+        QVERIFY(winsim::submitJob("P1", std::nullopt, { 4 }, utcMs(0, 0, 0)) != 0);
 
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 1);
         refresh(dialog);
         QCOMPARE(table->rowCount(), 3);
-        QCOMPARE(rowTexts(table, 1), (utf8List({"2", "a.docx", "打印排队中", "----", "01:30:05", "--:--:--"})));
-        QCOMPARE(rowTexts(table, 2), (utf8List({"3", "", "打印排队中", "----", "08:00:00", "--:--:--"})));
+        QCOMPARE(
+            rowTexts(table, 1), (utf8List({ "2", "a.docx", "打印排队中", "----", "01:30:05", "--:--:--" })));
+        QCOMPARE(rowTexts(table, 2), (utf8List({ "3", "", "打印排队中", "----", "08:00:00", "--:--:--" })));
 
         // The first job is sent to a receiver that holds the connection: it shows as printing.
         QTcpServer receiver;
@@ -335,8 +339,8 @@ private slots:
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         JobTableModel *table = dialog.model();
         QCOMPARE(column(table, 3),
-            (utf8List({
-                "0 B", "512 B", "1023 B", "1.0 KB", "1.2 KB", "1.0 MB", "3.4 MB", "5.0 GB", "12a" })));
+            (utf8List(
+                { "0 B", "512 B", "1023 B", "1.0 KB", "1.2 KB", "1.0 MB", "3.4 MB", "5.0 GB", "12a" })));
         QStringList tips;
         for (int row = 0; row < table->rowCount(); ++row)
             tips << table->index(row, 3).data(Qt::ToolTipRole).toString();
@@ -414,8 +418,8 @@ private slots:
         appendBytes(path, next.mid(5));
         refresh(dialog);
         QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(rowTexts(table, 1),
-            (utf8List({ "2", "二.pdf", "打印成功", "2.0 KB", "09:01:00", "10:00:02" })));
+        QCOMPARE(
+            rowTexts(table, 1), (utf8List({ "2", "二.pdf", "打印成功", "2.0 KB", "09:01:00", "10:00:02" })));
         // Rows already shown are left as they are.
         QCOMPARE(first.row(), 0);
         QCOMPARE(changed.count(), 0);
@@ -592,7 +596,8 @@ private slots:
     void outboxJobsShowAndKeptFailuresGoAgain()
     {
         QTemporaryDir folder;
-        OutboxJournal journal(folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
+        OutboxJournal journal(
+            folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
         QVERIFY(journal.isOpen());
         // The service cannot be reached: a job sent again waits to be retried, and stays visible.
         setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort()));
@@ -602,19 +607,23 @@ private slots:
             QDateTime(today(), QTime(10, 0, 5)));
         QVERIFY(kept != 0);
         // Failed too, but its bytes are gone: nothing to send again.
-        const qint64 gone = keepFailedJob(journal, QStringLiteral("gone.txt;09:59:30"), "gone", QDateTime(today(), QTime(10, 0, 7)));
+        const qint64 gone = keepFailedJob(
+            journal, QStringLiteral("gone.txt;09:59:30"), "gone", QDateTime(today(), QTime(10, 0, 7)));
         QVERIFY(QFile::remove(journal.spoolFilePath(gone)));
 
         PrinterOutbox outbox(printerP1(), &journal);
-        const qint64 arriving = journal.addJob(QStringLiteral("P1"), QLatin1String(kSerial), QStringLiteral("草稿.docx;10:00:30"));
+        const qint64 arriving = journal.addJob(
+            QStringLiteral("P1"), QLatin1String(kSerial), QStringLiteral("草稿.docx;10:00:30"));
         outbox.addArriving(arriving);
 
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         dialog.setOutbox(&outbox);
         JobTableModel *table = dialog.model();
         QCOMPARE(table->rowCount(), 4);
-        QCOMPARE(rowTexts(table, 1), (utf8List({ "2", "报告;预算!+ !.xlsx", "打印失败:设备离线", "10 B", "09:59:00", "10:00:05" })));
-        QCOMPARE(rowTexts(table, 3), (utf8List({ "4", "草稿.docx", "正在接收", "----", "10:00:30", "--:--:--" })));
+        QCOMPARE(rowTexts(table, 1),
+            (utf8List({ "2", "报告;预算!+ !.xlsx", "打印失败:设备离线", "10 B", "09:59:00", "10:00:05" })));
+        QCOMPARE(
+            rowTexts(table, 3), (utf8List({ "4", "草稿.docx", "正在接收", "----", "10:00:30", "--:--:--" })));
         QVERIFY(!resendButton(dialog, 0));
         QVERIFY(!resendButton(dialog, 2));
         QVERIFY(!resendButton(dialog, 3));
@@ -626,12 +635,16 @@ private slots:
         button->click();
         QCOMPARE(table->rowCount(), 5);
         QVERIFY(!resendButton(dialog, 1));
-        QCOMPARE(rowTexts(table, 4), (utf8List({ "5", "报告;预算!+!.xlsx", "等待上传", "10 B", "09:59:00", "--:--:--" })));
+        QCOMPARE(rowTexts(table, 4),
+            (utf8List({ "5", "报告;预算!+!.xlsx", "等待上传", "10 B", "09:59:00", "--:--:--" })));
         QCOMPARE(outbox.resend(kept), qint64(0));
 
         // The arriving job does not come; the new one is posted and waits for the service.
         outbox.dropArriving(arriving);
-        QTRY_VERIFY_WITH_TIMEOUT((refresh(dialog), table->rowCount() == 4 && rowTexts(table, 3).at(2) == QStringLiteral("等待重试")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (refresh(dialog),
+                table->rowCount() == 4 && rowTexts(table, 3).at(2) == QStringLiteral("等待重试")),
+            10000);
         QCOMPARE(outbox.jobsInFlight().size(), 1);
         QVERIFY(outbox.jobsInFlight().first().id > gone);
         resetRelaySettingsForTesting();
@@ -641,22 +654,26 @@ private slots:
     void jobBeingReceivedShowsOnce()
     {
         QTemporaryDir folder;
-        OutboxJournal journal(folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
+        OutboxJournal journal(
+            folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
         PrinterOutbox outbox(printerP1(), &journal);
         QVERIFY(winsim::submitJob("P1", std::string("a.docx"), { 1, 2, 3 }, utcMs(17, 30, 5)) != 0);
         QVERIFY(winsim::submitJob("P1", std::string("b.docx"), { 4 }, utcMs(17, 31, 0)) != 0);
         QTcpServer receiver;
         QVERIFY(receiver.listen(QHostAddress::LocalHost, 8101));
         QVERIFY(receiver.waitForNewConnection(20000));
-        const qint64 arriving = journal.addJob(QStringLiteral("P1"), QLatin1String(kSerial), QStringLiteral("a.docx;01:30:05"));
+        const qint64 arriving
+            = journal.addJob(QStringLiteral("P1"), QLatin1String(kSerial), QStringLiteral("a.docx;01:30:05"));
         outbox.addArriving(arriving);
 
         SettingsDlg dialog(QStringLiteral("P1"), QLatin1String(kSerial));
         dialog.setOutbox(&outbox);
         JobTableModel *table = dialog.model();
         QTRY_VERIFY_WITH_TIMEOUT((refresh(dialog), table->rowCount() == 2), 10000);
-        QCOMPARE(rowTexts(table, 0), (utf8List({ "1", "a.docx", "正在接收", "----", "01:30:05", "--:--:--" })));
-        QCOMPARE(rowTexts(table, 1), (utf8List({ "2", "b.docx", "打印排队中", "----", "01:31:00", "--:--:--" })));
+        QCOMPARE(
+            rowTexts(table, 0), (utf8List({ "1", "a.docx", "正在接收", "----", "01:30:05", "--:--:--" })));
+        QCOMPARE(
+            rowTexts(table, 1), (utf8List({ "2", "b.docx", "打印排队中", "----", "01:31:00", "--:--:--" })));
         QVERIFY(winsim::pausePrinter("P1"));
         QTcpSocket *connection = receiver.nextPendingConnection();
         QTRY_VERIFY_WITH_TIMEOUT(connection->bytesAvailable() >= 3, 10000);

@@ -65,8 +65,8 @@ bool addDriver(const std::wstring &driverName)
     driver.pDriverPath = &driverFile[0];
     driver.pDataFile = &dataFile[0];
     driver.pConfigFile = &driverFile[0];
-    if (AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&driver),
-            APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY))
+    if (AddPrinterDriverExW(
+            nullptr, 3, reinterpret_cast<LPBYTE>(&driver), APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY))
         return true;
     return AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))
         || GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED;
@@ -121,8 +121,8 @@ int addPrinter(const char *name, const char *serial, const char *portNumberText)
     BYTE port[2] = { BYTE(portNumber & 0xFF), BYTE((portNumber >> 8) & 0xFF) };
     const DWORD idResult = SetPrinterDataW(printer, const_cast<LPWSTR>(L"CloudId"), REG_SZ,
         reinterpret_cast<LPBYTE>(&serialBytes[0]), DWORD(serialBytes.size()));
-    const DWORD portResult =
-        SetPrinterDataW(printer, const_cast<LPWSTR>(L"CloudPort"), REG_BINARY, port, sizeof(port));
+    const DWORD portResult
+        = SetPrinterDataW(printer, const_cast<LPWSTR>(L"CloudPort"), REG_BINARY, port, sizeof(port));
     ClosePrinter(printer);
     if (idResult != ERROR_SUCCESS || portResult != ERROR_SUCCESS) {
         std::printf("FAILED SetPrinterData: %lu %lu\n", static_cast<unsigned long>(idResult),
@@ -150,8 +150,7 @@ int listPrinters()
     return 0;
 }
 
-template <typename Function>
-Function resolve(HMODULE library, const char *name)
+template<typename Function> Function resolve(HMODULE library, const char *name)
 {
     return reinterpret_cast<Function>(reinterpret_cast<void *>(GetProcAddress(library, name)));
 }
@@ -213,7 +212,8 @@ int showResources(const char *path)
         std::printf("manifest %lu bytes: %.*s\n", static_cast<unsigned long>(size), int(size), text);
     }
     bool hasIcon = false;
-    EnumResourceNamesW(module, MAKEINTRESOURCEW(14),
+    EnumResourceNamesW(
+        module, MAKEINTRESOURCEW(14),
         [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR found) -> BOOL {
             *reinterpret_cast<bool *>(found) = true;
             return FALSE;
@@ -226,7 +226,8 @@ int showResources(const char *path)
 
 bool readWholeFile(const std::wstring &path, std::vector<char> *bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file
+        = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size = {};
@@ -282,7 +283,8 @@ std::string sendJob(const char *portText, const std::wstring &path)
     if (connected) {
         // Served from the process's own descriptor under Wine, which it then keeps.
         const BOOL noDelay = TRUE;
-        setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&noDelay), sizeof noDelay);
+        setsockopt(
+            connection, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&noDelay), sizeof noDelay);
         fd_set writable;
         FD_ZERO(&writable);
         FD_SET(connection, &writable);
@@ -303,7 +305,8 @@ std::string sendJob(const char *portText, const std::wstring &path)
     }
     // A program that neither reads nor closes must not hold the run forever.
     const DWORD timeoutMs = 60000;
-    setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeoutMs), sizeof timeoutMs);
+    setsockopt(
+        connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeoutMs), sizeof timeoutMs);
 
     size_t sent = 0;
     int error = 0;
@@ -325,7 +328,8 @@ std::string sendJob(const char *portText, const std::wstring &path)
         const auto awaitClose = [&](DWORD ms, int *closeError) {
             WSANETWORKEVENTS events = {};
             if (WSAWaitForMultipleEvents(1, &closed, FALSE, ms, FALSE) != WSA_WAIT_EVENT_0
-                || WSAEnumNetworkEvents(connection, closed, &events) != 0 || !(events.lNetworkEvents & FD_CLOSE))
+                || WSAEnumNetworkEvents(connection, closed, &events) != 0
+                || !(events.lNetworkEvents & FD_CLOSE))
                 return false;
             *closeError = events.iErrorCode[FD_CLOSE_BIT];
             return true;
@@ -351,7 +355,8 @@ std::string sendJob(const char *portText, const std::wstring &path)
         end += " before our end";
     closesocket(connection);
     WSACleanup();
-    return self + " sent " + std::to_string(sent) + " of " + std::to_string(job.size()) + " bytes; peer " + end;
+    return self + " sent " + std::to_string(sent) + " of " + std::to_string(job.size()) + " bytes; peer "
+        + end;
 }
 
 int sendFile(const char *portText, const char *path)
@@ -458,9 +463,9 @@ int serviceBinary(const char *name, const char *commandLine)
         result = fail("QueryServiceConfig");
     } else {
         std::printf("%s\n", narrow(config->lpBinaryPathName).c_str());
-        if (commandLine && !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                SERVICE_NO_CHANGE, widen(commandLine).c_str(), nullptr, nullptr, nullptr, nullptr,
-                nullptr, nullptr))
+        if (commandLine
+            && !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                widen(commandLine).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
             result = fail("ChangeServiceConfig");
     }
     CloseServiceHandle(service);
@@ -478,7 +483,8 @@ int serviceProcess(const char *name)
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
     int result = 0;
-    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status), sizeof status, &needed))
+    if (QueryServiceStatusEx(
+            service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status), sizeof status, &needed))
         std::printf("state %lu process %lu\n", static_cast<unsigned long>(status.dwCurrentState),
             static_cast<unsigned long>(status.dwProcessId));
     else
@@ -509,8 +515,9 @@ int main(int argc, char **argv)
         return serviceBinary(argv[2], argc == 4 ? argv[3] : nullptr);
     if (command == "service-process" && argc == 3)
         return serviceProcess(argv[2]);
-    std::fprintf(stderr, "usage: winefixture add-printer NAME SERIAL PORT | printers | quayport DLL | resources EXE"
-                         " | send PORT FILE | spooler-service PORT FILE REPORT | service-binary NAME [COMMANDLINE]"
-                         " | service-process NAME\n");
+    std::fprintf(stderr,
+        "usage: winefixture add-printer NAME SERIAL PORT | printers | quayport DLL | resources EXE"
+        " | send PORT FILE | spooler-service PORT FILE REPORT | service-binary NAME [COMMANDLINE]"
+        " | service-process NAME\n");
     return 2;
 }

@@ -2,8 +2,8 @@
 #include "cprinter.h"
 #include "programfolder.h"
 #include "removeprinterthread.h"
-#include "testpagethread.h"
 #include "spoolerfixture.h"
+#include "testpagethread.h"
 #include "testprinters.h"
 #include "widetext.h"
 #include "win32.h"
@@ -11,7 +11,6 @@
 
 #include <QSignalSpy>
 #include <QTest>
-
 
 namespace {
 
@@ -115,7 +114,7 @@ private slots:
         QCOMPARE(outcome.info.ip, QStringLiteral("127.0.0.1"));
 
         // What the spooler holds now, read back through other calls.
-        QCOMPARE(printerNames(), QStringList{QStringLiteral("前台@REDadez001")});
+        QCOMPARE(printerNames(), QStringList { QStringLiteral("前台@REDadez001") });
         CPrinter printer;
         QString host;
         quint16 number = 0;
@@ -132,7 +131,8 @@ private slots:
 
         // The driver came from the INF beside the program.
         const QString line = lastRundllLine();
-        QVERIFY2(line.contains(QStringLiteral(" /f ")) && line.endsWith(QStringLiteral(" /u")), qPrintable(line));
+        QVERIFY2(
+            line.contains(QStringLiteral(" /f ")) && line.endsWith(QStringLiteral(" /u")), qPrintable(line));
         QVERIFY2(line.contains(QStringLiteral("\\Driver\\VarnPtr.INF /r ")), qPrintable(line));
     }
 
@@ -148,8 +148,8 @@ private slots:
         QVERIFY(printerNames().contains(QStringLiteral("B@REDadez002")));
         // The stand-in logs the arguments it was given, quoted only where they hold a space.
         QCOMPARE(lastRundllLine(),
-                 QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b B /r REDadez002 /m \"")
-                     + TestPrinters::driverName() + QLatin1Char('"'));
+            QStringLiteral("RUNDLL32 PRINTUI.DLL,PrintUIEntry /if /b B /r REDadez002 /m \"")
+                + TestPrinters::driverName() + QLatin1Char('"'));
     }
 
     void leftoverPortIsReused()
@@ -178,7 +178,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("serial");
         QTest::newRow("name in other case") << QStringLiteral("front") << QStringLiteral("0123456789ABCDEF");
-        QTest::newRow("serial stored in lower case") << QStringLiteral("other") << QStringLiteral("AABBCCDDEEFF0011");
+        QTest::newRow("serial stored in lower case")
+            << QStringLiteral("other") << QStringLiteral("AABBCCDDEEFF0011");
     }
 
     void duplicatesIgnoreCase()
@@ -186,7 +187,8 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, serial);
         QVERIFY(winsim::installDriver(kDriver, "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Front"), 1, QStringLiteral("aabbccddeeff0011")));
+        QVERIFY(
+            SpoolerFixture::addCloudPrinter(QStringLiteral("Front"), 1, QStringLiteral("aabbccddeeff0011")));
         const AddOutcome outcome = runAdd(name, serial);
         QVERIFY(!outcome.ret);
         QCOMPARE(outcome.msg, QStringLiteral("当前打印机已经存在!"));
@@ -201,18 +203,20 @@ private slots:
         QTest::addColumn<int>("nth");
         QTest::addColumn<uint>("error");
         QTest::addColumn<QString>("message");
-        QTest::newRow("monitor refuses the port") << QStringLiteral("XcvDataW") << 1 << uint(ERROR_ACCESS_DENIED)
-                                                  << QStringLiteral("添加打印机失败，无法添加端口");
+        QTest::newRow("monitor refuses the port")
+            << QStringLiteral("XcvDataW") << 1 << uint(ERROR_ACCESS_DENIED)
+            << QStringLiteral("添加打印机失败，无法添加端口");
         QTest::newRow("serial store: no such printer")
             << QStringLiteral("OpenPrinterW") << 2 << uint(ERROR_INVALID_PRINTER_NAME)
             << QStringLiteral("添加打印机失败, 打印机名无效");
-        QTest::newRow("serial store refused") << QStringLiteral("SetPrinterDataW") << 1 << uint(ERROR_ACCESS_DENIED)
-                                              << QStringLiteral("添加打印机失败, 无法设置云序列号");
+        QTest::newRow("serial store refused")
+            << QStringLiteral("SetPrinterDataW") << 1 << uint(ERROR_ACCESS_DENIED)
+            << QStringLiteral("添加打印机失败, 无法设置云序列号");
         QTest::newRow("port number store refused")
             << QStringLiteral("SetPrinterDataW") << 2 << uint(ERROR_ACCESS_DENIED)
             << QStringLiteral("添加打印机失败, 无法设置端口号");
-        QTest::newRow("driver not installed") << QStringLiteral("RegOpenKeyExW") << 1 << uint(ERROR_FILE_NOT_FOUND)
-                                              << QString();
+        QTest::newRow("driver not installed")
+            << QStringLiteral("RegOpenKeyExW") << 1 << uint(ERROR_FILE_NOT_FOUND) << QString();
     }
 
     void failures()
@@ -254,17 +258,19 @@ private slots:
     void removeWithQueuedJobs()
     {
         QVERIFY(winsim::installDriver(kDriver, "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Gone"), 1, QStringLiteral("1111111111111111")));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Stays"), 2, QStringLiteral("2222222222222222")));
+        QVERIFY(
+            SpoolerFixture::addCloudPrinter(QStringLiteral("Gone"), 1, QStringLiteral("1111111111111111")));
+        QVERIFY(
+            SpoolerFixture::addCloudPrinter(QStringLiteral("Stays"), 2, QStringLiteral("2222222222222222")));
         QVERIFY(winsim::pausePrinter("Gone"));
-        QVERIFY(winsim::submitJob("Gone", std::string("a.txt"), {1, 2, 3}) != 0);
-        QVERIFY(winsim::submitJob("Gone", std::string("b.txt"), {4, 5}) != 0);
+        QVERIFY(winsim::submitJob("Gone", std::string("a.txt"), { 1, 2, 3 }) != 0);
+        QVERIFY(winsim::submitJob("Gone", std::string("b.txt"), { 4, 5 }) != 0);
 
         const RemoveOutcome outcome = runRemove(QStringLiteral("Gone"));
         QVERIFY(outcome.ret);
         QCOMPARE(outcome.msg, QStringLiteral("删除打印机驱动成功"));
         QCOMPARE(outcome.printer, QStringLiteral("Gone"));
-        QCOMPARE(printerNames(), QStringList{QStringLiteral("Stays@REDadez002")});
+        QCOMPARE(printerNames(), QStringList { QStringLiteral("Stays@REDadez002") });
         // Driver and port stay installed.
         CPrinter printer;
         QVERIFY(!printer.GetDriverVersion(TestPrinters::driverName()).isEmpty());
@@ -277,7 +283,8 @@ private slots:
     void testPageInTheBackground()
     {
         QVERIFY(winsim::installDriver(kDriver, "Windows x64", "1.0.0.0"));
-        QVERIFY(SpoolerFixture::addCloudPrinter(QStringLiteral("Front Desk"), 1, QStringLiteral("1111111111111111")));
+        QVERIFY(SpoolerFixture::addCloudPrinter(
+            QStringLiteral("Front Desk"), 1, QStringLiteral("1111111111111111")));
         QVERIFY(winsim::pausePrinter("Front Desk"));
         TestPageThread worker(QStringLiteral("Front Desk"));
         QSignalSpy printed(&worker, &TestPageThread::testPagePrinted);
