@@ -27,8 +27,8 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     auto *translator = new QTranslator(&app);
-    const QString translation =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/Translations/") + QStringLiteral("qt_zh_CN.qm");
+    const QString translation = QCoreApplication::applicationDirPath() + QStringLiteral("/Translations/")
+        + QStringLiteral("qt_zh_CN.qm");
     qDebug() << translation;
     translator->load(translation);
     QCoreApplication::installTranslator(translator);
