@@ -34,12 +34,21 @@ bool TimedApplication::notify(QObject *receiver, QEvent *event)
     return handled;
 }
 
+namespace {
+
+// Only events that began and ended between the two readings count.
+bool heldWithin(const TimedApplication::HeldEvent &held, qint64 fromNs, qint64 toNs)
+{
+    return held.startNs >= fromNs && held.startNs + held.durationNs <= toNs;
+}
+
+} // namespace
+
 TimedApplication::HeldEvent TimedApplication::longestBetween(qint64 fromNs, qint64 toNs) const
 {
     HeldEvent longest;
     for (const HeldEvent &held : m_held) {
-        if (held.startNs >= fromNs && held.startNs + held.durationNs <= toNs
-            && held.durationNs > longest.durationNs)
+        if (heldWithin(held, fromNs, toNs) && held.durationNs > longest.durationNs)
             longest = held;
     }
     return longest;
@@ -49,7 +58,7 @@ int TimedApplication::countOver(qint64 fromNs, qint64 toNs, qint64 overNs) const
 {
     int count = 0;
     for (const HeldEvent &held : m_held) {
-        if (held.startNs >= fromNs && held.startNs + held.durationNs <= toNs && held.durationNs > overNs)
+        if (heldWithin(held, fromNs, toNs) && held.durationNs > overNs)
             ++count;
     }
     return count;

@@ -26,6 +26,17 @@
 #include <QStyleOption>
 #include <QTimer>
 
+namespace {
+
+// A card not built yet has no spinners to stop.
+void stopSpinner(QCircleProcess *spinner)
+{
+    if (spinner)
+        spinner->stopAnimation();
+}
+
+} // namespace
+
 DriverItem::DriverItem(const DriverInfo &info, QWidget *parent, QNetworkAccessManager *network)
     : QWidget(parent)
     , m_info(info)
@@ -148,8 +159,7 @@ void DriverItem::devStateReceive(QNetworkReply *reply)
                         .arg(reply->errorString(), QString::number(int(reply->error())));
         showDeviceState(QStringLiteral("--"));
     }
-    if (m_form.refreshSpinner)
-        m_form.refreshSpinner->stopAnimation();
+    stopSpinner(m_form.refreshSpinner);
     reply->deleteLater();
 }
 
@@ -341,16 +351,10 @@ void DriverItem::refreshStateText()
         m_form.stateEdit->setText(m_deviceState);
 }
 
-void DriverItem::stopTestSpinner()
-{
-    if (m_form.testSpinner)
-        m_form.testSpinner->stopAnimation();
-}
-
 void DriverItem::endJob(
     const CardJob &job, const QString &result, const QString &handledAt, const QString &dialogText)
 {
-    stopTestSpinner();
+    stopSpinner(m_form.testSpinner);
     appendDetailRecord(m_info.cloud_sn, jobDetailRecord(job.jobneed(), result, job.size(), handledAt));
     emit jobRecorded(result);
     emit portBusy(false);
@@ -361,7 +365,7 @@ void DriverItem::endJob(
 void DriverItem::endFollowedJob(const QString &result, const QString &handledAt, const QString &dialogText)
 {
     const CardJob job = m_followedJob;
-    stopTestSpinner();
+    stopSpinner(m_form.testSpinner);
     appendDetailRecord(m_info.cloud_sn, jobDetailRecord(job.jobneed(), result, job.size(), handledAt));
     emit jobRecorded(result);
     stopFollowing();

@@ -15,7 +15,6 @@
 class QNetworkAccessManager;
 class QTimer;
 class PrinterOutbox;
-class QCircleProcess;
 class RemovePrinterThread;
 class StateThread;
 class TestPageThread;
@@ -80,7 +79,6 @@ private slots:
 
 private:
     DriverItemForm &ui();
-    void stopTestSpinner();
     void postDevState(const char *logText);
     void saveChanges();
     bool changeSerial(const QString &serial);
