@@ -558,6 +558,7 @@ void BenchRunner::runResponsive()
     QList<QByteArray> heldBefore;
     QList<QByteArray> heldWhile;
     QList<QByteArray> guiWork;
+    QList<QByteArray> machine;
     qint64 firstByteNs = std::numeric_limits<qint64>::max();
     QString sendError;
     quint16 basePort = 0;
@@ -585,6 +586,7 @@ void BenchRunner::runResponsive()
         if (recorded.size() >= 5) {
             child.write("first " + QByteArray::number(firstByteNs) + "\n");
             responsive = awaitLine(child, "responsive", 60 * 1000, &failure);
+            machine = awaitLine(child, "machine", 10 * 1000, &failure);
             heldBefore = awaitLine(child, "heldbefore", 10 * 1000, &failure);
             guiWork = awaitLine(child, "gui", 10 * 1000, &failure);
             heldWhile = awaitLine(child, "heldwhile", 10 * 1000, &failure);
@@ -624,6 +626,29 @@ void BenchRunner::runResponsive()
                  .arg(intact)
                  .arg(QString::fromUtf8(responsive.at(4)))
                  .arg(QString::fromUtf8(responsive.at(5)));
+    double ownWorstMs = -1;
+    double machineStallMs = -1;
+    if (machine.size() >= 6) {
+        machineStallMs = double(machine.at(2).toLongLong()) / 1e6;
+        ownWorstMs = double(machine.at(3).toLongLong()) / 1e6;
+        m_out << QStringLiteral(
+            "  the machine itself: a bare thread (%1) sleeping 1 ms at a time woke up to %2 ms "
+            "late in that time; less those stalls, the window's thread was late by at most "
+            "%3 ms (99th percentile %4 ms; %5 ticks over 16 ms)\n")
+                     .arg(machine.at(1) == "1" ? QStringLiteral("real-time priority")
+                                               : QStringLiteral("normal priority, real-time refused"))
+                     .arg(machineStallMs, 0, 'f', 1)
+                     .arg(ownWorstMs, 0, 'f', 1)
+                     .arg(double(machine.at(4).toLongLong()) / 1e6, 0, 'f', 1)
+                     .arg(QString::fromUtf8(machine.at(5)));
+    }
+    if (responsive.size() >= 8) {
+        m_out << QStringLiteral(
+            "  over the worst tick's wait the window's thread ran %1 ms and was ready but "
+            "waited for a core %2 ms; the rest it slept or was blocked\n")
+                     .arg(double(responsive.at(6).toLongLong()) / 1e6, 0, 'f', 1)
+                     .arg(double(responsive.at(7).toLongLong()) / 1e6, 0, 'f', 1);
+    }
     if (heldBefore.size() >= 2 && heldWhile.size() >= 2) {
         const double dueMs = double(heldBefore.at(1).toLongLong() - firstByteNs) / 1e6;
         m_out << QStringLiteral(
@@ -666,7 +691,8 @@ void BenchRunner::runResponsive()
     m_responsive = QJsonObject { { QStringLiteral("printers"), printers },
         { QStringLiteral("job_mib"), m_options.responsiveMiB }, { QStringLiteral("records"), records },
         { QStringLiteral("worst_ms"), worstMs }, { QStringLiteral("p99_ms"), p99Ms },
-        { QStringLiteral("ticks"), responsive.at(3).toInt() },
+        { QStringLiteral("machine_stall_ms"), machineStallMs },
+        { QStringLiteral("own_worst_ms"), ownWorstMs }, { QStringLiteral("ticks"), responsive.at(3).toInt() },
         { QStringLiteral("ticks_over_16_ms"), responsive.at(5).toInt() },
         { QStringLiteral("gui_cpu_ms"), guiCpuMs }, { QStringLiteral("longest_event_ms"), longestMs },
         { QStringLiteral("longest_event_cpu_ms"), longestCpuMs }, { QStringLiteral("s"), spanSeconds },
@@ -731,11 +757,19 @@ void BenchRunner::reportTargets()
     }
     if (m_responsive.contains(QStringLiteral("worst_ms"))) {
         const double worst = m_responsive.value(QStringLiteral("worst_ms")).toDouble();
+        const double own = m_responsive.value(QStringLiteral("own_worst_ms")).toDouble(-1);
         m_out << QStringLiteral(
             "target responsiveness: window's thread late by at most %1 ms (under %2): %3\n")
                      .arg(worst, 0, 'f', 1)
                      .arg(kFrameMs)
                      .arg(metOrMissed(worst < kFrameMs));
+        // A machine that stalls every thread for longer than a frame cannot show the target met;
+        // this says whether the program's own holds meet it.
+        if (own >= 0)
+            m_out << QStringLiteral("target responsiveness less the machine's stalls: %1 ms (under %2): %3\n")
+                         .arg(own, 0, 'f', 1)
+                         .arg(kFrameMs)
+                         .arg(metOrMissed(own < kFrameMs));
     }
 }
 

@@ -3,7 +3,11 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace {
 qint64 statusField(const char *name)
@@ -40,4 +44,23 @@ qint64 peakResidentBytes()
 qint64 residentBytes()
 {
     return statusField("VmRSS");
+}
+
+ThreadSchedule threadSchedule()
+{
+    // Read on every tick of a 1 ms timer: the file stays open, one per thread.
+    thread_local const int fd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    ThreadSchedule schedule;
+    char text[96];
+    const ssize_t size = fd < 0 ? -1 : ::pread(fd, text, sizeof text - 1, 0);
+    if (size <= 0)
+        return schedule;
+    text[size] = '\0';
+    long long ran = 0;
+    long long queued = 0;
+    if (std::sscanf(text, "%lld %lld", &ran, &queued) == 2) {
+        schedule.ranNs = ran;
+        schedule.queuedNs = queued;
+    }
+    return schedule;
 }

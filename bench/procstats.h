@@ -13,4 +13,14 @@ qint64 peakResidentBytes();
 // Resident set size now (VmRSS), in bytes; -1 when unknown.
 qint64 residentBytes();
 
+// What the scheduler says of the calling thread so far: how long it ran, and how long it was ready
+// but waited for a core.
+struct ThreadSchedule
+{
+    qint64 ranNs = 0;
+    qint64 queuedNs = 0;
+};
+// Zeros when the kernel does not say (/proc/thread-self/schedstat).
+ThreadSchedule threadSchedule();
+
 #endif // PROCSTATS_H

@@ -1,6 +1,7 @@
 // The responsiveness figure rests on how late each tick of the window's timer fired; these cases
 // pin that arithmetic down with tick times given by hand.
 
+#include "stallrecorder.h"
 #include "tickrecorder.h"
 
 #include <QtTest>
@@ -20,6 +21,8 @@ private slots:
     void aTickLateWithinItsIntervalDoesNotHideTheNext();
     void onlyTicksInsideTheStretchCount();
     void manyLateTicksReachThe99thPercentile();
+    void theMachinesStallsAreExcusedOnlyWhereTheyFell();
+    void aStallRecorderOnTheRealClockSeesItsOwnWakeUps();
 };
 
 void TstTickRecorder::onTimeTicksAreNotLate()
@@ -101,6 +104,50 @@ void TstTickRecorder::manyLateTicksReachThe99thPercentile()
     QCOMPARE(lateness.p99Ns, 3 * kMs);
     QCOMPARE(lateness.worstNs, 3 * kMs);
     QCOMPARE(lateness.slowTicks, 0);
+}
+
+void TstTickRecorder::theMachinesStallsAreExcusedOnlyWhereTheyFell()
+{
+    StallRecorder stalls;
+    for (int i = 1; i <= 200; ++i)
+        stalls.noteWake(i * kMs, i * kMs);
+    // The machine stopped for 40 ms from 20 ms on: the bare thread's wake-up due then came at 61 ms.
+    stalls.noteWake(21 * kMs, 61 * kMs);
+    TickRecorder recorder(1);
+    recorder.startAt(0);
+    for (int i = 1; i <= 20; ++i)
+        recorder.noteTick(i * kMs);
+    // The window's tick due at 21 ms fired at 70 ms: 40 of its 49 ms were the machine's.
+    recorder.noteTick(70 * kMs);
+    for (int i = 71; i <= 100; ++i)
+        recorder.noteTick(i * kMs);
+    // Held by the program alone at 101 ms, with the machine running: 25 ms late, none excused.
+    recorder.noteTick(126 * kMs);
+    const TickRecorder::Excuse machine
+        = [&stalls](qint64 due, qint64 fired) { return stalls.longestWithin(due, fired); };
+    const TickRecorder::Lateness raw = recorder.latenessBetween(0, 200 * kMs, kFrame);
+    QCOMPARE(raw.worstNs, 49 * kMs);
+    QCOMPARE(raw.slowTicks, 2);
+    const TickRecorder::Lateness own = recorder.latenessBetween(0, 200 * kMs, kFrame, machine);
+    QCOMPARE(own.worstNs, 25 * kMs);
+    QCOMPARE(own.worstDueNs, 101 * kMs);
+    QCOMPARE(own.slowTicks, 1);
+    QCOMPARE(stalls.worstBetween(0, 200 * kMs), 40 * kMs);
+    QCOMPARE(stalls.worstBetween(30 * kMs, 200 * kMs), 0);
+}
+
+void TstTickRecorder::aStallRecorderOnTheRealClockSeesItsOwnWakeUps()
+{
+    StallRecorder stalls;
+    const qint64 from = monotonicNs();
+    stalls.start();
+    QTest::qWait(50);
+    stalls.stop();
+    const qint64 to = monotonicNs();
+    // It woke up again and again, and each wake-up it noted lies within the time it ran.
+    QVERIFY(stalls.wakeCount() > 1);
+    QVERIFY(stalls.worstBetween(from, to) < to - from);
+    QCOMPARE(stalls.longestWithin(to + 1, to + 1000 * kMs), 0);
 }
 
 QTEST_GUILESS_MAIN(TstTickRecorder)

@@ -14,6 +14,7 @@
 #include "relaysettings.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
+#include "stallrecorder.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -213,12 +214,15 @@ int runResponsiveChild(
     }
 
     TickRecorder ticks(1);
+    StallRecorder stalls;
     keepGuiLogLines();
+    stalls.start();
     ticks.start();
     const qint64 cpuBefore = TimedApplication::threadCpuNs();
     QTimer::singleShot(10 * 60 * 1000, &app, [&app] { app.exit(2); });
     const int code = app.exec();
     ticks.stop();
+    stalls.stop();
     const qint64 cpuUsed = TimedApplication::threadCpuNs() - cpuBefore;
     if (code != 0)
         return fail(QStringLiteral("%1 of %2 jobs recorded within ten minutes").arg(recorded).arg(printers));
@@ -236,7 +240,14 @@ int runResponsiveChild(
     const TickRecorder::Lateness lateness = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs);
     report("responsive " + number(lateness.worstNs) + ' ' + number(lateness.p99Ns) + ' '
         + number(lateness.ticks) + ' ' + number(dialog->model()->rowCount()) + ' '
-        + number(lateness.slowTicks));
+        + number(lateness.slowTicks) + ' ' + number(lateness.worstRanNs) + ' '
+        + number(lateness.worstQueuedNs));
+    // The same ticks less the machine's own stalls within each wait: what the program held.
+    const TickRecorder::Lateness own = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs,
+        [&stalls](qint64 dueNs, qint64 firedNs) { return stalls.longestWithin(dueNs, firedNs); });
+    report("machine " + number(stalls.isRealTime() ? 1 : 0) + ' '
+        + number(stalls.worstBetween(words.at(1).toLongLong(), endNs)) + ' ' + number(own.worstNs) + ' '
+        + number(own.p99Ns) + ' ' + number(own.slowTicks));
     // What the window's thread was about when the longest hold began, and the last it said while held.
     report(
         "heldbefore " + number(lateness.worstDueNs) + ' ' + guiLogLineBefore(lateness.worstDueNs).toUtf8());

@@ -1,6 +1,7 @@
 #include "outboxjournal.h"
 
 #include "clock.h"
+#include "spoolfile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -349,11 +350,12 @@ void OutboxJournal::prune(const QDateTime &time)
             removeJob(job.id);
     }
     QDir folder(m_spoolFolder);
-    const QStringList files = folder.entryList(QDir::Files);
-    for (const QString &file : files) {
-        if (needed.contains(file))
-            continue;
-        if (folder.remove(file))
-            qDebug().noquote() << "outbox: spool file" << file << "no longer needed, deleted";
+    QStringList unneeded;
+    for (const QString &file : folder.entryList(QDir::Files)) {
+        if (!needed.contains(file))
+            unneeded.append(folder.filePath(file));
     }
+    if (!unneeded.isEmpty())
+        qDebug().noquote() << "outbox: deleting" << unneeded.size() << "spool files no longer needed";
+    deleteFilesInBackground(unneeded);
 }

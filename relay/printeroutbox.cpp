@@ -4,6 +4,8 @@
 #include "detailfile.h"
 #include "jobposter.h"
 #include "relaysettings.h"
+#include "spoolfile.h"
+#include "threadlifetime.h"
 
 #include <QDebug>
 #include <QFile>
@@ -162,7 +164,7 @@ void PrinterOutbox::finishCurrent(const QString &result)
     m_journal->setFinal(id, result);
     // A failed job keeps its bytes for a while, to be sent again; a printed one needs them no more.
     if (isPrintedResult(result))
-        QFile::remove(m_journal->spoolFilePath(id));
+        deleteFilesInBackground({ m_journal->spoolFilePath(id) });
     m_current = Item();
     emit jobsChanged();
     // Queued: the card may be telling us from within the result it is handling.
@@ -219,7 +221,7 @@ void PrinterOutbox::post(const OutboxJob &job)
     m_poster->setDurabilityFile(m_journal->durabilityFile());
     connect(m_poster, &JobPoster::posted, this, &PrinterOutbox::onPosted);
     connect(m_poster, &JobPoster::uploadProgress, this, &PrinterOutbox::onUploadProgress);
-    connect(m_poster, &QThread::finished, m_poster, &QObject::deleteLater);
+    deleteWhenEnded(m_poster);
     m_poster->start();
 }
 

@@ -7,6 +7,7 @@
 #include "peercheck.h"
 #include "printeroutbox.h"
 #include "printerthread.h"
+#include "threadlifetime.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -220,7 +221,7 @@ void PrinterServer::admit(qintptr socketDescriptor)
     receiver->setDurabilityFile(m_journal->durabilityFile());
     m_receivers.insert(receiver);
     ++g_receivingInAll;
-    connect(receiver, &QThread::finished, receiver, &QObject::deleteLater);
+    deleteWhenEnded(receiver);
     connect(receiver, &PrinterThread::jobReceived, this,
         [this, receiver](qint64 id, qint64 size) { onJobReceived(receiver, id, size); });
     connect(receiver, &PrinterThread::jobRefused, this,

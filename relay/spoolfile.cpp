@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 #ifdef _WIN32
 #include <io.h>
@@ -47,4 +48,16 @@ bool publishSpoolFile(const QString &partialPath, const QString &spoolPath)
     }
 #endif
     return true;
+}
+
+void deleteFilesInBackground(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    QThreadPool::globalInstance()->start([paths] {
+        for (const QString &path : paths) {
+            if (!QFile::remove(path) && QFile::exists(path))
+                qWarning().noquote() << "spool: cannot delete" << path;
+        }
+    });
 }

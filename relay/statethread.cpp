@@ -9,12 +9,12 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
-StateThread::StateThread(const QString &serviceBase, const QString &jobId, QObject *parent)
+StateThread::StateThread(
+    const QString &serviceBase, const QString &jobId, QNetworkAccessManager *manager, QObject *parent)
     : QObject(parent)
-    , m_manager(new QNetworkAccessManager(this))
+    , m_manager(manager ? manager : new QNetworkAccessManager(this))
     , m_url(printResultUrl(serviceBase, jobId))
 {
-    connect(m_manager, &QNetworkAccessManager::finished, this, &StateThread::cloudReceive);
 }
 
 StateThread::~StateThread()
@@ -32,7 +32,11 @@ void StateThread::query()
     const QUrl url(m_url);
     QNetworkRequest request(url);
     request.setTransferTimeout(cloudReplyTimeoutMs());
-    m_reply = m_manager->get(request);
+    QNetworkReply *reply = m_manager->get(request);
+    // Ours, not the shared client's: it goes with this poller.
+    reply->setParent(this);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { cloudReceive(reply); });
+    m_reply = reply;
     qDebug() << "25_StateThread 查询打印状态" << url << m_reply;
 }
 

@@ -16,6 +16,7 @@
 #include "settingsdlg.h"
 #include "statethread.h"
 #include "testpagethread.h"
+#include "threadlifetime.h"
 
 #include <QJsonObject>
 #include <QLineEdit>
@@ -255,7 +256,7 @@ void DriverItem::onTestClicked(bool checked)
     // The installer may take its full limit; the window goes on meanwhile. The spinner stops when
     // the page's result is known.
     m_testPageThread = new TestPageThread(m_info.printer_name, nullptr);
-    connect(m_testPageThread, &QThread::finished, m_testPageThread, &QObject::deleteLater);
+    deleteWhenEnded(m_testPageThread);
     m_testPageThread->start(QThread::InheritPriority);
 }
 
@@ -308,7 +309,7 @@ bool DriverItem::confirmDelete()
 void DriverItem::startRemoval()
 {
     m_removeThread = new RemovePrinterThread(m_info, nullptr);
-    connect(m_removeThread, &QThread::finished, m_removeThread, &QObject::deleteLater);
+    deleteWhenEnded(m_removeThread);
     connect(m_removeThread, &RemovePrinterThread::removeResult, this,
         [this](bool ret, QString msg, DriverInfo driverinfo) {
             // A removal that failed leaves the printer in place: it may be deleted again.
@@ -425,7 +426,7 @@ void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument j
         dropStateThread();
         m_queryInFlight = false;
         m_followedJob = job;
-        m_stateThread = new StateThread(cloudServiceBase(), jobId, nullptr);
+        m_stateThread = new StateThread(cloudServiceBase(), jobId, m_manager, this);
         connect(m_stateThread, &StateThread::stateResule, this, &DriverItem::onStateResut);
         m_followStarted.start();
         emit portBusy(true);

@@ -18,6 +18,7 @@
 #include "printerrecordstore.h"
 #include "printerserver.h"
 #include "spoolerbuffer.h"
+#include "threadlifetime.h"
 #include "waittingdlg.h"
 #include "widetext.h"
 
@@ -276,7 +277,7 @@ void TolMainWindow::on_pushButton_ok_clicked()
     info.cloud_sn = serial;
     auto *worker = new AddPrinterThread(info, nullptr);
     connect(worker, &AddPrinterThread::addResult, this, &TolMainWindow::on_addPrinterResult);
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    deleteWhenEnded(worker);
     worker->start(QThread::InheritPriority);
 
     const QRect window = geometry();

@@ -80,6 +80,7 @@ private slots:
     void jobsOfPrintersThatAreGoneGetTheirRecord();
     void jobsInFlightShowWhereEachStands();
     void keptFailureIsSentAgainAsANewJob();
+    void pruneDeletesOnlyWhatNoJobNeeds();
 
 private:
     // A spooler connection that sends `job` and closes; returns once the job is in the journal.
@@ -195,8 +196,8 @@ void TestPrinterServer::jobIsJournaledPostedAndFollowed()
     recordCurrent(QStringLiteral("打印成功"));
     QVERIFY(m_journal->unfinishedJobs(kPrinter).isEmpty());
     QCOMPARE(m_journal->job(open.first().id)->result, QStringLiteral("打印成功"));
-    // A printed job's bytes are needed no more.
-    QVERIFY(!QFile::exists(m_journal->spoolFilePath(open.first().id)));
+    // A printed job's bytes are needed no more; they go in the background.
+    QTRY_VERIFY(!QFile::exists(m_journal->spoolFilePath(open.first().id)));
     QTRY_COMPARE(m_log->count(QStringLiteral("printComplete")), 1);
 }
 
@@ -338,6 +339,48 @@ void TestPrinterServer::restartResumesEveryStateWithoutPostingTwice()
     // The failed job stays re-sendable; another printer's jobs are not this outbox's.
     QVERIFY(QFile::exists(m_journal->spoolFilePath(posting)));
     QCOMPARE(m_journal->unfinishedJobs(QStringLiteral("Elsewhere")).size(), 1);
+}
+
+void TestPrinterServer::pruneDeletesOnlyWhatNoJobNeeds()
+{
+    const auto finished = [this](const QString &result, const QByteArray &bytes) {
+        const qint64 id = m_journal->addJob(kPrinter, kSerial, QStringLiteral("a.txt;01:00:00"));
+        writeFile(m_journal->spoolFilePath(id), bytes);
+        m_journal->setReceived(id, bytes.size());
+        m_journal->setFinal(id, result);
+        return id;
+    };
+    const qint64 waiting = m_journal->addJob(kPrinter, kSerial, QStringLiteral("w.txt;01:00:00"));
+    QVERIFY(writeFile(m_journal->spoolFilePath(waiting), "waiting"));
+    QVERIFY(m_journal->setReceived(waiting, 7));
+    const qint64 arriving = m_journal->addJob(kPrinter, kSerial, QStringLiteral("r.txt;01:00:00"));
+    QVERIFY(writeFile(m_journal->partialSpoolFilePath(arriving), "half"));
+    const qint64 printed = finished(QStringLiteral("打印成功"), "printed");
+    const qint64 failed = finished(QStringLiteral("打印失败:网络访问异常"), "failed");
+    const QString stray = m_journal->spoolFolder() + QStringLiteral("/999.part");
+    QVERIFY(writeFile(stray, "left over"));
+
+    const QDateTime now = QDateTime::currentDateTime();
+    m_journal->prune(now);
+    QTRY_VERIFY(!QFile::exists(m_journal->spoolFilePath(printed)));
+    QTRY_VERIFY(!QFile::exists(stray));
+    QVERIFY(QFile::exists(m_journal->spoolFilePath(waiting)));
+    QVERIFY(QFile::exists(m_journal->partialSpoolFilePath(arriving)));
+    // A failure keeps its bytes for a day, to be sent again.
+    QVERIFY(QFile::exists(m_journal->spoolFilePath(failed)));
+    QVERIFY(m_journal->job(printed));
+
+    m_journal->prune(now.addSecs(25 * 3600));
+    QTRY_VERIFY(!QFile::exists(m_journal->spoolFilePath(failed)));
+    QVERIFY(m_journal->job(failed));
+    QVERIFY(QFile::exists(m_journal->spoolFilePath(waiting)));
+
+    // A week on, finished jobs are forgotten; unfinished ones never are.
+    m_journal->prune(now.addDays(8));
+    QVERIFY(!m_journal->job(printed));
+    QVERIFY(!m_journal->job(failed));
+    QVERIFY(m_journal->job(waiting));
+    QVERIFY(QFile::exists(m_journal->spoolFilePath(waiting)));
 }
 
 void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
