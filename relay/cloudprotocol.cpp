@@ -61,11 +61,26 @@ QJsonDocument printAnswer(const QString &cloudJobId)
     return QJsonDocument(answer);
 }
 
-bool isRetryablePostFailure(QNetworkReply::NetworkError error, int httpStatus)
+bool isRetryablePostFailure(QNetworkReply::NetworkError error, int httpStatus, bool bodySent)
 {
     if (error == QNetworkReply::ConnectionRefusedError || error == QNetworkReply::HostNotFoundError)
         return true;
-    return httpStatus == 502 || httpStatus == 503 || httpStatus == 504;
+    if (httpStatus == 502 || httpStatus == 503 || httpStatus == 504)
+        return true;
+    if (httpStatus != 0 || bodySent)
+        return false;
+    // The way broke under the body; the program's own failures (a stop, an unreadable spool file)
+    // and answers it could not read are not the network's and are not tried again.
+    switch (error) {
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+        return true;
+    default:
+        return false;
+    }
 }
 
 QJsonDocument printResultDocument(const QJsonDocument &answer, const QString &jobneed, qint64 jobSize)

@@ -27,9 +27,11 @@ DeviceState deviceState(const QJsonDocument &answer);
 QString cloudJobId(const QJsonDocument &answer);
 // A print answer that hands the job over under `cloudJobId`, as the service's own does.
 QJsonDocument printAnswer(const QString &cloudJobId);
-// True when a failed post cannot have reached the service (nobody took the connection, or a gateway
-// answered for it), so posting it again cannot print it twice.
-bool isRetryablePostFailure(QNetworkReply::NetworkError error, int httpStatus);
+// True when a failed post cannot have reached the service, so posting it again cannot print it
+// twice: nobody took the connection, a gateway answered for the service, or the connection broke
+// before the whole body was handed over (`bodySent` false; a service acts on a request only once all
+// of it is in). A post whose body went out whole and got no answer may have printed: never again.
+bool isRetryablePostFailure(QNetworkReply::NetworkError error, int httpStatus, bool bodySent);
 // The document a print result carries to the card: `answer` (an object, or nothing) with the job's
 // description and size, which ride along locally and never travel to the service.
 QJsonDocument printResultDocument(const QJsonDocument &answer, const QString &jobneed, qint64 jobSize);

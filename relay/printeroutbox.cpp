@@ -231,7 +231,8 @@ void PrinterOutbox::onPosted(
     if (jobId != m_current.id)
         return;
     m_poster = nullptr;
-    if (isRetryablePostFailure(error, httpStatus) && !m_sinceFirstAttempt.hasExpired(postRetryGiveUpMs())) {
+    if (isRetryablePostFailure(error, httpStatus, bodySent)
+        && !m_sinceFirstAttempt.hasExpired(postRetryGiveUpMs())) {
         retryLater();
         return;
     }

@@ -15,6 +15,8 @@ private slots:
     void deviceStateOfAnswers();
     void resultQueryCarriesTheWholeId_data();
     void resultQueryCarriesTheWholeId();
+    void onlyPostsTheServiceCannotHaveTakenAreRetried_data();
+    void onlyPostsTheServiceCannotHaveTakenAreRetried();
 };
 
 void TstCloudProtocol::deviceStateOfAnswers_data()
@@ -60,6 +62,44 @@ void TstCloudProtocol::resultQueryCarriesTheWholeId()
     const QUrlQuery query(url);
     QCOMPARE(query.queryItems(QUrl::FullyDecoded).size(), 1);
     QCOMPARE(query.queryItemValue(QStringLiteral("tolvixId"), QUrl::FullyDecoded), id);
+}
+
+void TstCloudProtocol::onlyPostsTheServiceCannotHaveTakenAreRetried_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("bodySent");
+    QTest::addColumn<bool>("retried");
+    const auto row
+        = [](const char *name, QNetworkReply::NetworkError error, int status, bool bodySent, bool retried) {
+              QTest::newRow(name) << int(error) << status << bodySent << retried;
+          };
+    row("refused", QNetworkReply::ConnectionRefusedError, 0, false, true);
+    row("no such host", QNetworkReply::HostNotFoundError, 0, false, true);
+    row("gateway 502", QNetworkReply::UnknownServerError, 502, true, true);
+    row("gateway 504", QNetworkReply::UnknownServerError, 504, true, true);
+    row("closed under the body", QNetworkReply::RemoteHostClosedError, 0, false, true);
+    row("stalled under the body", QNetworkReply::TimeoutError, 0, false, true);
+    // Everything went out: the service may have printed it.
+    row("closed after the body", QNetworkReply::RemoteHostClosedError, 0, true, false);
+    row("no answer after the body", QNetworkReply::TimeoutError, 0, true, false);
+    // The service answered: it decided.
+    row("500", QNetworkReply::InternalServerError, 500, true, false);
+    row("early 413", QNetworkReply::UnknownContentError, 413, false, false);
+    row("garbled answer", QNetworkReply::ProtocolFailure, 0, false, false);
+    // The program's own doing.
+    row("stopped", QNetworkReply::OperationCanceledError, 0, false, false);
+    row("spool file unreadable", QNetworkReply::ContentReSendError, 0, false, false);
+    row("journal not on the disk", QNetworkReply::ProtocolUnknownError, 0, false, false);
+}
+
+void TstCloudProtocol::onlyPostsTheServiceCannotHaveTakenAreRetried()
+{
+    QFETCH(int, error);
+    QFETCH(int, status);
+    QFETCH(bool, bodySent);
+    QFETCH(bool, retried);
+    QCOMPARE(isRetryablePostFailure(QNetworkReply::NetworkError(error), status, bodySent), retried);
 }
 
 QTEST_GUILESS_MAIN(TstCloudProtocol)

@@ -75,6 +75,7 @@ private slots:
     void unreachableServiceIsRetriedUntilItAnswers();
     void retriesEndAfterTheirLimit();
     void gatewayRefusalIsRetriedOtherFailuresAreNot();
+    void postCutUnderItsBodyIsSentAgainOnce();
     void jobTooLargeIsReportedInItsTurn();
     void destructionResetsConnectionsStillArriving();
     void jobsOfPrintersThatAreGoneGetTheirRecord();
@@ -441,6 +442,23 @@ void TestPrinterServer::gatewayRefusalIsRetriedOtherFailuresAreNot()
     QVERIFY(m_sink->results.at(1).error != QNetworkReply::UnknownContentError);
     QVERIFY(!m_sink->waitFor(3, 300));
     QCOMPARE(m_service->requests().size(), before + 1);
+}
+
+void TestPrinterServer::postCutUnderItsBodyIsSentAgainOnce()
+{
+    setPostRetryForTesting(50, 100, 60000);
+    // More than the system's buffers on the way hold, so the cut comes before the last byte left.
+    QByteArray job(2 << 20, 'j');
+    job.replace(0, 9, "large job");
+    m_service->setHangUpUnread(1, 300);
+    QVERIFY(sendJob(job));
+    QVERIFY(m_sink->waitFor(1, TestTiming::scaled(20000)));
+    QCOMPARE(m_sink->results.first().error, QNetworkReply::NoError);
+    QCOMPARE(m_service->connectionCount(), 2);
+    QCOMPARE(m_service->requests().size(), 1);
+    QVERIFY(m_service->requests().first().postedJob() == job);
+    QCOMPARE(m_journal->unfinishedJobs(kPrinter).first().attempts, 2);
+    QCOMPARE(m_log->count(QStringLiteral("error 0 status 200 (sent whole)")), 1);
 }
 
 void TestPrinterServer::jobTooLargeIsReportedInItsTurn()

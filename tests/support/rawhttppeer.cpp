@@ -63,6 +63,12 @@ void RawHttpPeer::setReadPace(qint64 bytes, int intervalMs)
     m_paceIntervalMs = intervalMs;
 }
 
+void RawHttpPeer::setHangUpUnread(int connections, int afterMs)
+{
+    m_hangUps = connections;
+    m_hangUpAfterMs = afterMs;
+}
+
 QByteArray RawHttpPeer::response(int status, const QByteArray &body, const QByteArray &contentType)
 {
     return "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error")
@@ -93,7 +99,12 @@ void RawHttpPeer::onNewConnection()
         socket->setParent(this);
         ++m_connections;
         emit connectionReceived();
-        if (m_paceBytes >= 0) {
+        if (m_hangUps > 0) {
+            --m_hangUps;
+            socket->setReadBufferSize(1);
+            socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
+            QTimer::singleShot(m_hangUpAfterMs, socket, [socket] { socket->abort(); });
+        } else if (m_paceBytes >= 0) {
             // The socket keeps no more than a round's worth, so the sender feels the pace at once.
             socket->setReadBufferSize(qMax<qint64>(m_paceBytes, 1));
             socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);

@@ -54,6 +54,9 @@ public:
     // Takes in at most `bytes` of a connection every `intervalMs` (0 bytes: takes nothing at all
     // after the connection is made).
     void setReadPace(qint64 bytes, int intervalMs);
+    // The next `connections` connections are taken in for nothing and reset after `afterMs`: a
+    // service that goes away under a request's body.
+    void setHangUpUnread(int connections, int afterMs);
 
     QList<CapturedRequest> requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
@@ -87,6 +90,8 @@ private:
     bool m_closeWithoutAnswer = false;
     qint64 m_paceBytes = -1;
     int m_paceIntervalMs = 0;
+    int m_hangUps = 0;
+    int m_hangUpAfterMs = 0;
     int m_connections = 0;
     qint64 m_bytesReceived = 0;
     int m_pacedReads = 0;
