@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonObject>
+#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QTemporaryDir>
@@ -76,6 +77,15 @@ void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &mes
         g_guiLines.emplace_back(monotonicNs(), message.left(160));
     if (type != QtDebugMsg && type != QtInfoMsg)
         std::fprintf(stderr, "%s\n", qPrintable(message));
+    // Every line, with the monotonic millisecond it was said at, for finding out why a run went wrong.
+    static FILE *trace
+        = std::getenv("RELAYBENCH_TRACE") ? std::fopen(std::getenv("RELAYBENCH_TRACE"), "a") : nullptr;
+    if (trace) {
+        static QMutex traceLock;
+        QMutexLocker locker(&traceLock);
+        std::fprintf(trace, "%lld %s\n", monotonicNs() / 1000000, qPrintable(message));
+        std::fflush(trace);
+    }
 }
 } // namespace
 
