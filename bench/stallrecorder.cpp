@@ -10,7 +10,7 @@
 
 namespace {
 constexpr qint64 kIntervalNs = 1000 * 1000;
-// An hour of wake-ups without a reallocation while measuring.
+// An hour of wake-ups per core without a reallocation while measuring.
 constexpr size_t kReserved = 3600 * 1000;
 } // namespace
 
@@ -23,24 +23,42 @@ void StallRecorder::start()
 {
     stop();
     m_stop = false;
-    m_due.clear();
-    m_fired.clear();
-    m_due.reserve(kReserved);
-    m_fired.reserve(kReserved);
-    m_thread = std::thread([this] { run(); });
-    sched_param param {};
-    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
-    m_realTime = pthread_setschedparam(m_thread.native_handle(), SCHED_FIFO, &param) == 0;
+    const int cores = std::max(1, int(std::thread::hardware_concurrency()));
+    m_wakes.assign(size_t(cores), {});
+    m_realTime = true;
+    for (int core = 0; core < cores; ++core) {
+        m_wakes[size_t(core)].reserve(kReserved);
+        m_threads.emplace_back([this, core] { run(core); });
+        cpu_set_t only;
+        CPU_ZERO(&only);
+        CPU_SET(core, &only);
+        pthread_setaffinity_np(m_threads.back().native_handle(), sizeof only, &only);
+        sched_param param {};
+        param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        if (pthread_setschedparam(m_threads.back().native_handle(), SCHED_FIFO, &param) != 0)
+            m_realTime = false;
+    }
 }
 
 void StallRecorder::stop()
 {
     m_stop = true;
-    if (m_thread.joinable())
-        m_thread.join();
+    for (std::thread &thread : m_threads) {
+        if (thread.joinable())
+            thread.join();
+    }
+    m_threads.clear();
 }
 
-void StallRecorder::run()
+int StallRecorder::wakeCount() const
+{
+    size_t count = 0;
+    for (const std::vector<Wake> &wakes : m_wakes)
+        count += wakes.size();
+    return int(count);
+}
+
+void StallRecorder::run(int core)
 {
     qint64 due = monotonicNs();
     while (!m_stop.load(std::memory_order_relaxed)) {
@@ -48,25 +66,30 @@ void StallRecorder::run()
         const timespec at { time_t(due / 1000000000), long(due % 1000000000) };
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
         const qint64 fired = monotonicNs();
-        if (m_due.size() < kReserved)
-            noteWake(due, fired);
+        if (m_wakes[size_t(core)].size() < kReserved)
+            noteWake(core, due, fired);
         // After a stall the next wake-up is one interval on, not a burst of the missed ones.
         due = std::max(due, fired - kIntervalNs);
     }
 }
 
-void StallRecorder::noteWake(qint64 dueNs, qint64 firedNs)
+void StallRecorder::noteWake(int core, qint64 dueNs, qint64 firedNs)
 {
-    m_due.push_back(dueNs);
-    m_fired.push_back(firedNs);
+    if (core < 0)
+        return;
+    if (size_t(core) >= m_wakes.size())
+        m_wakes.resize(size_t(core) + 1);
+    m_wakes[size_t(core)].push_back(Wake { core, dueNs, firedNs });
 }
 
-qint64 StallRecorder::longestWithin(qint64 fromNs, qint64 toNs) const
+qint64 StallRecorder::longestWithin(int core, qint64 fromNs, qint64 toNs) const
 {
     qint64 longest = 0;
-    for (size_t i = 0; i < m_due.size(); ++i) {
-        if (m_fired[i] >= fromNs && m_due[i] <= toNs)
-            longest = std::max(longest, m_fired[i] - m_due[i]);
+    for (const std::vector<Wake> &wakes : m_wakes) {
+        for (const Wake &wake : wakes) {
+            if ((core < 0 || wake.core == core) && wake.firedNs >= fromNs && wake.dueNs <= toNs)
+                longest = std::max(longest, wake.firedNs - wake.dueNs);
+        }
     }
     return longest;
 }
@@ -74,9 +97,11 @@ qint64 StallRecorder::longestWithin(qint64 fromNs, qint64 toNs) const
 qint64 StallRecorder::worstBetween(qint64 fromNs, qint64 toNs) const
 {
     qint64 worst = 0;
-    for (size_t i = 0; i < m_due.size(); ++i) {
-        if (m_due[i] >= fromNs && m_due[i] <= toNs)
-            worst = std::max(worst, m_fired[i] - m_due[i]);
+    for (const std::vector<Wake> &wakes : m_wakes) {
+        for (const Wake &wake : wakes) {
+            if (wake.dueNs >= fromNs && wake.dueNs <= toNs)
+                worst = std::max(worst, wake.firedNs - wake.dueNs);
+        }
     }
     return worst;
 }

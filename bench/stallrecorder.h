@@ -7,10 +7,11 @@
 #include <thread>
 #include <vector>
 
-// How much the machine itself stalls: a thread of its own, at real-time priority where the system
-// grants it, that only sleeps a millisecond at a time and notes how late each wake-up came. Nothing
-// of the program can hold it, so its lateness is the machine's (a virtual machine's host taking the
-// cores away, say), and a window's tick late by no more than that was not late by the program's fault.
+// How much the machine itself stalls: on every core a thread of its own, held to that core, at
+// real-time priority where the system grants it, that only sleeps a millisecond at a time and notes
+// how late each wake-up came. Nothing of the program can hold these threads, so their lateness is
+// the machine's (a virtual machine's host taking a core away, say), and a window's tick late by no
+// more than its core's stall was not late by the program's fault.
 class StallRecorder
 {
 public:
@@ -20,27 +21,34 @@ public:
     StallRecorder &operator=(const StallRecorder &) = delete;
 
     void start();
-    // Joins the thread; the figures below are read after it.
+    // Joins the threads; the figures below are read after it.
     void stop();
-    // Whether the thread got real-time priority; without it the system's own queue can delay it too.
+    // Whether every thread got real-time priority; without it the system's own queue delays them too.
     bool isRealTime() const { return m_realTime; }
-    int wakeCount() const { return int(m_due.size()); }
+    int wakeCount() const;
 
-    // What the thread notes, at the given monotonic readings (a test gives its own).
-    void noteWake(qint64 dueNs, qint64 firedNs);
-    // The latest wake-up among those whose wait overlapped [fromNs, toNs].
-    qint64 longestWithin(qint64 fromNs, qint64 toNs) const;
-    // The latest wake-up among those that came due in [fromNs, toNs].
+    // What the core's thread notes, at the given monotonic readings (a test gives its own).
+    void noteWake(int core, qint64 dueNs, qint64 firedNs);
+    // The latest wake-up on `core` among those whose wait overlapped [fromNs, toNs]; a core of -1
+    // (not known) counts every core.
+    qint64 longestWithin(int core, qint64 fromNs, qint64 toNs) const;
+    // The latest wake-up on any core among those that came due in [fromNs, toNs].
     qint64 worstBetween(qint64 fromNs, qint64 toNs) const;
 
 private:
-    void run();
+    struct Wake
+    {
+        int core;
+        qint64 dueNs;
+        qint64 firedNs;
+    };
+    void run(int core);
 
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
     std::atomic<bool> m_stop { false };
     bool m_realTime = false;
-    std::vector<qint64> m_due;
-    std::vector<qint64> m_fired;
+    // One list per core, each written by its core's thread only.
+    std::vector<std::vector<Wake>> m_wakes;
 };
 
 #endif // STALLRECORDER_H

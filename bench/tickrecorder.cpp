@@ -57,7 +57,9 @@ TickRecorder::Lateness TickRecorder::latenessBetween(
     for (size_t i = 0; i < m_due.size(); ++i) {
         if (m_fired[i] < fromNs || m_due[i] > toNs)
             continue;
-        const qint64 excuse = excused ? excused(m_due[i], m_fired[i]) : 0;
+        const int coreAfter = m_schedules[i].core;
+        const int coreBefore = i > 0 ? m_schedules[i - 1].core : coreAfter;
+        const qint64 excuse = excused ? excused(m_due[i], m_fired[i], coreBefore, coreAfter) : 0;
         late.push_back(std::max<qint64>(0, m_fired[i] - m_due[i] - excuse));
         if (late.back() > worst) {
             worst = late.back();

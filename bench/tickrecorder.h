@@ -40,8 +40,9 @@ public:
         qint64 worstRanNs = 0;
         qint64 worstQueuedNs = 0;
     };
-    // How much of a tick's lateness, due and fired at the given readings, is not the thread's fault.
-    using Excuse = std::function<qint64(qint64 dueNs, qint64 firedNs)>;
+    // How much of a tick's lateness, due and fired at the given readings, is not the thread's fault;
+    // the thread waited on `coreBefore` (where the tick before found it) and fired on `coreAfter`.
+    using Excuse = std::function<qint64(qint64 dueNs, qint64 firedNs, int coreBefore, int coreAfter)>;
     // Over the ticks that fired after `fromNs` and fell due before `toNs` (monotonic readings), each
     // less what `excused` says of it.
     Lateness latenessBetween(

@@ -244,7 +244,10 @@ int runResponsiveChild(
         + number(lateness.worstQueuedNs));
     // The same ticks less the machine's own stalls within each wait: what the program held.
     const TickRecorder::Lateness own = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs,
-        [&stalls](qint64 dueNs, qint64 firedNs) { return stalls.longestWithin(dueNs, firedNs); });
+        [&stalls](qint64 dueNs, qint64 firedNs, int coreBefore, int coreAfter) {
+            return std::max(stalls.longestWithin(coreBefore, dueNs, firedNs),
+                stalls.longestWithin(coreAfter, dueNs, firedNs));
+        });
     report("machine " + number(stalls.isRealTime() ? 1 : 0) + ' '
         + number(stalls.worstBetween(words.at(1).toLongLong(), endNs)) + ' ' + number(own.worstNs) + ' '
         + number(own.p99Ns) + ' ' + number(own.slowTicks));
