@@ -39,6 +39,7 @@ struct ProgramWaits
 
     // The values in force now: the defaults unless a test set others.
     static ProgramWaits current();
+    // Only tests call these; the program never leaves its defaults.
     static void setForTesting(const ProgramWaits &waits);
     static void resetForTesting();
 };
