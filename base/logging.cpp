@@ -1,6 +1,7 @@
 #include "logging.h"
 
 #include "clock.h"
+#include "programwaits.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -10,16 +11,15 @@
 #include <QMutex>
 #include <QMutexLocker>
 
-#include <atomic>
 #include <cstdlib>
 
 namespace {
 
-constexpr qint64 kMaxLogFileBytes = qint64(100) << 20;
 constexpr int kExcerptBytes = 4096;
-std::atomic<qint64> g_maxLogFileBytes { kMaxLogFileBytes };
-// The day whose file is full; set and read under the handler's lock.
+// The day whose file is full, and the limit it was full under: under another limit the file is
+// looked at again. Set and read under the handler's lock.
 QDate g_fullDay;
+qint64 g_fullDayLimit = 0;
 
 const char kFullNote[] = "log file reached its limit; nothing more is logged today";
 
@@ -79,16 +79,18 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     const QString line = QStringLiteral("[%1] %2 %3")
                              .arg(now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss zzz")), level, msg);
 
-    if (g_fullDay == now.date())
+    const qint64 limit = ProgramWaits::current().maxLogFileBytes;
+    if (g_fullDay == now.date() && g_fullDayLimit == limit)
         return;
     // Opened and closed per message: a crash never loses buffered lines, and the folder is never made.
     QFile file(logFilePath(now.date()));
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
         return;
     const QByteArray bytes = line.toLocal8Bit() + "\r\n";
-    if (file.size() + bytes.size() > g_maxLogFileBytes.load()) {
+    if (file.size() + bytes.size() > limit) {
         // A peer that floods the log must not fill the disk; the day's start stays readable.
         g_fullDay = now.date();
+        g_fullDayLimit = limit;
         if (!endsWithFullNote(file)) {
             file.seek(file.size());
             const QString note = QStringLiteral("[%1] %2 %3")
@@ -100,17 +102,6 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     }
     file.write(bytes);
     file.close();
-}
-
-qint64 maxLogFileBytes()
-{
-    return g_maxLogFileBytes.load();
-}
-
-void setMaxLogFileBytesForTesting(qint64 bytes)
-{
-    g_maxLogFileBytes.store(bytes);
-    g_fullDay = QDate();
 }
 
 QString logExcerpt(const QByteArray &text)

@@ -7,15 +7,12 @@
 #include <QtGlobal>
 
 // The process-wide Qt message handler: every message of every thread becomes one line of the day's
-// log file beside the program. Fatal messages end the process without a line.
+// log file beside the program, up to ProgramWaits::maxLogFileBytes a day. Fatal messages end the
+// process without a line.
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
 
 // The log file of one day: <program folder>/logs/yyyy-MM-dd.log
 QString logFilePath(const QDate &date);
-
-// The most a day's log file grows to (100 MiB); past it one line says so and the day logs no more.
-qint64 maxLogFileBytes();
-void setMaxLogFileBytesForTesting(qint64 bytes);
 
 // At most 4 KiB of a peer's text for a log line, with its full length when it was cut.
 QString logExcerpt(const QByteArray &text);

@@ -9,7 +9,7 @@
 #include "printeroutbox.h"
 #include "printerserver.h"
 #include "procstats.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 #include "winsim/winsimcontrol.h"
 
 #include <QCoreApplication>
@@ -125,6 +125,13 @@ QString benchSerial()
     return QStringLiteral("B0B0B0B0B0B0B0B0");
 }
 
+void useService(const QString &base)
+{
+    ProgramWaits waits;
+    waits.cloudServiceBase = base;
+    ProgramWaits::setForTesting(waits);
+}
+
 int runLimitChild()
 {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -171,7 +178,7 @@ int runRelayChild(int argc, char **argv, const QString &base)
 {
     installQuietLog();
     QCoreApplication app(argc, argv);
-    setCloudServiceBaseForTesting(base);
+    useService(base);
 
     DriverInfo info;
     info.printer_name = QStringLiteral("Bench Printer");

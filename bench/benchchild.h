@@ -30,6 +30,8 @@ int runPostChild(int argc, char **argv, const QString &how, const QString &base,
 
 // The cloud serial number the benchmark's printers post for.
 QString benchSerial();
+// The program's own waits, with the cloud service at the stand-in at `base`.
+void useService(const QString &base);
 
 // A child's report: one line on stdout, flushed at once.
 void report(const QByteArray &line);

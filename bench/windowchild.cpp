@@ -11,7 +11,6 @@
 #include "jobtablemodel.h"
 #include "printerserver.h"
 #include "procstats.h"
-#include "relaysettings.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "stallrecorder.h"
@@ -126,7 +125,7 @@ int runStartupChild(int argc, char **argv, int printers, quint16 basePort, const
         return fail(error);
 
     QApplication app(argc, argv);
-    setCloudServiceBaseForTesting(base);
+    useService(base);
     const qint64 before = residentBytes();
     const qint64 start = monotonicNs();
     QScopedPointer<TolMainWindow> window(new TolMainWindow);
@@ -157,7 +156,7 @@ int runResponsiveChild(
         return fail(error);
 
     TimedApplication app(argc, argv);
-    setCloudServiceBaseForTesting(base);
+    useService(base);
     if (!fillHistory(benchPrinterSerial(0), records, &error))
         return fail(error);
     // The runner, our parent, sends the jobs as the spooler would; only the spooler may print.

@@ -4,7 +4,7 @@
 #include "httppost.h"
 #include "logging.h"
 #include "printbodysource.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 
 #include <QBuffer>
 #include <QDebug>
@@ -65,8 +65,9 @@ bool Cloud::postJob(const QUrl &url, QIODevice *job, qint64 jobBytes)
         return false;
     }
     m_post = new HttpPost(this);
-    m_post->setUploadIdleTimeout(cloudReplyTimeoutMs());
-    m_post->setAnswerIdleTimeout(cloudReplyTimeoutMs());
+    const int replyTimeoutMs = ProgramWaits::current().cloudReplyTimeoutMs;
+    m_post->setUploadIdleTimeout(replyTimeoutMs);
+    m_post->setAnswerIdleTimeout(replyTimeoutMs);
     HttpPost *post = m_post;
     connect(post, &HttpPost::finished, this, [this, post] { cloudReceive(post); });
     post->post(url, cloudContentType(), body, body->size());

@@ -1,6 +1,6 @@
 #include "httppost.h"
 
-#include "relaysettings.h"
+#include "programwaits.h"
 
 #include <QIODevice>
 #include <QNetworkRequest>
@@ -101,8 +101,8 @@ QNetworkReply::NetworkError networkErrorForHttpStatus(int status)
 HttpPost::HttpPost(QObject *parent)
     : QNetworkReply(parent)
     , m_idle(new QTimer(this))
-    , m_uploadIdleMs(cloudReplyTimeoutMs())
-    , m_answerIdleMs(cloudReplyTimeoutMs())
+    , m_uploadIdleMs(ProgramWaits::current().cloudReplyTimeoutMs)
+    , m_answerIdleMs(m_uploadIdleMs)
 {
     m_idle->setSingleShot(true);
     connect(m_idle, &QTimer::timeout, this, &HttpPost::onIdle);

@@ -40,8 +40,8 @@ public:
     ~HttpPost() override;
 
     // The longest the body may make no progress (the connection being made counts as sending), and
-    // after its last byte is out, the longest the answer may. Both cloudReplyTimeoutMs() unless set;
-    // set them before post().
+    // after its last byte is out, the longest the answer may. Both ProgramWaits::cloudReplyTimeoutMs
+    // unless set; set them before post().
     void setUploadIdleTimeout(int ms);
     int uploadIdleTimeout() const { return m_uploadIdleMs; }
     void setAnswerIdleTimeout(int ms);

@@ -2,7 +2,7 @@
 
 #include "cloud.h"
 #include "cloudprotocol.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 #include "spoolfile.h"
 
 #include <QDebug>
@@ -33,7 +33,7 @@ void JobPoster::stop()
 
 void JobPoster::run()
 {
-    const QString urlText = printUrl(cloudServiceBase());
+    const QString urlText = printUrl(ProgramWaits::current().cloudServiceBase);
     const QUrl url = QUrl::fromUserInput(urlText);
     if (urlText.isEmpty() || !url.isValid()) {
         qDebug() << "38_JobPoster" << QThread::currentThread() << "Invalid url: " << url;

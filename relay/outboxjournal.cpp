@@ -163,7 +163,7 @@ OutboxJournal *OutboxJournal::instance()
     return g_instance.get();
 }
 
-void OutboxJournal::resetInstanceForTesting()
+void OutboxJournal::resetForTesting()
 {
     g_instance.reset();
 }

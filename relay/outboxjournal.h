@@ -53,7 +53,7 @@ public:
     // The program's own journal, beside the program, opened on first use.
     static OutboxJournal *instance();
     // Closes the program's journal; the next instance() opens it again (tests start afresh).
-    static void resetInstanceForTesting();
+    static void resetForTesting();
 
     bool isOpen() const { return m_open; }
     // What makes the journal's commits so far durable when written through to the disk (see

@@ -3,7 +3,7 @@
 #include "cloudprotocol.h"
 #include "detailfile.h"
 #include "jobposter.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 #include "spoolfile.h"
 #include "threadlifetime.h"
 
@@ -189,7 +189,7 @@ void PrinterOutbox::startNext()
         switch (m_current.step) {
         case Step::Post:
             m_sinceFirstAttempt.start();
-            m_retryDelayMs = postRetryFirstDelayMs();
+            m_retryDelayMs = ProgramWaits::current().postRetryFirstDelayMs;
             post(*job);
             break;
         case Step::ReportRefused:
@@ -232,7 +232,7 @@ void PrinterOutbox::onPosted(
         return;
     m_poster = nullptr;
     if (isRetryablePostFailure(error, httpStatus, bodySent)
-        && !m_sinceFirstAttempt.hasExpired(postRetryGiveUpMs())) {
+        && !m_sinceFirstAttempt.hasExpired(ProgramWaits::current().postRetryGiveUpMs)) {
         retryLater();
         return;
     }
@@ -268,7 +268,7 @@ void PrinterOutbox::retryLater()
         emit waitingForRetry(true);
     }
     m_retryTimer->start(m_retryDelayMs);
-    m_retryDelayMs = qMin(m_retryDelayMs * 2, postRetryMaxDelayMs());
+    m_retryDelayMs = qMin(m_retryDelayMs * 2, ProgramWaits::current().postRetryMaxDelayMs);
 }
 
 void PrinterOutbox::onUploadProgress(qint64 jobId, int percent)

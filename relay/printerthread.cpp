@@ -1,7 +1,7 @@
 #include "printerthread.h"
 
 #include "jobconnection.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 #include "spoolfile.h"
 
 #include <QDebug>
@@ -81,6 +81,8 @@ void PrinterThread::run()
 
 PrinterThread::Outcome PrinterThread::receive(JobConnection &connection, QFile &part)
 {
+    // Read once: the waits do not change under a job being received.
+    const ProgramWaits waits = ProgramWaits::current();
     QByteArray slice(int(kReadSlice), Qt::Uninitialized);
     bool tooLarge = false;
     QElapsedTimer silence;
@@ -96,10 +98,10 @@ PrinterThread::Outcome PrinterThread::receive(JobConnection &connection, QFile &
             return Outcome::Abandoned;
         }
         if (wait == JobConnection::Wait::Silent) {
-            if (silence.hasExpired(jobReceiveTimeoutMs())) {
+            if (silence.hasExpired(waits.jobReceiveTimeoutMs)) {
                 abandon(connection, part,
                     QStringLiteral("93_PrinterThread no byte for %1 ms after %2 bytes")
-                        .arg(jobReceiveTimeoutMs())
+                        .arg(waits.jobReceiveTimeoutMs)
                         .arg(m_received));
                 return Outcome::Abandoned;
             }
@@ -118,11 +120,11 @@ PrinterThread::Outcome PrinterThread::receive(JobConnection &connection, QFile &
         m_received += n;
         if (tooLarge)
             continue;
-        if (m_received > maxJobBytes()) {
+        if (m_received > waits.maxJobBytes) {
             tooLarge = true;
             qDebug().noquote() << "61_PrinterThread" << QThread::currentThread()
                                << QStringLiteral("job larger than %1 bytes, reading it to its end unkept")
-                                      .arg(maxJobBytes());
+                                      .arg(waits.maxJobBytes);
             part.resize(0);
             continue;
         }

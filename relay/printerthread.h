@@ -30,7 +30,7 @@ signals:
     void error(QTcpSocket::SocketError socketError);
     // The whole job is in the spool file, on the disk.
     void jobReceived(qint64 jobId, qint64 size);
-    // The job was larger than maxJobBytes(): read to its end and not kept.
+    // The job was larger than ProgramWaits::maxJobBytes: read to its end and not kept.
     void jobRefused(qint64 jobId, qint64 size);
     // The connection broke, went silent or the job could not be stored: the connection was reset,
     // so the spooler still has the job; nothing is kept.

@@ -2,7 +2,7 @@
 
 #include "cloudprotocol.h"
 #include "logging.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 
 #include <QDebug>
 #include <QNetworkAccessManager>
@@ -31,7 +31,7 @@ void StateThread::query()
     }
     const QUrl url(m_url);
     QNetworkRequest request(url);
-    request.setTransferTimeout(cloudReplyTimeoutMs());
+    request.setTransferTimeout(ProgramWaits::current().cloudReplyTimeoutMs);
     QNetworkReply *reply = m_manager->get(request);
     // Ours, not the shared client's: it goes with this poller.
     reply->setParent(this);

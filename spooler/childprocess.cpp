@@ -3,17 +3,14 @@
 #include <QProcess>
 #include <QStringList>
 
-#include <atomic>
-
 #include "printuicommand.h"
+#include "programwaits.h"
 
 namespace {
 
-std::atomic<int> g_limitCap { -1 };
-
 int capped(int ms)
 {
-    const int cap = g_limitCap.load();
+    const int cap = ProgramWaits::current().childProcessLimitCapMs;
     return cap >= 0 && cap < ms ? cap : ms;
 }
 
@@ -38,14 +35,4 @@ ChildProcess::Outcome ChildProcess::run(const QString &commandLine, int startLim
         return TimedOut;
     }
     return Finished;
-}
-
-void ChildProcess::setLimitCapForTesting(int ms)
-{
-    g_limitCap = ms;
-}
-
-void ChildProcess::resetForTesting()
-{
-    g_limitCap = -1;
 }

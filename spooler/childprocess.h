@@ -14,10 +14,6 @@ public:
     // The first word is the program (see rundll32Program for RUNDLL32); the rest is split into
     // arguments by the usual quoting rules. The exit code and output are not looked at.
     static Outcome run(const QString &commandLine, int startLimitMs, int finishLimitMs);
-
-    // Caps every limit at ms, so that tests do not wait minutes for a time-out; < 0 lifts the cap.
-    static void setLimitCapForTesting(int ms);
-    static void resetForTesting();
 };
 
 #endif // CHILDPROCESS_H

@@ -10,8 +10,8 @@
 #include "printeroutbox.h"
 #include "printerrecordstore.h"
 #include "printresulttext.h"
+#include "programwaits.h"
 #include "qcircleprocess.h"
-#include "relaysettings.h"
 #include "removeprinterthread.h"
 #include "settingsdlg.h"
 #include "statethread.h"
@@ -47,10 +47,11 @@ DriverItem::DriverItem(const DriverInfo &info, QWidget *parent, QNetworkAccessMa
     setFixedHeight(DriverItemForm::kCardHeight);
 
     m_manager = network ? network : new QNetworkAccessManager(this);
-    m_devStateRequest.setUrl(QUrl(deviceStateUrl(cloudServiceBase())));
+    const ProgramWaits waits = ProgramWaits::current();
+    m_devStateRequest.setUrl(QUrl(deviceStateUrl(waits.cloudServiceBase)));
     m_devStateRequest.setHeader(QNetworkRequest::ContentTypeHeader, cloudContentType());
     // A service that takes the query and never answers would leave the state as it was for good.
-    m_devStateRequest.setTransferTimeout(cloudReplyTimeoutMs());
+    m_devStateRequest.setTransferTimeout(waits.cloudReplyTimeoutMs);
     postDevState("oninit and postReply=");
 
     m_stateTimer = new QTimer(this);
@@ -426,7 +427,7 @@ void DriverItem::onCloudResut(QNetworkReply::NetworkError error, QJsonDocument j
         dropStateThread();
         m_queryInFlight = false;
         m_followedJob = job;
-        m_stateThread = new StateThread(cloudServiceBase(), jobId, m_manager, this);
+        m_stateThread = new StateThread(ProgramWaits::current().cloudServiceBase, jobId, m_manager, this);
         connect(m_stateThread, &StateThread::stateResule, this, &DriverItem::onStateResut);
         m_followStarted.start();
         emit portBusy(true);
@@ -449,7 +450,7 @@ void DriverItem::on_StateTimeout()
     if (m_queryInFlight) {
         // The post had its bounded wait; a result query left unanswered would keep the port busy
         // for good, and every later job of the printer would wait behind it.
-        if (m_queryStarted.hasExpired(cloudReplyTimeoutMs())) {
+        if (m_queryStarted.hasExpired(ProgramWaits::current().cloudReplyTimeoutMs)) {
             qDebug() << QStringLiteral("Result query unanswered after %1 ms").arg(m_queryStarted.elapsed());
             onStateResut(QNetworkReply::OperationCanceledError, QJsonDocument());
         }
@@ -487,7 +488,7 @@ void DriverItem::onStateResut(QNetworkReply::NetworkError error, QJsonDocument j
         const QString status = data.toObject().value(m_info.cloud_sn).toString();
         if (status.contains(QStringLiteral("正在打印"))) {
             m_queryInFlight = false;
-            if (!m_followStarted.hasExpired(printingLimitMs())) {
+            if (!m_followStarted.hasExpired(ProgramWaits::current().printingLimitMs)) {
                 qDebug() << "继续查询状态";
                 return;
             }

@@ -6,18 +6,15 @@
 
 constexpr qint64 FailureNotifier::kQuietMs;
 
-FailureNotifier::FailureNotifier(QSystemTrayIcon *tray, QObject *parent)
+FailureNotifier::FailureNotifier(QSystemTrayIcon *tray, QObject *parent, MonotonicClock clock)
     : QObject(parent)
     , m_tray(tray)
+    , m_clock(std::move(clock))
 {
     m_started.start();
-    m_clock = [this] { return m_started.elapsed(); };
+    if (!m_clock)
+        m_clock = [this] { return m_started.elapsed(); };
     connect(m_tray, &QSystemTrayIcon::messageClicked, this, &FailureNotifier::onMessageClicked);
-}
-
-void FailureNotifier::setClockForTesting(MonotonicClock clock)
-{
-    m_clock = std::move(clock);
 }
 
 bool FailureNotifier::notifyFailure(

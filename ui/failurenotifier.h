@@ -21,14 +21,14 @@ public:
 
     static constexpr qint64 kQuietMs = 60000;
 
-    explicit FailureNotifier(QSystemTrayIcon *tray, QObject *parent = nullptr);
+    // Without a clock of its own the notifier counts from its construction.
+    explicit FailureNotifier(
+        QSystemTrayIcon *tray, QObject *parent = nullptr, MonotonicClock clock = MonotonicClock());
 
     // Shows "打印机 X：<result>" with the document; false when this printer had one within the minute.
     bool notifyFailure(const QString &printerName, const QString &result, const QString &document);
     // Any other tray message: clicking it opens no history.
     void showMessage(const QString &message, QSystemTrayIcon::MessageIcon icon);
-
-    void setClockForTesting(MonotonicClock clock);
 
 signals:
     void messageShown(QString message);

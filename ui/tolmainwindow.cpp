@@ -17,6 +17,7 @@
 #include "printeroutbox.h"
 #include "printerrecordstore.h"
 #include "printerserver.h"
+#include "programwaits.h"
 #include "spoolerbuffer.h"
 #include "threadlifetime.h"
 #include "waittingdlg.h"
@@ -47,8 +48,6 @@ const char kOkButtonLook[]
 const char kTrayMenuLook[]
     = "QMenu::item:selected{background-color:rgba(82,130,164,1);border:1px solid rgba(82,130,164,1);}";
 
-int g_housekeepingDelayMs = 300000;
-
 // A cloud printer of ours: the supported driver on one of the ports we name.
 bool isCloudPrinter(const QString &driverName, const QString &portName)
 {
@@ -56,11 +55,6 @@ bool isCloudPrinter(const QString &driverName, const QString &portName)
 }
 
 } // namespace
-
-void TolMainWindow::setHousekeepingDelayForTesting(int ms)
-{
-    g_housekeepingDelayMs = ms;
-}
 
 TolMainWindow::TolMainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -96,7 +90,7 @@ TolMainWindow::TolMainWindow(QWidget *parent)
     createTrayIcon();
     loadPrinterList();
 
-    m_cleanupTimerId = startTimer(g_housekeepingDelayMs, Qt::CoarseTimer);
+    m_cleanupTimerId = startTimer(ProgramWaits::current().housekeepingDelayMs, Qt::CoarseTimer);
     m_logKeepDays = 5;
 
     m_waitDialog = new WaittingDlg(nullptr);

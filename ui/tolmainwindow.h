@@ -36,9 +36,6 @@ public:
     explicit TolMainWindow(QWidget *parent = nullptr);
     ~TolMainWindow() override;
 
-    // The housekeeping step runs once, this long after start-up (300000 ms); tests shorten it.
-    static void setHousekeepingDelayForTesting(int ms);
-
 protected:
     void timerEvent(QTimerEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

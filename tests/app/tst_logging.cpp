@@ -1,5 +1,6 @@
 #include "clock.h"
 #include "logging.h"
+#include "programwaits.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,7 +50,7 @@ private slots:
     {
         qInstallMessageHandler(nullptr);
         Clock::resetForTesting();
-        setMaxLogFileBytesForTesting(qint64(100) << 20);
+        ProgramWaits::resetForTesting();
         QDir(logsDir()).removeRecursively();
     }
 
@@ -117,7 +118,9 @@ private slots:
 
     void dayFileStopsAtItsLimitWithOneNote()
     {
-        setMaxLogFileBytesForTesting(1000);
+        ProgramWaits waits;
+        waits.maxLogFileBytes = 1000;
+        ProgramWaits::setForTesting(waits);
         Clock::setFixedForTesting(at("2026-12-07 10:00:00.000"));
         const QString line = QString(60, QLatin1Char('x'));
         for (int i = 0; i < 100; ++i)
@@ -126,10 +129,19 @@ private slots:
         QVERIFY(full.size() <= 1000 + 200);
         QCOMPARE(full.count("nothing more is logged today"), 1);
         QVERIFY(full.endsWith("nothing more is logged today\r\n"));
-        // A restart the same day finds the note and adds neither lines nor notes.
-        setMaxLogFileBytesForTesting(1000);
+        // A restart the same day finds the note and adds neither lines nor notes. Another limit
+        // makes the handler look at the file again, as a restart does.
+        waits.maxLogFileBytes = 1001;
+        ProgramWaits::setForTesting(waits);
         qDebug("after a restart");
         QCOMPARE(readAll(logFilePath(QDate(2026, 12, 7))), full);
+        // A larger limit gives the day room again after its note.
+        waits.maxLogFileBytes = 100000;
+        ProgramWaits::setForTesting(waits);
+        qDebug("with room again");
+        const QByteArray more = readAll(logFilePath(QDate(2026, 12, 7)));
+        QVERIFY(more.startsWith(full));
+        QVERIFY(more.endsWith("] Debug: with room again\r\n"));
         // The next day starts a file of its own.
         Clock::setFixedForTesting(at("2026-12-08 00:00:01.000"));
         qDebug("a new day");

@@ -12,7 +12,7 @@
 #include "outboxjournal.h"
 #include "printeroutbox.h"
 #include "programfolder.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "testprinters.h"
@@ -127,7 +127,9 @@ int main(int argc, char *argv[])
         qCritical("could not set up the stand-ins");
         return 1;
     }
-    setCloudServiceBaseForTesting(sim.baseUrl());
+    ProgramWaits waits;
+    waits.cloudServiceBase = sim.baseUrl();
+    ProgramWaits::setForTesting(waits);
     const QString serial = QStringLiteral("0011223344556677");
     if (!winsim::installDriver(TestPrinters::kDriver, TestPrinters::kEnvironment, "1.22.5.3")
         || !SpoolerFixture::addCloudPrinter(QStringLiteral("前台打印机"), 1, serial)

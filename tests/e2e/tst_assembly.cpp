@@ -8,7 +8,8 @@
 #include "printerserver.h"
 #include "programfolder.h"
 #include "programstate.h"
-#include "relaysettings.h"
+#include "programwaits.h"
+#include "scopedprogramwaits.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "testprinters.h"
@@ -75,7 +76,9 @@ private slots:
         QVERIFY(ProgramFolder::install());
         QVERIFY(m_sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
             QStringLiteral("--default-device"), QStringLiteral("online") }));
-        setCloudServiceBaseForTesting(m_sim.baseUrl());
+        ProgramWaits waits;
+        waits.cloudServiceBase = m_sim.baseUrl();
+        ProgramWaits::setForTesting(waits);
     }
 
     void init()
@@ -350,7 +353,9 @@ private slots:
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        TolMainWindow::setHousekeepingDelayForTesting(50);
+        ProgramWaits waits = ProgramWaits::current();
+        waits.housekeepingDelayMs = 50;
+        const ScopedProgramWaits soonHousekeeping(waits);
         LogCapture log;
         TolMainWindow window;
         QTRY_COMPARE(log.count(QStringLiteral("删除旧日志")), 1);
@@ -359,7 +364,6 @@ private slots:
         QVERIFY(!QFile::exists(details.filePath(QStringLiteral("11111111111111112026-12-01.txt"))));
         QTest::qWait(200);
         QCOMPARE(log.count(QStringLiteral("删除旧日志")), 1);
-        TolMainWindow::setHousekeepingDelayForTesting(300000);
         Clock::resetForTesting();
     }
 };

@@ -15,7 +15,7 @@
 #include "detailfile.h"
 #include "driveritem.h"
 #include "fakereply.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 #include "statethread.h"
 
 #include <QApplication>
@@ -216,7 +216,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     QDir(app->applicationDirPath()).mkpath(QStringLiteral("details"));
     Clock::setFixedForTesting(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 1)));
     // The card's own device-state request goes nowhere and is never waited for.
-    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:1"));
+    ProgramWaits waits;
+    waits.cloudServiceBase = QStringLiteral("http://127.0.0.1:1");
+    ProgramWaits::setForTesting(waits);
     g_harness = new Harness;
     g_harness->card = new DriverItem(cardInfo());
     g_harness->card->devStateTimer()->stop();

@@ -1,9 +1,10 @@
 #include "logcapture.h"
 #include "outboxjournal.h"
 #include "printerserver.h"
+#include "programwaits.h"
 #include "rawhttppeer.h"
-#include "relaysettings.h"
 #include "resultsink.h"
+#include "scopedprogramwaits.h"
 #include "spoolerfixture.h"
 #include "strangerprocess.h"
 #include "testprinters.h"
@@ -96,7 +97,9 @@ void TestListenerGuard::init()
     m_service = new RawHttpPeer;
     QVERIFY(m_service->listen());
     m_service->setResponse(200, R"({"code":0,"data":{"tolvixId":"J-7"}})");
-    setCloudServiceBaseForTesting(m_service->base());
+    ProgramWaits waits;
+    waits.cloudServiceBase = m_service->base();
+    ProgramWaits::setForTesting(waits);
     m_sink = new ResultSink;
     m_server = new PrinterServer(printer(0), m_journal);
     connect(m_server, &PrinterServer::cloudResule, m_sink, &ResultSink::onResult, Qt::QueuedConnection);
@@ -117,7 +120,7 @@ void TestListenerGuard::cleanup()
     delete m_journal;
     delete m_folder;
     delete m_log;
-    resetRelaySettingsForTesting();
+    ProgramWaits::resetForTesting();
 }
 
 bool TestListenerGuard::spoolerJobIsPosted(const QByteArray &job)
@@ -197,7 +200,9 @@ void TestListenerGuard::strangersAreRefusedUnread()
 // refused (it keeps the job and tries again), and no thread or descriptor piles up.
 void TestListenerGuard::spoolerConnectionsAreBounded()
 {
-    setJobReceiveTimeoutForTesting(60000);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.jobReceiveTimeoutMs = 60000;
+    const ScopedProgramWaits longSilence(waits);
     const int tried = PrinterServer::kMaxReceiving + 2;
     std::vector<std::unique_ptr<QTcpSocket>> spooler;
     for (int i = 0; i < tried; ++i) {

@@ -6,9 +6,10 @@
 #include "printeroutbox.h"
 #include "printerserver.h"
 #include "programfolder.h"
+#include "programwaits.h"
 #include "rawhttppeer.h"
-#include "relaysettings.h"
 #include "resultsink.h"
+#include "scopedprogramwaits.h"
 #include "spoolerfixture.h"
 #include "testprinters.h"
 #include "testtiming.h"
@@ -120,7 +121,9 @@ void TestPrinterServer::init()
     m_service = new RawHttpPeer(this);
     QVERIFY(m_service->listen());
     m_service->setResponse(200, R"({"code":0,"data":{"tolvixId":"J-1"}})");
-    setCloudServiceBaseForTesting(m_service->base());
+    ProgramWaits waits;
+    waits.cloudServiceBase = m_service->base();
+    ProgramWaits::setForTesting(waits);
     m_sink = new ResultSink;
     m_server = makeServer();
 }
@@ -148,7 +151,7 @@ void TestPrinterServer::cleanup()
     delete m_journal;
     delete m_folder;
     delete m_log;
-    resetRelaySettingsForTesting();
+    ProgramWaits::resetForTesting();
 }
 
 bool TestPrinterServer::sendJob(const QByteArray &job)
@@ -255,7 +258,9 @@ void TestPrinterServer::jobsArePostedInArrivalOrderNotInOrderOfCompletion()
     QCOMPARE(m_service->requests().at(1).postedJob(), QByteArray("second to arrive"));
 
     // A connection that never becomes a job gives its place up.
-    setJobReceiveTimeoutForTesting(300);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.jobReceiveTimeoutMs = 300;
+    const ScopedProgramWaits shortSilence(waits);
     m_clients.push_back(std::make_unique<QTcpSocket>());
     QTcpSocket *silent = m_clients.back().get();
     silent->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
@@ -386,9 +391,13 @@ void TestPrinterServer::pruneDeletesOnlyWhatNoJobNeeds()
 
 void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
 {
-    setPostRetryForTesting(50, 200, 60000);
     const quint16 port = closedLoopbackPort();
-    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    ProgramWaits waits = ProgramWaits::current();
+    waits.postRetryFirstDelayMs = 50;
+    waits.postRetryMaxDelayMs = 200;
+    waits.postRetryGiveUpMs = 60000;
+    waits.cloudServiceBase = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    const ScopedProgramWaits quickRetries(waits);
     QSignalSpy waiting(m_server, &PrinterServer::postWaiting);
     QVERIFY(sendJob("retried job"));
     QVERIFY(waiting.wait(TestTiming::scaled(15000)));
@@ -412,8 +421,12 @@ void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
 
 void TestPrinterServer::retriesEndAfterTheirLimit()
 {
-    setPostRetryForTesting(50, 100, 400);
-    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort()));
+    ProgramWaits waits = ProgramWaits::current();
+    waits.postRetryFirstDelayMs = 50;
+    waits.postRetryMaxDelayMs = 100;
+    waits.postRetryGiveUpMs = 400;
+    waits.cloudServiceBase = QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort());
+    const ScopedProgramWaits quickRetries(waits);
     QVERIFY(sendJob("never reaches anyone"));
     QVERIFY(m_sink->waitFor(1, 10000));
     QCOMPARE(m_sink->results.first().error, QNetworkReply::ConnectionRefusedError);
@@ -423,7 +436,11 @@ void TestPrinterServer::retriesEndAfterTheirLimit()
 
 void TestPrinterServer::gatewayRefusalIsRetriedOtherFailuresAreNot()
 {
-    setPostRetryForTesting(50, 100, 60000);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.postRetryFirstDelayMs = 50;
+    waits.postRetryMaxDelayMs = 100;
+    waits.postRetryGiveUpMs = 60000;
+    const ScopedProgramWaits quickRetries(waits);
     m_service->setResponse(503, "busy");
     QVERIFY(sendJob("after a 503"));
     QTRY_VERIFY(m_service->requests().size() >= 2);
@@ -446,7 +463,11 @@ void TestPrinterServer::gatewayRefusalIsRetriedOtherFailuresAreNot()
 
 void TestPrinterServer::postCutUnderItsBodyIsSentAgainOnce()
 {
-    setPostRetryForTesting(50, 100, 60000);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.postRetryFirstDelayMs = 50;
+    waits.postRetryMaxDelayMs = 100;
+    waits.postRetryGiveUpMs = 60000;
+    const ScopedProgramWaits quickRetries(waits);
     // More than the system's buffers on the way hold, so the cut comes before the last byte left.
     QByteArray job(2 << 20, 'j');
     job.replace(0, 9, "large job");
@@ -463,7 +484,9 @@ void TestPrinterServer::postCutUnderItsBodyIsSentAgainOnce()
 
 void TestPrinterServer::jobTooLargeIsReportedInItsTurn()
 {
-    setMaxJobBytesForTesting(1000);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.maxJobBytes = 1000;
+    const ScopedProgramWaits smallJobs(waits);
     QVERIFY(sendJob("small job first"));
     QVERIFY(m_sink->waitFor(1));
     QVERIFY(sendJob(QByteArray(5000, 'x')));
@@ -537,7 +560,9 @@ void TestPrinterServer::jobsInFlightShowWhereEachStands()
 
     // The service takes the post and keeps its answer: the upload is whole, the answer pending.
     m_service->setSilent(true);
-    setCloudReplyTimeoutForTesting(3000);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.cloudReplyTimeoutMs = 3000;
+    const ScopedProgramWaits shortReplies(waits);
     slow->write(QByteArray(200000, 'x'));
     SpoolerFixture::endJob(slow);
     QTRY_COMPARE(outbox->jobsInFlight().value(0).stage, JobInFlight::Stage::Uploading);

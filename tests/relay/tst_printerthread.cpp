@@ -2,7 +2,7 @@
 #include "filebytes.h"
 #include "logcapture.h"
 #include "printerthread.h"
-#include "relaysettings.h"
+#include "scopedprogramwaits.h"
 #include "testprinters.h"
 #include "testtiming.h"
 
@@ -94,7 +94,6 @@ void TestPrinterThread::init()
 
 void TestPrinterThread::cleanup()
 {
-    resetRelaySettingsForTesting();
     delete m_received;
     delete m_refused;
     delete m_abandoned;
@@ -180,7 +179,9 @@ void TestPrinterThread::emptyJobIsAJobOfNoBytes()
 void TestPrinterThread::slowSpoolerIsReadToItsEnd()
 {
     // Far longer in all than the limit, but never silent for as long as the limit.
-    setJobReceiveTimeoutForTesting(600);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.jobReceiveTimeoutMs = 600;
+    const ScopedProgramWaits shortSilence(waits);
     QTcpSocket client;
     QPointer<PrinterThread> receiver = startReceiver(client);
     QVERIFY(receiver);
@@ -201,7 +202,9 @@ void TestPrinterThread::slowSpoolerIsReadToItsEnd()
 
 void TestPrinterThread::silentConnectionIsResetAndNothingKept()
 {
-    setJobReceiveTimeoutForTesting(300);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.jobReceiveTimeoutMs = 300;
+    const ScopedProgramWaits shortSilence(waits);
     LogCapture log;
     QTcpSocket client;
     QPointer<PrinterThread> receiver = startReceiver(client);
@@ -239,7 +242,9 @@ void TestPrinterThread::spoolerThatResetsMidJobKeepsIt()
 
 void TestPrinterThread::oversizedJobIsReadToItsEndAndRefused()
 {
-    setMaxJobBytesForTesting(10000);
+    ProgramWaits waits = ProgramWaits::current();
+    waits.maxJobBytes = 10000;
+    const ScopedProgramWaits smallJobs(waits);
     QTcpSocket client;
     QPointer<PrinterThread> receiver = startReceiver(client);
     QVERIFY(receiver);

@@ -3,7 +3,7 @@
 #include "logcapture.h"
 #include "outboxjournal.h"
 #include "printerserver.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 #include "resultsink.h"
 #include "spoolerfixture.h"
 #include "spoolerjobs.h"
@@ -65,9 +65,11 @@ void TestRelayFlow::init()
     m_log = new LogCapture;
     QVERIFY(m_service.reset());
     // A journal of its own for every case.
-    OutboxJournal::resetInstanceForTesting();
+    OutboxJournal::resetForTesting();
     QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/outbox.db"));
-    setCloudServiceBaseForTesting(m_service.baseUrl());
+    ProgramWaits waits;
+    waits.cloudServiceBase = m_service.baseUrl();
+    ProgramWaits::setForTesting(waits);
     DriverInfo info;
     info.printer_name = kPrinter;
     info.cloud_sn = kSerial;
@@ -94,7 +96,7 @@ void TestRelayFlow::cleanup()
     delete m_server;
     delete m_sink;
     delete m_log;
-    resetRelaySettingsForTesting();
+    ProgramWaits::resetForTesting();
 }
 
 QString TestRelayFlow::followToFinalStatus(int i)

@@ -2,7 +2,7 @@
 #include "liveobjects.h"
 #include "logcapture.h"
 #include "printerserver.h"
-#include "relaysettings.h"
+#include "programwaits.h"
 #include "resultsink.h"
 #include "spoolerfixture.h"
 
@@ -31,7 +31,9 @@ private:
 void TestRelayLoad::initTestCase()
 {
     QVERIFY(m_service.start());
-    setCloudServiceBaseForTesting(m_service.baseUrl());
+    ProgramWaits waits;
+    waits.cloudServiceBase = m_service.baseUrl();
+    ProgramWaits::setForTesting(waits);
     // The suite's own sockets play the spooler.
     QVERIFY(SpoolerFixture::playSpooler());
     DriverInfo info;
@@ -47,7 +49,7 @@ void TestRelayLoad::cleanupTestCase()
 {
     delete m_server;
     delete m_sink;
-    resetRelaySettingsForTesting();
+    ProgramWaits::resetForTesting();
 }
 
 bool TestRelayLoad::relayOneJob(int i)

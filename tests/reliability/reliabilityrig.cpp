@@ -12,7 +12,6 @@
 #include "portwatch.h"
 #include "printerserver.h"
 #include "programfolder.h"
-#include "relaysettings.h"
 #include "spoolerfixture.h"
 #include "testtiming.h"
 #include "tolmainwindow.h"
@@ -33,7 +32,11 @@
 
 namespace Rig {
 
-bool startSuite(CloudSimProcess &sim)
+namespace {
+ProgramWaits g_suiteWaits;
+} // namespace
+
+bool startSuite(CloudSimProcess &sim, ProgramWaits waits)
 {
     registerDriverInfoMetaType();
     if (!ProgramFolder::install())
@@ -41,15 +44,29 @@ bool startSuite(CloudSimProcess &sim)
     if (!sim.start({ QStringLiteral("--pending-polls"), QStringLiteral("0"),
             QStringLiteral("--default-device"), QStringLiteral("online") }))
         return false;
-    setCloudServiceBaseForTesting(sim.baseUrl());
+    waits.cloudServiceBase = sim.baseUrl();
+    g_suiteWaits = waits;
+    ProgramWaits::setForTesting(g_suiteWaits);
     return true;
+}
+
+ProgramWaits suiteWaits()
+{
+    return g_suiteWaits;
+}
+
+void useService(const QString &base)
+{
+    ProgramWaits waits = ProgramWaits::current();
+    waits.cloudServiceBase = base;
+    ProgramWaits::setForTesting(waits);
 }
 
 bool freshCase(CloudSimProcess &sim)
 {
-    setCloudServiceBaseForTesting(sim.baseUrl());
+    ProgramWaits::setForTesting(g_suiteWaits);
     // The outbox starts empty: a job an earlier case left unfinished is no job of this one.
-    OutboxJournal::resetInstanceForTesting();
+    OutboxJournal::resetForTesting();
     const QDir program(QCoreApplication::applicationDirPath());
     QFile::remove(program.filePath(QStringLiteral("outbox.db")));
     QFile::remove(program.filePath(QStringLiteral("outbox.db-wal")));
@@ -73,7 +90,7 @@ void endSuite()
 {
     // Despoolers of a case that failed half-way would keep trying the closed ports.
     winsim::reset();
-    resetRelaySettingsForTesting();
+    ProgramWaits::resetForTesting();
 }
 
 bool endSuite(Figures &figures, const QString &name, const QString &title)

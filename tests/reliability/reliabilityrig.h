@@ -3,6 +3,7 @@
 
 #include "figures.h"
 #include "jobaccount.h"
+#include "programwaits.h"
 
 #include <QByteArrayList>
 #include <QList>
@@ -29,11 +30,16 @@ constexpr quint16 portOfIndex(int index)
 }
 
 // A suite's start: the program's folder beside the suite, the service stand-in running with every
-// device online and results final at the first query, and the program pointed at it.
-bool startSuite(CloudSimProcess &sim);
+// device online and results final at the first query, and the program pointed at it with the
+// suite's waits (those of `waits` but the service address).
+bool startSuite(CloudSimProcess &sim, ProgramWaits waits = ProgramWaits());
+// The waits startSuite set, the stand-in's address among them.
+ProgramWaits suiteWaits();
+// The program pointed at another service for the rest of the case, its waits left as they are.
+void useService(const QString &base);
 
-// A case's start: the program pointed at the stand-in, which holds no jobs, and a freshly
-// installed spooler with the supported driver.
+// A case's start: the suite's waits again, whatever the case before changed; the stand-in holding
+// no jobs, and a freshly installed spooler with the supported driver.
 bool freshCase(CloudSimProcess &sim);
 
 // A cloud printer (see SpoolerFixture::addCloudPrinter) whose serial has no job records yet.
@@ -42,7 +48,7 @@ bool addUnusedPrinter(const QString &printer, int index, const QString &serial);
 // freshCase() with one cloud printer of the suite's own on the first of its ports.
 bool freshCaseWithPrinter(CloudSimProcess &sim, const QString &printer, const QString &serial);
 
-// A suite's end: no printer left for a despooler to keep trying, the relay's timings as built.
+// A suite's end: no printer left for a despooler to keep trying, the program's waits as built.
 void endSuite();
 // The same, then the suite's figures written under its name and title; false when they could not be.
 bool endSuite(Figures &figures, const QString &name, const QString &title);

@@ -8,7 +8,6 @@
 #include "printerserver.h"
 #include "programstate.h"
 #include "rawservice.h"
-#include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
 #include "testtiming.h"
@@ -353,7 +352,7 @@ void TestBadInput::deviceStateReplies()
     QFETCH(QByteArray, body);
     QFETCH(QString, shownState);
     QFETCH(int, period);
-    setCloudServiceBaseForTesting(m_raw.base());
+    Rig::useService(m_raw.base());
     m_raw.setStateAnswer(RawService::Answer(answer));
     m_raw.setCustomBody(body);
     DriverInfo info;

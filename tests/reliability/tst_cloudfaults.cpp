@@ -9,7 +9,6 @@
 #include "printeroutbox.h"
 #include "printerserver.h"
 #include "rawservice.h"
-#include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
 #include "testtiming.h"
@@ -62,7 +61,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == m_outbox && event->type() == QEvent::MetaCall && !m_base.isEmpty())
-            setCloudServiceBaseForTesting(m_base);
+            Rig::useService(m_base);
         return false;
     }
 
@@ -100,12 +99,15 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(Rig::startSuite(m_sim));
-        QVERIFY(m_raw.listen());
-        setCloudReplyTimeoutForTesting(kReplyLimitMs);
+        ProgramWaits waits;
+        waits.cloudReplyTimeoutMs = kReplyLimitMs;
         // An unreachable service is tried again for a second and a half, not a quarter of an hour.
-        setPostRetryForTesting(100, 400, 1500);
-        setPrintingLimitForTesting(kPrintingLimitMs);
+        waits.postRetryFirstDelayMs = 100;
+        waits.postRetryMaxDelayMs = 400;
+        waits.postRetryGiveUpMs = 1500;
+        waits.printingLimitMs = kPrintingLimitMs;
+        QVERIFY(Rig::startSuite(m_sim, waits));
+        QVERIFY(m_raw.listen());
     }
 
     void init()
@@ -263,7 +265,7 @@ void TestCloudFaults::runCase()
     const bool raw = postTo.startsWith(QLatin1String("raw"));
 
     if (raw)
-        setCloudServiceBaseForTesting(m_raw.base());
+        Rig::useService(m_raw.base());
     if (postTo == QLatin1String("raw-odd-ids"))
         m_raw.setJobIdPrefix("R#+%&=");
     LogCapture log;
@@ -283,7 +285,7 @@ void TestCloudFaults::runCase()
     m_raw.setResultAnswer(RawService::Answer(rawResult));
     const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(Rig::deadPort());
     if (postTo == QLatin1String("dead"))
-        setCloudServiceBaseForTesting(dead);
+        Rig::useService(dead);
     // Once the post's answer is in, the result queries go elsewhere: the card builds its poller
     // from the base it finds when the answer reaches it. The answer comes to the printer's outbox as
     // a queued call; the base changes just before that call is made.
@@ -326,7 +328,7 @@ void TestCloudFaults::runCase()
     // The port is free and the relay whole again: the next job goes through as if nothing had
     // happened, and the faulty job gains no second record on the way.
     redirect.stop();
-    setCloudServiceBaseForTesting(m_sim.baseUrl());
+    ProgramWaits::setForTesting(Rig::suiteWaits());
     const SentJob next { QStringLiteral("after.txt"), Rig::jobBytes(tried + QStringLiteral(" after"), 700) };
     Rig::jobGoesThrough(m_sim, QLatin1String(kPrinter), QLatin1String(kSerial), next, 1);
     if (QTest::currentTestFailed())
@@ -380,12 +382,14 @@ void TestCloudFaults::largeJobOverASlowUplink()
     QVERIFY(uplink.listen());
     // The program's own limits: after the last byte has left the program, the system's buffers on
     // the way still hold seconds of a slow uplink.
-    setCloudReplyTimeoutForTesting(15000);
+    ProgramWaits ownReplyLimit = Rig::suiteWaits();
+    ownReplyLimit.cloudReplyTimeoutMs = ProgramWaits().cloudReplyTimeoutMs;
+    ProgramWaits::setForTesting(ownReplyLimit);
     TolMainWindow window;
     DriverItem *card = Rig::cards(window).value(0);
     QVERIFY(card);
     PortWatch watch(Rig::serverFor(window, card), card);
-    setCloudServiceBaseForTesting(uplink.base());
+    Rig::useService(uplink.base());
 
     const SentJob job { QStringLiteral("large.pdf"),
         Rig::jobBytes(QStringLiteral("over a slow uplink"), 40 << 20) };
@@ -405,8 +409,7 @@ void TestCloudFaults::largeJobOverASlowUplink()
     row.tried = QStringLiteral("a 40 MiB job through a 1.25 MB/s uplink, post limit 15000 ms of silence");
     row.outcome = QStringLiteral("打印成功 after %1 s").arg(seconds);
     QVERIFY(Rig::waitForPortFree(watch));
-    setCloudReplyTimeoutForTesting(kReplyLimitMs);
-    setCloudServiceBaseForTesting(m_sim.baseUrl());
+    ProgramWaits::setForTesting(Rig::suiteWaits());
     Rig::closeCase(m_figures, row, watch);
 }
 
@@ -414,9 +417,14 @@ void TestCloudFaults::largeJobOverASlowUplink()
 // shows "等待重试", and prints once, with the program's own schedule of retries.
 void TestCloudFaults::serviceRefusingForAWhile()
 {
-    setPostRetryForTesting(1000, 60000, 15 * 60 * 1000);
     const quint16 port = Rig::deadPort();
-    setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    ProgramWaits ownRetries = Rig::suiteWaits();
+    const ProgramWaits built;
+    ownRetries.postRetryFirstDelayMs = built.postRetryFirstDelayMs;
+    ownRetries.postRetryMaxDelayMs = built.postRetryMaxDelayMs;
+    ownRetries.postRetryGiveUpMs = built.postRetryGiveUpMs;
+    ownRetries.cloudServiceBase = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    ProgramWaits::setForTesting(ownRetries);
     TolMainWindow window;
     DriverItem *card = Rig::cards(window).value(0);
     QVERIFY(card);
@@ -444,8 +452,7 @@ void TestCloudFaults::serviceRefusingForAWhile()
     row.tried = QStringLiteral("service refuses connections for 20 s, then accepts");
     row.outcome = QStringLiteral("等待重试, then 打印成功, posted once");
     QVERIFY(Rig::waitForPortFree(watch));
-    setPostRetryForTesting(100, 400, 1500);
-    setCloudServiceBaseForTesting(m_sim.baseUrl());
+    ProgramWaits::setForTesting(Rig::suiteWaits());
     Rig::closeCase(m_figures, row, watch);
 }
 

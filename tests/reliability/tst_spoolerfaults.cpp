@@ -7,7 +7,6 @@
 #include "logcapture.h"
 #include "portwatch.h"
 #include "printerserver.h"
-#include "relaysettings.h"
 #include "reliabilityrig.h"
 #include "spoolerfixture.h"
 #include "testtiming.h"
@@ -104,11 +103,20 @@ private:
         Rig::closeCase(m_figures, row, watch);
     }
 
+    // The program's own receive limit, until the next case or the suite's waits are set again.
+    static void useOwnReceiveLimit()
+    {
+        ProgramWaits waits = Rig::suiteWaits();
+        waits.jobReceiveTimeoutMs = ProgramWaits().jobReceiveTimeoutMs;
+        ProgramWaits::setForTesting(waits);
+    }
+
 private slots:
     void initTestCase()
     {
-        QVERIFY(Rig::startSuite(m_sim));
-        setJobReceiveTimeoutForTesting(kReceiveLimitMs);
+        ProgramWaits waits;
+        waits.jobReceiveTimeoutMs = kReceiveLimitMs;
+        QVERIFY(Rig::startSuite(m_sim, waits));
     }
 
     void init()
@@ -184,7 +192,7 @@ void TestSpoolerFaults::slowSpoolerIsRelayedWhole()
     DriverItem *card = Rig::cards(window).value(0);
     QVERIFY(card);
     PortWatch watch(Rig::serverFor(window, card), card);
-    setJobReceiveTimeoutForTesting(30000);
+    useOwnReceiveLimit();
 
     const SentJob job { QString(), Rig::jobBytes(QStringLiteral("slow spooler"), 12000) };
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
@@ -193,7 +201,7 @@ void TestSpoolerFaults::slowSpoolerIsRelayedWhole()
     sending.start();
     Trickle trickle(spooler.get(), job.bytes, 500, [](int) { return 100; });
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(120000));
-    setJobReceiveTimeoutForTesting(kReceiveLimitMs);
+    ProgramWaits::setForTesting(Rig::suiteWaits());
     QVERIFY(sending.elapsed() >= 55000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));
@@ -243,13 +251,13 @@ void TestSpoolerFaults::jobInTinyPieces()
     PortWatch watch(Rig::serverFor(window, card), card);
 
     // Crumbs take a while; the receiver waits for the end of the job as long as the program does.
-    setJobReceiveTimeoutForTesting(30000);
+    useOwnReceiveLimit();
     const SentJob job { QString(), Rig::jobBytes(QStringLiteral("tiny pieces"), 3001) };
     std::unique_ptr<QTcpSocket> spooler = connectToPrinter();
     QVERIFY(spooler);
     Trickle trickle(spooler.get(), job.bytes, 1, [](int piece) { return 1 + piece % 5; });
     QTRY_COMPARE_WITH_TIMEOUT(Rig::records(QLatin1String(kSerial)).size(), 1, TestTiming::scaled(30000));
-    setJobReceiveTimeoutForTesting(kReceiveLimitMs);
+    ProgramWaits::setForTesting(Rig::suiteWaits());
     QVERIFY(trickle.pieces() >= 1000);
     const QStringList record = Rig::records(QLatin1String(kSerial)).first();
     QCOMPARE(recordResult(record), QStringLiteral("打印成功"));

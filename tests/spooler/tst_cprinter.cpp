@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "childprocess.h"
 #include "cprinter.h"
 #include "logcapture.h"
 #include "programfolder.h"
+#include "scopedprogramwaits.h"
 #include "testprinters.h"
 #include "winsim/winsimcontrol.h"
 
@@ -161,7 +161,6 @@ void TstCPrinter::init()
 void TstCPrinter::cleanup()
 {
     QCOMPARE(winsim::openHandleCount(), 0);
-    ChildProcess::resetForTesting();
     QVERIFY(ProgramFolder::remove(QStringLiteral("RUNDLL32")));
 }
 
@@ -563,7 +562,9 @@ void TstCPrinter::addCloudPrinterTimeLimitKillsTheInstaller()
     const QString pidFile = ProgramFolder::filePath(QStringLiteral("installer.pid"));
     QFile::remove(pidFile);
     QVERIFY(ProgramFolder::writeFakeRundll32(QStringLiteral("echo $$ > '%1'\nexec sleep 60").arg(pidFile)));
-    ChildProcess::setLimitCapForTesting(1000);
+    ProgramWaits waits;
+    waits.childProcessLimitCapMs = 1000;
+    const ScopedProgramWaits shortChildren(waits);
     LogCapture log;
 
     QVERIFY(!m_printer.addCloudPrinter(

@@ -9,8 +9,9 @@
 #include "printerrecordstore.h"
 #include "programfolder.h"
 #include "programstate.h"
+#include "programwaits.h"
 #include "qcircleprocess.h"
-#include "relaysettings.h"
+#include "scopedprogramwaits.h"
 #include "spoolerfixture.h"
 #include "testprinters.h"
 #include "winsim/winsimcontrol.h"
@@ -185,7 +186,9 @@ private slots:
         qRegisterMetaType<QNetworkReply::NetworkError>();
         QVERIFY(ProgramFolder::install());
         QVERIFY(m_sim.start());
-        setCloudServiceBaseForTesting(m_sim.baseUrl());
+        ProgramWaits waits;
+        waits.cloudServiceBase = m_sim.baseUrl();
+        ProgramWaits::setForTesting(waits);
         Clock::setFixedForTesting(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 1)));
     }
 
@@ -530,7 +533,9 @@ private slots:
     void textResultWithMessageLeftOpen()
     {
         // With the message open past the reply limit, the ended job must not be ended a second time.
-        setCloudReplyTimeoutForTesting(200);
+        ProgramWaits waits = ProgramWaits::current();
+        waits.cloudReplyTimeoutMs = 200;
+        const ScopedProgramWaits shortReplies(waits);
         QVERIFY(m_sim.configure({ { QStringLiteral("pendingPolls"), 0 },
             { QStringLiteral("resultShape"), QStringLiteral("text") },
             { QStringLiteral("devices"),
@@ -549,8 +554,6 @@ private slots:
             QCOMPARE(shownMessages().size(), 1);
             closeShownMessages();
         }
-        resetRelaySettingsForTesting();
-        setCloudServiceBaseForTesting(m_sim.baseUrl());
     }
 
     void failedTestPageMessageDoesNotHoldTheQueue()

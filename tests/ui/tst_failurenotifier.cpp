@@ -12,9 +12,8 @@ private slots:
     void oneMessagePerPrinterAndMinute()
     {
         QSystemTrayIcon tray;
-        FailureNotifier notifier(&tray);
         qint64 now = 1000;
-        notifier.setClockForTesting([&now] { return now; });
+        FailureNotifier notifier(&tray, nullptr, [&now] { return now; });
         QSignalSpy shown(&notifier, &FailureNotifier::messageShown);
         LogCapture log;
 

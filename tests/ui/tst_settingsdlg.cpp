@@ -6,7 +6,7 @@
 #include "outboxjournal.h"
 #include "printeroutbox.h"
 #include "programfolder.h"
-#include "relaysettings.h"
+#include "scopedprogramwaits.h"
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "spoolerjobs.h"
@@ -600,8 +600,12 @@ private slots:
             folder.filePath(QStringLiteral("outbox.db")), folder.filePath(QStringLiteral("spool")));
         QVERIFY(journal.isOpen());
         // The service cannot be reached: a job sent again waits to be retried, and stays visible.
-        setCloudServiceBaseForTesting(QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort()));
-        setPostRetryForTesting(50, 100, 60000);
+        ProgramWaits waits = ProgramWaits::current();
+        waits.cloudServiceBase = QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort());
+        waits.postRetryFirstDelayMs = 50;
+        waits.postRetryMaxDelayMs = 100;
+        waits.postRetryGiveUpMs = 60000;
+        const ScopedProgramWaits unreachableService(waits);
         recordJob(today(), QStringLiteral("printed.pdf;09:00:00"), QStringLiteral("打印成功"), 10);
         const qint64 kept = keepFailedJob(journal, QStringLiteral("报告;预算!+!.xlsx;09:59:00"), "kept bytes",
             QDateTime(today(), QTime(10, 0, 5)));
@@ -647,7 +651,6 @@ private slots:
             10000);
         QCOMPARE(outbox.jobsInFlight().size(), 1);
         QVERIFY(outbox.jobsInFlight().first().id > gone);
-        resetRelaySettingsForTesting();
     }
 
     // The job the spooler is sending is the one the program is receiving: it shows once.
