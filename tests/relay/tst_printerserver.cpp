@@ -56,6 +56,16 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// The program's waits with a post's retries 50 ms apart at first and `longestMs` at most.
+ProgramWaits withQuickRetries(int longestMs, qint64 giveUpMs)
+{
+    ProgramWaits waits = ProgramWaits::current();
+    waits.postRetryFirstDelayMs = 50;
+    waits.postRetryMaxDelayMs = longestMs;
+    waits.postRetryGiveUpMs = giveUpMs;
+    return waits;
+}
+
 } // namespace
 
 // The listener with its outbox and journal: loopback connections play the spooler, a bare HTTP peer
@@ -392,10 +402,7 @@ void TestPrinterServer::pruneDeletesOnlyWhatNoJobNeeds()
 void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
 {
     const quint16 port = closedLoopbackPort();
-    ProgramWaits waits = ProgramWaits::current();
-    waits.postRetryFirstDelayMs = 50;
-    waits.postRetryMaxDelayMs = 200;
-    waits.postRetryGiveUpMs = 60000;
+    ProgramWaits waits = withQuickRetries(200, 60000);
     waits.cloudServiceBase = QStringLiteral("http://127.0.0.1:%1").arg(port);
     const ScopedProgramWaits quickRetries(waits);
     QSignalSpy waiting(m_server, &PrinterServer::postWaiting);
@@ -421,10 +428,7 @@ void TestPrinterServer::unreachableServiceIsRetriedUntilItAnswers()
 
 void TestPrinterServer::retriesEndAfterTheirLimit()
 {
-    ProgramWaits waits = ProgramWaits::current();
-    waits.postRetryFirstDelayMs = 50;
-    waits.postRetryMaxDelayMs = 100;
-    waits.postRetryGiveUpMs = 400;
+    ProgramWaits waits = withQuickRetries(100, 400);
     waits.cloudServiceBase = QStringLiteral("http://127.0.0.1:%1").arg(closedLoopbackPort());
     const ScopedProgramWaits quickRetries(waits);
     QVERIFY(sendJob("never reaches anyone"));
@@ -436,11 +440,7 @@ void TestPrinterServer::retriesEndAfterTheirLimit()
 
 void TestPrinterServer::gatewayRefusalIsRetriedOtherFailuresAreNot()
 {
-    ProgramWaits waits = ProgramWaits::current();
-    waits.postRetryFirstDelayMs = 50;
-    waits.postRetryMaxDelayMs = 100;
-    waits.postRetryGiveUpMs = 60000;
-    const ScopedProgramWaits quickRetries(waits);
+    const ScopedProgramWaits quickRetries(withQuickRetries(100, 60000));
     m_service->setResponse(503, "busy");
     QVERIFY(sendJob("after a 503"));
     QTRY_VERIFY(m_service->requests().size() >= 2);
@@ -463,11 +463,7 @@ void TestPrinterServer::gatewayRefusalIsRetriedOtherFailuresAreNot()
 
 void TestPrinterServer::postCutUnderItsBodyIsSentAgainOnce()
 {
-    ProgramWaits waits = ProgramWaits::current();
-    waits.postRetryFirstDelayMs = 50;
-    waits.postRetryMaxDelayMs = 100;
-    waits.postRetryGiveUpMs = 60000;
-    const ScopedProgramWaits quickRetries(waits);
+    const ScopedProgramWaits quickRetries(withQuickRetries(100, 60000));
     // More than the system's buffers on the way hold, so the cut comes before the last byte left.
     QByteArray job(2 << 20, 'j');
     job.replace(0, 9, "large job");
