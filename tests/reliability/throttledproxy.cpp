@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include <utility>
+
 namespace {
 constexpr int kTickMs = 20;
 } // namespace
@@ -14,6 +16,16 @@ ThrottledProxy::ThrottledProxy(quint16 targetPort, qint64 bytesPerSecond, QObjec
     connect(&m_server, &QTcpServer::newConnection, this, &ThrottledProxy::onNewConnection);
     m_tick.setInterval(kTickMs);
     connect(&m_tick, &QTimer::timeout, this, &ThrottledProxy::onTick);
+}
+
+ThrottledProxy::~ThrottledProxy()
+{
+    // Connections still open (a client's kept-alive one, say) say `disconnected` as the server takes
+    // them down, after the list of links is gone; they must not look for it then.
+    for (const Link &link : std::exchange(m_links, {})) {
+        link.client->disconnect(this);
+        delete link.client;
+    }
 }
 
 bool ThrottledProxy::listen()

@@ -16,6 +16,7 @@ class ThrottledProxy : public QObject
     Q_OBJECT
 public:
     ThrottledProxy(quint16 targetPort, qint64 bytesPerSecond, QObject *parent = nullptr);
+    ~ThrottledProxy() override;
 
     bool listen();
     QString base() const;
