@@ -546,6 +546,8 @@ void TestPrinterServer::jobsInFlightShowWhereEachStands()
     QTRY_COMPARE(outbox->jobsInFlight().size(), 1);
     QVERIFY(sendJob("whole behind it"));
     QTRY_COMPARE(m_log->count(QStringLiteral("run finished")), 1);
+    // The receiver says it is done from its own thread; the outbox hears of it through the event loop.
+    QTRY_COMPARE(outbox->jobsInFlight().value(1).stage, JobInFlight::Stage::Waiting);
     QList<JobInFlight> jobs = outbox->jobsInFlight();
     QCOMPARE(jobs.size(), 2);
     QCOMPARE(jobs.at(0).stage, JobInFlight::Stage::Receiving);
