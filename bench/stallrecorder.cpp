@@ -79,29 +79,31 @@ void StallRecorder::noteWake(int core, qint64 dueNs, qint64 firedNs)
         return;
     if (size_t(core) >= m_wakes.size())
         m_wakes.resize(size_t(core) + 1);
-    m_wakes[size_t(core)].push_back(Wake { core, dueNs, firedNs });
+    m_wakes[size_t(core)].push_back(Wake { dueNs, firedNs });
+}
+
+qint64 StallRecorder::latestWake(int core, qint64 fromNs, qint64 toNs, bool overlapping) const
+{
+    qint64 latest = 0;
+    for (size_t each = 0; each < m_wakes.size(); ++each) {
+        if (core >= 0 && size_t(core) != each)
+            continue;
+        for (const Wake &wake : m_wakes[each]) {
+            const bool within = overlapping ? wake.firedNs >= fromNs && wake.dueNs <= toNs
+                                            : wake.dueNs >= fromNs && wake.dueNs <= toNs;
+            if (within)
+                latest = std::max(latest, wake.firedNs - wake.dueNs);
+        }
+    }
+    return latest;
 }
 
 qint64 StallRecorder::longestWithin(int core, qint64 fromNs, qint64 toNs) const
 {
-    qint64 longest = 0;
-    for (const std::vector<Wake> &wakes : m_wakes) {
-        for (const Wake &wake : wakes) {
-            if ((core < 0 || wake.core == core) && wake.firedNs >= fromNs && wake.dueNs <= toNs)
-                longest = std::max(longest, wake.firedNs - wake.dueNs);
-        }
-    }
-    return longest;
+    return latestWake(core, fromNs, toNs, true);
 }
 
 qint64 StallRecorder::worstBetween(qint64 fromNs, qint64 toNs) const
 {
-    qint64 worst = 0;
-    for (const std::vector<Wake> &wakes : m_wakes) {
-        for (const Wake &wake : wakes) {
-            if (wake.dueNs >= fromNs && wake.dueNs <= toNs)
-                worst = std::max(worst, wake.firedNs - wake.dueNs);
-        }
-    }
-    return worst;
+    return latestWake(-1, fromNs, toNs, false);
 }

@@ -38,11 +38,12 @@ public:
 private:
     struct Wake
     {
-        int core;
         qint64 dueNs;
         qint64 firedNs;
     };
     void run(int core);
+    // The latest wake-up on `core` (-1: any) whose wait overlapped, or which came due in, [fromNs, toNs].
+    qint64 latestWake(int core, qint64 fromNs, qint64 toNs, bool overlapping) const;
 
     std::vector<std::thread> m_threads;
     std::atomic<bool> m_stop { false };
