@@ -1,6 +1,7 @@
 #include "driverinfo.h"
 #include "logging.h"
 #include "singleapplication.h"
+#include "threadpriority.h"
 #include "tolmainwindow.h"
 
 #include <QDebug>
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
     translator->load(translation);
     QCoreApplication::installTranslator(translator);
 
+    raiseWindowThreadPriority();
     TolMainWindow window(nullptr);
     app.setActivationWindow(&window, true);
     window.show();

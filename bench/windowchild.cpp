@@ -14,6 +14,7 @@
 #include "settingsdlg.h"
 #include "spoolerfixture.h"
 #include "stallrecorder.h"
+#include "threadpriority.h"
 #include "tolmainwindow.h"
 #include "winsim/winsimcontrol.h"
 
@@ -126,6 +127,8 @@ int runStartupChild(int argc, char **argv, int printers, quint16 basePort, const
 
     QApplication app(argc, argv);
     useService(base);
+    // As the program's entry point does.
+    raiseWindowThreadPriority();
     const qint64 before = residentBytes();
     const qint64 start = monotonicNs();
     QScopedPointer<TolMainWindow> window(new TolMainWindow);
@@ -164,11 +167,16 @@ int runResponsiveChild(
     if (!winsim::nameSpoolerProcess(uint32_t(::getppid()), &why))
         return fail(QStringLiteral("cannot name the spooler: %1").arg(QString::fromStdString(why)));
 
+    // As the program's entry point does.
+    raiseWindowThreadPriority();
     QScopedPointer<TolMainWindow> window(new TolMainWindow);
     window->show();
     // Shown as the card shows it, but without a modal loop of its own: the window's loop runs it.
     auto *dialog = new SettingsDlg(benchPrinterName(0), benchPrinterSerial(0), window.data());
     dialog->show();
+    // The first showing of the window and the dialog (the start-up row's business) is over before
+    // the jobs come: this row is about the window while jobs relay.
+    runEventsFor(500);
 
     const QList<PrinterServer *> servers = window->findChildren<PrinterServer *>();
     const auto listening = [&servers] {

@@ -1,4 +1,4 @@
-// The thread's last error, the tick count, Sleep and the process heap.
+// The thread's last error and priority, the tick count, Sleep and the process heap.
 #include "apicall.h"
 #include "processheap.h"
 #include "timesource.h"
@@ -6,10 +6,39 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
 thread_local DWORD t_lastError = 0;
+
+// What GetCurrentThread gives on Windows: a pseudo-handle that means "the calling thread".
+HANDLE const kCurrentThread = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2));
+
+// Windows schedules by strict priority; Linux shares the processors by weight. A step of five in
+// niceness triples a thread's weight, near enough to let a raised thread run whenever it is ready.
+struct PriorityLevel
+{
+    int priority;
+    int niceness;
+};
+constexpr PriorityLevel kLevels[] = {
+    { THREAD_PRIORITY_IDLE, 19 },
+    { THREAD_PRIORITY_LOWEST, 10 },
+    { THREAD_PRIORITY_BELOW_NORMAL, 5 },
+    { THREAD_PRIORITY_NORMAL, 0 },
+    { THREAD_PRIORITY_ABOVE_NORMAL, -5 },
+    { THREAD_PRIORITY_HIGHEST, -10 },
+    { THREAD_PRIORITY_TIME_CRITICAL, -20 },
+};
+
+pid_t currentThreadId()
+{
+    return pid_t(::syscall(SYS_gettid));
+}
 
 } // namespace
 
@@ -44,6 +73,58 @@ void WINAPI Sleep(DWORD dwMilliseconds)
 {
     timespec left { time_t(dwMilliseconds / 1000), long(dwMilliseconds % 1000) * 1000000L };
     while (nanosleep(&left, &left) != 0 && errno == EINTR) { }
+}
+
+HANDLE WINAPI GetCurrentThread(void)
+{
+    return kCurrentThread;
+}
+
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority)
+{
+    if (hThread != kCurrentThread)
+        return winsim::fail(ERROR_INVALID_HANDLE);
+    const PriorityLevel *level = nullptr;
+    for (const PriorityLevel &candidate : kLevels) {
+        if (candidate.priority == nPriority)
+            level = &candidate;
+    }
+    if (!level)
+        return winsim::fail(ERROR_INVALID_PARAMETER);
+    // A thread Windows starts runs at normal priority whatever its creator's. Linux threads inherit
+    // their creator's niceness unless told to start again from normal.
+    const sched_param normalPolicy {};
+    if (::sched_setscheduler(0, SCHED_OTHER | SCHED_RESET_ON_FORK, &normalPolicy) != 0)
+        return winsim::fail(errno == EPERM ? ERROR_PRIVILEGE_NOT_HELD : ERROR_INVALID_PARAMETER);
+    if (::setpriority(PRIO_PROCESS, id_t(currentThreadId()), level->niceness) != 0)
+        return winsim::fail(
+            errno == EPERM || errno == EACCES ? ERROR_PRIVILEGE_NOT_HELD : ERROR_INVALID_PARAMETER);
+    return TRUE;
+}
+
+int WINAPI GetThreadPriority(HANDLE hThread)
+{
+    if (hThread != kCurrentThread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return THREAD_PRIORITY_ERROR_RETURN;
+    }
+    errno = 0;
+    const int niceness = ::getpriority(PRIO_PROCESS, id_t(currentThreadId()));
+    if (niceness == -1 && errno != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return THREAD_PRIORITY_ERROR_RETURN;
+    }
+    // Niceness set from outside lies between the levels: it reads as the nearest one.
+    int nearest = THREAD_PRIORITY_NORMAL;
+    int distance = 40;
+    for (const PriorityLevel &level : kLevels) {
+        const int d = niceness > level.niceness ? niceness - level.niceness : level.niceness - niceness;
+        if (d < distance) {
+            distance = d;
+            nearest = level.priority;
+        }
+    }
+    return nearest;
 }
 
 HANDLE WINAPI GetProcessHeap(void)

@@ -65,6 +65,7 @@ typedef struct _devicemodeW DEVMODEW, *PDEVMODEW, *LPDEVMODEW;
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
 #define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
 #define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_UNKNOWN_PORT 1796L
 #define ERROR_UNKNOWN_PRINTER_DRIVER 1797L
@@ -297,6 +298,16 @@ typedef struct _MIB_TCPTABLE_OWNER_PID
     MIB_TCPROW_OWNER_PID table[1];
 } MIB_TCPTABLE_OWNER_PID, *PMIB_TCPTABLE_OWNER_PID;
 
+// ---- Threads' priorities within their process's class.
+#define THREAD_PRIORITY_IDLE (-15)
+#define THREAD_PRIORITY_LOWEST (-2)
+#define THREAD_PRIORITY_BELOW_NORMAL (-1)
+#define THREAD_PRIORITY_NORMAL 0
+#define THREAD_PRIORITY_ABOVE_NORMAL 1
+#define THREAD_PRIORITY_HIGHEST 2
+#define THREAD_PRIORITY_TIME_CRITICAL 15
+#define THREAD_PRIORITY_ERROR_RETURN 0x7fffffff
+
 // ---- Processes.
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
 
@@ -310,6 +321,9 @@ DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 DWORD WINAPI GetTickCount(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
+HANDLE WINAPI GetCurrentThread(void);
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
+int WINAPI GetThreadPriority(HANDLE hThread);
 
 DWORD WINAPI GetCurrentProcessId(void);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);

@@ -1,8 +1,10 @@
-// The service manager calls, the tick count, Sleep and the process heap.
+// The service manager calls, the tick count, Sleep, threads' priorities and the process heap.
 #include "winsimtestsupport.h"
 
 #include <QtTest>
 
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -64,6 +66,7 @@ private slots:
     void stopIsRefusedAsWindowsRefusesIt();
     void openAndCloseErrors();
     void tickCountAndSleep();
+    void raisedThreadStartsOthersAtNormal();
     void processHeapKnowsItsBlocks();
 
 private:
@@ -262,6 +265,47 @@ void TestWinsimServices::tickCountAndSleep()
     const DWORD start = GetTickCount();
     Sleep(30);
     QVERIFY(DWORD(GetTickCount() - start) >= 30);
+}
+
+void TestWinsimServices::raisedThreadStartsOthersAtNormal()
+{
+    // On a thread of its own, so that the suite's thread keeps its priority.
+    int before = -1;
+    BOOL raised = FALSE;
+    DWORD raiseError = 0;
+    int after = -1;
+    int started = -1;
+    BOOL badLevel = TRUE;
+    DWORD badLevelError = 0;
+    BOOL otherHandle = TRUE;
+    DWORD otherHandleError = 0;
+    std::thread([&] {
+        before = GetThreadPriority(GetCurrentThread());
+        raised = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+        raiseError = GetLastError();
+        after = GetThreadPriority(GetCurrentThread());
+        std::thread([&] { started = GetThreadPriority(GetCurrentThread()); }).join();
+        badLevel = SetThreadPriority(GetCurrentThread(), 7);
+        badLevelError = GetLastError();
+        otherHandle = SetThreadPriority(GetProcessHeap(), THREAD_PRIORITY_NORMAL);
+        otherHandleError = GetLastError();
+    }).join();
+
+    QVERIFY(!badLevel);
+    QCOMPARE(badLevelError, DWORD(ERROR_INVALID_PARAMETER));
+    QVERIFY(!otherHandle);
+    QCOMPARE(otherHandleError, DWORD(ERROR_INVALID_HANDLE));
+    if (::geteuid() != 0) {
+        // Only a privileged process may raise a thread here; it must say so, not pretend.
+        QVERIFY(!raised);
+        QCOMPARE(raiseError, DWORD(ERROR_PRIVILEGE_NOT_HELD));
+        QCOMPARE(after, before);
+        return;
+    }
+    QVERIFY(raised);
+    QCOMPARE(after, THREAD_PRIORITY_ABOVE_NORMAL);
+    // As on Windows, a new thread does not take its creator's priority.
+    QCOMPARE(started, THREAD_PRIORITY_NORMAL);
 }
 
 void TestWinsimServices::processHeapKnowsItsBlocks()
