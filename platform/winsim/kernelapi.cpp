@@ -3,9 +3,12 @@
 #include "processheap.h"
 #include "timesource.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <iterator>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -84,12 +87,9 @@ BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority)
 {
     if (hThread != kCurrentThread)
         return winsim::fail(ERROR_INVALID_HANDLE);
-    const PriorityLevel *level = nullptr;
-    for (const PriorityLevel &candidate : kLevels) {
-        if (candidate.priority == nPriority)
-            level = &candidate;
-    }
-    if (!level)
+    const PriorityLevel *level = std::find_if(std::begin(kLevels), std::end(kLevels),
+        [nPriority](const PriorityLevel &candidate) { return candidate.priority == nPriority; });
+    if (level == std::end(kLevels))
         return winsim::fail(ERROR_INVALID_PARAMETER);
     // A thread Windows starts runs at normal priority whatever its creator's. Linux threads inherit
     // their creator's niceness unless told to start again from normal.
@@ -115,16 +115,11 @@ int WINAPI GetThreadPriority(HANDLE hThread)
         return THREAD_PRIORITY_ERROR_RETURN;
     }
     // Niceness set from outside lies between the levels: it reads as the nearest one.
-    int nearest = THREAD_PRIORITY_NORMAL;
-    int distance = 40;
-    for (const PriorityLevel &level : kLevels) {
-        const int d = niceness > level.niceness ? niceness - level.niceness : level.niceness - niceness;
-        if (d < distance) {
-            distance = d;
-            nearest = level.priority;
-        }
-    }
-    return nearest;
+    return std::min_element(std::begin(kLevels), std::end(kLevels),
+        [niceness](const PriorityLevel &a, const PriorityLevel &b) {
+            return std::abs(a.niceness - niceness) < std::abs(b.niceness - niceness);
+        })
+        ->priority;
 }
 
 HANDLE WINAPI GetProcessHeap(void)
