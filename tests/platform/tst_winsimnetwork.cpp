@@ -376,7 +376,9 @@ void TestWinsimNetwork::tableSizeAndArgumentsFollowWindows()
     QCOMPARE(
         GetExtendedTcpTable(buffer.data(), &tooSmall, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0),
         DWORD(ERROR_INSUFFICIENT_BUFFER));
-    QVERIFY(tooSmall >= size - 4 * sizeof(MIB_TCPROW_OWNER_PID)); // other sockets may have come and gone
+    // The size needed now, which holds at least our own connection's two ends. Not compared with the
+    // first answer: other programs' sockets may have come and gone in between, any number of them.
+    QVERIFY(tooSmall >= offsetof(MIB_TCPTABLE_OWNER_PID, table) + 2 * sizeof(MIB_TCPROW_OWNER_PID));
     QCOMPARE(buffer[0], BYTE(0xEE));
 
     DWORD given = DWORD(buffer.size());
