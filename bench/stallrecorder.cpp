@@ -34,7 +34,8 @@ void StallRecorder::start()
         CPU_SET(core, &only);
         pthread_setaffinity_np(m_threads.back().native_handle(), sizeof only, &only);
         sched_param param {};
-        param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        // Above every real-time priority a raised thread of the program may hold.
+        param.sched_priority = sched_get_priority_max(SCHED_FIFO);
         if (pthread_setschedparam(m_threads.back().native_handle(), SCHED_FIFO, &param) != 0)
             m_realTime = false;
     }
@@ -101,6 +102,14 @@ qint64 StallRecorder::latestWake(int core, qint64 fromNs, qint64 toNs, bool over
 qint64 StallRecorder::longestWithin(int core, qint64 fromNs, qint64 toNs) const
 {
     return latestWake(core, fromNs, toNs, true);
+}
+
+qint64 StallRecorder::excuse(
+    qint64 dueNs, qint64 firedNs, int coreBefore, int coreAfter, qint64 queuedNs) const
+{
+    const qint64 onItsCores
+        = std::max(longestWithin(coreBefore, dueNs, firedNs), longestWithin(coreAfter, dueNs, firedNs));
+    return std::max(onItsCores, std::min(queuedNs, longestWithin(-1, dueNs, firedNs)));
 }
 
 qint64 StallRecorder::worstBetween(qint64 fromNs, qint64 toNs) const

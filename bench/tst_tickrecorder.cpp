@@ -22,6 +22,7 @@ private slots:
     void onlyTicksInsideTheStretchCount();
     void manyLateTicksReachThe99thPercentile();
     void theMachinesStallsAreExcusedOnlyWhereTheyFell();
+    void stallsOfTheCoresTheThreadWaitedOnAreExcused();
     void aStallRecorderOnTheRealClockSeesItsOwnWakeUps();
 };
 
@@ -131,8 +132,8 @@ void TstTickRecorder::theMachinesStallsAreExcusedOnlyWhereTheyFell()
     recorder.noteTick(126 * kMs, onCore0);
     // Due at 131 ms on core 0 and fired at 150 ms: core 1's stall then is no excuse.
     recorder.noteTick(150 * kMs, onCore0);
-    const TickRecorder::Excuse machine = [&stalls](qint64 due, qint64 fired, int before, int after) {
-        return std::max(stalls.longestWithin(before, due, fired), stalls.longestWithin(after, due, fired));
+    const TickRecorder::Excuse machine = [&stalls](const TickRecorder::Wait &wait) {
+        return stalls.excuse(wait.dueNs, wait.firedNs, wait.coreBefore, wait.coreAfter, wait.queuedNs);
     };
     const TickRecorder::Lateness raw = recorder.latenessBetween(0, 200 * kMs, kFrame);
     QCOMPARE(raw.worstNs, 49 * kMs);
@@ -146,6 +147,52 @@ void TstTickRecorder::theMachinesStallsAreExcusedOnlyWhereTheyFell()
     // Not knowing the core, every core's stalls count.
     QCOMPARE(stalls.longestWithin(-1, 131 * kMs, 150 * kMs), 30 * kMs);
     QCOMPARE(stalls.longestWithin(0, 131 * kMs, 150 * kMs), 0);
+}
+
+void TstTickRecorder::stallsOfTheCoresTheThreadWaitedOnAreExcused()
+{
+    StallRecorder stalls;
+    for (int i = 1; i <= 100; ++i) {
+        stalls.noteWake(0, i * kMs, i * kMs);
+        stalls.noteWake(1, i * kMs, i * kMs);
+    }
+    // The host took core 1 for 50 ms from 10 ms on.
+    stalls.noteWake(1, 11 * kMs, 61 * kMs);
+    for (int i = 95; i <= 120; ++i)
+        stalls.noteWake(0, i * kMs, i * kMs);
+    // The thread ran on core 0 before and after, but the system queued it on core 1 meanwhile.
+    ThreadSchedule schedule;
+    schedule.core = 0;
+    TickRecorder recorder(1);
+    recorder.startAt(0);
+    for (int i = 1; i <= 10; ++i)
+        recorder.noteTick(i * kMs, schedule);
+    // Due at 11 ms, fired at 70 ms: 48 ms of the wait in a queue, 11 ms working.
+    schedule.queuedNs += 48 * kMs;
+    schedule.ranNs += 11 * kMs;
+    recorder.noteTick(70 * kMs, schedule);
+    // Due at 71 ms, fired at 90 ms, all of it queued, with no core stalled then: the program's own.
+    schedule.queuedNs += 19 * kMs;
+    recorder.noteTick(90 * kMs, schedule);
+    for (int i = 91; i <= 94; ++i)
+        recorder.noteTick(i * kMs, schedule);
+    // The host took core 1 for 15 ms from 94 ms on; the thread went to sleep there, so its timer's
+    // wake-up waited for that core, though the tick before and this one found it on core 0.
+    stalls.noteWake(1, 95 * kMs, 110 * kMs);
+    recorder.noteBlocking(1);
+    recorder.noteTick(112 * kMs, schedule);
+    const TickRecorder::Lateness own
+        = recorder.latenessBetween(0, 120 * kMs, kFrame, [&stalls](const TickRecorder::Wait &wait) {
+              return stalls.excuse(wait.dueNs, wait.firedNs, wait.coreBefore, wait.coreAfter, wait.queuedNs);
+          });
+    QCOMPARE(own.worstNs, 19 * kMs);
+    QCOMPARE(own.worstDueNs, 71 * kMs);
+    QCOMPARE(own.worstQueuedNs, 19 * kMs);
+    QCOMPARE(own.slowTicks, 1);
+    // Only the queued part is excused; the 11 ms the thread worked stay its own.
+    QCOMPARE(stalls.excuse(11 * kMs, 70 * kMs, 0, 0, 48 * kMs), 48 * kMs);
+    QCOMPARE(stalls.excuse(11 * kMs, 70 * kMs, 0, 0, 0), 0);
+    QCOMPARE(stalls.excuse(11 * kMs, 70 * kMs, 1, 0, 0), 50 * kMs);
 }
 
 void TstTickRecorder::aStallRecorderOnTheRealClockSeesItsOwnWakeUps()

@@ -250,10 +250,9 @@ int runResponsiveChild(
         + number(lateness.slowTicks) + ' ' + number(lateness.worstRanNs) + ' '
         + number(lateness.worstQueuedNs));
     // The same ticks less the machine's own stalls within each wait: what the program held.
-    const TickRecorder::Lateness own = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs,
-        [&stalls](qint64 dueNs, qint64 firedNs, int coreBefore, int coreAfter) {
-            return std::max(stalls.longestWithin(coreBefore, dueNs, firedNs),
-                stalls.longestWithin(coreAfter, dueNs, firedNs));
+    const TickRecorder::Lateness own = ticks.latenessBetween(
+        words.at(1).toLongLong(), endNs, kFrameNs, [&stalls](const TickRecorder::Wait &wait) {
+            return stalls.excuse(wait.dueNs, wait.firedNs, wait.coreBefore, wait.coreAfter, wait.queuedNs);
         });
     report("machine " + number(stalls.isRealTime() ? 1 : 0) + ' '
         + number(stalls.worstBetween(words.at(1).toLongLong(), endNs)) + ' ' + number(own.worstNs) + ' '

@@ -40,23 +40,24 @@ bool listensOn(quint16 port)
     return false;
 }
 
-// The niceness of each of a process's threads, by thread id, as the kernel reports it.
-QMap<qint64, int> threadNiceness(qint64 pid)
+// The scheduling priority of each of a process's threads, by thread id, as the kernel reports it:
+// lower runs first, real-time threads below zero, ordinary ones at 20 plus their niceness.
+QMap<qint64, int> threadPriorities(qint64 pid)
 {
-    QMap<qint64, int> niceness;
+    QMap<qint64, int> priorities;
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
     for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
         if (!stat.open(QIODevice::ReadOnly))
             continue;
-        // The fields after the name in parentheses, which may itself hold spaces; niceness is the
-        // 19th field of the line, the 17th after the name.
+        // The fields after the name in parentheses, which may itself hold spaces; the priority is the
+        // 18th field of the line, the 16th after the name.
         const QByteArray line = stat.readAll();
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 16)
-            niceness.insert(tid.toLongLong(), fields.at(16).toInt());
+        if (fields.size() > 15)
+            priorities.insert(tid.toLongLong(), fields.at(15).toInt());
     }
-    return niceness;
+    return priorities;
 }
 
 } // namespace
@@ -113,17 +114,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(listensOn(8101), TestTiming::scaled(20000));
 
         // The window's thread runs above the relay's, which it started, and they at normal priority.
-        const QMap<qint64, int> niceness = threadNiceness(m_program.processId());
-        QVERIFY(niceness.contains(m_program.processId()));
-        QVERIFY(niceness.size() > 1);
-        const int ours = ::nice(0);
-        const int window = niceness.value(m_program.processId());
+        const QMap<qint64, int> priorities = threadPriorities(m_program.processId());
+        QVERIFY(priorities.contains(m_program.processId()));
+        QVERIFY(priorities.size() > 1);
+        const int ours = threadPriorities(QCoreApplication::applicationPid()).value(::gettid());
+        const int window = priorities.value(m_program.processId());
         if (::geteuid() != 0) {
             QCOMPARE(window, ours); // refused without the privilege, and said so in the log
             return;
         }
         QVERIFY2(window < ours, qPrintable(QString::number(window)));
-        for (auto it = niceness.cbegin(); it != niceness.cend(); ++it) {
+        for (auto it = priorities.cbegin(); it != priorities.cend(); ++it) {
             if (it.key() != m_program.processId())
                 QVERIFY2(it.value() > window,
                     qPrintable(QStringLiteral("thread %1 at %2").arg(it.key()).arg(it.value())));

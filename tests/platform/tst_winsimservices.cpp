@@ -275,6 +275,9 @@ void TestWinsimServices::raisedThreadStartsOthersAtNormal()
     DWORD raiseError = 0;
     int after = -1;
     int started = -1;
+    // Each level set in turn, as read back; lowering always succeeds here, raising (back to normal
+    // too) needs the privilege.
+    QList<int> readBack;
     BOOL badLevel = TRUE;
     DWORD badLevelError = 0;
     BOOL otherHandle = TRUE;
@@ -285,6 +288,11 @@ void TestWinsimServices::raisedThreadStartsOthersAtNormal()
         raiseError = GetLastError();
         after = GetThreadPriority(GetCurrentThread());
         std::thread([&] { started = GetThreadPriority(GetCurrentThread()); }).join();
+        for (const int level : { THREAD_PRIORITY_TIME_CRITICAL, THREAD_PRIORITY_HIGHEST,
+                 THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_NORMAL }) {
+            if (SetThreadPriority(GetCurrentThread(), level))
+                readBack.append(GetThreadPriority(GetCurrentThread()));
+        }
         badLevel = SetThreadPriority(GetCurrentThread(), 7);
         badLevelError = GetLastError();
         otherHandle = SetThreadPriority(GetProcessHeap(), THREAD_PRIORITY_NORMAL);
@@ -300,12 +308,17 @@ void TestWinsimServices::raisedThreadStartsOthersAtNormal()
         QVERIFY(!raised);
         QCOMPARE(raiseError, DWORD(ERROR_PRIVILEGE_NOT_HELD));
         QCOMPARE(after, before);
+        QCOMPARE(readBack, QList<int> { THREAD_PRIORITY_LOWEST });
         return;
     }
     QVERIFY(raised);
     QCOMPARE(after, THREAD_PRIORITY_ABOVE_NORMAL);
     // As on Windows, a new thread does not take its creator's priority.
     QCOMPARE(started, THREAD_PRIORITY_NORMAL);
+    // A raised thread can come down again, and every level reads back as itself.
+    QCOMPARE(readBack,
+        (QList<int> { THREAD_PRIORITY_TIME_CRITICAL, THREAD_PRIORITY_HIGHEST, THREAD_PRIORITY_LOWEST,
+            THREAD_PRIORITY_NORMAL }));
 }
 
 void TestWinsimServices::processHeapKnowsItsBlocks()
