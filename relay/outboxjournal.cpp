@@ -1,6 +1,7 @@
 #include "outboxjournal.h"
 
 #include "clock.h"
+#include "journalcheckpointer.h"
 #include "spoolfile.h"
 
 #include <QCoreApplication>
@@ -95,6 +96,9 @@ QVariant text(const QString &value)
     return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
 }
 
+// About a hundred commits of a few pages each: the log stays within a megabyte or two.
+constexpr int kCommitsPerCheckpoint = 100;
+
 std::atomic<int> g_connectionSerial { 0 };
 std::unique_ptr<OutboxJournal> g_instance;
 
@@ -122,10 +126,17 @@ OutboxJournal::OutboxJournal(const QString &databasePath, const QString &spoolFo
     pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     pragma.exec(QStringLiteral("PRAGMA busy_timeout=5000"));
     m_open = exec(QLatin1String(kSchema), {}) && exec(QLatin1String(kHeldSchema), {});
+    if (m_open) {
+        // Copying the log back waits for the disk: a thread of its own does it, never a commit.
+        pragma.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
+        m_checkpointer = std::make_unique<JournalCheckpointer>(databasePath);
+        m_checkpointer->start();
+    }
 }
 
 OutboxJournal::~OutboxJournal()
 {
+    m_checkpointer.reset();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.close();
@@ -178,7 +189,15 @@ QString OutboxJournal::partialSpoolFilePath(qint64 id) const
     return m_spoolFolder + QLatin1Char('/') + QString::number(id) + QLatin1String(kPartSuffix);
 }
 
-bool OutboxJournal::exec(const QString &statement, const QVariantList &values) const
+void OutboxJournal::noteCommit()
+{
+    if (m_checkpointer && ++m_commitsSinceCheckpoint >= kCommitsPerCheckpoint) {
+        m_commitsSinceCheckpoint = 0;
+        m_checkpointer->request();
+    }
+}
+
+bool OutboxJournal::exec(const QString &statement, const QVariantList &values)
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     if (!query.prepare(statement)) {
@@ -191,6 +210,7 @@ bool OutboxJournal::exec(const QString &statement, const QVariantList &values) c
         qCritical().noquote() << "outbox:" << statement << query.lastError().text();
         return false;
     }
+    noteCommit();
     return query.numRowsAffected() != 0 || !statement.startsWith(QLatin1String("UPDATE"));
 }
 
@@ -212,6 +232,7 @@ qint64 OutboxJournal::addJob(const QString &printer, const QString &serial, cons
         qCritical().noquote() << "outbox: cannot add a job" << query.lastError().text();
         return 0;
     }
+    noteCommit();
     return query.lastInsertId().toLongLong();
 }
 

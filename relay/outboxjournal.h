@@ -8,7 +8,10 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <memory>
 #include <optional>
+
+class JournalCheckpointer;
 
 // Where a job stands between the spooler and its recorded result.
 enum class OutboxState {
@@ -97,13 +100,17 @@ public:
     void prune(const QDateTime &now);
 
 private:
-    bool exec(const QString &statement, const QVariantList &values) const;
+    bool exec(const QString &statement, const QVariantList &values);
+    // Counts a commit; every so many, the log is copied back into the database (see JournalCheckpointer).
+    void noteCommit();
     QList<OutboxJob> select(const QString &where, const QVariantList &values) const;
 
     QString m_connectionName;
     QString m_databasePath;
     QString m_spoolFolder;
     bool m_open = false;
+    std::unique_ptr<JournalCheckpointer> m_checkpointer;
+    int m_commitsSinceCheckpoint = 0;
 };
 
 #endif // OUTBOXJOURNAL_H
