@@ -20,24 +20,20 @@ JournalCheckpointer::JournalCheckpointer(const QString &databasePath, QObject *p
 JournalCheckpointer::~JournalCheckpointer()
 {
     {
-        QMutexLocker lock(&m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
-        m_wake.wakeAll();
     }
+    m_wake.notify_all();
     wait();
 }
 
 void JournalCheckpointer::request()
 {
-    QMutexLocker lock(&m_mutex);
-    m_requested = true;
-    m_wake.wakeAll();
-}
-
-int JournalCheckpointer::doneCount() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_done;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_requested = true;
+    }
+    m_wake.notify_all();
 }
 
 void JournalCheckpointer::run()
@@ -49,22 +45,21 @@ void JournalCheckpointer::run()
         if (!db.open())
             qCritical().noquote() << "outbox: the checkpoint's connection cannot open" << m_databasePath
                                   << db.lastError().text();
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         while (!m_stopping) {
             if (!m_requested) {
-                m_wake.wait(&m_mutex);
+                m_wake.wait(lock);
                 continue;
             }
             m_requested = false;
             lock.unlock();
             // Passive: it copies what no reader still needs and never holds up the journal's commits.
             QSqlQuery checkpoint(db);
-            const bool done = db.isOpen() && checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+            const bool done
+                = db.isOpen() && checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
             if (!done)
                 qWarning().noquote() << "outbox: checkpoint failed" << checkpoint.lastError().text();
-            lock.relock();
-            if (done)
-                ++m_done;
+            lock.lock();
         }
         lock.unlock();
         db.close();

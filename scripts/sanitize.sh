@@ -54,7 +54,7 @@ step_tsan() {
     echo "== ThreadSanitizer: relay and worker suites"
     configure "$tsan_dir" -DCOURIER_SANITIZE=thread
     local suites=(tst_printbody tst_printbodysource tst_httppost tst_cloud tst_printerthread tst_printerserver tst_statethread tst_relayflow
-        tst_relayload tst_listenerguard tst_winsimnetwork tst_workers)
+        tst_relayload tst_listenerguard tst_winsimnetwork tst_workers tst_outboxjournal)
     local present=()
     for suite in "${suites[@]}"; do
         if ninja -C "$tsan_dir" -t query "$suite" >/dev/null 2>&1; then
