@@ -104,12 +104,11 @@ qint64 StallRecorder::longestWithin(int core, qint64 fromNs, qint64 toNs) const
     return latestWake(core, fromNs, toNs, true);
 }
 
-qint64 StallRecorder::excuse(
-    qint64 dueNs, qint64 firedNs, int coreBefore, int coreAfter, qint64 queuedNs) const
+qint64 StallRecorder::excuse(const TickRecorder::Wait &wait) const
 {
-    const qint64 onItsCores
-        = std::max(longestWithin(coreBefore, dueNs, firedNs), longestWithin(coreAfter, dueNs, firedNs));
-    return std::max(onItsCores, std::min(queuedNs, longestWithin(-1, dueNs, firedNs)));
+    const qint64 onItsCores = std::max(longestWithin(wait.coreBefore, wait.dueNs, wait.firedNs),
+        longestWithin(wait.coreAfter, wait.dueNs, wait.firedNs));
+    return std::max(onItsCores, std::min(wait.queuedNs, longestWithin(-1, wait.dueNs, wait.firedNs)));
 }
 
 qint64 StallRecorder::worstBetween(qint64 fromNs, qint64 toNs) const

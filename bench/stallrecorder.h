@@ -1,6 +1,8 @@
 #ifndef STALLRECORDER_H
 #define STALLRECORDER_H
 
+#include "tickrecorder.h"
+
 #include <QtGlobal>
 
 #include <atomic>
@@ -32,11 +34,11 @@ public:
     // The latest wake-up on `core` among those whose wait overlapped [fromNs, toNs]; a core of -1
     // (not known) counts every core.
     qint64 longestWithin(int core, qint64 fromNs, qint64 toNs) const;
-    // How much of a wait from `dueNs` to `firedNs` the machine's stalls account for: the stall of the
-    // core the thread waited on or fired on; and of the time it was ready but waited for a core
-    // (`queuedNs`), as much as any core stalled, for the system may have queued it on a core it
-    // believed idle while the host had taken that core away.
-    qint64 excuse(qint64 dueNs, qint64 firedNs, int coreBefore, int coreAfter, qint64 queuedNs) const;
+    // How much of a tick's wait the machine's stalls account for: the stall of the core the thread
+    // waited on or fired on; and of the time it was ready but waited for a core, as much as any core
+    // stalled, for the system may have queued it on a core it believed idle while the host had taken
+    // that core away.
+    qint64 excuse(const TickRecorder::Wait &wait) const;
     // The latest wake-up on any core among those that came due in [fromNs, toNs].
     qint64 worstBetween(qint64 fromNs, qint64 toNs) const;
 

@@ -9,6 +9,15 @@
 namespace {
 constexpr qint64 kMs = 1000 * 1000;
 constexpr qint64 kFrame = 16 * kMs;
+
+// Both cores' bare threads woke on time every millisecond up to `untilMs`.
+void noteQuietCores(StallRecorder &stalls, int untilMs)
+{
+    for (int i = 1; i <= untilMs; ++i) {
+        stalls.noteWake(0, i * kMs, i * kMs);
+        stalls.noteWake(1, i * kMs, i * kMs);
+    }
+}
 } // namespace
 
 class TstTickRecorder : public QObject
@@ -110,10 +119,7 @@ void TstTickRecorder::manyLateTicksReachThe99thPercentile()
 void TstTickRecorder::theMachinesStallsAreExcusedOnlyWhereTheyFell()
 {
     StallRecorder stalls;
-    for (int i = 1; i <= 200; ++i) {
-        stalls.noteWake(0, i * kMs, i * kMs);
-        stalls.noteWake(1, i * kMs, i * kMs);
-    }
+    noteQuietCores(stalls, 200);
     // The host took core 0 for 40 ms from 20 ms on: its thread's wake-up due at 21 ms came at 61 ms.
     stalls.noteWake(0, 21 * kMs, 61 * kMs);
     // And core 1 for 30 ms from 130 ms on.
@@ -132,9 +138,8 @@ void TstTickRecorder::theMachinesStallsAreExcusedOnlyWhereTheyFell()
     recorder.noteTick(126 * kMs, onCore0);
     // Due at 131 ms on core 0 and fired at 150 ms: core 1's stall then is no excuse.
     recorder.noteTick(150 * kMs, onCore0);
-    const TickRecorder::Excuse machine = [&stalls](const TickRecorder::Wait &wait) {
-        return stalls.excuse(wait.dueNs, wait.firedNs, wait.coreBefore, wait.coreAfter, wait.queuedNs);
-    };
+    const TickRecorder::Excuse machine
+        = [&stalls](const TickRecorder::Wait &wait) { return stalls.excuse(wait); };
     const TickRecorder::Lateness raw = recorder.latenessBetween(0, 200 * kMs, kFrame);
     QCOMPARE(raw.worstNs, 49 * kMs);
     QCOMPARE(raw.slowTicks, 3);
@@ -152,14 +157,9 @@ void TstTickRecorder::theMachinesStallsAreExcusedOnlyWhereTheyFell()
 void TstTickRecorder::stallsOfTheCoresTheThreadWaitedOnAreExcused()
 {
     StallRecorder stalls;
-    for (int i = 1; i <= 100; ++i) {
-        stalls.noteWake(0, i * kMs, i * kMs);
-        stalls.noteWake(1, i * kMs, i * kMs);
-    }
+    noteQuietCores(stalls, 120);
     // The host took core 1 for 50 ms from 10 ms on.
     stalls.noteWake(1, 11 * kMs, 61 * kMs);
-    for (int i = 95; i <= 120; ++i)
-        stalls.noteWake(0, i * kMs, i * kMs);
     // The thread ran on core 0 before and after, but the system queued it on core 1 meanwhile.
     ThreadSchedule schedule;
     schedule.core = 0;
@@ -181,18 +181,16 @@ void TstTickRecorder::stallsOfTheCoresTheThreadWaitedOnAreExcused()
     stalls.noteWake(1, 95 * kMs, 110 * kMs);
     recorder.noteBlocking(1);
     recorder.noteTick(112 * kMs, schedule);
-    const TickRecorder::Lateness own
-        = recorder.latenessBetween(0, 120 * kMs, kFrame, [&stalls](const TickRecorder::Wait &wait) {
-              return stalls.excuse(wait.dueNs, wait.firedNs, wait.coreBefore, wait.coreAfter, wait.queuedNs);
-          });
+    const TickRecorder::Lateness own = recorder.latenessBetween(
+        0, 120 * kMs, kFrame, [&stalls](const TickRecorder::Wait &wait) { return stalls.excuse(wait); });
     QCOMPARE(own.worstNs, 19 * kMs);
     QCOMPARE(own.worstDueNs, 71 * kMs);
     QCOMPARE(own.worstQueuedNs, 19 * kMs);
     QCOMPARE(own.slowTicks, 1);
     // Only the queued part is excused; the 11 ms the thread worked stay its own.
-    QCOMPARE(stalls.excuse(11 * kMs, 70 * kMs, 0, 0, 48 * kMs), 48 * kMs);
-    QCOMPARE(stalls.excuse(11 * kMs, 70 * kMs, 0, 0, 0), 0);
-    QCOMPARE(stalls.excuse(11 * kMs, 70 * kMs, 1, 0, 0), 50 * kMs);
+    QCOMPARE(stalls.excuse({ 11 * kMs, 70 * kMs, 0, 0, 48 * kMs }), 48 * kMs);
+    QCOMPARE(stalls.excuse({ 11 * kMs, 70 * kMs, 0, 0, 0 }), 0);
+    QCOMPARE(stalls.excuse({ 11 * kMs, 70 * kMs, 1, 0, 0 }), 50 * kMs);
 }
 
 void TstTickRecorder::aStallRecorderOnTheRealClockSeesItsOwnWakeUps()

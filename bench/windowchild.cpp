@@ -250,10 +250,8 @@ int runResponsiveChild(
         + number(lateness.slowTicks) + ' ' + number(lateness.worstRanNs) + ' '
         + number(lateness.worstQueuedNs));
     // The same ticks less the machine's own stalls within each wait: what the program held.
-    const TickRecorder::Lateness own = ticks.latenessBetween(
-        words.at(1).toLongLong(), endNs, kFrameNs, [&stalls](const TickRecorder::Wait &wait) {
-            return stalls.excuse(wait.dueNs, wait.firedNs, wait.coreBefore, wait.coreAfter, wait.queuedNs);
-        });
+    const TickRecorder::Lateness own = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs,
+        [&stalls](const TickRecorder::Wait &wait) { return stalls.excuse(wait); });
     report("machine " + number(stalls.isRealTime() ? 1 : 0) + ' '
         + number(stalls.worstBetween(words.at(1).toLongLong(), endNs)) + ' ' + number(own.worstNs) + ' '
         + number(own.p99Ns) + ' ' + number(own.slowTicks));
