@@ -642,17 +642,19 @@ void BenchRunner::runResponsive()
                      .arg(double(machine.at(4).toLongLong()) / 1e6, 0, 'f', 1)
                      .arg(QString::fromUtf8(machine.at(5)));
     }
-    if (responsive.size() >= 8) {
+    if (responsive.size() >= 9) {
         m_out << QStringLiteral(
-            "  over the worst tick's wait the window's thread ran %1 ms and was ready but "
-            "waited for a core %2 ms; the rest it slept or was blocked\n")
+            "  over the wait of the worst tick less those stalls the window's thread ran %1 ms and "
+            "was ready but waited for a core %2 ms, and some core stalled %3 ms; the rest it slept "
+            "or was blocked\n")
                      .arg(double(responsive.at(6).toLongLong()) / 1e6, 0, 'f', 1)
-                     .arg(double(responsive.at(7).toLongLong()) / 1e6, 0, 'f', 1);
+                     .arg(double(responsive.at(7).toLongLong()) / 1e6, 0, 'f', 1)
+                     .arg(double(responsive.at(8).toLongLong()) / 1e6, 0, 'f', 1);
     }
     if (heldBefore.size() >= 2 && heldWhile.size() >= 2) {
         const double dueMs = double(heldBefore.at(1).toLongLong() - firstByteNs) / 1e6;
         m_out << QStringLiteral(
-            "  the worst tick fell due %1 ms after the first byte; the window's thread had last "
+            "  that tick fell due %1 ms after the first byte; the window's thread had last "
             "logged \"%2\"")
                      .arg(dueMs, 0, 'f', 1)
                      .arg(QString::fromUtf8(heldBefore.mid(2).join(' ')));

@@ -4,7 +4,6 @@
 #include <QFile>
 
 #include <fcntl.h>
-#include <sched.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -52,7 +51,6 @@ ThreadSchedule threadSchedule()
     // Read on every tick of a 1 ms timer: the file stays open, one per thread.
     thread_local const int fd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
     ThreadSchedule schedule;
-    schedule.core = sched_getcpu();
     char text[96];
     const ssize_t size = fd < 0 ? -1 : ::pread(fd, text, sizeof text - 1, 0);
     if (size <= 0)

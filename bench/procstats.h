@@ -19,8 +19,6 @@ struct ThreadSchedule
 {
     qint64 ranNs = 0;
     qint64 queuedNs = 0;
-    // The core it runs on now; -1 when not known.
-    int core = -1;
 };
 // Zeros when the kernel does not say (/proc/thread-self/schedstat).
 ThreadSchedule threadSchedule();

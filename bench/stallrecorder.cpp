@@ -83,35 +83,35 @@ void StallRecorder::noteWake(int core, qint64 dueNs, qint64 firedNs)
     m_wakes[size_t(core)].push_back(Wake { dueNs, firedNs });
 }
 
-qint64 StallRecorder::latestWake(int core, qint64 fromNs, qint64 toNs, bool overlapping) const
+qint64 StallRecorder::stalledWithin(qint64 fromNs, qint64 toNs) const
 {
-    qint64 latest = 0;
-    for (size_t each = 0; each < m_wakes.size(); ++each) {
-        if (core >= 0 && size_t(core) != each)
-            continue;
-        for (const Wake &wake : m_wakes[each]) {
-            const bool within = overlapping ? wake.firedNs >= fromNs && wake.dueNs <= toNs
-                                            : wake.dueNs >= fromNs && wake.dueNs <= toNs;
-            if (within)
-                latest = std::max(latest, wake.firedNs - wake.dueNs);
+    std::vector<std::pair<qint64, qint64>> spans;
+    for (const std::vector<Wake> &wakes : m_wakes) {
+        for (const Wake &wake : wakes) {
+            if (wake.firedNs > fromNs && wake.dueNs < toNs && wake.firedNs > wake.dueNs)
+                spans.emplace_back(std::max(wake.dueNs, fromNs), std::min(wake.firedNs, toNs));
         }
     }
-    return latest;
-}
-
-qint64 StallRecorder::longestWithin(int core, qint64 fromNs, qint64 toNs) const
-{
-    return latestWake(core, fromNs, toNs, true);
-}
-
-qint64 StallRecorder::excuse(const TickRecorder::Wait &wait) const
-{
-    const qint64 onItsCores = std::max(longestWithin(wait.coreBefore, wait.dueNs, wait.firedNs),
-        longestWithin(wait.coreAfter, wait.dueNs, wait.firedNs));
-    return std::max(onItsCores, std::min(wait.queuedNs, longestWithin(-1, wait.dueNs, wait.firedNs)));
+    std::sort(spans.begin(), spans.end());
+    qint64 stalled = 0;
+    qint64 coveredTo = fromNs;
+    for (const auto &[from, to] : spans) {
+        if (to > coveredTo) {
+            stalled += to - std::max(from, coveredTo);
+            coveredTo = to;
+        }
+    }
+    return stalled;
 }
 
 qint64 StallRecorder::worstBetween(qint64 fromNs, qint64 toNs) const
 {
-    return latestWake(-1, fromNs, toNs, false);
+    qint64 worst = 0;
+    for (const std::vector<Wake> &wakes : m_wakes) {
+        for (const Wake &wake : wakes) {
+            if (wake.dueNs >= fromNs && wake.dueNs <= toNs)
+                worst = std::max(worst, wake.firedNs - wake.dueNs);
+        }
+    }
+    return worst;
 }

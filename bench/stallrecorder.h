@@ -1,8 +1,6 @@
 #ifndef STALLRECORDER_H
 #define STALLRECORDER_H
 
-#include "tickrecorder.h"
-
 #include <QtGlobal>
 
 #include <atomic>
@@ -31,14 +29,12 @@ public:
 
     // What the core's thread notes, at the given monotonic readings (a test gives its own).
     void noteWake(int core, qint64 dueNs, qint64 firedNs);
-    // The latest wake-up on `core` among those whose wait overlapped [fromNs, toNs]; a core of -1
-    // (not known) counts every core.
-    qint64 longestWithin(int core, qint64 fromNs, qint64 toNs) const;
-    // How much of a tick's wait the machine's stalls account for: the stall of the core the thread
-    // waited on or fired on; and of the time it was ready but waited for a core, as much as any core
-    // stalled, for the system may have queued it on a core it believed idle while the host had taken
-    // that core away.
-    qint64 excuse(const TickRecorder::Wait &wait) const;
+    // How much of [fromNs, toNs] some core was stalled: the time within it that lies inside any
+    // core's late wake-up (from when it was due to when it came), overlapping stalls counted once.
+    // Any core's: a thread may be queued on a stalled core, its timer may wait there, or a thread
+    // there may hold a lock it needs; so a thread late for its own reasons on one core while the
+    // other stalls is excused too, for the overlap only.
+    qint64 stalledWithin(qint64 fromNs, qint64 toNs) const;
     // The latest wake-up on any core among those that came due in [fromNs, toNs].
     qint64 worstBetween(qint64 fromNs, qint64 toNs) const;
 
@@ -49,9 +45,6 @@ private:
         qint64 firedNs;
     };
     void run(int core);
-    // The latest wake-up on `core` (-1: any) whose wait overlapped, or which came due in, [fromNs, toNs].
-    qint64 latestWake(int core, qint64 fromNs, qint64 toNs, bool overlapping) const;
-
     std::vector<std::thread> m_threads;
     std::atomic<bool> m_stop { false };
     bool m_realTime = false;

@@ -2,11 +2,7 @@
 
 #include "procstats.h"
 
-#include <QAbstractEventDispatcher>
-
 #include <algorithm>
-
-#include <sched.h>
 
 TickRecorder::TickRecorder(int intervalMs, QObject *parent)
     : QObject(parent)
@@ -15,16 +11,10 @@ TickRecorder::TickRecorder(int intervalMs, QObject *parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(intervalMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { noteTick(monotonicNs(), threadSchedule()); });
-    // A sleeping thread's timer is woken by the core it went to sleep on, which need not be where
-    // the tick before found it.
-    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(thread()))
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-            [this] { noteBlocking(sched_getcpu()); });
     // An hour of ticks without a reallocation inside the measured stretch.
     m_due.reserve(3600 * 1000 / std::max(1, intervalMs));
     m_fired.reserve(m_due.capacity());
     m_schedules.reserve(m_due.capacity());
-    m_blockedOn.reserve(m_due.capacity());
 }
 
 void TickRecorder::start()
@@ -38,8 +28,6 @@ void TickRecorder::startAt(qint64 startNs)
     m_due.clear();
     m_fired.clear();
     m_schedules.clear();
-    m_blockedOn.clear();
-    m_blockedOnCore = -1;
     m_dueNs = startNs + m_intervalNs;
 }
 
@@ -48,18 +36,11 @@ void TickRecorder::stop()
     m_timer.stop();
 }
 
-void TickRecorder::noteBlocking(int core)
-{
-    m_blockedOnCore = core;
-}
-
 void TickRecorder::noteTick(qint64 now, ThreadSchedule schedule)
 {
     m_due.push_back(m_dueNs);
     m_fired.push_back(now);
     m_schedules.push_back(schedule);
-    m_blockedOn.push_back(m_blockedOnCore);
-    m_blockedOnCore = -1;
     // As the event loop schedules a precise timer: the next tick is due one interval after this
     // one was due, unless that has passed already, then one interval from now.
     m_dueNs += m_intervalNs;
@@ -76,17 +57,15 @@ TickRecorder::Lateness TickRecorder::latenessBetween(
     for (size_t i = 0; i < m_due.size(); ++i) {
         if (m_fired[i] < fromNs || m_due[i] > toNs)
             continue;
-        const ThreadSchedule &before = i > 0 ? m_schedules[i - 1] : m_schedules[i];
-        const Wait wait { m_due[i], m_fired[i], m_blockedOn[i] >= 0 ? m_blockedOn[i] : before.core,
-            m_schedules[i].core, m_schedules[i].queuedNs - before.queuedNs };
-        const qint64 excuse = excused ? excused(wait) : 0;
+        const qint64 excuse = excused ? excused(m_due[i], m_fired[i]) : 0;
         late.push_back(std::max<qint64>(0, m_fired[i] - m_due[i] - excuse));
         if (late.back() > worst) {
             worst = late.back();
             lateness.worstDueNs = m_due[i];
             lateness.worstFiredNs = m_fired[i];
+            const ThreadSchedule before = i > 0 ? m_schedules[i - 1] : m_schedules[i];
             lateness.worstRanNs = m_schedules[i].ranNs - before.ranNs;
-            lateness.worstQueuedNs = wait.queuedNs;
+            lateness.worstQueuedNs = m_schedules[i].queuedNs - before.queuedNs;
         }
     }
     lateness.ticks = int(late.size());

@@ -24,8 +24,6 @@ public:
     // What start() and each tick note, at the given monotonic readings (a test gives its own).
     void startAt(qint64 startNs);
     void noteTick(qint64 firedNs, ThreadSchedule schedule = {});
-    // The thread is about to sleep, on `core`, until its next event.
-    void noteBlocking(int core);
 
     struct Lateness
     {
@@ -42,19 +40,8 @@ public:
         qint64 worstRanNs = 0;
         qint64 worstQueuedNs = 0;
     };
-    // How a tick waited: when it fell due and fired (monotonic readings), the core the thread last
-    // went to sleep on before it fired (else where the tick before found it) and the one it fired on,
-    // and how long between the two ticks the thread was ready but waited for a core.
-    struct Wait
-    {
-        qint64 dueNs = 0;
-        qint64 firedNs = 0;
-        int coreBefore = -1;
-        int coreAfter = -1;
-        qint64 queuedNs = 0;
-    };
-    // How much of a tick's lateness is not the thread's fault.
-    using Excuse = std::function<qint64(const Wait &wait)>;
+    // How much of a tick's lateness, due and fired at the given readings, is not the thread's fault.
+    using Excuse = std::function<qint64(qint64 dueNs, qint64 firedNs)>;
     // Over the ticks that fired after `fromNs` and fell due before `toNs` (monotonic readings), each
     // less what `excused` says of it.
     Lateness latenessBetween(
@@ -68,9 +55,6 @@ private:
     std::vector<qint64> m_due;
     std::vector<qint64> m_fired;
     std::vector<ThreadSchedule> m_schedules;
-    // For each tick, the core the thread last went to sleep on before it fired; -1 if it did not.
-    std::vector<int> m_blockedOn;
-    int m_blockedOnCore = -1;
 };
 
 #endif // TICKRECORDER_H

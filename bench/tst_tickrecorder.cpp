@@ -30,8 +30,7 @@ private slots:
     void aTickLateWithinItsIntervalDoesNotHideTheNext();
     void onlyTicksInsideTheStretchCount();
     void manyLateTicksReachThe99thPercentile();
-    void theMachinesStallsAreExcusedOnlyWhereTheyFell();
-    void stallsOfTheCoresTheThreadWaitedOnAreExcused();
+    void onlyTheTimeTheMachineStalledIsExcused();
     void aStallRecorderOnTheRealClockSeesItsOwnWakeUps();
 };
 
@@ -116,81 +115,54 @@ void TstTickRecorder::manyLateTicksReachThe99thPercentile()
     QCOMPARE(lateness.slowTicks, 0);
 }
 
-void TstTickRecorder::theMachinesStallsAreExcusedOnlyWhereTheyFell()
+void TstTickRecorder::onlyTheTimeTheMachineStalledIsExcused()
 {
     StallRecorder stalls;
-    noteQuietCores(stalls, 200);
+    noteQuietCores(stalls, 300);
     // The host took core 0 for 40 ms from 20 ms on: its thread's wake-up due at 21 ms came at 61 ms.
     stalls.noteWake(0, 21 * kMs, 61 * kMs);
-    // And core 1 for 30 ms from 130 ms on.
+    // Core 1 for 30 ms from 130 ms on.
     stalls.noteWake(1, 131 * kMs, 161 * kMs);
-    ThreadSchedule onCore0;
-    onCore0.core = 0;
+    // Core 0 for 5 ms from 186 ms on.
+    stalls.noteWake(0, 186 * kMs, 191 * kMs);
+    // Both, overlapping: core 0 from 211 to 241 ms, core 1 from 221 to 251 ms.
+    stalls.noteWake(0, 211 * kMs, 241 * kMs);
+    stalls.noteWake(1, 221 * kMs, 251 * kMs);
     TickRecorder recorder(1);
     recorder.startAt(0);
     for (int i = 1; i <= 20; ++i)
-        recorder.noteTick(i * kMs, onCore0);
-    // The window's tick due at 21 ms fired at 70 ms: 40 of its 49 ms were core 0's stall.
-    recorder.noteTick(70 * kMs, onCore0);
+        recorder.noteTick(i * kMs);
+    // Due at 21 ms, fired at 70 ms: 40 of its 49 ms were core 0's stall.
+    recorder.noteTick(70 * kMs);
     for (int i = 71; i <= 100; ++i)
-        recorder.noteTick(i * kMs, onCore0);
+        recorder.noteTick(i * kMs);
     // Held by the program alone at 101 ms, with the machine running: 25 ms late, none excused.
-    recorder.noteTick(126 * kMs, onCore0);
-    // Due at 131 ms on core 0 and fired at 150 ms: core 1's stall then is no excuse.
-    recorder.noteTick(150 * kMs, onCore0);
+    recorder.noteTick(126 * kMs);
+    // Due at 127 ms, fired at 150 ms: core 1 stalled from 131 ms on, whichever core the thread was on.
+    recorder.noteTick(150 * kMs);
+    for (int i = 151; i <= 179; ++i)
+        recorder.noteTick(i * kMs);
+    // Due at 180 ms, fired at 200 ms: only the 5 ms stall inside the wait is excused, 15 ms stay.
+    recorder.noteTick(200 * kMs);
+    // Due at 201 ms, fired at 255 ms: the two stalls cover 211 to 251 ms, counted once.
+    recorder.noteTick(255 * kMs);
     const TickRecorder::Excuse machine
-        = [&stalls](const TickRecorder::Wait &wait) { return stalls.excuse(wait); };
-    const TickRecorder::Lateness raw = recorder.latenessBetween(0, 200 * kMs, kFrame);
-    QCOMPARE(raw.worstNs, 49 * kMs);
-    QCOMPARE(raw.slowTicks, 3);
-    const TickRecorder::Lateness own = recorder.latenessBetween(0, 200 * kMs, kFrame, machine);
+        = [&stalls](qint64 dueNs, qint64 firedNs) { return stalls.stalledWithin(dueNs, firedNs); };
+
+    const TickRecorder::Lateness raw = recorder.latenessBetween(0, 300 * kMs, kFrame);
+    QCOMPARE(raw.worstNs, 54 * kMs);
+    QCOMPARE(raw.slowTicks, 5);
+    const TickRecorder::Lateness own = recorder.latenessBetween(0, 300 * kMs, kFrame, machine);
     QCOMPARE(own.worstNs, 25 * kMs);
     QCOMPARE(own.worstDueNs, 101 * kMs);
-    QCOMPARE(own.slowTicks, 2);
-    QCOMPARE(stalls.worstBetween(0, 200 * kMs), 40 * kMs);
-    QCOMPARE(stalls.worstBetween(30 * kMs, 200 * kMs), 30 * kMs);
-    // Not knowing the core, every core's stalls count.
-    QCOMPARE(stalls.longestWithin(-1, 131 * kMs, 150 * kMs), 30 * kMs);
-    QCOMPARE(stalls.longestWithin(0, 131 * kMs, 150 * kMs), 0);
-}
-
-void TstTickRecorder::stallsOfTheCoresTheThreadWaitedOnAreExcused()
-{
-    StallRecorder stalls;
-    noteQuietCores(stalls, 120);
-    // The host took core 1 for 50 ms from 10 ms on.
-    stalls.noteWake(1, 11 * kMs, 61 * kMs);
-    // The thread ran on core 0 before and after, but the system queued it on core 1 meanwhile.
-    ThreadSchedule schedule;
-    schedule.core = 0;
-    TickRecorder recorder(1);
-    recorder.startAt(0);
-    for (int i = 1; i <= 10; ++i)
-        recorder.noteTick(i * kMs, schedule);
-    // Due at 11 ms, fired at 70 ms: 48 ms of the wait in a queue, 11 ms working.
-    schedule.queuedNs += 48 * kMs;
-    schedule.ranNs += 11 * kMs;
-    recorder.noteTick(70 * kMs, schedule);
-    // Due at 71 ms, fired at 90 ms, all of it queued, with no core stalled then: the program's own.
-    schedule.queuedNs += 19 * kMs;
-    recorder.noteTick(90 * kMs, schedule);
-    for (int i = 91; i <= 94; ++i)
-        recorder.noteTick(i * kMs, schedule);
-    // The host took core 1 for 15 ms from 94 ms on; the thread went to sleep there, so its timer's
-    // wake-up waited for that core, though the tick before and this one found it on core 0.
-    stalls.noteWake(1, 95 * kMs, 110 * kMs);
-    recorder.noteBlocking(1);
-    recorder.noteTick(112 * kMs, schedule);
-    const TickRecorder::Lateness own = recorder.latenessBetween(
-        0, 120 * kMs, kFrame, [&stalls](const TickRecorder::Wait &wait) { return stalls.excuse(wait); });
-    QCOMPARE(own.worstNs, 19 * kMs);
-    QCOMPARE(own.worstDueNs, 71 * kMs);
-    QCOMPARE(own.worstQueuedNs, 19 * kMs);
     QCOMPARE(own.slowTicks, 1);
-    // Only the queued part is excused; the 11 ms the thread worked stay its own.
-    QCOMPARE(stalls.excuse({ 11 * kMs, 70 * kMs, 0, 0, 48 * kMs }), 48 * kMs);
-    QCOMPARE(stalls.excuse({ 11 * kMs, 70 * kMs, 0, 0, 0 }), 0);
-    QCOMPARE(stalls.excuse({ 11 * kMs, 70 * kMs, 1, 0, 0 }), 50 * kMs);
+    QCOMPARE(stalls.stalledWithin(21 * kMs, 70 * kMs), 40 * kMs);
+    QCOMPARE(stalls.stalledWithin(127 * kMs, 150 * kMs), 19 * kMs);
+    QCOMPARE(stalls.stalledWithin(180 * kMs, 200 * kMs), 5 * kMs);
+    QCOMPARE(stalls.stalledWithin(201 * kMs, 255 * kMs), 40 * kMs);
+    QCOMPARE(stalls.stalledWithin(101 * kMs, 126 * kMs), 0);
+    QCOMPARE(stalls.worstBetween(0, 300 * kMs), 40 * kMs);
+    QCOMPARE(stalls.worstBetween(100 * kMs, 200 * kMs), 30 * kMs);
 }
 
 void TstTickRecorder::aStallRecorderOnTheRealClockSeesItsOwnWakeUps()
@@ -204,7 +176,7 @@ void TstTickRecorder::aStallRecorderOnTheRealClockSeesItsOwnWakeUps()
     // It woke up again and again, and each wake-up it noted lies within the time it ran.
     QVERIFY(stalls.wakeCount() > 1);
     QVERIFY(stalls.worstBetween(from, to) < to - from);
-    QCOMPARE(stalls.longestWithin(-1, to + 1, to + 1000 * kMs), 0);
+    QCOMPARE(stalls.stalledWithin(to + 1, to + 1000 * kMs), 0);
 }
 
 QTEST_GUILESS_MAIN(TstTickRecorder)

@@ -245,28 +245,28 @@ int runResponsiveChild(
     if (words.size() < 2 || words.first() != "first")
         return fail(QStringLiteral("unexpected line from the runner: %1").arg(QString::fromUtf8(line)));
     const TickRecorder::Lateness lateness = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs);
+    // The same ticks less the machine's own stalls within each wait: what the program held. The
+    // worst of these is the one described below; the raw worst is mostly the host's.
+    const TickRecorder::Lateness own = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs,
+        [&stalls](qint64 dueNs, qint64 firedNs) { return stalls.stalledWithin(dueNs, firedNs); });
     report("responsive " + number(lateness.worstNs) + ' ' + number(lateness.p99Ns) + ' '
         + number(lateness.ticks) + ' ' + number(dialog->model()->rowCount()) + ' '
-        + number(lateness.slowTicks) + ' ' + number(lateness.worstRanNs) + ' '
-        + number(lateness.worstQueuedNs));
-    // The same ticks less the machine's own stalls within each wait: what the program held.
-    const TickRecorder::Lateness own = ticks.latenessBetween(words.at(1).toLongLong(), endNs, kFrameNs,
-        [&stalls](const TickRecorder::Wait &wait) { return stalls.excuse(wait); });
+        + number(lateness.slowTicks) + ' ' + number(own.worstRanNs) + ' ' + number(own.worstQueuedNs) + ' '
+        + number(stalls.stalledWithin(own.worstDueNs, own.worstFiredNs)));
     report("machine " + number(stalls.isRealTime() ? 1 : 0) + ' '
         + number(stalls.worstBetween(words.at(1).toLongLong(), endNs)) + ' ' + number(own.worstNs) + ' '
         + number(own.p99Ns) + ' ' + number(own.slowTicks));
-    // What the window's thread was about when the longest hold began, and the last it said while held.
-    report(
-        "heldbefore " + number(lateness.worstDueNs) + ' ' + guiLogLineBefore(lateness.worstDueNs).toUtf8());
+    // What the window's thread was about when that hold began, and the last it said while held.
+    report("heldbefore " + number(own.worstDueNs) + ' ' + guiLogLineBefore(own.worstDueNs).toUtf8());
     const qint64 firstNs = words.at(1).toLongLong();
     const TimedApplication::HeldEvent longest = app.longestBetween(firstNs, endNs);
     report("gui " + number(cpuUsed) + ' ' + number(app.countOver(firstNs, endNs, kFrameNs)) + ' '
         + number(longest.durationNs) + ' ' + number(longest.cpuNs) + ' '
         + (longest.what.isEmpty() ? QByteArray("-") : longest.what));
-    report("heldwhile " + number(lateness.worstFiredNs) + ' '
-        + (guiLogLineBefore(lateness.worstFiredNs) == guiLogLineBefore(lateness.worstDueNs)
+    report("heldwhile " + number(own.worstFiredNs) + ' '
+        + (guiLogLineBefore(own.worstFiredNs) == guiLogLineBefore(own.worstDueNs)
                 ? QByteArray()
-                : guiLogLineBefore(lateness.worstFiredNs).toUtf8()));
+                : guiLogLineBefore(own.worstFiredNs).toUtf8()));
     return 0;
 }
 
