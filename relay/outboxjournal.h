@@ -44,7 +44,8 @@ struct OutboxJob
 // The outbox's journal: what became of every job the spooler handed over, in outbox.db beside the
 // program, with each job's bytes in a spool file of its own in spool/. Every change is committed
 // before the step it enables, so a program that dies anywhere finds each job where it stopped.
-// One connection, used from the thread that opened it (the GUI thread).
+// One connection, used from the thread that opened it (the GUI thread); a second, on a thread of its
+// own, only copies the write-ahead log back into the database (JournalCheckpointer).
 class OutboxJournal
 {
 public:
