@@ -5,15 +5,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <atomic>
-
-namespace {
-std::atomic<int> g_connectionSerial { 0 };
-} // namespace
-
-JournalCheckpointer::JournalCheckpointer(const QString &databasePath, QObject *parent)
+JournalCheckpointer::JournalCheckpointer(
+    const QString &databasePath, const QString &connectionName, QObject *parent)
     : QThread(parent)
     , m_databasePath(databasePath)
+    , m_connectionName(connectionName)
 {
 }
 
@@ -38,31 +34,27 @@ void JournalCheckpointer::request()
 
 void JournalCheckpointer::run()
 {
-    const QString name = QStringLiteral("outbox-checkpoint-%1").arg(++g_connectionSerial);
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
         db.setDatabaseName(m_databasePath);
         if (!db.open())
             qCritical().noquote() << "outbox: the checkpoint's connection cannot open" << m_databasePath
                                   << db.lastError().text();
         std::unique_lock<std::mutex> lock(m_mutex);
-        while (!m_stopping) {
-            if (!m_requested) {
-                m_wake.wait(lock);
-                continue;
-            }
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || m_requested; });
+            if (m_stopping)
+                break;
             m_requested = false;
             lock.unlock();
             // Passive: it copies what no reader still needs and never holds up the journal's commits.
             QSqlQuery checkpoint(db);
-            const bool done
-                = db.isOpen() && checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
-            if (!done)
+            if (!db.isOpen() || !checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")))
                 qWarning().noquote() << "outbox: checkpoint failed" << checkpoint.lastError().text();
             lock.lock();
         }
         lock.unlock();
         db.close();
     }
-    QSqlDatabase::removeDatabase(name);
+    QSqlDatabase::removeDatabase(m_connectionName);
 }

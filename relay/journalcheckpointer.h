@@ -14,7 +14,9 @@ class JournalCheckpointer : public QThread
 {
     Q_OBJECT
 public:
-    explicit JournalCheckpointer(const QString &databasePath, QObject *parent = nullptr);
+    // Its connection goes by `connectionName`, which no other connection of the program may use.
+    JournalCheckpointer(
+        const QString &databasePath, const QString &connectionName, QObject *parent = nullptr);
     // Finishes a checkpoint under way, then ends the thread.
     ~JournalCheckpointer() override;
 
@@ -26,6 +28,7 @@ protected:
 
 private:
     QString m_databasePath;
+    QString m_connectionName;
     // The standard library's, whose ordering the thread sanitizer sees (Qt's own is not built for it).
     std::mutex m_mutex;
     std::condition_variable m_wake;

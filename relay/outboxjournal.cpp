@@ -129,7 +129,8 @@ OutboxJournal::OutboxJournal(const QString &databasePath, const QString &spoolFo
     if (m_open) {
         // Copying the log back waits for the disk: a thread of its own does it, never a commit.
         pragma.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
-        m_checkpointer = std::make_unique<JournalCheckpointer>(databasePath);
+        m_checkpointer = std::make_unique<JournalCheckpointer>(
+            databasePath, m_connectionName + QStringLiteral("-checkpoint"));
         m_checkpointer->start();
     }
 }
